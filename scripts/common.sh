@@ -1,0 +1,28 @@
+# Sourced by the other scripts: set-up when something is missing, then build.
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${KESTRELLA_BUILD_DIR:-$top/build}
+
+needs_setup() {
+  local c
+  for c in cmake g++ make mkfs.fat mcopy mdel unzip pkg-config; do
+    command -v "$c" >/dev/null || return 0
+  done
+  [ -f /usr/include/gtest/gtest.h ] || return 0
+  compgen -G '/usr/lib/*/libgtest.a' >/dev/null || return 0
+  compgen -G '/usr/lib/*/cmake/Qt6/Qt6Config.cmake' >/dev/null || return 0
+  pkg-config --exists blkid || return 0
+  return 1
+}
+
+ensure_setup() {
+  if needs_setup; then
+    echo "== installing what the build needs"
+    "$top/scripts/setup"
+  fi
+}
+
+build() {
+  echo "== configuring and building in $build_dir"
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$build_dir" -j "$(nproc)"
+}

@@ -1,0 +1,74 @@
+// The one door through which the engine reaches the person in front of it.
+//
+// Everything below the front ends (sector access, the FAT engine, the scans)
+// asks questions, shows messages, lets pending events run, reads the clock and
+// finds the temporary folder only through this interface. The desktop window,
+// the command line and the tests each install their own implementation.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrella {
+
+enum class MsgIcon { Information, Warning, Error, Question };
+
+enum class MsgButtons { Ok, YesNo, YesNoAll, AbortRetryIgnore };
+
+// Values follow the classic dialog result codes so that callers can store and
+// compare them as plain numbers.
+enum class MsgResult : int {
+  Ok = 1,
+  Cancel = 2,
+  Abort = 3,
+  Retry = 4,
+  Ignore = 5,
+  Yes = 6,
+  No = 7,
+  All = 8,
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // A modal message box. `text` may contain "\r\n" line breaks.
+  virtual MsgResult MessageBox(std::string_view text, std::string_view caption,
+                               MsgIcon icon, MsgButtons buttons) = 0;
+  // Let pending window events run. Called per sector by long loops, so an
+  // implementation must be cheap when there is nothing to do.
+  virtual void ProcessMessages() = 0;
+  // Milliseconds since some fixed point, wrapping at 2^32 like a tick count.
+  virtual uint32_t TickCount() = 0;
+  // The system's temporary folder, where found files are written first.
+  virtual std::filesystem::path TempFolder() = 0;
+};
+
+// What an engine without a front end does: no messages (every question gets
+// its safe answer: Abort, No, Ok), the monotonic clock and the standard
+// temporary folder.
+class SilentUserInterface : public UserInterface {
+ public:
+  MsgResult MessageBox(std::string_view text, std::string_view caption,
+                       MsgIcon icon, MsgButtons buttons) override;
+  void ProcessMessages() override {}
+  uint32_t TickCount() override;
+  std::filesystem::path TempFolder() override;
+};
+
+// $TMPDIR when set and non-empty, else /var/tmp: /tmp is often a RAM file
+// system and a card's worth of photos must not land in memory.
+std::filesystem::path SystemTempFolder();
+
+// Milliseconds of the monotonic clock, truncated to 32 bits.
+uint32_t MonotonicTickCount();
+
+// The installed interface (a SilentUserInterface until one is installed).
+UserInterface& ui();
+// Installs `u` (not owned); nullptr restores the silent default. Returns the
+// previously installed one.
+UserInterface* SetUserInterface(UserInterface* u);
+
+}  // namespace kestrella

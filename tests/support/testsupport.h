@@ -1,0 +1,86 @@
+// Shared pieces of the test programs: temporary folders, a scripted user
+// interface, running real tools, and where the corpus lives.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "util/userinterface.h"
+
+namespace kestrella::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the build's temporary area, removed with its contents
+// when the object goes out of scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+// A user interface whose answers, clock and temporary folder a test sets, and
+// which records every message box it was shown.
+class ScriptedUi : public UserInterface {
+ public:
+  struct Shown {
+    std::string text, caption;
+    MsgIcon icon;
+    MsgButtons buttons;
+  };
+  std::deque<MsgResult> answers;   // taken in order; empty -> defaultAnswer
+  MsgResult defaultAnswer = MsgResult::Abort;
+  std::vector<Shown> shown;
+  uint32_t tick = 1;               // what TickCount returns
+  uint32_t tickStep = 0;           // added after every TickCount call
+  uint64_t processCalls = 0;
+  fs::path temp;
+
+  MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
+                       MsgButtons buttons) override;
+  void ProcessMessages() override { ++processCalls; }
+  uint32_t TickCount() override;
+  fs::path TempFolder() override { return temp; }
+};
+
+// Installs a user interface for the lifetime of the object.
+class UiScope {
+ public:
+  explicit UiScope(UserInterface& u) : previous_(SetUserInterface(&u)) {}
+  ~UiScope() { SetUserInterface(previous_); }
+
+ private:
+  UserInterface* previous_;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr together
+};
+// Runs a shell command line and collects what it printed.
+CommandResult Run(const std::string& commandLine);
+// Single-quotes a path or word for the shell.
+std::string Quote(const std::string& s);
+
+fs::path CorpusDir();
+bool CorpusAvailable();
+// Unzips a corpus image (e.g. "6-undel-fat.zip") into `into` and returns the
+// path of the image file named `image` inside it.
+fs::path UnzipCorpusImage(const std::string& zip, const std::string& image, const fs::path& into);
+std::vector<fs::path> CorpusPhotos();
+
+std::vector<uint8_t> ReadFileBytes(const fs::path& p);
+void WriteFileBytes(const fs::path& p, const std::vector<uint8_t>& bytes);
+std::string Md5Of(const fs::path& p);
+
+}  // namespace kestrella::test
