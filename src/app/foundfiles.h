@@ -1,0 +1,62 @@
+// The files one recovery run found, and the save step that copies the ticked
+// ones into the destination folder.
+//
+// Both routes write every found file into the temporary folder first. At the
+// end the ticked ones are copied to the destination as prefix + number +
+// extension, the number being the file's position in the list (so unticked
+// files leave gaps) plus a skip counter that grows past names already taken.
+// Then the temporary copies are deleted, except those that could not be saved:
+// a photo is never deleted before it is safe somewhere.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrella {
+
+struct FoundFile {
+  std::string path;     // in the temporary folder
+  bool ticked = true;   // "Recover Image"
+  bool keep = false;    // a save failed: the temporary copy must stay
+};
+
+struct SaveFailure {
+  std::string source;
+  std::string target;
+  std::string reason;
+};
+
+struct SaveReport {
+  std::vector<std::string> saved;  // target paths, in order
+  std::vector<SaveFailure> failed;
+};
+
+class FoundFileList {
+ public:
+  FoundFileList() = default;
+  ~FoundFileList();
+  FoundFileList(const FoundFileList&) = delete;
+  FoundFileList& operator=(const FoundFileList&) = delete;
+
+  void AddImage(const std::string& path);
+  size_t ImageCount() const { return files_.size(); }
+  // Thumbnail number n, counted from 1.
+  FoundFile& Image(size_t n) { return files_.at(n - 1); }
+  const std::vector<FoundFile>& Files() const { return files_; }
+  void SelectAll(bool ticked);
+
+  // Copies every ticked file into destFolder (replacing a file of the target
+  // name only once 100000 names were passed over).
+  SaveReport SaveSelectedImages(const std::filesystem::path& destFolder, const std::string& prefix);
+  // Deletes the temporary files, except those whose save failed. Returns the
+  // paths that were kept. Also run by the destructor.
+  std::vector<std::string> DeleteImageFiles();
+
+ private:
+  std::vector<FoundFile> files_;
+  bool deleted_ = false;
+};
+
+}  // namespace kestrella

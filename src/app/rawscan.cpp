@@ -1,0 +1,177 @@
+#include "app/rawscan.h"
+
+#include <algorithm>
+#include <exception>
+#include <stdexcept>
+
+#include "detect/recoverutils.h"
+#include "diskio/diskutils.h"
+#include "util/userinterface.h"
+
+namespace kestrella {
+
+namespace {
+constexpr uint32_t kProgressIntervalMs = 500;
+constexpr uint32_t kMaxNameSkip = 100000;
+}  // namespace
+
+uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector) {
+  if (bytesPerSector == 0) return 1;
+  return std::max<uint32_t>(1, (kSectorBufferBytes - 1) / bytesPerSector);
+}
+
+uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {
+  return std::clamp<uint32_t>(totalSectors / 100, 1, MaxSectorsAtOnce(bytesPerSector));
+}
+
+RawScan::RawScan() : sectorBuffer_(new uint8_t[kSectorBufferBytes]) {}
+
+void RawScan::UpdateProgress(bool force) {
+  const uint32_t now = ui().TickCount();
+  // Unsigned difference: keeps working when the tick count wraps.
+  if (force || lastUpdateTick_ == 0 || now - lastUpdateTick_ > kProgressIntervalMs) {
+    lastUpdateTick_ = now;
+    if (OnProgress) OnProgress(status_);
+  }
+}
+
+void RawScan::CountsChanged() {
+  if (OnCountsChanged) OnCountsChanged(status_);
+}
+
+std::string RawScan::NextName(const RawScanSettings& s, const std::string& ext) {
+  std::filesystem::path p;
+  for (;;) {
+    const uint64_t number = static_cast<uint64_t>(status_.imagesFound) + nameSkip_;
+    p = tempFolder_ / (s.prefix + std::to_string(number) + "." + ext);
+    std::error_code ec;
+    if (!std::filesystem::exists(p, ec) || nameSkip_ >= kMaxNameSkip) break;
+    ++nameSkip_;
+  }
+  return p.string();
+}
+
+void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector) {
+  ++status_.imagesFound;
+  fileStartSector_ = sector;
+  fileOpen_ = true;
+  const std::string path = NextName(s, ext);
+  if (!out_.Create(path)) {
+    // Keep cutting (the sectors of this file are dropped) but say so.
+    writeFailures_.push_back({path, out_.Error(), false});
+    ++status_.writeFailures;
+  }
+}
+
+void RawScan::CloseFile() {
+  if (!fileOpen_) return;
+  fileOpen_ = false;
+  if (!out_.IsOpen()) return;  // it could not be created: nothing to hand on
+  const std::string path = out_.Path();
+  if (!out_.Close()) {
+    writeFailures_.push_back({path, out_.Error(), out_.BytesWritten() > 0});
+    ++status_.writeFailures;
+    CountsChanged();
+  }
+  // Even a file that lost its tail holds the photo's start: hand it on.
+  if (OnFileClosed) OnFileClosed(path);
+}
+
+void RawScan::Run(const RawScanSettings& s) {
+  lastUpdateTick_ = 0;
+  if (s.totalSectors == 0 || s.bytesPerSector == 0) return;
+
+  // Preparation shared with the folder route.
+  stopRequested_ = false;
+  tempFolder_ = s.tempFolder.empty() ? ui().TempFolder() : s.tempFolder;
+  status_ = RawScanStatus{};
+  status_.totalSectors = s.totalSectors;
+  status_.busy = true;
+  writeFailures_.clear();
+  abortReason_.clear();
+  nameSkip_ = 0;
+  fileOpen_ = false;
+  fileStartSector_ = 0;
+  CountsChanged();
+  ui().ProcessMessages();
+
+  try {
+    ScanBlocks(s);
+  } catch (const std::exception& e) {
+    abortReason_ = e.what();
+  } catch (...) {
+    abortReason_ = "unexpected failure";
+  }
+  // Whatever happened, the open file is closed and handed on.
+  try {
+    CloseFile();
+  } catch (...) {
+  }
+  status_.busy = false;
+  UpdateProgress(true);
+  diskutils::NT_CloseDrive();
+  stopRequested_ = true;
+}
+
+void RawScan::ScanBlocks(const RawScanSettings& s) {
+  const uint32_t bps = s.bytesPerSector;
+  if (bps > kSectorBufferBytes) throw std::runtime_error("sector size larger than the read buffer");
+  const uint32_t retryLimit = std::clamp<uint32_t>(s.retryLimit, 1, kMaxRetries);
+  uint32_t blockSize = std::clamp<uint32_t>(s.sectorsAtOnce, 1, MaxSectorsAtOnce(bps));
+  uint8_t* const buffer = sectorBuffer_.get();
+  uint32_t& current = status_.currentSector;
+  current = 0;
+  std::string ext;
+  ui().ProcessMessages();
+
+  while (current < s.totalSectors && !stopRequested_) {
+    uint32_t attempts = 0;
+    if (blockSize > s.totalSectors - current) blockSize = s.totalSectors - current;
+    FillBytes(buffer, static_cast<int32_t>(blockSize * bps), 0);
+    bool ok = diskutils::ReadLogicalSectors(s.drive, current, static_cast<uint16_t>(blockSize), buffer);
+    bool lastFailedWasBlock = false;
+    while (!ok) {
+      // From the first failure on, the drive is read one sector at a time.
+      lastFailedWasBlock = blockSize > 1;
+      blockSize = 1;
+      ++attempts;
+      ++status_.readErrors;
+      ui().ProcessMessages();
+      CountsChanged();
+      // A sector is never skipped without having failed on its own: when the
+      // only failure was the whole block's, read its first sector once alone.
+      if (attempts >= retryLimit && !lastFailedWasBlock) break;
+      ok = diskutils::ReadLogicalSectors(s.drive, current, 1, buffer);
+    }
+    if (!ok) {
+      // The unreadable sector is skipped; nothing is written for it.
+      current += 1;
+      UpdateProgress(false);
+      continue;
+    }
+    status_.bytesRead += static_cast<uint64_t>(blockSize) * bps;
+
+    for (uint32_t i = 0; i < blockSize; ++i) {
+      const uint8_t* sector = buffer + static_cast<size_t>(i) * bps;
+      UpdateProgress(false);
+      ui().ProcessMessages();
+      const bool start = DetectImageStart(sector, static_cast<int32_t>(bps), ext);
+      const bool end = DetectImageEnd(sector, static_cast<int32_t>(bps), ext);
+      bool countsChanged = false;
+      if (fileOpen_ && start && fileStartSector_ != current) CloseFile();
+      if (start && !fileOpen_) {
+        OpenFile(s, ext, current);
+        countsChanged = true;
+      }
+      if (fileOpen_) out_.Append(sector, bps);
+      if (fileOpen_ && end) CloseFile();
+      if (countsChanged) CountsChanged();
+      ++current;
+      if (stopRequested_) break;
+    }
+    // The next read reuses the buffer: what is queued must be written now.
+    if (fileOpen_) out_.Flush();
+  }
+}
+
+}  // namespace kestrella

@@ -1,0 +1,101 @@
+// The scan route: reads a drive from its first to its last sector in large
+// blocks and cuts a new file in the temporary folder at every sector that
+// begins a known picture, sound, video or camera-raw file. A file runs up to
+// the next recognised start or the end of the drive.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/foundfilewriter.h"
+
+namespace kestrella {
+
+// The read buffer of the scan: room for 1000 sectors of 2048 bytes. One read
+// never moves more than 2,047,999 bytes.
+inline constexpr uint32_t kSectorBufferBytes = 2048000;
+inline constexpr uint32_t kMaxRetries = 20;
+
+// Largest sectors-at-once for a sector size, and the default for a drive:
+// 1% of its sectors within 1 .. that maximum.
+uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector);
+uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector);
+
+struct RawScanSettings {
+  uint8_t drive = 0;
+  uint32_t bytesPerSector = 512;
+  uint32_t totalSectors = 0;
+  std::string prefix = "image";
+  uint32_t sectorsAtOnce = 1;
+  uint32_t retryLimit = 1;
+  std::filesystem::path tempFolder;  // empty: the user interface's temp folder
+};
+
+// What the window's labels and gauge show.
+struct RawScanStatus {
+  uint32_t currentSector = 0;
+  uint32_t totalSectors = 0;
+  int32_t imagesFound = 0;
+  uint32_t readErrors = 0;
+  uint32_t writeFailures = 0;
+  uint64_t bytesRead = 0;
+  bool busy = false;
+};
+
+// A found file that could not be written, or only in part.
+struct WriteFailure {
+  std::string path;
+  std::string reason;
+  bool partlyWritten = false;  // the file exists but lacks its tail
+};
+
+class RawScan {
+ public:
+  RawScan();
+
+  // Progress display: at most every 500 ms by the user interface's clock, and
+  // once at the end.
+  std::function<void(const RawScanStatus&)> OnProgress;
+  // Found count, read errors or write failures changed.
+  std::function<void(const RawScanStatus&)> OnCountsChanged;
+  // A found file was closed: its full path (the hand-off to the preview).
+  std::function<void(const std::string&)> OnFileClosed;
+
+  // Runs the whole scan; returns when the drive was read to its end or a
+  // stop was requested. Does nothing for a drive of 0 sectors.
+  void Run(const RawScanSettings& settings);
+  // Asks a running scan to stop after the sector in hand.
+  void Stop() { stopRequested_ = true; }
+  bool StopRequested() const { return stopRequested_; }
+
+  const RawScanStatus& Status() const { return status_; }
+  const std::vector<WriteFailure>& WriteFailures() const { return writeFailures_; }
+  // Text of an unexpected failure that ended the scan early ("" if none).
+  const std::string& AbortReason() const { return abortReason_; }
+
+ private:
+  void ScanBlocks(const RawScanSettings& s);
+  void UpdateProgress(bool force);
+  void CountsChanged();
+  void OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector);
+  void CloseFile();
+  std::string NextName(const RawScanSettings& s, const std::string& ext);
+
+  std::unique_ptr<uint8_t[]> sectorBuffer_;
+  RawScanStatus status_;
+  std::vector<WriteFailure> writeFailures_;
+  std::string abortReason_;
+  bool stopRequested_ = false;
+  uint32_t lastUpdateTick_ = 0;
+  uint32_t nameSkip_ = 0;
+  std::filesystem::path tempFolder_;
+  FoundFileWriter out_;
+  bool fileOpen_ = false;  // a file is being cut (even if it could not be created)
+  uint32_t fileStartSector_ = 0;
+};
+
+}  // namespace kestrella

@@ -1,0 +1,93 @@
+// Drive letters and BIOS disk numbers over Linux block devices and images.
+//
+// The engine addresses logical drives by number (1 = A: ... 26 = Z:) and whole
+// disks by BIOS number (0, 1 = floppies; 80h + n = n-th hard disk). This table
+// maps both onto Linux sources: block devices listed under /sys/class/block and
+// image files the user names. Letters are handed out in a stable order: the
+// floppies A: and B:, the root file system's device C:, the other block
+// devices from D: in name order, then image files in the order named.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kestrella {
+
+// System drive types of a drive's root (as a drive list shows them).
+inline constexpr uint32_t kRootUnknown = 0;
+inline constexpr uint32_t kRootNoRoot = 1;
+inline constexpr uint32_t kRootRemovable = 2;
+inline constexpr uint32_t kRootFixed = 3;
+inline constexpr uint32_t kRootRemote = 4;
+inline constexpr uint32_t kRootCDROM = 5;
+inline constexpr uint32_t kRootRamDisk = 6;
+
+struct DriveSource {
+  std::string path;         // /dev/sdb1 or the image file's path
+  std::string name;         // sysfs name ("sdb1") or the image's file name
+  bool isImage = false;
+  bool wholeDisk = false;   // a disk rather than a partition of one
+  bool removable = false;
+  bool floppy = false;
+  uint32_t rootType = kRootUnknown;
+  uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
+  uint32_t sectorSize = 512;
+};
+
+struct DriveEntry {
+  uint8_t number = 0;  // 1 = A:
+  DriveSource source;
+
+  char Letter() const { return static_cast<char>(64 + number); }
+  // Letter, colon, backslash: "E:\".
+  std::string RootPath() const;
+  // "/dev/sdb1 - 15.9 GB".
+  std::string Caption() const;
+};
+
+// Where the system scan looks; tests point it at a fake tree.
+struct SystemRoots {
+  std::string sysClassBlock = "/sys/class/block";
+  std::string devDir = "/dev";
+  // "major:minor" of the root file system's device; empty = ask the system.
+  std::string rootDevice;
+};
+
+class DriveTable {
+ public:
+  // Lists the block devices anew (images stay). Letters are reassigned.
+  void ScanSystem(const SystemRoots& roots = SystemRoots{});
+  // Forgets every device and image.
+  void Clear();
+  // Adds an image file (if not there yet) and returns its drive number, or 0
+  // when every letter is taken or the file cannot be examined.
+  uint8_t AddImage(const std::string& path);
+
+  const std::vector<DriveEntry>& Drives() const { return drives_; }
+  const DriveEntry* Find(uint8_t number) const;
+  const DriveEntry* FindByPath(const std::string& path) const;
+  // "E:", "e:", "E:\" or "E" -> 5; 0 when not a drive letter.
+  static uint8_t ParseLetter(const std::string& text);
+
+  // The source of a BIOS disk number, or nullptr.
+  std::optional<std::string> PhysicalDiskPath(uint8_t biosNumber) const;
+  std::vector<std::pair<uint8_t, std::string>> PhysicalDisks() const;
+
+ private:
+  void AssignLetters();
+
+  std::vector<DriveSource> devices_;  // name order
+  std::vector<DriveSource> images_;   // order named
+  std::string rootName_;              // sysfs name of the root device
+  std::vector<DriveEntry> drives_;
+};
+
+// The program's drive table.
+DriveTable& Drives();
+
+// Natural order of device names: digit runs compare by value ("sda2" < "sda10").
+bool NaturalLess(const std::string& a, const std::string& b);
+
+}  // namespace kestrella

@@ -1,0 +1,115 @@
+#include "diskio/logicalio.h"
+
+#include <algorithm>
+
+#include "diskio/drivetable.h"
+
+namespace kestrella {
+
+uint32_t LogicalSectorAccess::ChunkSectors() const {
+  if (params_.BytesPerSector == 0) return traits_.chunkSectors;
+  // Larger sectors than the buffer was sized for get fewer per call.
+  return std::max<uint32_t>(1, std::min(traits_.chunkSectors,
+                                        traits_.bufferBytes / params_.BytesPerSector));
+}
+
+bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
+  if (handle_.IsOpen() && handleDrive_ == drive && handleForRead_ == forRead) return true;
+  handle_.Close();
+  handleDrive_ = drive;
+  handleForRead_ = forRead;
+  const DriveEntry* entry = Drives().Find(drive);
+  if (entry == nullptr) return false;
+  if (!handle_.Open(entry->source.path, forRead, traits_.writeThrough)) return false;
+  // The parameters are refreshed at every (re)open, so a new card in the
+  // reader is noticed at the next open.
+  params_ = TLogDriveParams{};
+  GetLogDriveParams(drive, params_);
+  return true;
+}
+
+bool LogicalSectorAccess::NT_CloseDrive() {
+  handle_.Close();
+  handleDrive_ = 0;
+  return true;
+}
+
+bool LogicalSectorAccess::ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+                                             void* buffer) {
+  if (!NT_OpenDrive(drive, true)) return false;
+  const uint32_t bps = params_.BytesPerSector;
+  if (bps == 0) return false;
+  const uint32_t chunk = ChunkSectors();
+  auto* out = static_cast<uint8_t*>(buffer);
+  uint64_t offset = static_cast<uint64_t>(sector) * bps;
+  uint32_t remaining = count;
+  while (remaining > 0) {
+    const uint32_t n = std::min(remaining, chunk);
+    const size_t bytes = static_cast<size_t>(n) * bps;
+    // A short read (past the end of the medium) fails the whole call.
+    if (!handle_.ReadAt(offset, out, bytes)) return false;
+    out += bytes;
+    offset += bytes;
+    remaining -= n;
+  }
+  return true;
+}
+
+bool LogicalSectorAccess::WriteLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+                                              const void* buffer) {
+  if (!NT_OpenDrive(drive, false)) return false;
+  const uint32_t bps = params_.BytesPerSector;
+  if (bps == 0) return false;
+  return handle_.WriteAt(static_cast<uint64_t>(sector) * bps, buffer,
+                         static_cast<size_t>(count) * bps);
+}
+
+bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& params) {
+  const DriveEntry* entry = Drives().Find(drive);
+  if (entry == nullptr) return false;
+  SourceFile query;
+  if (!query.OpenForQuery(entry->source.path)) return false;
+
+  uint64_t bytes = 0;
+  uint32_t sectorSize = 0;
+  const bool sized = query.QuerySize(bytes, sectorSize);
+
+  if (entry->source.rootType == kRootCDROM) {
+    params = TLogDriveParams{};
+    params.DriveType = kDriveCDROM;
+    params.Removable = 1;
+    params.BytesPerSector = 2048;
+    if (!traits_.askOpticalSize) return true;
+    if (!sized || sectorSize == 0 || bytes == 0) {
+      params.TotalSectors = 358400;  // the size of a full CD
+      return false;
+    }
+    params.BytesPerSector = sectorSize;
+    params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(bytes / sectorSize, UINT32_MAX));
+    SynthesiseGeometry(params, params.TotalSectors);
+    return true;
+  }
+
+  // No medium (an empty card reader answers with size 0): not ready.
+  if (!sized || sectorSize == 0 || bytes == 0) return false;
+  params.Removable = 0;
+  params.BytesPerSector = sectorSize;
+  // The exact size, not whole cylinders: the sectors past the last whole
+  // cylinder hold photos too. Sector numbers are 32-bit, so a drive beyond
+  // 2^32 sectors is seen up to that limit.
+  const uint64_t total = bytes / sectorSize;
+  params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+  SynthesiseGeometry(params, total);
+  if (entry->source.floppy) {
+    params.DriveType = kDriveFloppy;
+    params.Removable = 1;
+  } else if (entry->source.removable) {
+    params.DriveType = kDriveRemovable;
+    params.Removable = 1;
+  } else {
+    params.DriveType = kDriveFixed;
+  }
+  return true;
+}
+
+}  // namespace kestrella

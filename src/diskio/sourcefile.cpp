@@ -1,0 +1,119 @@
+#include "diskio/sourcefile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "diskio/sourceprobe.h"
+
+namespace kestrella {
+
+bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough) {
+  Close();
+  int flags = O_CLOEXEC | (forRead ? O_RDONLY : O_WRONLY);
+  if (!forRead && writeThrough) flags |= O_DSYNC;
+  fd_ = ::open(path.c_str(), flags);
+  if (fd_ < 0) return false;
+  path_ = path;
+  probe_ = sourceprobe::Lookup(path);
+  if (probe_) ++(forRead ? probe_->counters.opensForRead : probe_->counters.opensForWrite);
+  return true;
+}
+
+bool SourceFile::OpenForQuery(const std::string& path) {
+  Close();
+  // O_NONBLOCK: an optical drive without a disc answers at once instead of
+  // waiting for the tray.
+  fd_ = ::open(path.c_str(), O_CLOEXEC | O_RDONLY | O_NONBLOCK);
+  if (fd_ < 0) return false;
+  path_ = path;
+  return true;
+}
+
+void SourceFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  probe_.reset();
+}
+
+bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (probe_) {
+    ++probe_->counters.reads;
+    for (auto [begin, end] : probe_->unreadable) {
+      if (offset < end && begin < offset + length) {
+        ++probe_->counters.failedReads;
+        errno = EIO;
+        return false;
+      }
+    }
+  }
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {  // end of the medium before the run was complete
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (probe_) probe_->counters.bytesRead += length;
+  return true;
+}
+
+bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  if (probe_) ++probe_->counters.writes;
+  const auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SourceFile::QuerySize(uint64_t& bytes, uint32_t& sectorSize) {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  if (S_ISBLK(st.st_mode)) {
+    uint64_t size = 0;
+    int ssz = 0;
+    if (::ioctl(fd_, BLKGETSIZE64, &size) != 0) return false;
+    if (::ioctl(fd_, BLKSSZGET, &ssz) != 0 || ssz <= 0) ssz = 512;
+    bytes = size;
+    sectorSize = static_cast<uint32_t>(ssz);
+    return true;
+  }
+  if (S_ISREG(st.st_mode)) {
+    bytes = static_cast<uint64_t>(st.st_size);
+    sectorSize = 512;
+    return true;
+  }
+  errno = ENOTBLK;
+  return false;
+}
+
+}  // namespace kestrella

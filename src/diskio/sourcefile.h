@@ -1,0 +1,45 @@
+// A block device or image file opened for positioned reads or writes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kestrella {
+
+namespace sourceprobe {
+struct Entry;
+}
+
+class SourceFile {
+ public:
+  SourceFile() = default;
+  ~SourceFile() { Close(); }
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  // Opens read-only (forRead) or write-only. `writeThrough` asks the system
+  // to put each write on the medium before it returns. Sets errno on failure.
+  bool Open(const std::string& path, bool forRead, bool writeThrough = false);
+  // Opens only to ask for the size: does not wait for a medium to spin up.
+  bool OpenForQuery(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+
+  // Reads exactly `length` bytes at `offset`. A short read (end of the medium)
+  // fails with errno EIO; a failed read leaves errno set.
+  bool ReadAt(uint64_t offset, void* buffer, size_t length);
+  // Writes exactly `length` bytes at `offset`.
+  bool WriteAt(uint64_t offset, const void* buffer, size_t length);
+
+  // Size in bytes and logical sector size (512 for regular files).
+  bool QuerySize(uint64_t& bytes, uint32_t& sectorSize);
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+  std::shared_ptr<sourceprobe::Entry> probe_;
+};
+
+}  // namespace kestrella
