@@ -17,6 +17,14 @@ bool IsFoundDataEqual(const uint8_t* data, uint32_t size, std::string_view patte
   return false;
 }
 
+uint32_t BytesEqual(const uint8_t* a, const uint8_t* b, uint32_t n) {
+  uint32_t differing = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) ++differing;
+  }
+  return differing;
+}
+
 std::string GetNextTextLine(const uint8_t*& p, const uint8_t* end) {
   std::string line;
   // A line stops at CR, or at the byte before an LF (which is then lost with
