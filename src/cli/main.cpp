@@ -1,6 +1,82 @@
+// kestrella-cli: photo recovery from memory cards and card images.
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
-int main() {
-  std::puts("kestrella-cli: under construction");
-  return 0;
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/source.h"
+
+namespace {
+
+const char* const kMainHelp =
+    "usage: kestrella-cli COMMAND [ARGS]\n"
+    "\n"
+    "Brings back photos, videos and sound files from camera memory cards, USB\n"
+    "sticks, floppies and card images. The card is only ever read.\n"
+    "\n"
+    "commands:\n"
+    "  drives                       list the drives that can be recovered\n"
+    "  scan SOURCE -o DEST          recover by scanning every sector for file\n"
+    "                               signatures\n"
+    "\n"
+    "kestrella-cli COMMAND --help shows a command's options.\n"
+    "kestrella-cli --version shows the version.\n";
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& a : args)
+    if (a == "-h" || a == "--help") return true;
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrella::cli;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(kMainHelp, stderr);
+    return kExitUsage;
+  }
+  const std::string command = args.front();
+  args.erase(args.begin());
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kMainHelp, stdout);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    std::printf("kestrella-cli %s\n", KESTRELLA_VERSION);
+    return kExitOk;
+  }
+  struct Command {
+    const char* name;
+    int (*run)(const std::vector<std::string>&);
+    const char* help;
+  };
+  static const Command kCommands[] = {
+      {"drives", RunDrives, kDrivesHelp},
+      {"scan", RunScan, kScanHelp},
+  };
+  for (const Command& c : kCommands) {
+    if (command != c.name) continue;
+    if (WantsHelp(args)) {
+      std::fputs(c.help, stdout);
+      return kExitOk;
+    }
+    try {
+      return c.run(args);
+    } catch (const UsageError& e) {
+      std::fprintf(stderr, "kestrella-cli %s: %s\n\n%s", c.name, e.what(), c.help);
+      return kExitUsage;
+    } catch (const CliError& e) {
+      std::fprintf(stderr, "kestrella-cli: %s\n", e.what());
+      return kExitUsage;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "kestrella-cli: %s\n", e.what());
+      return kExitIncomplete;
+    }
+  }
+  std::fprintf(stderr, "kestrella-cli: unknown command '%s'\n\n%s", command.c_str(), kMainHelp);
+  return kExitUsage;
 }

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+
+#include "util/sizetext.h"
 
 namespace kestrella {
 
@@ -97,20 +98,6 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
   return true;
 }
 
-std::string HumanSize(uint64_t bytes) {
-  static const char* kUnits[] = {"bytes", "KB", "MB", "GB", "TB", "PB"};
-  if (bytes < 1000) return std::to_string(bytes) + " bytes";
-  double v = static_cast<double>(bytes);
-  int u = 0;
-  while (v >= 1000.0 && u < 5) {
-    v /= 1000.0;
-    ++u;
-  }
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f %s", v, kUnits[u]);
-  return buf;
-}
-
 }  // namespace
 
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -138,7 +125,7 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 std::string DriveEntry::RootPath() const { return std::string(1, Letter()) + ":\\"; }
 
-std::string DriveEntry::Caption() const { return source.path + " - " + HumanSize(source.sizeBytes); }
+std::string DriveEntry::Caption() const { return source.path + " - " + FormatByteSize(source.sizeBytes); }
 
 void DriveTable::Clear() {
   devices_.clear();

@@ -1,0 +1,77 @@
+// kestrella-cli drives: the drive table with what is on each drive.
+#include <cstdio>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/source.h"
+#include "diskio/diskutils.h"
+#include "diskio/drivetable.h"
+#include "fat/bootprobe.h"
+#include "util/sizetext.h"
+
+namespace kestrella::cli {
+
+const char* const kDrivesHelp =
+    "usage: kestrella-cli drives [IMAGE...]\n"
+    "\n"
+    "Lists the drives Kestrella can read: block devices (card readers, USB\n"
+    "sticks, disks and their partitions) and the image files named, each with\n"
+    "its drive letter, Linux path, type, size, sector size and whether a FAT\n"
+    "file system starts on it. A letter such as E: can be given as SOURCE to\n"
+    "the other commands.\n";
+
+namespace {
+
+const char* TypeName(const DriveSource& s) {
+  if (s.isImage) return "image";
+  if (s.floppy) return "floppy";
+  switch (s.rootType) {
+    case kRootRemovable: return "removable";
+    case kRootFixed: return "fixed";
+    case kRootCDROM: return "CD-ROM";
+    case kRootRamDisk: return "RAM disk";
+    default: return "unknown";
+  }
+}
+
+}  // namespace
+
+int RunDrives(const std::vector<std::string>& args) {
+  Options opts(args, OptionSpec{});
+  DriveTable& table = Drives();
+  table.ScanSystem();
+  for (const std::string& image : opts.Positional()) {
+    if (table.AddImage(image) == 0) {
+      std::fprintf(stderr, "kestrella-cli: cannot add %s (missing, or no drive letter left)\n",
+                   image.c_str());
+      return kExitUsage;
+    }
+  }
+  std::printf("%-6s %-28s %-10s %10s %7s  %s\n", "DRIVE", "PATH", "TYPE", "SIZE", "SECTOR",
+              "FILE SYSTEM");
+  std::vector<uint8_t> sector;
+  for (const DriveEntry& e : table.Drives()) {
+    TLogDriveParams p;
+    std::string size = AccessProblem(e.source.path), sectorSize = "-", fs = "-";
+    if (size.empty()) size = "no medium";
+    if (diskutils::GetLogDriveParams(e.number, p)) {
+      size = FormatByteSize(static_cast<uint64_t>(p.TotalSectors) * p.BytesPerSector);
+      sectorSize = std::to_string(p.BytesPerSector);
+      sector.assign(p.BytesPerSector, 0);
+      if (!diskutils::ReadLogicalSectors(e.number, 0, 1, sector.data())) {
+        fs = "? (cannot read)";
+      } else {
+        const std::string type = ProbeFatBootSector(sector.data(), sector.size());
+        fs = type.empty() ? "no FAT" : type;
+      }
+      diskutils::NT_CloseDrive();
+    }
+    std::printf("%-6s %-28s %-10s %10s %7s  %s\n", (std::string(1, e.Letter()) + ":").c_str(),
+                e.source.path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(),
+                fs.c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace kestrella::cli

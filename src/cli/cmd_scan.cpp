@@ -1,0 +1,169 @@
+// kestrella-cli scan: the scan route end to end, then the save step.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/foundfiles.h"
+#include "app/rawscan.h"
+#include "cli/commands.h"
+#include "cli/destination.h"
+#include "cli/options.h"
+#include "cli/source.h"
+#include "cli/terminal.h"
+#include "util/sizetext.h"
+
+namespace kestrella::cli {
+
+const char* const kScanHelp =
+    "usage: kestrella-cli scan SOURCE -o DEST [options]\n"
+    "\n"
+    "Reads SOURCE sector by sector, ignoring its file system, and cuts a new file\n"
+    "at every sector that begins a picture, sound, video or camera-raw file.\n"
+    "Found files are written to the temporary folder ($TMPDIR, else /var/tmp),\n"
+    "then copied into DEST as PREFIX1.JPG, PREFIX2.TIF, ... (names already in\n"
+    "DEST are passed over) and the temporary copies deleted.\n"
+    "\n"
+    "SOURCE  a card image file, a block device such as /dev/sdb, or a drive\n"
+    "        letter such as E: (see kestrella-cli drives). Only read, never written.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output DEST      folder for the recovered files (created if missing)\n"
+    "  --prefix TEXT          file name prefix (default: image)\n"
+    "  --sectors-at-once N    sectors per read (default: 1% of the drive, at most\n"
+    "                         2,047,999 bytes' worth)\n"
+    "  --retries N            attempts on an unreadable sector, 1 to 20 (default: 1)\n"
+    "  --force                allow DEST or the temporary folder on the device\n"
+    "                         being recovered\n"
+    "  -q, --quiet            no progress and no summary\n"
+    "\n"
+    "Ctrl+C stops the scan; what was found so far is still saved.\n";
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+  // A second Ctrl+C ends the program at once.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+// Lets Ctrl+C stop the scan the way the Cancel button does.
+class ScanUi : public TerminalUi {
+ public:
+  explicit ScanUi(RawScan& scan) : scan_(scan) {}
+  void ProcessMessages() override {
+    if (g_interrupted.load(std::memory_order_relaxed) && !scan_.StopRequested()) scan_.Stop();
+  }
+
+ private:
+  RawScan& scan_;
+};
+
+}  // namespace
+
+int RunScan(const std::vector<std::string>& args) {
+  OptionSpec spec;
+  spec.withValue = {"-o", "--output", "--prefix", "--sectors-at-once", "--retries"};
+  spec.flags = {"-q", "--quiet", "--force"};
+  Options opts(args, spec);
+  if (opts.Positional().size() != 1) throw UsageError("scan needs exactly one SOURCE");
+  auto dest = opts.Value("-o") ? opts.Value("-o") : opts.Value("--output");
+  if (!dest || dest->empty()) throw UsageError("scan needs a destination folder: -o DEST");
+  const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
+  const std::string prefix = opts.Value("--prefix").value_or("image");
+  if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
+  const uint32_t retries = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
+
+  RawScan scan;
+  ScanUi terminal(scan);
+  UserInterface* previous = SetUserInterface(&terminal);
+  struct Restore {
+    UserInterface* p;
+    ~Restore() { SetUserInterface(p); }
+  } restore{previous};
+
+  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  const std::filesystem::path temp = terminal.TempFolder();
+  PrepareFolders(*dest, temp, src, opts.Flag("--force"));
+
+  RawScanSettings settings;
+  settings.drive = src.drive;
+  settings.bytesPerSector = src.params.BytesPerSector;
+  settings.totalSectors = src.params.TotalSectors;
+  settings.prefix = prefix;
+  settings.retryLimit = retries;
+  settings.tempFolder = temp;
+  const uint32_t maxBlock = MaxSectorsAtOnce(settings.bytesPerSector);
+  settings.sectorsAtOnce = static_cast<uint32_t>(
+      opts.Number("--sectors-at-once", 1, maxBlock)
+          .value_or(DefaultSectorsAtOnce(settings.totalSectors, settings.bytesPerSector)));
+
+  if (!quiet) {
+    std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
+                 src.entry.source.path.c_str(), src.entry.Letter(),
+                 FormatByteSize(static_cast<uint64_t>(settings.totalSectors) * settings.bytesPerSector).c_str(),
+                 settings.totalSectors, settings.bytesPerSector, dest->c_str());
+  }
+
+  FoundFileList found;
+  ProgressLine progress(quiet);
+  const auto started = std::chrono::steady_clock::now();
+  auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+  scan.OnProgress = [&](const RawScanStatus& s) {
+    char detail[160];
+    std::snprintf(detail, sizeof detail, "sector %u of %u, %d found, %u read errors",
+                  s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
+    progress.Update(s.currentSector, s.totalSectors, detail);
+  };
+  scan.OnFileClosed = [&](const std::string& path) { found.AddImage(path); };
+
+  g_interrupted = false;
+  std::signal(SIGINT, OnInterrupt);
+  scan.Run(settings);
+  std::signal(SIGINT, SIG_DFL);
+  progress.Finish();
+  const double elapsed = seconds();
+  const RawScanStatus& st = scan.Status();
+
+  // The save step as it runs without a preview: every found file is kept.
+  const SaveReport report = found.SaveSelectedImages(*dest, prefix);
+  const std::vector<std::string> kept = found.DeleteImageFiles();
+
+  for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
+
+  for (const WriteFailure& f : scan.WriteFailures()) {
+    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
+                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
+                 f.reason.c_str());
+  }
+  for (const SaveFailure& f : report.failed) {
+    std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
+                 f.source.c_str(), f.target.c_str(), f.reason.c_str(), f.source.c_str());
+  }
+  if (!scan.AbortReason().empty()) {
+    std::fprintf(stderr, "kestrella-cli: the scan stopped early: %s\n", scan.AbortReason().c_str());
+  }
+  if (!quiet) {
+    const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
+    std::fprintf(stderr,
+                 "%s at sector %u of %u.\n"
+                 "  files found:  %d\n"
+                 "  saved:        %zu into %s\n"
+                 "  read errors:  %u\n"
+                 "  bytes read:   %s in %.1f s (%.1f MB/s)\n",
+                 g_interrupted ? "Stopped" : "Finished", st.currentSector, st.totalSectors,
+                 st.imagesFound, report.saved.size(), dest->c_str(), st.readErrors,
+                 FormatByteSize(st.bytesRead).c_str(), elapsed, mbps);
+    if (st.writeFailures > 0) std::fprintf(stderr, "  not written:  %u\n", st.writeFailures);
+  }
+  const bool complete = st.writeFailures == 0 && report.failed.empty() && kept.empty() &&
+                        scan.AbortReason().empty() && !g_interrupted;
+  return complete ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace kestrella::cli

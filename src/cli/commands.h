@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrella::cli {
+
+// Exit codes of every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitIncomplete = 1;  // ran, but something was not recovered or saved
+inline constexpr int kExitUsage = 2;       // bad command line, source or destination
+
+int RunDrives(const std::vector<std::string>& args);
+int RunScan(const std::vector<std::string>& args);
+
+extern const char* const kDrivesHelp;
+extern const char* const kScanHelp;
+
+}  // namespace kestrella::cli
