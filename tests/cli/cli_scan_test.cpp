@@ -1,0 +1,151 @@
+// kestrella-cli end to end: a real FAT card built with mkfs.fat and mtools,
+// photos deleted and the card quick-formatted, then scanned back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/testsupport.h"
+
+namespace kestrella::test {
+namespace {
+
+const std::string kCli = KESTRELLA_CLI_PATH;
+
+// The fixture base class has a Run of its own.
+CommandResult Sh(const std::string& commandLine) { return kestrella::test::Run(commandLine); }
+
+CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 " + args); }
+
+class CliScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
+    card_ = dir_ / "card.img";
+    temp_ = dir_ / "tmp";
+    fs::create_directories(temp_);
+  }
+
+  // A 16 MiB FAT16 card holding `photos` in DCIM/100TEST, of which the ones
+  // at the indexes in `deleted` are deleted, then quick-formatted.
+  void BuildCard(const std::vector<fs::path>& photos, const std::vector<size_t>& deleted) {
+    ASSERT_EQ(Sh("truncate -s 16M " + Quote(card_)).exitCode, 0);
+    ASSERT_EQ(Sh("mkfs.fat -F 16 -n TESTCARD " + Quote(card_)).exitCode, 0);
+    ASSERT_EQ(Mtools("mmd -i " + Quote(card_) + " ::DCIM ::DCIM/100TEST").exitCode, 0);
+    for (size_t i = 0; i < photos.size(); ++i) {
+      const std::string name = "::DCIM/100TEST/P" + std::to_string(1000 + i) + ".JPG";
+      ASSERT_EQ(Mtools("mcopy -i " + Quote(card_) + " " + Quote(photos[i]) + " " + name).exitCode, 0);
+    }
+    for (size_t i : deleted) {
+      const std::string name = "::DCIM/100TEST/P" + std::to_string(1000 + i) + ".JPG";
+      ASSERT_EQ(Mtools("mdel -i " + Quote(card_) + " " + name).exitCode, 0);
+    }
+    // Formatting again rewrites boot sector, tables and root folder only.
+    CommandResult fmt = Sh("mkfs.fat -F 16 -n TESTCARD " + Quote(card_));
+    ASSERT_EQ(fmt.exitCode, 0) << fmt.output;
+  }
+
+  CommandResult Cli(const std::string& args) {
+    return Sh("TMPDIR=" + Quote(temp_) + " " + Quote(kCli) + " " + args);
+  }
+
+  TempDir dir_;
+  fs::path card_, temp_;
+};
+
+// True when `whole` begins with every byte of `start`.
+bool BeginsWith(const std::vector<uint8_t>& whole, const std::vector<uint8_t>& start) {
+  return whole.size() >= start.size() && std::equal(start.begin(), start.end(), whole.begin());
+}
+
+TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
+  std::vector<fs::path> photos = CorpusPhotos();
+  ASSERT_GE(photos.size(), 12u);
+  photos.resize(12);
+  BuildCard(photos, {1, 4, 7});
+  fs::permissions(card_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const std::string md5 = Md5Of(card_);
+
+  const fs::path out = dir_ / "out";
+  CommandResult r = Cli("scan " + Quote(card_) + " -o " + Quote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("files found:  12"), std::string::npos) << r.output;
+  EXPECT_EQ(Md5Of(card_), md5);
+
+  // Files are numbered in card order, which is the order they were copied in.
+  for (size_t i = 0; i < photos.size(); ++i) {
+    const fs::path recovered = out / ("image" + std::to_string(i + 1) + ".JPG");
+    ASSERT_TRUE(fs::exists(recovered)) << recovered << "\n" << r.output;
+    EXPECT_TRUE(BeginsWith(ReadFileBytes(recovered), ReadFileBytes(photos[i])))
+        << recovered << " does not begin with " << photos[i];
+  }
+  EXPECT_FALSE(fs::exists(out / "image13.JPG"));
+  // The temporary copies are gone once saved.
+  EXPECT_TRUE(fs::is_empty(temp_));
+
+  // A second run into the same folder passes over the names already taken.
+  r = Cli("scan " + Quote(card_) + " -o " + Quote(out) + " -q --prefix image");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(fs::exists(out / "image24.JPG"));
+  EXPECT_FALSE(fs::exists(out / "image25.JPG"));
+
+  r = Cli("drives " + Quote(card_));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.output.find("FAT16"), std::string::npos) << r.output;
+  EXPECT_EQ(Md5Of(card_), md5);
+}
+
+TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
+  BuildCard({CorpusPhotos().front()}, {});
+  const std::string md5 = Md5Of(card_);
+  struct Case {
+    std::string args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"scan " + Quote(dir_ / "missing.img") + " -o " + Quote(dir_ / "o"), "cannot open"},
+      {"scan " + Quote(card_) + " -o " + Quote(card_), "is the card image"},
+      {"scan " + Quote(card_) + " -o " + Quote(card_ / "sub"), "is the card image"},
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "card.img" / ".." / "card.img"), "is the card image"},
+      // A sibling whose name merely begins with the image's name is fine.
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "card.img-out"), ""},
+      {"scan " + Quote(card_), "-o DEST"},
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --retries 0", "--retries"},
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --sectors-at-once 4000", "--sectors-at-once"},
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --bogus", "unknown option"},
+      {"scan " + Quote(dir_.path()) + " -o " + Quote(dir_ / "o"), "neither a card image"},
+      {"scan Q: -o " + Quote(dir_ / "o"), "no drive Q:"},
+      {"frobnicate", "unknown command"},
+  };
+  for (const Case& c : cases) {
+    CommandResult r = Cli(c.args);
+    if (c.expected.empty()) {
+      EXPECT_EQ(r.exitCode, 0) << c.args << "\n" << r.output;
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.expected), std::string::npos) << c.args << "\n" << r.output;
+  }
+  EXPECT_EQ(Md5Of(card_), md5);
+
+  // A destination that cannot be created: below a regular file.
+  WriteFileBytes(dir_ / "plain", {1, 2, 3});
+  CommandResult r = Cli("scan " + Quote(card_) + " -o " + Quote(dir_ / "plain" / "out"));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.output.find("cannot create the destination folder"), std::string::npos) << r.output;
+
+  // A temporary folder that does not exist.
+  r = Sh("TMPDIR=" + Quote(dir_ / "no-such-tmp") + " " + Quote(kCli) + " scan " + Quote(card_) +
+          " -o " + Quote(dir_ / "o2"));
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.output.find("temporary folder"), std::string::npos) << r.output;
+
+  for (const char* cmd : {"--help", "scan --help", "drives --help"}) {
+    r = Cli(cmd);
+    EXPECT_EQ(r.exitCode, 0) << cmd;
+    EXPECT_NE(r.output.find("usage:"), std::string::npos) << cmd;
+  }
+  EXPECT_EQ(Md5Of(card_), md5);
+}
+
+}  // namespace
+}  // namespace kestrella::test
