@@ -14,11 +14,15 @@ uint32_t LogicalSectorAccess::ChunkSectors() const {
 }
 
 bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
-  if (handle_.IsOpen() && handleDrive_ == drive && handleForRead_ == forRead) return true;
+  const DriveEntry* entry = Drives().Find(drive);
+  // A rescan or a new image may give the letter to another source while the
+  // handle is open; the handle serves only the source the letter names now.
+  if (handle_.IsOpen() && handleDrive_ == drive && handleForRead_ == forRead &&
+      entry != nullptr && handle_.Path() == entry->source.path)
+    return true;
   handle_.Close();
   handleDrive_ = drive;
   handleForRead_ = forRead;
-  const DriveEntry* entry = Drives().Find(drive);
   if (entry == nullptr) return false;
   if (!handle_.Open(entry->source.path, forRead, traits_.writeThrough)) return false;
   // The parameters are refreshed at every (re)open, so a new card in the

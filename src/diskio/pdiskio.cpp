@@ -31,11 +31,14 @@ Module& State() {
 
 bool NT_OpenDrive(uint8_t drive, bool forRead) {
   Module& m = State();
-  if (m.handle.IsOpen() && m.drive == drive && m.forRead == forRead) return true;
+  auto path = Drives().PhysicalDiskPath(drive);
+  // The number may name another disk since the handle was opened (a rescan).
+  if (m.handle.IsOpen() && m.drive == drive && m.forRead == forRead && path &&
+      m.handle.Path() == *path)
+    return true;
   m.handle.Close();
   m.drive = drive;
   m.forRead = forRead;
-  auto path = Drives().PhysicalDiskPath(drive);
   if (!path) return false;
   return m.handle.Open(*path, forRead, /*writeThrough=*/true);
 }

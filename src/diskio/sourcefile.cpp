@@ -78,6 +78,14 @@ bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     return false;
   }
   if (probe_) ++probe_->counters.writes;
+  // An image stands for a medium of fixed size: a write past its end fails
+  // as on the card itself instead of growing the file.
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+      offset + length > static_cast<uint64_t>(st.st_size)) {
+    errno = ENOSPC;
+    return false;
+  }
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < length) {

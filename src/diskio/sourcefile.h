@@ -30,7 +30,8 @@ class SourceFile {
   // Reads exactly `length` bytes at `offset`. A short read (end of the medium)
   // fails with errno EIO; a failed read leaves errno set.
   bool ReadAt(uint64_t offset, void* buffer, size_t length);
-  // Writes exactly `length` bytes at `offset`.
+  // Writes exactly `length` bytes at `offset`. Past the end of an image
+  // file nothing is written and the call fails with errno ENOSPC.
   bool WriteAt(uint64_t offset, const void* buffer, size_t length);
 
   // Size in bytes and logical sector size (512 for regular files).

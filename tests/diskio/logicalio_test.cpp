@@ -1,0 +1,339 @@
+// Sector access by drive letter through the main window's module (diskutils)
+// and the device layer's module (ldiskio).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "diskiotest.h"
+
+namespace kestrella::test {
+namespace {
+
+struct ModuleUnderTest {
+  const char* name;
+  bool (*read)(uint8_t, uint32_t, uint16_t, void*);
+  bool (*write)(uint8_t, uint32_t, uint16_t, const void*);
+  bool (*params)(uint8_t, TLogDriveParams&);
+  LogicalSectorAccess& (*module)();
+  uint32_t chunkSectors;
+  uint16_t longRead;  // sectors of a read that takes three calls
+  bool writeThrough;
+  bool asksOpticalSize;
+};
+
+const ModuleUnderTest kDiskutils{"diskutils", diskutils::ReadLogicalSectors,
+                                 diskutils::WriteLogicalSectors, diskutils::GetLogDriveParams,
+                                 diskutils::Module, 1000, 2500, false, true};
+const ModuleUnderTest kLdiskio{"ldiskio", ldiskio::ReadLogicalSectors, ldiskio::WriteLogicalSectors,
+                               ldiskio::GetLogDriveParams, ldiskio::Module, 128, 300, true, false};
+
+void PrintTo(const ModuleUnderTest& m, std::ostream* os) { *os << m.name; }
+
+class LogicalIoTest : public DiskioTest, public ::testing::WithParamInterface<ModuleUnderTest> {
+ protected:
+  const ModuleUnderTest& M() const { return GetParam(); }
+
+  bool Read(uint8_t drive, uint32_t sector, uint16_t count, std::vector<uint8_t>& buf) {
+    buf.assign(static_cast<size_t>(count) * kSector, 0xEE);
+    return M().read(drive, sector, count, buf.data());
+  }
+
+  // Reads with sector `marked` unreadable and tells how many reads reached
+  // the image before the call gave up.
+  uint64_t ReadsUntilFailure(uint8_t drive, uint32_t sector, uint16_t count, uint64_t marked) {
+    M().module().NT_CloseDrive();
+    sourceprobe::Reset();
+    sourceprobe::MarkUnreadable(PathOf(drive), {marked});
+    std::vector<uint8_t> buf;
+    EXPECT_FALSE(Read(drive, sector, count, buf)) << "sector " << marked;
+    const auto c = sourceprobe::Get(PathOf(drive));
+    EXPECT_EQ(c.failedReads, 1u);
+    return c.reads;
+  }
+};
+
+TEST_P(LogicalIoTest, KeepsOneHandleUntilDriveOrModeChanges) {
+  const uint8_t d = AddImage("d.img", 16);
+  const uint8_t e = AddImage("e.img", 16);
+  sourceprobe::Watch(PathOf(d));
+  sourceprobe::Watch(PathOf(e));
+  std::vector<uint8_t> buf;
+
+  ASSERT_TRUE(Read(d, 0, 1, buf));
+  ASSERT_TRUE(Read(e, 1, 1, buf));
+  EXPECT_TRUE(OpenFlagsOf(PathOf(d)).empty()) << "D: still held after reading E:";
+  ASSERT_TRUE(Read(e, 2, 1, buf));
+  EXPECT_EQ(buf, Stamped(2, 1));
+  auto c = sourceprobe::Get(PathOf(e));
+  EXPECT_EQ(c.opensForRead, 1u);
+  EXPECT_EQ(c.reads, 2u);
+
+  ASSERT_TRUE(M().write(e, 3, 1, buf.data()));
+  c = sourceprobe::Get(PathOf(e));
+  EXPECT_EQ(c.opensForWrite, 1u);
+  auto flags = OpenFlagsOf(PathOf(e));
+  ASSERT_EQ(flags.size(), 1u);
+  EXPECT_EQ(flags[0] & O_ACCMODE, O_WRONLY);
+  EXPECT_EQ((flags[0] & O_DSYNC) != 0, M().writeThrough);
+
+  ASSERT_TRUE(Read(e, 3, 1, buf));
+  EXPECT_EQ(buf, Stamped(2, 1));  // what was written
+  c = sourceprobe::Get(PathOf(e));
+  EXPECT_EQ(c.opensForRead, 2u);
+  EXPECT_EQ(c.opensForWrite, 1u);
+  flags = OpenFlagsOf(PathOf(e));
+  ASSERT_EQ(flags.size(), 1u);
+  EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
+
+  ASSERT_TRUE(M().module().NT_CloseDrive());
+  EXPECT_TRUE(OpenFlagsOf(PathOf(e)).empty());
+  ASSERT_TRUE(Read(e, 4, 1, buf));
+  EXPECT_EQ(sourceprobe::Get(PathOf(e)).opensForRead, 3u);
+}
+
+TEST_P(LogicalIoTest, ALetterThatNowNamesAnotherImageReadsThatImage) {
+  const uint8_t d = AddImage("first.img", 8);
+  std::vector<uint8_t> buf;
+  ASSERT_TRUE(Read(d, 0, 1, buf));
+  EXPECT_EQ(buf, Stamped(0, 1));
+
+  // The table is rebuilt (a rescan, another image) while the handle is open.
+  Drives().Clear();
+  ASSERT_EQ(AddImage("second.img", 8, 0, 5000), d);
+  ASSERT_TRUE(Read(d, 0, 1, buf));
+  EXPECT_EQ(buf, Stamped(5000, 1));
+}
+
+TEST_P(LogicalIoTest, SplitsLongReadsIntoChunksAndPlacesEachOne) {
+  const uint32_t chunk = M().chunkSectors;
+  const uint16_t count = M().longRead;
+  const uint8_t d = AddImage("big.img", count + 20);
+  sourceprobe::Watch(PathOf(d));
+  std::vector<uint8_t> buf;
+  ASSERT_TRUE(Read(d, 7, count, buf));
+  EXPECT_TRUE(buf == Stamped(7, count));
+  const auto c = sourceprobe::Get(PathOf(d));
+  EXPECT_EQ(c.reads, 3u);
+  EXPECT_EQ(c.bytesRead, uint64_t{count} * kSector);
+
+  // Where the calls split: a bad sector fails the chunk that holds it.
+  EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + chunk - 1), 1u);
+  EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + chunk), 2u);
+  EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + 2 * chunk - 1), 2u);
+  EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + 2 * chunk), 3u);
+  EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + count - 1), 3u);
+}
+
+TEST_P(LogicalIoTest, AReadPastTheEndFailsWholly) {
+  // 1100 whole sectors and a partial one.
+  const uint8_t d = AddImage("short.img", 1100, 100);
+  std::vector<uint8_t> buf;
+  ASSERT_TRUE(Read(d, 1099, 1, buf));
+  EXPECT_EQ(buf, Stamped(1099, 1));
+  EXPECT_FALSE(Read(d, 1099, 2, buf));
+  EXPECT_FALSE(Read(d, 1100, 1, buf));
+  EXPECT_FALSE(Read(d, 5000, 1, buf));
+  // Every chunk but the last is whole.
+  EXPECT_FALSE(Read(d, 0, 1101, buf));
+  EXPECT_TRUE(Read(d, 0, 1100, buf));
+}
+
+TEST_P(LogicalIoTest, AnUnreadableSectorFailsTheReadWithoutAMessage) {
+  ScriptedUi ui;
+  UiScope scope(ui);
+  const uint8_t d = AddImage("bad.img", 64);
+  sourceprobe::MarkUnreadable(PathOf(d), {40});
+  std::vector<uint8_t> buf;
+  EXPECT_FALSE(Read(d, 32, 16, buf));
+  EXPECT_TRUE(Read(d, 41, 16, buf));
+  EXPECT_EQ(buf, Stamped(41, 16));
+  EXPECT_TRUE(ui.shown.empty());
+  EXPECT_EQ(sourceprobe::Get(PathOf(d)).failedReads, 1u);
+}
+
+TEST_P(LogicalIoTest, ReadsLeaveAWriteProtectedImageAsItWas) {
+  const uint8_t d = AddImage("ro.img", 64);
+  const fs::path image = PathOf(d);
+  ASSERT_EQ(::chmod(image.c_str(), 0444), 0);
+  const std::string md5 = Md5Of(image);
+  sourceprobe::Watch(image);
+
+  std::vector<uint8_t> buf;
+  ASSERT_TRUE(Read(d, 0, 64, buf));
+  EXPECT_TRUE(buf == Stamped(0, 64));
+  const auto flags = OpenFlagsOf(image);
+  ASSERT_EQ(flags.size(), 1u);
+  EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
+  EXPECT_EQ(sourceprobe::Get(image).opensForRead, 1u);
+  EXPECT_EQ(sourceprobe::Get(image).opensForWrite, 0u);
+
+  if (::geteuid() != 0) {
+    // Permissions hold for everybody but root.
+    EXPECT_FALSE(M().write(d, 0, 1, buf.data()));
+  }
+  EXPECT_EQ(Md5Of(image), md5);
+}
+
+TEST_P(LogicalIoTest, WritesChangeExactlyTheSectorsWritten) {
+  const uint8_t d = AddImage("w.img", 64, 100);
+  const fs::path image = PathOf(d);
+  std::vector<uint8_t> expected = ReadFileBytes(image);
+  const std::vector<uint8_t> data = Stamped(900, 3);
+  ASSERT_TRUE(M().write(d, 10, 3, data.data()));
+  std::copy(data.begin(), data.end(), expected.begin() + 10 * kSector);
+  EXPECT_TRUE(ReadFileBytes(image) == expected);
+
+  std::vector<uint8_t> buf;
+  ASSERT_TRUE(Read(d, 9, 5, buf));
+  std::vector<uint8_t> around(expected.begin() + 9 * kSector, expected.begin() + 14 * kSector);
+  EXPECT_TRUE(buf == around);
+}
+
+TEST_P(LogicalIoTest, AWritePastTheEndOfAnImageFailsAndKeepsItsSize) {
+  const uint8_t d = AddImage("end.img", 16);
+  const fs::path image = PathOf(d);
+  const std::string md5 = Md5Of(image);
+  const std::vector<uint8_t> data = Stamped(700, 2);
+  EXPECT_FALSE(M().write(d, 15, 2, data.data()));
+  EXPECT_FALSE(M().write(d, 16, 1, data.data()));
+  EXPECT_EQ(fs::file_size(image), 16 * kSector);
+  EXPECT_EQ(Md5Of(image), md5);
+  EXPECT_TRUE(M().write(d, 15, 1, data.data()));
+}
+
+void ExpectRecord(const TLogDriveParams& p, int16_t type, int16_t removable, uint32_t cylinders,
+                  uint32_t heads, uint32_t perTrack, uint32_t bytesPerSector, uint32_t total) {
+  EXPECT_EQ(p.DriveType, type);
+  EXPECT_EQ(p.Removable, removable);
+  EXPECT_EQ(p.Cylinders, cylinders);
+  EXPECT_EQ(p.Heads, heads);
+  EXPECT_EQ(p.SectorsPerTrack, perTrack);
+  EXPECT_EQ(p.BytesPerSector, bytesPerSector);
+  EXPECT_EQ(p.TotalSectors, total);
+}
+
+TLogDriveParams Sentinel() {
+  TLogDriveParams p;
+  p.DriveType = 77;
+  p.Removable = 7;
+  p.Cylinders = 11;
+  p.Heads = 12;
+  p.SectorsPerTrack = 13;
+  p.BytesPerSector = 14;
+  p.TotalSectors = 15;
+  return p;
+}
+
+TEST_P(LogicalIoTest, DriveParamsOfImages) {
+  TLogDriveParams p;
+  const uint8_t card = AddImage("card.img", 1000, 100);
+  ASSERT_TRUE(M().params(card, p));
+  ExpectRecord(p, kDriveRemovable, 1, 0, 255, 63, 512, 1000);
+
+  const uint8_t floppy = AddImage("floppy.img", 2880);
+  ASSERT_TRUE(M().params(floppy, p));
+  ExpectRecord(p, kDriveRemovable, 1, 80, 2, 18, 512, 2880);
+
+  // Beyond two whole cylinders: every sector counts.
+  const fs::path big = dir / "big.img";
+  std::ofstream(big).close();
+  fs::resize_file(big, (2ull * 255 * 63 + 7) * kSector);
+  const uint8_t b = Drives().AddImage(big);
+  ASSERT_TRUE(M().params(b, p));
+  ExpectRecord(p, kDriveRemovable, 1, 2, 255, 63, 512, 2 * 255 * 63 + 7);
+
+  // Gone since it was named, or never named: the record stays as it was.
+  fs::remove(dir / "card.img");
+  p = Sentinel();
+  EXPECT_FALSE(M().params(card, p));
+  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+  EXPECT_FALSE(M().params(20, p));
+  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+  std::vector<uint8_t> buf;
+  EXPECT_FALSE(Read(card, 0, 1, buf));
+}
+
+// Devices of a made-up system whose /dev entries are plain files.
+class LogicalIoDeviceTest : public LogicalIoTest {
+ protected:
+  fs::path Device(const std::string& name, uint64_t sectors, int removable, uint64_t fileBytes) {
+    const fs::path d = dir / "sys" / name;
+    fs::create_directories(d);
+    std::ofstream(d / "size") << sectors << "\n";
+    std::ofstream(d / "removable") << removable << "\n";
+    std::ofstream(d / "dev") << "9:" << devCount_++ << "\n";
+    fs::create_directories(dir / "dev");
+    std::ofstream(dir / "dev" / name).close();
+    fs::resize_file(dir / "dev" / name, fileBytes);
+    return dir / "dev" / name;
+  }
+  void Scan() {
+    SystemRoots roots;
+    roots.sysClassBlock = (dir / "sys").string();
+    roots.devDir = (dir / "dev").string();
+    roots.rootDevice = "9:999";
+    Drives().ScanSystem(roots);
+  }
+  int devCount_ = 0;
+};
+
+TEST_P(LogicalIoDeviceTest, DriveParamsFollowTheKindOfDevice) {
+  Device("fd0", 2880, 1, 2880 * kSector);
+  Device("sda", 4096, 0, 4096 * kSector);
+  Device("sdc", 0, 1, 0);  // card reader without a card
+  Device("sr0", 0, 1, 0);  // optical drive without a disc
+  Scan();
+  ASSERT_EQ(Drives().Find(4)->source.name, "sda");
+  ASSERT_EQ(Drives().Find(6)->source.name, "sr0");
+
+  TLogDriveParams p;
+  ASSERT_TRUE(M().params(1, p));
+  ExpectRecord(p, kDriveFloppy, 1, 80, 2, 18, 512, 2880);
+  ASSERT_TRUE(M().params(4, p));
+  ExpectRecord(p, kDriveFixed, 0, 0, 255, 63, 512, 4096);
+
+  p = Sentinel();
+  EXPECT_FALSE(M().params(5, p));
+  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+
+  p = Sentinel();
+  if (M().asksOpticalSize) {
+    EXPECT_FALSE(M().params(6, p));
+    ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 358400);
+  } else {
+    EXPECT_TRUE(M().params(6, p));
+    ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 0);
+  }
+}
+
+using LogicalIoModules = DiskioTest;
+
+TEST_F(LogicalIoModules, EachModuleKeepsItsOwnHandle) {
+  const uint8_t d = AddImage("d.img", 8);
+  const uint8_t e = AddImage("e.img", 8);
+  const std::string path = PathOf(d);
+  sourceprobe::Watch(path);
+  std::vector<uint8_t> buf(kSector);
+
+  ASSERT_TRUE(diskutils::ReadLogicalSectors(d, 0, 1, buf.data()));
+  ASSERT_TRUE(ldiskio::ReadLogicalSectors(d, 1, 1, buf.data()));
+  EXPECT_EQ(OpenFlagsOf(path).size(), 2u);
+  ASSERT_TRUE(ldiskio::ReadLogicalSectors(e, 0, 1, buf.data()));
+  EXPECT_EQ(OpenFlagsOf(path).size(), 1u);  // diskutils' handle is still open
+  ASSERT_TRUE(diskutils::ReadLogicalSectors(d, 2, 1, buf.data()));
+  EXPECT_EQ(buf, Stamped(2, 1));
+  EXPECT_EQ(sourceprobe::Get(path).opensForRead, 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, LogicalIoTest, ::testing::Values(kDiskutils, kLdiskio),
+                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modules, LogicalIoDeviceTest, ::testing::Values(kDiskutils, kLdiskio),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kestrella::test
