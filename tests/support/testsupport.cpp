@@ -67,7 +67,13 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-fs::path CorpusDir() { return fs::path(KESTRELLA_CORPUS_DIR); }
+fs::path CorpusDir() {
+  // KESTRELLA_CORPUS points elsewhere when the corpus is not beside the
+  // checkout (a clone in another folder).
+  if (const char* env = std::getenv("KESTRELLA_CORPUS"); env != nullptr && *env != '\0')
+    return fs::path(env);
+  return fs::path(KESTRELLA_CORPUS_DIR);
+}
 
 bool CorpusAvailable() { return fs::is_directory(CorpusDir() / "photos"); }
 
