@@ -135,6 +135,7 @@ int RunScan(const std::vector<std::string>& args) {
   const std::vector<std::string> kept = found.DeleteImageFiles();
 
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
+  std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
 
   for (const WriteFailure& f : scan.WriteFailures()) {
     std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
