@@ -289,6 +289,24 @@ TEST_F(CacheTest, WhenAllLinesScoreAlikeTheFirstLineIsReplaced) {
   EXPECT_EQ(Describe(3, d.get()), "own 2500..2599 score 7");
 }
 
+TEST_F(CacheTest, OfOverlappingLinesTheFirstServesAndTheOtherAges) {
+  const uint8_t drive = AddStampedImage("card.img", 3000, 4);
+  Watch(drive);
+  auto d = LogicalDevice(drive, 3000, 100);
+  auto buf = Buffer(10);
+  ASSERT_TRUE(d->ReadSec(10, 1, buf.data(), false));
+  ASSERT_TRUE(d->ReadSec(5, 10, buf.data(), false));  // 5 is not in line 0
+  EXPECT_TRUE(HoldsSectors(buf, 4, 5, 10));
+  EXPECT_EQ(Describe(0, d.get()), "own 10..109 score 13");
+  EXPECT_EQ(Describe(1, d.get()), "own 5..104 score 15");
+
+  ASSERT_TRUE(d->ReadSec(50, 10, buf.data(), false));
+  EXPECT_TRUE(HoldsSectors(buf, 4, 50, 10));
+  EXPECT_EQ(Describe(0, d.get()), "own 10..109 score 14");
+  EXPECT_EQ(Describe(1, d.get()), "own 5..104 score 14");
+  EXPECT_EQ(Reads(drive), 2u);
+}
+
 TEST_F(CacheTest, DevicesNeverSeeEachOthersLines) {
   const uint8_t a = AddStampedImage("a.img", 3000, 1);
   const uint8_t b = AddStampedImage("b.img", 3000, 2);

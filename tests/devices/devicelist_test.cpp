@@ -192,6 +192,7 @@ TEST_F(DeviceListTest, DetectDevicesListsDisksAndFatDrives) {
   EXPECT_EQ(drive.DriveNumber, fat);
   EXPECT_EQ(drive.Partitioned, 0);
   EXPECT_EQ(drive.MediaType, 2);
+  EXPECT_EQ(drive.CacheLineSize, 1u);
   EXPECT_EQ(drive.Name, "Windows drive D:   (8.00 MB)");
 
   ASSERT_EQ(host.titles.size(), 1u);
