@@ -132,7 +132,8 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
     // CacheLineSize was set to; never past the last sector.
     uint32_t n = std::min<uint32_t>(CacheLineSize, sectorcache::kLineBytes / BytesPerSector);
     n = std::min<uint32_t>(n, UINT16_MAX);
-    if (static_cast<uint64_t>(sector) + n > TotalSectors) n = TotalSectors - sector;
+    // (A partial serve may have moved the request to the end of the device.)
+    n = sector < TotalSectors ? std::min(n, TotalSectors - sector) : 0;
     if (n > 0 && DirectRead(sector, static_cast<uint16_t>(n), g_lineData[victim], showErrors)) {
       CacheLine& line = g_lines[victim];
       line.Owner = this;
