@@ -1,0 +1,147 @@
+#include "devices/devicelist.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "devices/scanhost.h"
+#include "diskio/drivetable.h"
+#include "diskio/ldiskio.h"
+#include "diskio/pdiskio.h"
+#include "fat/bootprobe.h"
+
+namespace kestrella {
+
+namespace {
+
+const char kStatusTitle[] = "Scanning drives";
+const char kStatusWait[] = "Please wait...";
+
+std::string Printf(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+void ShowChecking(const std::string& line) {
+  Host().UpdateStatus(kStatusTitle, line, kStatusWait, "", "");
+  Host().ProcessMessages();
+}
+
+// The system's type of the drive's root: 2 removable, 3 fixed, 4 remote,
+// 5 CD-ROM, 6 RAM disk; 0 for anything else.
+uint8_t RootMediaType(uint8_t drive) {
+  const DriveEntry* entry = Drives().Find(drive);
+  if (entry == nullptr) return 0;
+  const uint32_t type = entry->source.rootType;
+  return type >= kRootRemovable && type <= kRootRamDisk ? static_cast<uint8_t>(type) : 0;
+}
+
+std::unique_ptr<TDevice> NewWindowsDevice(uint8_t drive, const TLogDriveParams& params) {
+  auto device = std::make_unique<TDevice>();
+  device->Kind = kDeviceLogical;
+  device->Partitioned = 0;
+  device->DriveNumber = drive;
+  device->MediaType = RootMediaType(drive);
+  device->TotalSectors = params.TotalSectors;
+  device->BytesPerSector = params.BytesPerSector;
+  device->Removable = static_cast<int16_t>(params.Removable & 1);
+  return device;
+}
+
+}  // namespace
+
+bool DriveHoldsFat(uint8_t drive) {
+  TLogDriveParams params;
+  if (!ldiskio::GetLogDriveParams(drive, params)) return false;
+  std::vector<uint8_t> sector(std::max<uint32_t>(params.BytesPerSector, 512));
+  if (!ldiskio::ReadLogicalSectors(drive, 0, 1, sector.data())) return false;
+  return !ProbeFatBootSector(sector.data(), sector.size()).empty();
+}
+
+int TDeviceList::IndexOf(const TDevice* device) const {
+  for (size_t i = 0; i < DeviceItems.size(); ++i)
+    if (DeviceItems[i].get() == device) return static_cast<int>(i);
+  return -1;
+}
+
+std::string TDeviceList::GetDeviceText(int index, bool withSize) const {
+  const TDevice& device = *GetDevice(index);
+  std::string text;
+  if (device.Kind == kDevicePhysical) {
+    switch (device.MediaType) {
+      case 1: text = "floppy disk #"; break;
+      case 2: text = "removable disk #"; break;
+      case 3: text = "fixed disk #"; break;
+      case 5: text = "CD-ROM #"; break;
+      default: text = "unknown disk #"; break;
+    }
+    text += std::to_string(index + 1);
+  } else if (device.Kind == kDeviceLogical) {
+    text = "Windows drive ";
+    text += static_cast<char>(64 + device.DriveNumber);
+    text += ":";
+  } else {
+    return "";
+  }
+  if (withSize) {
+    // Sizes are told in 512-byte sectors, whatever the device's sector size.
+    const double megabytes = device.TotalSectors / 2048.0;
+    if (megabytes >= 1000)
+      text += "   (" + Printf("%.2f GB)", megabytes / 1024);
+    else
+      text += "   (" + Printf("%.2f MB)", megabytes);
+  }
+  return text;
+}
+
+void TDeviceList::DetectDevices() {
+  Host().SetStatus(kStatusTitle, "", kStatusWait, "", "", false, false);
+
+  // Whole disks by BIOS number; the drive table decides which exist.
+  for (int i = 0; i <= 255; ++i) {
+    const auto bios = static_cast<uint8_t>(i);
+    ShowChecking("Checking BIOS drive " + std::to_string(i));
+    TPhysDriveParams params;
+    if (!pdiskio::GetPhysDriveParams(bios, params)) continue;
+    auto device = std::make_unique<TDevice>();
+    device->Kind = kDevicePhysical;
+    device->DriveNumber = bios;
+    device->TotalSectors = params.TotalSectors;
+    device->BytesPerSector = params.BytesPerSector;
+    device->Partitioned = params.DriveType == kDriveFloppy ? 0 : 1;
+    device->MediaType =
+        params.DriveType >= 0 && params.DriveType <= 3 ? static_cast<uint8_t>(params.DriveType) : 0;
+    device->Removable = static_cast<int16_t>(params.Removable & 1);
+    TDevice* added = device.get();
+    DeviceItems.push_back(std::move(device));
+    added->DetectCacheLineSize();
+  }
+
+  // Drive letters that hold a FAT file system.
+  for (int j = 1; j <= 26; ++j) {
+    const auto drive = static_cast<uint8_t>(j);
+    TLogDriveParams params;
+    if (!ldiskio::GetLogDriveParams(drive, params)) continue;
+    ShowChecking("Checking Windows drive " + std::string(1, static_cast<char>(64 + j)) + ":\\");
+    if (!DriveHoldsFat(drive)) continue;
+    DeviceItems.push_back(NewWindowsDevice(drive, params));
+    DeviceItems.back()->DetectCacheLineSize();
+  }
+
+  for (int k = 0; k < count(); ++k) GetDevice(k)->Name = GetDeviceText(k, true);
+}
+
+TDevice* TDeviceList::GetWindowsDrive(uint8_t drive) {
+  TLogDriveParams params;
+  if (!ldiskio::GetLogDriveParams(drive, params)) return nullptr;
+  Host().ProcessMessages();
+  if (!DriveHoldsFat(drive)) return nullptr;
+  // Always a new device, even when the list has one for this drive already.
+  DeviceItems.push_back(NewWindowsDevice(drive, params));
+  TDevice* device = DeviceItems.back().get();
+  device->DetectCacheLineSize();
+  return device;
+}
+
+}  // namespace kestrella
