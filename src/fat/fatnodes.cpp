@@ -110,9 +110,10 @@ bool DateKey(const std::string& text, long long& key) {
 
 // A key for "this directory was entered in this walk": the first cluster,
 // or for the fixed root region (cluster 0) its sector, kept apart.
-uint64_t WalkKey(const TFATDirectory& dir) {
-  return dir.FirstCluster != 0 ? dir.FirstCluster : (uint64_t{1} << 32) | dir.Sector;
+uint64_t WalkKey(uint32_t firstCluster, uint32_t sector) {
+  return firstCluster != 0 ? firstCluster : (uint64_t{1} << 32) | sector;
 }
+uint64_t WalkKey(const TFATDirectory& dir) { return WalkKey(dir.FirstCluster, dir.Sector); }
 
 bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, bool includeDeleted,
               bool deletedOnly, bool recurse, intptr_t userValue, std::unordered_set<uint64_t>& entered,
@@ -291,11 +292,8 @@ bool TFATDirectory::ForEachChild(const ChildCallback& callback, bool includeDele
   entered.insert(WalkKey(*this));
   // The volume's root counts as entered too: an entry pointing back at it
   // would start the whole walk over.
-  if (TFATdrive* drive = FatDrive()) {
-    TFATDirectory root;
-    root.FirstCluster = drive->RootCluster;
-    root.Sector = drive->RootCluster == 0 ? static_cast<uint32_t>(drive->RootDirStart) : 0;
-    entered.insert(WalkKey(root));
+  if (const TFATdrive* drive = FatDrive()) {
+    entered.insert(WalkKey(drive->RootCluster, static_cast<uint32_t>(drive->RootDirStart)));
   }
   return WalkTree(*this, callback, includeDeleted, deletedOnly, recurse, userValue, entered, 0);
 }
