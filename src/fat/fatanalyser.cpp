@@ -1,5 +1,7 @@
 #include "fat/fatanalyser.h"
 
+#include "fat/fatdrive.h"
+
 namespace kestrella {
 
 uint8_t TFATAnalyser::ClusterType(uint8_t fatType, uint32_t value) {
@@ -25,6 +27,20 @@ std::string TFATAnalyser::CnvName(const TDirEntry& entry) {
     if (entry.raw[i] != ' ') ext.push_back(static_cast<char>(entry.raw[i]));
   if (!ext.empty()) name += "." + ext;
   return name;
+}
+
+bool TFATAnalyser::IsDirC(uint32_t cluster) {
+  if (drive_ == nullptr) return false;
+  // A directory's first cluster opens with "." and then "..", both marked as
+  // directories; anything else there means the cluster was given to
+  // something else.
+  TDirWalk walk;
+  walk.Cluster = cluster;
+  TDirEntry entry;
+  if (!drive_->GetNextRecord(walk, entry)) return false;
+  if ((entry.Attributes() & kAttrDirectory) == 0 || CnvName(entry) != ".") return false;
+  if (!drive_->GetNextRecord(walk, entry)) return false;
+  return (entry.Attributes() & kAttrDirectory) != 0 && CnvName(entry) == "..";
 }
 
 }  // namespace kestrella

@@ -1,0 +1,138 @@
+// Cards damaged or crafted on purpose: folders leading back up the tree,
+// trees deeper than any card, names that try to leave the destination
+// folder, boot sectors with impossible values. Every walk ends with a clear
+// result.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "fat/fatanalyser.h"
+#include "fatdir_support.h"
+
+namespace kestrella::test {
+namespace {
+
+TEST(FatDirHostile, FoldersLeadingBackUpTheTreeAreListedButNotEnteredAgain) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 32 -s 1", 40000));
+  ASSERT_TRUE(Mtools("mmd", img, "::/A ::/A/B ::/A/B/C"));
+  ASSERT_TRUE(Mtools("mcopy", img, Quote(MakeFile(dir.path(), "FILE.TXT", 100).string()) + " ::/A/B/C/"));
+  uint32_t a = 0, c = 0;
+  {
+    ImageVolume v;
+    ASSERT_TRUE(v.Mount(img));
+    const std::vector<Listed> listed = Walk(v.Root(), false, false);
+    ASSERT_EQ(listed.size(), 4u);
+    a = Find(listed, "A\\")->cluster;
+    c = Find(listed, "A\\B\\C\\")->cluster;
+  }
+  std::vector<uint8_t> bytes = ReadFileBytes(img);
+  const Layout l(bytes);
+  // After ".", ".." and FILE.TXT: two ways up to A, one to the root, one
+  // past the end of the card, and a deleted one up to A.
+  Put(bytes, l.ClusterOffset(c) + 3 * 32,
+      {ShortEntry("UP", kAttrDirectory, a), ShortEntry("UP2", kAttrDirectory, a),
+       ShortEntry("TOP", kAttrDirectory, l.rootCluster), ShortEntry("FAR", kAttrDirectory, 0x0FFFFFF0),
+       ShortEntry("\xE5" "ACK", kAttrDirectory, a)});
+  WriteFileBytes(img, bytes);
+
+  ImageVolume v;
+  ASSERT_TRUE(v.Mount(img));
+  EXPECT_EQ(Paths(Walk(v.Root(), true, false)),
+            (std::vector<std::string>{"A\\", "A\\B\\", "A\\B\\C\\", "A\\B\\C\\FAR\\", "A\\B\\C\\FILE.TXT",
+                                      "A\\B\\C\\TOP\\", "A\\B\\C\\UP2\\", "A\\B\\C\\UP\\", "A\\B\\C\\_ACK\\"}));
+  // Walked from A, the volume's root still counts as entered.
+  v.Root().AddChildren(false, false);
+  auto& first = dynamic_cast<TFATDirectory&>(*v.Root().Nodes->at(0));
+  EXPECT_EQ(Paths(Walk(first, false, false)),
+            (std::vector<std::string>{"B\\", "B\\C\\", "B\\C\\FAR\\", "B\\C\\FILE.TXT", "B\\C\\TOP\\",
+                                      "B\\C\\UP2\\", "B\\C\\UP\\"}));
+}
+
+TEST(FatDirHostile, TreesDeeperThanAnyCardEndAtAFixedDepth) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 16 -s 1", 16384));
+  std::vector<uint8_t> bytes = ReadFileBytes(img);
+  const Layout l(bytes);
+  Put(bytes, l.RootOffset(), {ShortEntry("D", kAttrDirectory, 3)});
+  for (uint32_t cluster = 3; cluster < 303; ++cluster) {  // 300 levels
+    Put(bytes, l.ClusterOffset(cluster), {ShortEntry(".", kAttrDirectory, cluster), ShortEntry("..", kAttrDirectory, cluster - 1),
+                                          ShortEntry("D", kAttrDirectory, cluster < 302 ? cluster + 1 : 0)});
+    SetFat(bytes, l, 16, cluster, 0xFFFF);
+  }
+  WriteFileBytes(img, bytes);
+  ImageVolume v;
+  ASSERT_TRUE(v.Mount(img));
+  const std::vector<Listed> listed = Walk(v.Root(), false, false);
+  EXPECT_EQ(listed.size(), 256u);
+  EXPECT_EQ(listed.back().path.size(), 256u * 2);  // "D\\" 256 times
+}
+
+TEST(FatDirHostile, NamesThatTryToLeaveTheFolderStayOneSafeComponent) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 16 -s 1", 16384));
+  std::vector<uint8_t> bytes = ReadFileBytes(img);
+  const Layout l(bytes);
+  std::vector<TDirEntry> entries;
+  int n = 0;
+  for (const std::u16string& name : {std::u16string(u"../../etc/passwd"), std::u16string(u"a/b.jpg"),
+                                     std::u16string(u".."), std::u16string(u"."), std::u16string(u"x\x01y")}) {
+    const std::vector<TDirEntry> run = Named(name, ShortEntry("EVIL" + std::to_string(++n), kAttrArchive, 10, 1));
+    entries.insert(entries.end(), run.begin(), run.end());
+  }
+  Put(bytes, l.RootOffset(), entries);
+  WriteFileBytes(img, bytes);
+  ImageVolume v;
+  ASSERT_TRUE(v.Mount(img));
+  v.Root().AddChildren(false, false);
+  std::set<std::string> outputs;
+  for (const auto& node : *v.Root().Nodes) outputs.insert(dynamic_cast<TFATFile&>(*node).OutputName());
+  EXPECT_EQ(outputs, (std::set<std::string>{".._.._etc_passwd", "a_b.jpg", "_.", "_", "x_y"}));
+
+  EXPECT_EQ(SafeFileName(""), "_");
+  EXPECT_EQ(SafeFileName(std::string("a\0b", 3)), "a_b");
+  EXPECT_EQ(SafeFileName(".hidden"), ".hidden");
+  // Longer than Linux takes: cut on a character boundary, extension kept.
+  std::string longName = "x";
+  for (int i = 0; i < 130; ++i) longName += "\xC3\xA9";
+  const std::string safe = SafeFileName(longName + ".jpeg");
+  EXPECT_EQ(safe, longName.substr(0, 249) + ".jpeg");
+}
+
+TEST(FatDirHostile, ImpossibleBootSectorsGiveAnEmptyTreeAndAClearAnswer) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 16 -s 1", 16384));
+  ASSERT_TRUE(Mtools("mcopy", img, Quote(MakeFile(dir.path(), "A.JPG", 100).string()) + " ::/"));
+  const std::vector<uint8_t> good = ReadFileBytes(img);
+  struct Patch {
+    size_t at;
+    std::vector<uint8_t> value;
+    bool mounts;
+  };
+  for (const Patch& p : {Patch{13, {0}, false},                // sectors per cluster 0
+                         Patch{11, {0, 0}, false},             // bytes per sector 0
+                         Patch{11, {0x00, 0x10}, true},        // sectors larger than the device's
+                         Patch{14, {0, 0, 0, 0, 0}, true}}) {  // no tables, no root region
+    SCOPED_TRACE(p.at);
+    std::vector<uint8_t> bytes = good;
+    std::copy(p.value.begin(), p.value.end(), bytes.begin() + static_cast<std::ptrdiff_t>(p.at));
+    WriteFileBytes(img, bytes);
+    for (bool silent : {false, true}) {
+      ScriptedUi ui;
+      UiScope scope(ui);
+      ImageVolume v;
+      EXPECT_EQ(v.Mount(img, silent), p.mounts);
+      ASSERT_EQ(ui.shown.size(), p.mounts || silent ? 0u : 1u);
+      for (const ScriptedUi::Shown& s : ui.shown) EXPECT_EQ(s.caption, "Error");
+      EXPECT_TRUE(Walk(v.Root(), true, false).empty());
+      EXPECT_FALSE(v.drive.Analyser->IsDirC(2));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kestrella::test
