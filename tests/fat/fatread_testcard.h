@@ -33,6 +33,8 @@ class FatCard {
                                 Quote(image_.string()) + " " + std::to_string(kib));
     EXPECT_EQ(r.exitCode, 0) << r.output;
   }
+  // A card image that exists already (it is read, never changed).
+  explicit FatCard(const fs::path& existing) : image_(existing) {}
   ~FatCard() {
     ldiskio::Module().NT_CloseDrive();
     sourceprobe::Reset();
