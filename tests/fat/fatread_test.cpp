@@ -108,21 +108,6 @@ TEST_F(FragmentedCard, SeekToTheSizeOrBeyondIsRefused) {
   EXPECT_EQ(none.Position, 0u);
 }
 
-TEST_F(FragmentedCard, GetRecPosClusterCountsWholeClusters) {
-  card().Mount();
-  TFATdrive& d = card().drive();
-  uint32_t cluster = eChain_.front();
-  ASSERT_TRUE(d.GetRecPosCluster(cluster, 1023, 1));
-  EXPECT_EQ(cluster, eChain_[0]);
-  cluster = eChain_.front();
-  ASSERT_TRUE(d.GetRecPosCluster(cluster, 12 * 1024, 1));
-  EXPECT_EQ(cluster, eChain_[12]);
-  // Starting from an end-of-chain value there is nowhere to go.
-  cluster = 0xFFFF;
-  EXPECT_FALSE(d.GetRecPosCluster(cluster, 1024, 1));
-  EXPECT_EQ(cluster, 0xFFFFu);
-}
-
 // FAT12, 4 KiB clusters: three one-cluster photos X, Y, Z; Y deleted; the
 // three-cluster W takes Y's cluster and the two after Z.
 class ThreeClusterCard : public ::testing::Test {

@@ -208,12 +208,6 @@ TEST_F(SaveCard, AFailingWriteIsDiskFullAndRemovesTheOutput) {
   EXPECT_EQ(host_.progressStops, 1);
 }
 
-TEST_F(SaveCard, AnOutputThatCannotBeCreatedIsReportedToo) {
-  EXPECT_FALSE(File("A.JPG")->SaveTo(dest_ / "missing", 1));
-  ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, "Disk Full");
-}
-
 TEST_F(SaveCard, ALinkUnderTheOutputNameIsNotFollowed) {
   const fs::path victim = tmp_ / "victim.txt";
   WriteFileBytes(victim, {'k', 'e', 'e', 'p'});
@@ -294,12 +288,6 @@ TEST_F(SaveCard, AFolderNotThereYetIsMeasuredOnTheFileSystemAbove) {
   auto a = File("A.JPG");
   EXPECT_TRUE(drive().SaveFile(*a, dest_ / "not" / "there", 1, replaceAll));
   EXPECT_EQ(g_fakeFreeAskedFor, dest_.string());
-}
-
-TEST(FatSaveFolders, ALocalFolderIsNotANetworkOne) {
-  TempDir t;
-  EXPECT_FALSE(fatsave::IsNetworkFolder(t.path()));
-  EXPECT_FALSE(fatsave::IsNetworkFolder(t / "does-not-exist"));
 }
 
 // ---- SaveDirectory ------------------------------------------------------------
