@@ -1,0 +1,25 @@
+// Saving files and directory trees of a FAT volume into a folder: the parts
+// of it that callers and tests may adjust.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace kestrella::fatsave {
+
+// Bytes that may still be written on the file system holding `folder`.
+using FreeSpaceQuery = uint64_t (*)(const std::string& folder);
+// Installs the query used before each save (nullptr restores NewDiskFree);
+// returns the one installed before.
+FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);
+
+// Whether `folder` lies on a network file system (NFS, SMB/CIFS, FUSE). The
+// free space such a file system reports is not a promise, so saves there are
+// not refused beforehand.
+bool IsNetworkFolder(const std::filesystem::path& folder);
+
+// Size of the buffer a save reads the source in.
+inline constexpr uint32_t kSaveBufferSize = 65536;
+
+}  // namespace kestrella::fatsave
