@@ -241,9 +241,13 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
   walk.Sector = Sector;
   std::string name, utf8;
   TDirEntry entry;
+  // Deleting a folder marks only its own entry; what it held is gone with it
+  // although its entries still read as live. Those count as deleted, so that
+  // the deleted tree shows them.
+  const bool insideDeleted = (Flags & kNodeDeleted) != 0;
   while (drive->FindNextEntry(walk, includeDeleted, name, entry, &utf8)) {
     const uint8_t attr = entry.Attributes();
-    const bool deleted = entry.IsDeleted();
+    const bool deleted = entry.IsDeleted() || insideDeleted;
     const uint32_t first = entry.FirstCluster();
     if ((attr & kAttrDirectory) != 0 && !entry.IsLongName()) {
       if (name == "." || name == "..") continue;

@@ -53,22 +53,24 @@ TEST_F(Corpus, UndeleteImageListsEveryDeletedFileAndFolderOfItsGroundTruth) {
   // "<td>1</td><td><tt>\sing.dat</tt></td><td>780</td>"
   const auto truth = Rows(R"(<td>\d+</td><td><tt>\\([^<]*)</tt></td><td>(\d+)</td>)");
   ASSERT_EQ(truth.size(), 8u);
-  for (TFATDirectory* start : {&v_.Root(), &v_.Deleted()}) {
-    const std::vector<Listed> listed = Walk(*start, true, false);
+  // Files left inside a deleted folder read as live entries but are deleted
+  // with it: the deleted-only listing shows them too.
+  for (const bool deletedOnly : {false, true}) {
+    const std::vector<Listed> listed = Walk(v_.Deleted(), true, deletedOnly);
     for (const std::smatch& t : truth) {
       const std::string path = t[1].str();
       const Listed* match = nullptr;
       for (const Listed& l : listed)
         if (SamePath(l.path, path)) match = &l;
-      ASSERT_NE(match, nullptr) << path;
+      ASSERT_NE(match, nullptr) << path << (deletedOnly ? " (deleted only)" : "");
+      EXPECT_TRUE(match->deleted) << path;
       EXPECT_EQ(match->dir, path.back() == '\\') << path;
       if (!match->dir) {  // folders keep no size
         EXPECT_EQ(match->size, std::stoul(t[2].str())) << path;
       }
     }
   }
-  // The root's files and dir1 are deleted (dir1's own entries were left as
-  // they were); without deleted entries none of it shows.
+  // Without deleted entries none of it shows.
   const std::vector<Listed> listed = Walk(v_.Root(), true, false);
   for (const char* path : {"_ing.dat", "_ult1.dat", "_rag1.dat", "_rag2.dat", "_ir1\\"}) {
     ASSERT_NE(Find(listed, path), nullptr) << path;
