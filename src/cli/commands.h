@@ -12,8 +12,12 @@ inline constexpr int kExitUsage = 2;       // bad command line, source or destin
 
 int RunDrives(const std::vector<std::string>& args);
 int RunScan(const std::vector<std::string>& args);
+int RunList(const std::vector<std::string>& args);
+int RunSave(const std::vector<std::string>& args);
 
 extern const char* const kDrivesHelp;
 extern const char* const kScanHelp;
+extern const char* const kListHelp;
+extern const char* const kSaveHelp;
 
 }  // namespace kestrella::cli

@@ -20,6 +20,10 @@ const char* const kMainHelp =
     "  drives                       list the drives that can be recovered\n"
     "  scan SOURCE -o DEST          recover by scanning every sector for file\n"
     "                               signatures\n"
+    "  list SOURCE                  list the files and deleted files that a FAT\n"
+    "                               card's folders still describe\n"
+    "  save SOURCE -o DEST          save a FAT card's folder tree, deleted files\n"
+    "                               included\n"
     "\n"
     "kestrella-cli COMMAND --help shows a command's options.\n"
     "kestrella-cli --version shows the version.\n";
@@ -57,6 +61,8 @@ int main(int argc, char** argv) {
   static const Command kCommands[] = {
       {"drives", RunDrives, kDrivesHelp},
       {"scan", RunScan, kScanHelp},
+      {"list", RunList, kListHelp},
+      {"save", RunSave, kSaveHelp},
   };
   for (const Command& c : kCommands) {
     if (command != c.name) continue;

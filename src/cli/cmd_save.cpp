@@ -1,0 +1,85 @@
+// kestrella-cli save: copies what the folders of a FAT card describe, deleted
+// files included, into a destination folder.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/destination.h"
+#include "cli/fatsource.h"
+#include "cli/options.h"
+#include "cli/terminal.h"
+#include "fat/fatnodes.h"
+
+namespace kestrella::cli {
+
+const char* const kSaveHelp =
+    "usage: kestrella-cli save SOURCE -o DEST [--deleted-only] [--overwrite ask|all|never]\n"
+    "\n"
+    "Mounts the FAT file system of SOURCE and saves its whole folder tree into\n"
+    "DEST/Root, deleted files included, reading each file along its cluster\n"
+    "chain (or, for a deleted file whose chain was erased, along the free\n"
+    "clusters that follow its first one).\n"
+    "\n"
+    "options:\n"
+    "  -o, --output DEST     destination folder (created if missing)\n"
+    "  --deleted-only        save the deleted files only (folders are kept for\n"
+    "                        their place in the tree)\n"
+    "  --overwrite MODE      when a file or folder of that name exists in DEST:\n"
+    "                        ask (default; on a terminal), all (replace),\n"
+    "                        never (keep the existing one)\n"
+    "  --force               allow DEST on the device being recovered\n";
+
+namespace {
+
+// Answers every replace question the same way, for scripts.
+class AnsweringUi : public TerminalUi {
+ public:
+  explicit AnsweringUi(MsgResult answer) : answer_(answer) {}
+  MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
+                       MsgButtons buttons) override {
+    if (buttons == MsgButtons::YesNoAll) return answer_;
+    return TerminalUi::MessageBox(text, caption, icon, buttons);
+  }
+
+ private:
+  MsgResult answer_;
+};
+
+}  // namespace
+
+int RunSave(const std::vector<std::string>& args) {
+  OptionSpec spec;
+  spec.withValue = {"-o", "--output", "--overwrite"};
+  spec.flags = {"--deleted-only", "--force"};
+  Options opts(args, spec);
+  if (opts.Positional().size() != 1) throw UsageError("save needs exactly one SOURCE");
+  auto dest = opts.Value("-o") ? opts.Value("-o") : opts.Value("--output");
+  if (!dest || dest->empty()) throw UsageError("save needs a destination folder: -o DEST");
+  const std::string mode = opts.Value("--overwrite").value_or("ask");
+  if (mode != "ask" && mode != "all" && mode != "never")
+    throw UsageError("--overwrite is ask, all or never, not '" + mode + "'");
+
+  TerminalUi asking;
+  AnsweringUi never(MsgResult::No);
+  UserInterface* previous = SetUserInterface(mode == "never" ? &never : &asking);
+  struct Restore {
+    UserInterface* p;
+    ~Restore() { SetUserInterface(p); }
+  } restore{previous};
+
+  MountedSource m = MountSource(opts.Positional()[0]);
+  PrepareFolders(*dest, ui().TempFolder(), m.source, opts.Flag("--force"));
+
+  bool replaceAll = mode == "all";
+  bool replaceAnswer = replaceAll;
+  const bool deletedOnly = opts.Flag("--deleted-only");
+  TFATdrive& drive = *m.drive;
+  const bool ok = drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), *dest,
+                                      /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
+                                      drive.UseFAT, replaceAll, replaceAnswer);
+  std::fprintf(stderr, "%s %s into %s/%s\n", ok ? "Saved" : "Stopped saving",
+               deletedOnly ? "the deleted files" : "the folder tree", dest->c_str(),
+               drive.RootItem->Name.c_str());
+  return ok ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace kestrella::cli

@@ -1,0 +1,109 @@
+// kestrella-cli list and save on FAT cards built with mkfs.fat and mtools.
+#include <gtest/gtest.h>
+
+#include "support/testsupport.h"
+
+namespace kestrella::test {
+namespace {
+
+const std::string kCli = KESTRELLA_CLI_PATH;
+
+CommandResult Sh(const std::string& commandLine) { return kestrella::test::Run(commandLine); }
+CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 " + args); }
+
+class CliFatTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
+    photos_ = CorpusPhotos();
+    ASSERT_GE(photos_.size(), 4u);
+    card_ = dir_ / "card.img";
+    fs::create_directories(dir_ / "tmp");
+    ASSERT_EQ(Sh("mkfs.fat -C -F 16 -s 4 -n FATCARD " + Quote(card_) + " 16384").exitCode, 0);
+    ASSERT_EQ(Mtools("mmd -i " + Quote(card_) + " ::DCIM ::DCIM/100TEST").exitCode, 0);
+    Copy(photos_[0], "::DCIM/100TEST/Sommerfest am Strand.jpg");
+    Copy(photos_[1], "::DCIM/100TEST/IMG_0002.JPG");
+    Copy(photos_[2], "::DCIM/100TEST/IMG_0003.JPG");
+    Copy(photos_[3], "::NOTES.JPG");
+    // Deleted last, so nothing was written over its clusters.
+    EXPECT_EQ(Mtools("mdel -i " + Quote(card_) + " ::DCIM/100TEST/IMG_0003.JPG").exitCode, 0);
+  }
+  void Copy(const fs::path& from, const std::string& to) {
+    CommandResult r = Mtools("mcopy -i " + Quote(card_) + " " + Quote(from) + " " + Quote(to));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+  }
+  CommandResult Cli(const std::string& args) {
+    return Sh("TMPDIR=" + Quote(dir_ / "tmp") + " " + Quote(kCli) + " " + args);
+  }
+
+  TempDir dir_;
+  fs::path card_;
+  std::vector<fs::path> photos_;
+};
+
+TEST_F(CliFatTest, ListsLiveAndDeletedFilesWithLongNames) {
+  const std::string md5 = Md5Of(card_);
+  CommandResult r = Cli("list " + Quote(card_));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const size_t deletedAt = r.output.find("\nDeleted\n");
+  ASSERT_NE(deletedAt, std::string::npos) << r.output;
+  const std::string root = r.output.substr(0, deletedAt), deleted = r.output.substr(deletedAt);
+  EXPECT_NE(root.find("DCIM/100TEST/Sommerfest am Strand.jpg  " +
+                      std::to_string(fs::file_size(photos_[0])) + " bytes"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(root.find("NOTES.JPG"), std::string::npos);
+  EXPECT_EQ(root.find("IMG_0003"), std::string::npos) << "a deleted file is not live";
+  EXPECT_NE(deleted.find("_MG_0003.JPG"), std::string::npos) << r.output;
+  EXPECT_NE(deleted.find("deleted, condition 1"), std::string::npos) << r.output;
+  EXPECT_EQ(deleted.find("IMG_0002"), std::string::npos) << "live files stay out of the deleted tree";
+
+  r = Cli("list " + Quote(card_) + " --deleted-only");
+  ASSERT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.output.find("\nRoot\n"), std::string::npos);
+  EXPECT_NE(r.output.find("_MG_0003.JPG"), std::string::npos);
+  EXPECT_EQ(Md5Of(card_), md5);
+}
+
+TEST_F(CliFatTest, SavesTheTreeAndTheDeletedPhotoByteForByte) {
+  const std::string md5 = Md5Of(card_);
+  const fs::path out = dir_ / "out";
+  CommandResult r = Cli("save " + Quote(card_) + " -o " + Quote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(Md5Of(out / "Root/DCIM/100TEST/Sommerfest am Strand.jpg"), Md5Of(photos_[0]));
+  EXPECT_EQ(Md5Of(out / "Root/DCIM/100TEST/IMG_0002.JPG"), Md5Of(photos_[1]));
+  EXPECT_EQ(Md5Of(out / "Root/DCIM/100TEST/_MG_0003.JPG"), Md5Of(photos_[2]));
+  EXPECT_EQ(Md5Of(out / "Root/NOTES.JPG"), Md5Of(photos_[3]));
+
+  // Scripts choose what happens to files already there.
+  WriteFileBytes(out / "Root/NOTES.JPG", {1, 2, 3});
+  r = Cli("save " + Quote(card_) + " -o " + Quote(out) + " --overwrite never");
+  EXPECT_EQ(fs::file_size(out / "Root/NOTES.JPG"), 3u) << r.output;
+  r = Cli("save " + Quote(card_) + " -o " + Quote(out) + " --overwrite all");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(Md5Of(out / "Root/NOTES.JPG"), Md5Of(photos_[3]));
+
+  const fs::path onlyDeleted = dir_ / "deleted";
+  r = Cli("save " + Quote(card_) + " -o " + Quote(onlyDeleted) + " --deleted-only");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(fs::exists(onlyDeleted / "Root/DCIM/100TEST/_MG_0003.JPG"));
+  EXPECT_FALSE(fs::exists(onlyDeleted / "Root/DCIM/100TEST/IMG_0002.JPG"));
+  EXPECT_FALSE(fs::exists(onlyDeleted / "Root/NOTES.JPG"));
+  EXPECT_EQ(Md5Of(card_), md5);
+}
+
+TEST_F(CliFatTest, RefusesSourcesWithoutAFatFileSystem) {
+  WriteFileBytes(dir_ / "blank.img", std::vector<uint8_t>(1 << 20, 0));
+  for (const std::string& args : {"list " + Quote(dir_ / "blank.img"),
+                                  "save " + Quote(dir_ / "blank.img") + " -o " + Quote(dir_ / "o")}) {
+    CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.output;
+    EXPECT_NE(r.output.find("no FAT file system"), std::string::npos) << r.output;
+  }
+  CommandResult r = Cli("save " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --overwrite maybe");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.output.find("--overwrite"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrella::test
