@@ -107,3 +107,34 @@ TEST_F(CliFatTest, RefusesSourcesWithoutAFatFileSystem) {
 
 }  // namespace
 }  // namespace kestrella::test
+
+namespace kestrella::test {
+namespace {
+
+// The forensic undelete image: files deleted in Windows, two of them inside a
+// deleted folder whose own entries were left as they were.
+TEST(CliFatCorpus, ListsAndSavesTheDeletedFilesOfTheUndeleteImage) {
+  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
+  TempDir dir;
+  const fs::path image = UnzipCorpusImage("6-undel-fat.zip", "6-fat-undel.dd", dir.path());
+  const std::string md5 = Md5Of(image);
+  CommandResult r = Sh("TMPDIR=" + Quote(dir.path()) + " " + Quote(kCli) + " list " + Quote(image));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  for (const char* name : {"_ing.dat  780 bytes", "_ult1.dat  3801 bytes", "_rag1.dat  1584 bytes",
+                           "_rag2.dat  3873 bytes", "_ir1/mult2.dat  1715 bytes",
+                           "_ir1/dir2/frag3.dat  2027 bytes"}) {
+    EXPECT_NE(r.output.find(name), std::string::npos) << name << "\n" << r.output;
+  }
+  const fs::path out = dir / "out";
+  r = Sh("TMPDIR=" + Quote(dir.path()) + " " + Quote(kCli) + " save " + Quote(image) + " -o " +
+         Quote(out) + " --deleted-only");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  // The unfragmented ones come back whole (the MD5s of the image's ground truth).
+  EXPECT_EQ(Md5Of(out / "Root/_ing.dat"), "59b20779f69ff9f0ac5fcd2c38835a79");
+  EXPECT_EQ(Md5Of(out / "Root/_ult1.dat"), "ffd27bd782bdce67750b6b9ee069d2ef");
+  EXPECT_EQ(Md5Of(out / "Root/_ir1/mult2.dat"), "59cf0e9cd107bc1e75afb7374f6e05bb");
+  EXPECT_EQ(Md5Of(image), md5);
+}
+
+}  // namespace
+}  // namespace kestrella::test
