@@ -46,6 +46,29 @@ class ScanHost {
   virtual void AddRecoverFile(TFATFile& file) = 0;
 };
 
+// The host of an engine used without a scan driver: never stopped, reports
+// nothing, still lets pending events run. Tests derive from it and override
+// what they watch.
+class QuietScanHost : public ScanHost {
+ public:
+  bool StopRequested() const override { return false; }
+  void ProcessMessages() override;
+  void SetStatus(const std::string&, const std::string&, const std::string&, const std::string&,
+                 const std::string&, bool, bool) override {}
+  void UpdateStatus(const std::string&, const std::string&, const std::string&, const std::string&,
+                    const std::string&) override {}
+  void ProgressStepIt() override { ProcessMessages(); }
+  bool TimeForUserUpdate() override { return false; }
+  void ProgressStopTime() override {}
+  void UpdateCurrentClustorProgress(int64_t) override {}
+  void OnStartScanLostData(uint32_t, uint32_t, uint32_t, uint32_t) override {}
+  void OnStartScanLostDataClustor(uint32_t, uint32_t, uint32_t, uint32_t) override {}
+  void SetProgressRange(int32_t, int32_t, int32_t) override {}
+  TDriveList* DriveList() override { return nullptr; }
+  void SetTotals(int32_t, int32_t) override {}
+  void AddRecoverFile(TFATFile&) override {}
+};
+
 // The installed host (a quiet one until a driver installs itself).
 ScanHost& Host();
 // Installs `h` (not owned); nullptr restores the quiet host.

@@ -462,9 +462,8 @@ TEST_F(DeviceTest, WindowsDrivesOnlyForReadableFatAndANewDeviceOnEveryCall) {
 }
 
 // Records the status lines of the device detection.
-class RecordingHost : public ScanHost {
+class RecordingHost : public QuietScanHost {
  public:
-  bool StopRequested() const override { return false; }
   void ProcessMessages() override { ++processCalls; }
   void SetStatus(const std::string& a, const std::string& b, const std::string& c,
                  const std::string&, const std::string&, bool, bool) override {
@@ -474,16 +473,6 @@ class RecordingHost : public ScanHost {
                     const std::string&, const std::string&) override {
     lines.push_back(a + "|" + b + "|" + c);
   }
-  void ProgressStepIt() override {}
-  bool TimeForUserUpdate() override { return false; }
-  void ProgressStopTime() override {}
-  void UpdateCurrentClustorProgress(int64_t) override {}
-  void OnStartScanLostData(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-  void OnStartScanLostDataClustor(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-  void SetProgressRange(int32_t, int32_t, int32_t) override {}
-  TDriveList* DriveList() override { return nullptr; }
-  void SetTotals(int32_t, int32_t) override {}
-  void AddRecoverFile(TFATFile&) override {}
   std::vector<std::string> lines;
   int processCalls = 0;
 };

@@ -16,26 +16,13 @@ namespace {
 
 // A scan driver that the tests can stop, and that counts how often the
 // progress timer was stopped for a dialog.
-class TestHost : public ScanHost {
+class TestHost : public QuietScanHost {
  public:
   bool stop = false;
   int progressStops = 0;
   bool StopRequested() const override { return stop; }
   void ProcessMessages() override {}
-  void SetStatus(const std::string&, const std::string&, const std::string&, const std::string&,
-                 const std::string&, bool, bool) override {}
-  void UpdateStatus(const std::string&, const std::string&, const std::string&, const std::string&,
-                    const std::string&) override {}
-  void ProgressStepIt() override {}
-  bool TimeForUserUpdate() override { return false; }
   void ProgressStopTime() override { ++progressStops; }
-  void UpdateCurrentClustorProgress(int64_t) override {}
-  void OnStartScanLostData(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-  void OnStartScanLostDataClustor(uint32_t, uint32_t, uint32_t, uint32_t) override {}
-  void SetProgressRange(int32_t, int32_t, int32_t) override {}
-  TDriveList* DriveList() override { return nullptr; }
-  void SetTotals(int32_t, int32_t) override {}
-  void AddRecoverFile(TFATFile&) override {}
 };
 
 class HostScope {
