@@ -26,6 +26,18 @@ bool FoundFileWriter::Create(const std::string& path) {
   return true;
 }
 
+FoundFileWriter::NewFile FoundFileWriter::CreateNew(const std::string& path) {
+  Close();
+  path_ = path;
+  error_.clear();
+  written_ = 0;
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd_ >= 0) return NewFile::Created;
+  if (errno == EEXIST) return NewFile::Exists;
+  Fail(errno);
+  return NewFile::Failed;
+}
+
 void FoundFileWriter::Append(const uint8_t* data, size_t length) {
   if (fd_ < 0 || Failed()) return;
   if (pending_ != nullptr && pending_ + pendingLength_ == data) {

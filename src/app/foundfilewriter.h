@@ -21,6 +21,11 @@ class FoundFileWriter {
 
   // Creates (truncates) the file. False with Error() set when it cannot.
   bool Create(const std::string& path);
+  // Creates the file only when no file (or link) of that name exists yet, in
+  // one step: no time passes between looking and creating, and a link
+  // planted under the name is never followed.
+  enum class NewFile { Created, Exists, Failed };
+  NewFile CreateNew(const std::string& path);
   // Queues `length` bytes. The bytes must stay valid until the next Flush;
   // bytes that continue the queued run are merged into one write.
   void Append(const uint8_t* data, size_t length);

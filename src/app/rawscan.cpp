@@ -39,24 +39,33 @@ void RawScan::CountsChanged() {
   if (OnCountsChanged) OnCountsChanged(status_);
 }
 
-std::string RawScan::NextName(const RawScanSettings& s, const std::string& ext) {
-  std::filesystem::path p;
-  for (;;) {
-    const uint64_t number = static_cast<uint64_t>(status_.imagesFound) + nameSkip_;
-    p = tempFolder_ / (s.prefix + std::to_string(number) + "." + ext);
-    std::error_code ec;
-    if (!std::filesystem::exists(p, ec) || nameSkip_ >= kMaxNameSkip) break;
-    ++nameSkip_;
-  }
-  return p.string();
+std::string RawScan::NameFor(const RawScanSettings& s, const std::string& ext) const {
+  const uint64_t number = static_cast<uint64_t>(status_.imagesFound) + nameSkip_;
+  return (tempFolder_ / (s.prefix + std::to_string(number) + "." + ext)).string();
 }
 
 void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector) {
   ++status_.imagesFound;
   fileStartSector_ = sector;
   fileOpen_ = true;
-  const std::string path = NextName(s, ext);
-  if (!out_.Create(path)) {
+  // Names already taken in the temporary folder are passed over; after
+  // 100000 of them the last name is used anyway.
+  bool created = false;
+  std::string path;
+  for (;;) {
+    path = NameFor(s, ext);
+    if (nameSkip_ >= kMaxNameSkip) {
+      created = out_.Create(path);
+      break;
+    }
+    const FoundFileWriter::NewFile r = out_.CreateNew(path);
+    if (r != FoundFileWriter::NewFile::Exists) {
+      created = r == FoundFileWriter::NewFile::Created;
+      break;
+    }
+    ++nameSkip_;
+  }
+  if (!created) {
     // Keep cutting (the sectors of this file are dropped) but say so.
     writeFailures_.push_back({path, out_.Error(), false});
     ++status_.writeFailures;

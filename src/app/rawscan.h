@@ -83,7 +83,7 @@ class RawScan {
   void CountsChanged();
   void OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector);
   void CloseFile();
-  std::string NextName(const RawScanSettings& s, const std::string& ext);
+  std::string NameFor(const RawScanSettings& s, const std::string& ext) const;
 
   std::unique_ptr<uint8_t[]> sectorBuffer_;
   RawScanStatus status_;
