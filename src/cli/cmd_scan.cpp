@@ -1,7 +1,5 @@
 // kestrella-cli scan: the scan route end to end, then the save step.
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
@@ -10,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/destination.h"
 #include "cli/options.h"
+#include "cli/runsupport.h"
 #include "cli/source.h"
 #include "cli/terminal.h"
 #include "util/sizetext.h"
@@ -40,30 +39,6 @@ const char* const kScanHelp =
     "\n"
     "Ctrl+C stops the scan; what was found so far is still saved.\n";
 
-namespace {
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-  g_interrupted = true;
-  // A second Ctrl+C ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
-
-// Lets Ctrl+C stop the scan the way the Cancel button does.
-class ScanUi : public TerminalUi {
- public:
-  explicit ScanUi(RawScan& scan) : scan_(scan) {}
-  void ProcessMessages() override {
-    if (g_interrupted.load(std::memory_order_relaxed) && !scan_.StopRequested()) scan_.Stop();
-  }
-
- private:
-  RawScan& scan_;
-};
-
-}  // namespace
-
 int RunScan(const std::vector<std::string>& args) {
   OptionSpec spec;
   spec.withValue = {"-o", "--output", "--prefix", "--sectors-at-once", "--retries"};
@@ -78,12 +53,7 @@ int RunScan(const std::vector<std::string>& args) {
   const uint32_t retries = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
 
   RawScan scan;
-  ScanUi terminal(scan);
-  UserInterface* previous = SetUserInterface(&terminal);
-  struct Restore {
-    UserInterface* p;
-    ~Restore() { SetUserInterface(p); }
-  } restore{previous};
+  InterruptibleUi terminal([&scan] { scan.Stop(); });
 
   const OpenedSource src = OpenSource(opts.Positional()[0]);
   const std::filesystem::path temp = terminal.TempFolder();
@@ -122,29 +92,17 @@ int RunScan(const std::vector<std::string>& args) {
   };
   scan.OnFileClosed = [&](const std::string& path) { found.AddImage(path); };
 
-  g_interrupted = false;
-  std::signal(SIGINT, OnInterrupt);
   scan.Run(settings);
-  std::signal(SIGINT, SIG_DFL);
   progress.Finish();
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
-  // The save step as it runs without a preview: every found file is kept.
-  const SaveReport report = found.SaveSelectedImages(*dest, prefix);
-  const std::vector<std::string> kept = found.DeleteImageFiles();
-
-  for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
-  std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
+  const size_t notSaved = SaveFoundFiles(found, *dest, prefix);
 
   for (const WriteFailure& f : scan.WriteFailures()) {
     std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
                  f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
                  f.reason.c_str());
-  }
-  for (const SaveFailure& f : report.failed) {
-    std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
-                 f.source.c_str(), f.target.c_str(), f.reason.c_str(), f.source.c_str());
   }
   if (!scan.AbortReason().empty()) {
     std::fprintf(stderr, "kestrella-cli: the scan stopped early: %s\n", scan.AbortReason().c_str());
@@ -157,13 +115,13 @@ int RunScan(const std::vector<std::string>& args) {
                  "  saved:        %zu into %s\n"
                  "  read errors:  %u\n"
                  "  bytes read:   %s in %.1f s (%.1f MB/s)\n",
-                 g_interrupted ? "Stopped" : "Finished", st.currentSector, st.totalSectors,
-                 st.imagesFound, report.saved.size(), dest->c_str(), st.readErrors,
+                 terminal.Interrupted() ? "Stopped" : "Finished", st.currentSector, st.totalSectors,
+                 st.imagesFound, found.ImageCount() - notSaved, dest->c_str(), st.readErrors,
                  FormatByteSize(st.bytesRead).c_str(), elapsed, mbps);
     if (st.writeFailures > 0) std::fprintf(stderr, "  not written:  %u\n", st.writeFailures);
   }
-  const bool complete = st.writeFailures == 0 && report.failed.empty() && kept.empty() &&
-                        scan.AbortReason().empty() && !g_interrupted;
+  const bool complete = st.writeFailures == 0 && notSaved == 0 && scan.AbortReason().empty() &&
+                        !terminal.Interrupted();
   return complete ? kExitOk : kExitIncomplete;
 }
 

@@ -1,0 +1,52 @@
+#include "cli/runsupport.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace kestrella::cli {
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) {
+  g_interrupted = true;
+  std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
+
+InterruptibleUi::InterruptibleUi(std::function<void()> stop)
+    : stop_(std::move(stop)), previous_(SetUserInterface(this)) {
+  g_interrupted = false;
+  std::signal(SIGINT, OnInterrupt);
+}
+
+InterruptibleUi::~InterruptibleUi() {
+  std::signal(SIGINT, SIG_DFL);
+  SetUserInterface(previous_);
+}
+
+void InterruptibleUi::ProcessMessages() {
+  if (!stopped_ && g_interrupted.load(std::memory_order_relaxed)) {
+    stopped_ = true;
+    if (stop_) stop_();
+  }
+}
+
+bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
+
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix) {
+  const SaveReport report = found.SaveSelectedImages(dest, prefix);
+  const std::vector<std::string> kept = found.DeleteImageFiles();
+  for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
+  std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
+  for (const SaveFailure& f : report.failed) {
+    std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
+                 f.source.c_str(), f.target.c_str(), f.reason.c_str(), f.source.c_str());
+  }
+  return found.ImageCount() - report.saved.size();
+}
+
+}  // namespace kestrella::cli

@@ -1,0 +1,35 @@
+// What the recovering commands share: Ctrl+C as the Cancel button, and the
+// save step with its report.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/foundfiles.h"
+#include "cli/terminal.h"
+
+namespace kestrella::cli {
+
+// A terminal user interface whose pending-events call notices Ctrl+C and
+// calls `stop` once, the way the Cancel button stops a run. A second Ctrl+C
+// ends the program at once.
+class InterruptibleUi : public TerminalUi {
+ public:
+  explicit InterruptibleUi(std::function<void()> stop);
+  ~InterruptibleUi() override;
+  void ProcessMessages() override;
+  bool Interrupted() const;
+
+ private:
+  std::function<void()> stop_;
+  bool stopped_ = false;
+  UserInterface* previous_;
+};
+
+// The save step as it runs without a preview: every found file is copied to
+// DEST as PREFIX + number + extension, the temporary copies deleted. Prints
+// the saved paths on stdout and every failure on stderr; returns how many
+// found files are not in DEST.
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix);
+
+}  // namespace kestrella::cli
