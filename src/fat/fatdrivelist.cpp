@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
+
+#include "devices/scanhost.h"
+#include "fat/fatanalyser.h"
 
 namespace kestrella {
 
@@ -88,6 +92,30 @@ void ReadTable(TDriveList& list, TDevice& device, uint32_t tableSector, uint32_t
   }
 }
 
+const char kLostTitle[] = "Find logical drives - Please wait...";
+
+// A boot sector where a listed drive starts is that drive's own. Rebuilt
+// drives (state bit 2) do not count: they were inferred without a boot
+// sector, and one found at their start is news.
+bool StartsListedDrive(const TDriveList& list, uint32_t sector) {
+  for (const auto& d : list.DriveItems)
+    if ((d->StateFlags & 2) == 0 && d->StartSector == sector) return true;
+  return false;
+}
+
+// The search switches the device's cache on for its single-sector reads;
+// it must be off again however the search ends.
+class CacheScope {
+ public:
+  explicit CacheScope(TDevice& device) : device_(device) { device_.UseCache(true); }
+  ~CacheScope() { device_.UseCache(false); }
+  CacheScope(const CacheScope&) = delete;
+  CacheScope& operator=(const CacheScope&) = delete;
+
+ private:
+  TDevice& device_;
+};
+
 }  // namespace
 
 TFATdrive* GetFATDrive(TDriveList& list, TDevice& device) {
@@ -121,6 +149,47 @@ TFATdrive* AddVirtualDrive(TDriveList& list, TDevice& device, uint32_t bootSecto
   drive->MountDrive(silent);
   drive->Name += " (lost)";
   return drive;
+}
+
+int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
+                   uint32_t lastSector) {
+  // Found drives belong to the scan driver; without its list there is
+  // nowhere to keep them.
+  TDriveList* drives = Host().DriveList();
+  if (drives == nullptr || firstSector > lastSector) return 0;
+
+  std::vector<uint8_t> sector = SectorBuffer(device);
+  const auto size = static_cast<uint32_t>(sector.size());
+  TFATAnalyser analyser;
+  CacheScope cache(device);
+  Host().SetStatus(kLostTitle, "", "", "", "", true, true);
+  const uint64_t span = uint64_t{lastSector} - firstSector + 1;
+  Host().SetProgressRange(static_cast<int32_t>(std::min<uint64_t>(span, INT32_MAX)), 1, 500);
+
+  analyser.AnalyseSecStart(device);
+  int found = 0;
+  // 64 bits, so that a range ending at the last 32-bit sector still ends.
+  uint64_t i = firstSector;
+  do {
+    const auto current = static_cast<uint32_t>(i);
+    if (Host().TimeForUserUpdate()) {
+      Host().UpdateStatus(kLostTitle,
+                          "Physical sector " + std::to_string(current) + " of " +
+                              std::to_string(lastSector),
+                          "Lost drives found: " + std::to_string(found), "", "");
+      Host().ProcessMessages();
+    }
+    // The first sector that cannot be read ends the search.
+    if (!device.ReadSec(current, 1, sector.data(), true)) break;
+    if (TFATAnalyser::IsBootSecB(sector.data(), size) && !StartsListedDrive(*drives, current)) {
+      AddVirtualDrive(*drives, device, current, current, 0, true);
+      ++found;
+    }
+    if (analyser.AnalyseSec(device, current, sector.data(), size)) ++found;
+    ++i;
+  } while (!Host().StopRequested() && i <= lastSector);
+  analyser.AnalyseSecStop();
+  return found;
 }
 
 }  // namespace kestrella

@@ -298,5 +298,129 @@ TEST_F(DriveListTest, VirtualDriveIsMountedSilentlyAndMarkedLost) {
   EXPECT_EQ(d->FATType, kFat12);
 }
 
+// A scan driver stand-in: its own drive list, a stop flag raised after a
+// number of sectors, and a record of the status lines.
+class LostSearchHost : public QuietScanHost {
+ public:
+  bool StopRequested() const override { return stopAfterChecks >= 0 && checks++ >= stopAfterChecks; }
+  TDriveList* DriveList() override { return &drives; }
+  bool TimeForUserUpdate() override { return true; }
+  void SetStatus(const std::string& l1, const std::string&, const std::string&, const std::string&,
+                 const std::string&, bool, bool) override {
+    title = l1;
+  }
+  void UpdateStatus(const std::string& l1, const std::string& l2, const std::string& l3,
+                    const std::string&, const std::string&) override {
+    updates.push_back(l1 + "|" + l2 + "|" + l3);
+    if (watched != nullptr && !watched->CacheActive) ++uncachedUpdates;
+  }
+  void SetProgressRange(int32_t max, int32_t step, int32_t interval) override {
+    range = {max, step, interval};
+  }
+
+  TDriveList drives;
+  int stopAfterChecks = -1;  // -1: never
+  mutable int checks = 0;
+  std::string title;
+  std::vector<std::string> updates;
+  std::vector<int32_t> range;
+  const TDevice* watched = nullptr;  // whose cache must be on while searching
+  int uncachedUpdates = 0;
+};
+
+class LostDriveTest : public DriveListTest {
+ protected:
+  void SetUp() override {
+    DriveListTest::SetUp();
+    SetHost(&host);
+  }
+  void TearDown() override {
+    SetHost(nullptr);
+    DriveListTest::TearDown();
+  }
+  LostSearchHost host;
+};
+
+// The volume's own boot sector is where a listed drive starts; its backup
+// copy (sector 6 of a FAT32 volume) is not, and becomes a lost drive.
+TEST_F(LostDriveTest, BootSectorOfAListedDriveAddsNothingItsBackupIsLost) {
+  const fs::path vol = dir / "vol.img";
+  ASSERT_TRUE(MakeCard(vol, "-F 32 -s 1 -n BACKED", 34 * 1024));
+  CraftedDisk disk(dir.path(), 70000);
+  disk.Table(0, {{0x0C, 64, 68 * 1024}});
+  disk.Place(64, ReadFileBytes(vol));
+  const fs::path image = disk.Write("disk.img");
+  AsDisk(image);
+  DetectPartitions(host.drives, device, 0, 0);
+  ASSERT_EQ(host.drives.count(), 1);
+  host.watched = &device;
+
+  EXPECT_EQ(FindLostDrives(device, nullptr, 60, 80), 1);
+  ASSERT_EQ(host.drives.count(), 2);
+  const TCustomDrive* lost = host.drives.GetDrive(1);
+  EXPECT_EQ(lost->BootSector, 70u);
+  EXPECT_EQ(lost->StartSector, 70u);
+  EXPECT_EQ(lost->SectorCount, 0u);
+  EXPECT_EQ(lost->StateFlags & kDriveRebuilt, kDriveFromSearch);
+  EXPECT_EQ(lost->Name, Label("BACKED") + " (lost)");
+  EXPECT_EQ(host.title, "Find logical drives - Please wait...");
+  EXPECT_EQ(host.range, (std::vector<int32_t>{21, 1, 500}));
+  ASSERT_FALSE(host.updates.empty());
+  EXPECT_EQ(host.updates.front(),
+            "Find logical drives - Please wait...|Physical sector 60 of 80|Lost drives found: 0");
+  EXPECT_EQ(host.updates.back(),
+            "Find logical drives - Please wait...|Physical sector 80 of 80|Lost drives found: 1");
+  EXPECT_EQ(host.updates.size(), 21u);
+  EXPECT_EQ(host.uncachedUpdates, 0);
+  EXPECT_FALSE(device.CacheActive);
+
+  // Found once, a lost drive counts as listed in the next search.
+  EXPECT_EQ(FindLostDrives(device, nullptr, 60, 80), 0);
+  EXPECT_EQ(host.drives.count(), 2);
+}
+
+TEST_F(LostDriveTest, RebuiltDriveAtTheSameStartDoesNotHideABootSector) {
+  CraftedDisk disk(dir.path(), 4096);
+  disk.Volume(200, "AGAIN");
+  AsDisk(disk.Write("disk.img"));
+  TFATdrive* rebuilt = AddVirtualDrive(host.drives, device, 200, 200, 0, true);
+  rebuilt->StateFlags = kDriveRebuilt;
+
+  EXPECT_EQ(FindLostDrives(device, nullptr, 195, 205), 1);
+  ASSERT_EQ(host.drives.count(), 2);
+  EXPECT_EQ(host.drives.GetDrive(1)->StartSector, 200u);
+}
+
+TEST_F(LostDriveTest, StopEndsTheSearchAfterTheSectorInHand) {
+  CraftedDisk disk(dir.path(), 8192);
+  disk.Volume(10, "FIRST");
+  disk.Volume(11 + kVolumeSectors, "LATER");
+  AsDisk(disk.Write("disk.img"));
+  host.stopAfterChecks = 0;  // raised before the first sector is done
+
+  EXPECT_EQ(FindLostDrives(device, nullptr, 10, 8000), 1);
+  ASSERT_EQ(host.drives.count(), 1);
+  EXPECT_EQ(host.drives.GetDrive(0)->StartSector, 10u);
+  EXPECT_EQ(host.checks, 1);
+  EXPECT_FALSE(device.CacheActive);
+}
+
+TEST_F(LostDriveTest, UnreadableSectorEndsTheSearchAndTheCacheIsOff) {
+  CraftedDisk disk(dir.path(), 4200);
+  disk.Volume(10, "BEFORE");
+  disk.Volume(20 + kVolumeSectors, "AFTER");
+  const fs::path image = disk.Write("disk.img");
+  AsDisk(image);
+  device.Removable = 1;
+  sourceprobe::MarkUnreadable(image.string(), {15});
+  ui.defaultAnswer = MsgResult::Abort;
+
+  EXPECT_EQ(FindLostDrives(device, nullptr, 5, 4000), 1);
+  ASSERT_EQ(host.drives.count(), 1);
+  EXPECT_EQ(host.drives.GetDrive(0)->StartSector, 10u);
+  EXPECT_EQ(ui.shown.size(), 1u);  // the one Abort, Retry or Ignore
+  EXPECT_FALSE(device.CacheActive);
+}
+
 }  // namespace
 }  // namespace kestrella::test
