@@ -34,6 +34,12 @@ struct DriveSource {
   uint32_t rootType = kRootUnknown;
   uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
   uint32_t sectorSize = 512;
+  // A FAT partition of a whole-disk image: its number among the image's FAT
+  // partitions (1, 2, ... in the order listed; 0 = not a partition of an
+  // image) and the bytes of the image file it covers (length 0 = to the end).
+  uint32_t partition = 0;
+  uint64_t offsetBytes = 0;
+  uint64_t lengthBytes = 0;
 };
 
 struct DriveEntry {
@@ -43,7 +49,7 @@ struct DriveEntry {
   char Letter() const { return static_cast<char>(64 + number); }
   // Letter, colon, backslash: "E:\".
   std::string RootPath() const;
-  // "/dev/sdb1 - 15.9 GB".
+  // "/dev/sdb1 - 15.9 GB"; "/tmp/card.dd (partition 2) - 25.6 MB".
   std::string Caption() const;
 };
 
@@ -62,11 +68,14 @@ class DriveTable {
   // Forgets every device and image.
   void Clear();
   // Adds an image file (if not there yet) and returns its drive number, or 0
-  // when every letter is taken or the file cannot be examined.
+  // when every letter is taken or the file cannot be examined. An image of a
+  // partitioned disk stays one whole disk and each of its FAT partitions
+  // gets a letter of its own right after it (as far as letters last).
   uint8_t AddImage(const std::string& path);
 
   const std::vector<DriveEntry>& Drives() const { return drives_; }
   const DriveEntry* Find(uint8_t number) const;
+  // The drive of a device or of a whole image (never one of its partitions).
   const DriveEntry* FindByPath(const std::string& path) const;
   // "E:", "e:", "E:\" or "E" -> 5; 0 when not a drive letter.
   static uint8_t ParseLetter(const std::string& text);
@@ -86,6 +95,19 @@ class DriveTable {
 
 // The program's drive table.
 DriveTable& Drives();
+
+// A FAT partition found in a disk image: first sector and sector count.
+struct ImagePartition {
+  uint64_t firstSector = 0;
+  uint64_t sectors = 0;
+  bool operator==(const ImagePartition&) const = default;
+};
+// The FAT partitions (types 01h, 04h, 06h, 0Bh, 0Ch, 0Eh) of the partition
+// table in sector 0 of an image file: the master table's in table order,
+// then each extended chain (05h, 0Fh) depth first. Empty when sector 0 is
+// no partition table (no 55 AA, or a FAT boot sector of a card without
+// table). Entries empty or starting past the end of the file are left out.
+std::vector<ImagePartition> ImageFatPartitions(const std::string& path);
 
 // Natural order of device names: digit runs compare by value ("sda2" < "sda10").
 bool NaturalLess(const std::string& a, const std::string& b);

@@ -6,6 +6,12 @@
 
 namespace kestrella {
 
+namespace {
+
+SourceWindow WindowOf(const DriveSource& source) { return {source.offsetBytes, source.lengthBytes}; }
+
+}  // namespace
+
 uint32_t LogicalSectorAccess::ChunkSectors() const {
   if (params_.BytesPerSector == 0) return traits_.chunkSectors;
   // Larger sectors than the buffer was sized for get fewer per call.
@@ -17,14 +23,17 @@ bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
   const DriveEntry* entry = Drives().Find(drive);
   // A rescan or a new image may give the letter to another source while the
   // handle is open; the handle serves only the source the letter names now.
+  // Partitions of one image share its path and differ by their window.
   if (handle_.IsOpen() && handleDrive_ == drive && handleForRead_ == forRead &&
-      entry != nullptr && handle_.Path() == entry->source.path)
+      entry != nullptr && handle_.Path() == entry->source.path &&
+      handle_.Window() == WindowOf(entry->source))
     return true;
   handle_.Close();
   handleDrive_ = drive;
   handleForRead_ = forRead;
   if (entry == nullptr) return false;
-  if (!handle_.Open(entry->source.path, forRead, traits_.writeThrough)) return false;
+  if (!handle_.Open(entry->source.path, forRead, traits_.writeThrough, WindowOf(entry->source)))
+    return false;
   // The parameters are refreshed at every (re)open, so a new card in the
   // reader is noticed at the next open.
   params_ = TLogDriveParams{};
@@ -72,7 +81,7 @@ bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& para
   const DriveEntry* entry = Drives().Find(drive);
   if (entry == nullptr) return false;
   SourceFile query;
-  if (!query.OpenForQuery(entry->source.path)) return false;
+  if (!query.OpenForQuery(entry->source.path, WindowOf(entry->source))) return false;
 
   uint64_t bytes = 0;
   uint32_t sectorSize = 0;

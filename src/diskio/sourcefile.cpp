@@ -1,5 +1,6 @@
 #include "diskio/sourcefile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -11,8 +12,19 @@
 
 namespace kestrella {
 
-bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough) {
+namespace {
+
+// Whether [offset, offset + length) of a window lies inside it.
+bool InsideWindow(const SourceWindow& w, uint64_t offset, size_t length) {
+  return w.length == 0 || (offset <= w.length && length <= w.length - offset);
+}
+
+}  // namespace
+
+bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough,
+                      SourceWindow window) {
   Close();
+  window_ = window;
   int flags = O_CLOEXEC | (forRead ? O_RDONLY : O_WRONLY);
   if (!forRead && writeThrough) flags |= O_DSYNC;
   fd_ = ::open(path.c_str(), flags);
@@ -23,8 +35,9 @@ bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough) 
   return true;
 }
 
-bool SourceFile::OpenForQuery(const std::string& path) {
+bool SourceFile::OpenForQuery(const std::string& path, SourceWindow window) {
   Close();
+  window_ = window;
   // O_NONBLOCK: an optical drive without a disc answers at once instead of
   // waiting for the tray.
   fd_ = ::open(path.c_str(), O_CLOEXEC | O_RDONLY | O_NONBLOCK);
@@ -36,6 +49,7 @@ bool SourceFile::OpenForQuery(const std::string& path) {
 void SourceFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  window_ = SourceWindow{};
   probe_.reset();
 }
 
@@ -44,6 +58,12 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     errno = EBADF;
     return false;
   }
+  // The end of a partition is the end of its medium.
+  if (!InsideWindow(window_, offset, length)) {
+    errno = EIO;
+    return false;
+  }
+  offset += window_.offset;
   if (probe_) {
     ++probe_->counters.reads;
     for (auto [begin, end] : probe_->unreadable) {
@@ -78,6 +98,11 @@ bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     return false;
   }
   if (probe_) ++probe_->counters.writes;
+  if (!InsideWindow(window_, offset, length)) {
+    errno = ENOSPC;
+    return false;
+  }
+  offset += window_.offset;
   // An image stands for a medium of fixed size: a write past its end fails
   // as on the card itself instead of growing the file.
   struct stat st {};
@@ -106,22 +131,24 @@ bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
 bool SourceFile::QuerySize(uint64_t& bytes, uint32_t& sectorSize) {
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) return false;
+  uint64_t whole = 0;
   if (S_ISBLK(st.st_mode)) {
-    uint64_t size = 0;
     int ssz = 0;
-    if (::ioctl(fd_, BLKGETSIZE64, &size) != 0) return false;
+    if (::ioctl(fd_, BLKGETSIZE64, &whole) != 0) return false;
     if (::ioctl(fd_, BLKSSZGET, &ssz) != 0 || ssz <= 0) ssz = 512;
-    bytes = size;
     sectorSize = static_cast<uint32_t>(ssz);
-    return true;
-  }
-  if (S_ISREG(st.st_mode)) {
-    bytes = static_cast<uint64_t>(st.st_size);
+  } else if (S_ISREG(st.st_mode)) {
+    whole = static_cast<uint64_t>(st.st_size);
     sectorSize = 512;
-    return true;
+  } else {
+    errno = ENOTBLK;
+    return false;
   }
-  errno = ENOTBLK;
-  return false;
+  // A partition listed larger than what a truncated image still holds is
+  // as large as the part that can be read.
+  bytes = whole > window_.offset ? whole - window_.offset : 0;
+  if (window_.length != 0) bytes = std::min(bytes, window_.length);
+  return true;
 }
 
 }  // namespace kestrella

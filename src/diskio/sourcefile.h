@@ -11,6 +11,14 @@ namespace sourceprobe {
 struct Entry;
 }
 
+// The part of a source a handle may reach: `length` bytes from `offset` (a
+// partition inside a whole-disk image); length 0 reaches to the end.
+struct SourceWindow {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  bool operator==(const SourceWindow&) const = default;
+};
+
 class SourceFile {
  public:
   SourceFile() = default;
@@ -20,26 +28,32 @@ class SourceFile {
 
   // Opens read-only (forRead) or write-only. `writeThrough` asks the system
   // to put each write on the medium before it returns. Sets errno on failure.
-  bool Open(const std::string& path, bool forRead, bool writeThrough = false);
+  bool Open(const std::string& path, bool forRead, bool writeThrough = false,
+            SourceWindow window = {});
   // Opens only to ask for the size: does not wait for a medium to spin up.
-  bool OpenForQuery(const std::string& path);
+  bool OpenForQuery(const std::string& path, SourceWindow window = {});
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
+  const SourceWindow& Window() const { return window_; }
 
-  // Reads exactly `length` bytes at `offset`. A short read (end of the medium)
-  // fails with errno EIO; a failed read leaves errno set.
+  // Offsets below are relative to the window.
+  // Reads exactly `length` bytes at `offset`. A short read (end of the medium
+  // or of the window) fails with errno EIO; a failed read leaves errno set.
   bool ReadAt(uint64_t offset, void* buffer, size_t length);
   // Writes exactly `length` bytes at `offset`. Past the end of an image
-  // file nothing is written and the call fails with errno ENOSPC.
+  // file or of the window nothing is written and the call fails with errno
+  // ENOSPC.
   bool WriteAt(uint64_t offset, const void* buffer, size_t length);
 
-  // Size in bytes and logical sector size (512 for regular files).
+  // Size in bytes (of the window, as far as the source holds it) and logical
+  // sector size (512 for regular files).
   bool QuerySize(uint64_t& bytes, uint32_t& sectorSize);
 
  private:
   int fd_ = -1;
   std::string path_;
+  SourceWindow window_;
   std::shared_ptr<sourceprobe::Entry> probe_;
 };
 

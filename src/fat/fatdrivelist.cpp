@@ -1,0 +1,195 @@
+#include "fat/fatdrivelist.h"
+
+#include <algorithm>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "devices/scanhost.h"
+#include "fat/fatanalyser.h"
+
+namespace kestrella {
+
+namespace {
+
+// A partition table sector: four 16-byte entries from offset 446.
+constexpr size_t kTableOffset = 446;
+constexpr size_t kEntrySize = 16;
+constexpr int kEntries = 4;
+
+// A chain of extended tables longer than this is taken as broken: real disks
+// hold a few dozen logical partitions at most.
+constexpr size_t kMaxTables = 128;
+
+struct TableEntry {
+  uint8_t type;
+  uint32_t first;  // relative to the table's base
+  uint32_t count;
+};
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+TableEntry EntryAt(const std::vector<uint8_t>& sector, int index) {
+  const uint8_t* e = sector.data() + kTableOffset + static_cast<size_t>(index) * kEntrySize;
+  return {e[4], Le32(e + 8), Le32(e + 12)};
+}
+
+bool IsFatPartition(uint8_t type) {
+  switch (type) {
+    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E: return true;
+    default: return false;
+  }
+}
+
+bool IsExtendedPartition(uint8_t type) { return type == 0x05 || type == 0x0F; }
+
+// Boot and table sectors are read whole, so a device with larger sectors
+// gets a buffer its reads fit into.
+std::vector<uint8_t> SectorBuffer(const TDevice& device) {
+  return std::vector<uint8_t>(std::max<uint32_t>(device.BytesPerSector, 512), 0);
+}
+
+TFATdrive* AppendDrive(TDriveList& list, TDevice& device, uint8_t stateFlags, uint32_t bootSector,
+                       uint32_t startSector, uint32_t sectorCount) {
+  auto drive = std::make_unique<TFATdrive>();
+  TFATdrive* added = drive.get();
+  list.DriveItems.push_back(std::move(drive));
+  added->StateFlags = stateFlags;
+  added->Device = &device;
+  added->BootSector = bootSector;
+  added->StartSector = startSector;
+  added->SectorCount = sectorCount;
+  return added;
+}
+
+// One table of a chain; `visited` holds the tables this run has read, so a
+// link back to one of them ends the chain instead of looping.
+void ReadTable(TDriveList& list, TDevice& device, uint32_t tableSector, uint32_t extendedBase,
+               std::set<uint32_t>& visited) {
+  if (visited.size() >= kMaxTables || !visited.insert(tableSector).second) return;
+  std::vector<uint8_t> sector = SectorBuffer(device);
+  if (!device.ReadSec(tableSector, 1, sector.data(), false)) return;
+
+  for (int i = 0; i < kEntries; ++i) {
+    const TableEntry e = EntryAt(sector, i);
+    if (!IsFatPartition(e.type)) continue;
+    const uint32_t start = tableSector + e.first;
+    AppendDrive(list, device, 0, start, start, e.count)->MountDrive(false);
+  }
+  for (int i = 0; i < kEntries; ++i) {
+    const TableEntry e = EntryAt(sector, i);
+    if (!IsExtendedPartition(e.type)) continue;
+    // Links of the master table are absolute; every later link is relative
+    // to the first extended partition.
+    if (extendedBase == 0)
+      ReadTable(list, device, e.first, e.first, visited);
+    else
+      ReadTable(list, device, extendedBase + e.first, extendedBase, visited);
+  }
+}
+
+const char kLostTitle[] = "Find logical drives - Please wait...";
+
+// A boot sector where a listed drive starts is that drive's own. Rebuilt
+// drives (state bit 2) do not count: they were inferred without a boot
+// sector, and one found at their start is news.
+bool StartsListedDrive(const TDriveList& list, uint32_t sector) {
+  for (const auto& d : list.DriveItems)
+    if ((d->StateFlags & 2) == 0 && d->StartSector == sector) return true;
+  return false;
+}
+
+// The search switches the device's cache on for its single-sector reads;
+// it must be off again however the search ends.
+class CacheScope {
+ public:
+  explicit CacheScope(TDevice& device) : device_(device) { device_.UseCache(true); }
+  ~CacheScope() { device_.UseCache(false); }
+  CacheScope(const CacheScope&) = delete;
+  CacheScope& operator=(const CacheScope&) = delete;
+
+ private:
+  TDevice& device_;
+};
+
+}  // namespace
+
+TFATdrive* GetFATDrive(TDriveList& list, TDevice& device) {
+  // Sector 0 is read only to learn whether the device answers at all; a
+  // card reader without a card should not pester the user with errors.
+  std::vector<uint8_t> sector = SectorBuffer(device);
+  if (!device.ReadSec(0, 1, sector.data(), device.Removable != 1)) return nullptr;
+  if (device.Partitioned != 0) {
+    DetectPartitions(list, device, 0, 0);
+    return nullptr;
+  }
+  TFATdrive* drive = AppendDrive(list, device, 0, 0, 0, device.TotalSectors);
+  // The drive stays listed whatever mounting says: the boot sector may be
+  // damaged while the data is still there.
+  drive->MountDrive(false);
+  return drive;
+}
+
+void DetectDrives(TDriveList& list, TDevice& device) { GetFATDrive(list, device); }
+
+void DetectPartitions(TDriveList& list, TDevice& device, uint32_t tableSector,
+                      uint32_t extendedBase) {
+  std::set<uint32_t> visited;
+  ReadTable(list, device, tableSector, extendedBase, visited);
+}
+
+TFATdrive* AddVirtualDrive(TDriveList& list, TDevice& device, uint32_t bootSector,
+                           uint32_t startSector, uint32_t sectorCount, bool silent) {
+  TFATdrive* drive =
+      AppendDrive(list, device, kDriveFromSearch, bootSector, startSector, sectorCount);
+  drive->MountDrive(silent);
+  drive->Name += " (lost)";
+  return drive;
+}
+
+int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
+                   uint32_t lastSector) {
+  // Found drives belong to the scan driver; without its list there is
+  // nowhere to keep them.
+  TDriveList* drives = Host().DriveList();
+  if (drives == nullptr || firstSector > lastSector) return 0;
+
+  std::vector<uint8_t> sector = SectorBuffer(device);
+  const auto size = static_cast<uint32_t>(sector.size());
+  TFATAnalyser analyser;
+  CacheScope cache(device);
+  Host().SetStatus(kLostTitle, "", "", "", "", true, true);
+  const uint64_t span = uint64_t{lastSector} - firstSector + 1;
+  Host().SetProgressRange(static_cast<int32_t>(std::min<uint64_t>(span, INT32_MAX)), 1, 500);
+
+  analyser.AnalyseSecStart(device);
+  int found = 0;
+  // 64 bits, so that a range ending at the last 32-bit sector still ends.
+  uint64_t i = firstSector;
+  do {
+    const auto current = static_cast<uint32_t>(i);
+    if (Host().TimeForUserUpdate()) {
+      Host().UpdateStatus(kLostTitle,
+                          "Physical sector " + std::to_string(current) + " of " +
+                              std::to_string(lastSector),
+                          "Lost drives found: " + std::to_string(found), "", "");
+      Host().ProcessMessages();
+    }
+    // The first sector that cannot be read ends the search.
+    if (!device.ReadSec(current, 1, sector.data(), true)) break;
+    if (TFATAnalyser::IsBootSecB(sector.data(), size) && !StartsListedDrive(*drives, current)) {
+      AddVirtualDrive(*drives, device, current, current, 0, true);
+      ++found;
+    }
+    if (analyser.AnalyseSec(device, current, sector.data(), size)) ++found;
+    ++i;
+  } while (!Host().StopRequested() && i <= lastSector);
+  analyser.AnalyseSecStop();
+  return found;
+}
+
+}  // namespace kestrella
