@@ -100,6 +100,7 @@ class CardTest : public StreamTest {
     EXPECT_EQ(d->BootRec.RootEntries(), Le16(&original_[17]));
     EXPECT_EQ(d->RootCluster, l.rootCluster);
     EXPECT_EQ(d->Name, "DRIVE (without BootSec)");
+    EXPECT_EQ(d->BootRec.MediaDescriptor(), 0xF8) << "a fixed medium";
     EXPECT_EQ(d->SectorCount, static_cast<uint32_t>(d->TotalSectors));
     // The rebuilt volume reaches every cluster of the card.
     const uint32_t total = Le16(&original_[19]) != 0 ? Le16(&original_[19]) : Le32(&original_[32]);
@@ -183,6 +184,12 @@ TEST_F(CardTest, AnalyserRebuildsAFat16CardWithoutBootSector) {
   const std::vector<std::string> deleted = Paths(Walk(Root(*d), true, true, true));
   EXPECT_NE(std::find(deleted.begin(), deleted.end(), "EMPTY\\_ONE.TXT"), deleted.end())
       << ::testing::PrintToString(deleted);
+}
+
+TEST_F(CardTest, AnalyserRebuildsACardWithASingleTable) {
+  // Without a second copy the table ends where the fixed root region begins.
+  Build("-F 16 -s 4 -f 1", 32768);
+  RebuildAndCheck(kFat16, false);
 }
 
 // A scan driver with a drive list: rebuilt drives go there.
@@ -307,26 +314,6 @@ TEST_F(PlacedTest, AnalyserARootCandidateInsideAClusterNeedsItsRun) {
   place(1002);  // a run of 4 only
   EXPECT_EQ(FeedPlaced(), 0);
   EXPECT_EQ(analyser_.Rebuilt.size(), 1u);
-}
-
-TEST(AnalyserRebuildBootSec, TotalsMediaAndTableFields) {
-  TDevice device;
-  device.BytesPerSector = 512;
-  TBootRecord b;
-  TFATAnalyser::RebuildBootSec(device, b, kFat16, 4, 512, 0, 100, 2, 1000);
-  EXPECT_EQ(b.BytesPerSector(), 512);
-  EXPECT_EQ(b.ReservedSectors(), 1);
-  EXPECT_EQ(b.SectorsPerFAT16(), 100);
-  EXPECT_EQ(b.TotalSectors16(), 1 + 200 + 32 + 4000);
-  EXPECT_EQ(b.MediaDescriptor(), 0xF8);
-  device.Removable = 1;
-  TFATAnalyser::RebuildBootSec(device, b, kFat32, 8, 0, 9, 600, 2, 70000);
-  EXPECT_EQ(b.SectorsPerFAT16(), 0);
-  EXPECT_EQ(b.SectorsPerFAT32(), 600u);
-  EXPECT_EQ(b.TotalSectors16(), 0);
-  EXPECT_EQ(b.TotalSectors32(), 1u + 1200u + 8u * 70000u);
-  EXPECT_EQ(b.RootCluster(), 9u);
-  EXPECT_EQ(b.MediaDescriptor(), 0xF0);
 }
 
 }  // namespace
