@@ -56,6 +56,9 @@ bool TFATdrive::MountDrive(bool silent) {
 }
 
 bool TFATdrive::CalcDriveInfo(const TBootRecord& boot, bool silent) {
+  // Drives rebuilt without a boot sector come here without being mounted:
+  // their windows must fit the device's sectors too.
+  SizeWindows();
   BootRec = boot;
   const uint32_t bytesPerSector = boot.BytesPerSector();
   const uint32_t perCluster = boot.SectorsPerCluster();
