@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "detect/filedet.h"
@@ -54,7 +55,7 @@ class LostSearch : public ::testing::Test {
     const std::vector<uint8_t> b = ReadFileBytes(image_);
     const Layout l(b);
     for (uint64_t at = l.RootOffset(); at < uint64_t{l.firstData} * 512; at += 32)
-      if (std::equal(name11.begin(), name11.end(), b.begin() + static_cast<std::ptrdiff_t>(at)))
+      if (std::memcmp(name11.data(), &b[at], 11) == 0)
         return Le16(&b[at + 26]);
     ADD_FAILURE() << name11 << " not in the root";
     return 0;
@@ -211,6 +212,18 @@ TEST_F(LostSearch, LostDirectoriesAccountForTheClustersTheirEntriesName) {
   EXPECT_FALSE(dir.Nodes);
 }
 
+TEST_F(LostSearch, NestedLostDirectoriesAreFollowedTo256Levels) {
+  Card("-F 16 -s 1", 4096);
+  Patch([](std::vector<uint8_t>& b, const Layout& l) {
+    for (uint32_t c = 200; c < 500; ++c)
+      PutDir(b, l, c, c + 1 < 500 ? std::vector<TDirEntry>{ShortEntry("NEXT", kAttrDirectory, c + 1)}
+                                  : std::vector<TDirEntry>{});
+  });
+  Find();
+  // The walk from 200 stops 255 levels down; the rest is found on its own.
+  EXPECT_EQ(Lost(), (Strings{"cluster 200\\", "cluster 456\\"}));
+}
+
 TEST_F(LostSearch, BadClustersArePassedOverOnlyWithTheSkipOption) {
   Card("-F 16 -s 1", 4096);
   Copy(MakeFile(dir_.path(), "a.txt", 2000), "A.TXT");  // a used table: chains are followed
@@ -257,6 +270,75 @@ TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
   Find();
   EXPECT_EQ(Lost(), (Strings{ClusterName(30, "JPG"), ClusterName(31, "JPG")}));
   EXPECT_FALSE(v_.device.CacheActive);
+}
+
+// ---- picking the pictures out of the trees ----------------------------------
+
+class PictureSearch : public LostSearch {
+ protected:
+  // Live KEEP.JPG, NOTE.TXT, Mixed.Jpeg and DCIM/D1.JPG, a deleted GONE.JPG,
+  // and a lost picture at cluster 3000.
+  void SetUp() override {
+    LostSearch::SetUp();
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+    const auto photos = CorpusPhotos();
+    Card("-F 16 -s 1", 4096);
+    Copy(photos[0], "KEEP.JPG");
+    Copy(MakeFile(dir_.path(), "note.txt", 700), "NOTE.TXT");
+    Copy(photos[1], "GONE.JPG");
+    Copy(photos[2], "Mixed.Jpeg");
+    ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+    Copy(photos[3], "DCIM/D1.JPG");
+    ASSERT_TRUE(Mtools("mdel", image_, "::/GONE.JPG"));
+    Patch([](std::vector<uint8_t>& b, const Layout& l) { PutJpegStart(b, l.ClusterOffset(3000)); });
+    host_.markHanded = false;
+    Find();
+    ASSERT_EQ(Lost(), Strings{ClusterName(3000, "JPG")});
+  }
+  Strings Searched() {
+    Strings names;
+    for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+      const auto& f = dynamic_cast<const TFATFile&>(*node);
+      EXPECT_EQ(f.Parent, v_.drive.SearchedItem.get()) << f.Name;
+      names.push_back(ReplaceDeletedChar(f.Name));
+    }
+    return names;
+  }
+};
+
+TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) {
+  EXPECT_TRUE(v_.drive.FindFiles(true, true, true));
+  EXPECT_EQ(Searched(), (Strings{"_ONE.JPG", ClusterName(3000, "JPG"), "KEEP.JPG", "Mixed.Jpeg", "D1.JPG"}));
+  const auto& gone = dynamic_cast<const TFATFile&>(*v_.drive.SearchedItem->Nodes->front());
+  EXPECT_EQ(gone.Flags, kNodeDeleted);
+  EXPECT_EQ(gone.FirstCluster, FirstCluster("\xE5ONE    JPG"));
+  EXPECT_EQ(gone.Size, ReadFileBytes(CorpusPhotos()[1]).size());
+  EXPECT_FALSE(v_.drive.RootItem->Nodes);  // the walked trees are disposed again
+
+  EXPECT_TRUE(v_.drive.FindFiles(true, false, false));
+  EXPECT_EQ(Searched(), (Strings{"KEEP.JPG", "Mixed.Jpeg", "D1.JPG"}));
+  EXPECT_TRUE(v_.drive.FindFiles(false, true, false));
+  EXPECT_EQ(Searched(), Strings{"_ONE.JPG"});
+  // What the scan driver already has is not searched for again.
+  EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(Searched(), Strings{ClusterName(3000, "JPG")});
+  LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;
+  EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(Searched(), Strings{});
+}
+
+TEST_F(PictureSearch, CountsPicturesAndDirectoriesOfTheChosenTrees) {
+  LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;  // counted all the same
+  int32_t files = -1, dirs = -1;
+  EXPECT_TRUE(v_.drive.AnalyzeTotalFile(true, true, true, files, dirs));
+  EXPECT_EQ(files, 5);
+  EXPECT_EQ(dirs, 2);  // DCIM, in the deleted tree and in the root
+  EXPECT_TRUE(v_.drive.AnalyzeTotalFile(true, false, false, files, dirs));
+  EXPECT_EQ(files, 3);
+  EXPECT_EQ(dirs, 1);
+  using Totals = std::vector<std::pair<int32_t, int32_t>>;
+  EXPECT_EQ(host_.totals, (Totals{{0, 0}, {5, 2}, {0, 0}, {3, 1}}));
+  EXPECT_EQ(v_.drive.SearchedItem->Nodes->size(), 0u);  // counting copies nothing
 }
 
 }  // namespace
