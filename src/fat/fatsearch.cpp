@@ -36,7 +36,7 @@ constexpr uint8_t kArchiveAttribute = 0x20;
 // Names of the files worth recovering: pictures, and the sound and film
 // formats cameras write.
 constexpr std::array<std::string_view, 17> kPicturePatterns = {
-    "*.jpg", "*.jpeg", "*.crw", "*.bmp", "*.gif", "*.png", "*.wav", "*.avi", "*.riff",
+    "*.jpg", "*.jpeg", "*.crw", "*.bmp", "*.gif", "*.png", "*.wav",  "*.avi", "*.riff",
     "*.mov", "*.nef",  "*.mrw", "*.dcr", "*.raf", "*.tif", "*.tiff", "*.pcx"};
 
 bool IsPictureName(const std::string& name) {
@@ -362,7 +362,8 @@ void WalkChosenTrees(TFATdrive& drive, bool root, bool deleted, bool lost, int32
   };
   auto walk = [&](const std::unique_ptr<TCustomDirectory>& item, bool includeDeleted, bool deletedOnly) {
     auto* dir = dynamic_cast<TFATDirectory*>(item.get());
-    if (dir != nullptr && !Host().StopRequested()) dir->ForEachChild(callback, includeDeleted, deletedOnly, true, 0);
+    if (dir != nullptr && !Host().StopRequested())
+      dir->ForEachChild(callback, includeDeleted, deletedOnly, true, 0);
   };
   if (deleted) walk(drive.DeletedItem, true, true);
   if (lost) walk(drive.LostItem, false, false);

@@ -42,9 +42,13 @@ class LostSearch : public ::testing::Test {
   void TearDown() override { SetHost(nullptr); }
 
   void Card(const std::string& options, uint32_t kb) { ASSERT_TRUE(MakeCard(image_, options, kb)); }
-  void Copy(const fs::path& from, const std::string& to) { ASSERT_TRUE(Mtools("mcopy", image_, Quote(from.string()) + " ::" + to)); }
+  void Copy(const fs::path& from, const std::string& to) {
+    ASSERT_TRUE(Mtools("mcopy", image_, Quote(from.string()) + " ::" + to));
+  }
   // A quick format: new boot sector, tables and root; the data stays.
-  void QuickFormat(const std::string& options) { ASSERT_TRUE(Sh("mkfs.fat " + options + " " + Quote(image_.string()) + " >/dev/null")); }
+  void QuickFormat(const std::string& options) {
+    ASSERT_TRUE(Sh("mkfs.fat " + options + " " + Quote(image_.string()) + " >/dev/null"));
+  }
   void Patch(const std::function<void(std::vector<uint8_t>&, const Layout&)>& edit) {
     std::vector<uint8_t> bytes = ReadFileBytes(image_);
     edit(bytes, Layout(bytes));
@@ -55,8 +59,7 @@ class LostSearch : public ::testing::Test {
     const std::vector<uint8_t> b = ReadFileBytes(image_);
     const Layout l(b);
     for (uint64_t at = l.RootOffset(); at < uint64_t{l.firstData} * 512; at += 32)
-      if (std::memcmp(name11.data(), &b[at], 11) == 0)
-        return Le16(&b[at + 26]);
+      if (std::memcmp(name11.data(), &b[at], 11) == 0) return Le16(&b[at + 26]);
     ADD_FAILURE() << name11 << " not in the root";
     return 0;
   }
@@ -182,7 +185,8 @@ TEST_F(LostSearch, StreamClustersMakeOneFileAndEachJpegClusterStartsOne) {
 
 // Directory clusters written by hand on a blank card.
 void PutDir(std::vector<uint8_t>& b, const Layout& l, uint32_t cluster, std::vector<TDirEntry> entries) {
-  entries.insert(entries.begin(), {ShortEntry(".", kAttrDirectory, cluster), ShortEntry("..", kAttrDirectory, 0)});
+  entries.insert(entries.begin(),
+                 {ShortEntry(".", kAttrDirectory, cluster), ShortEntry("..", kAttrDirectory, 0)});
   Put(b, l.ClusterOffset(cluster), entries);
 }
 
@@ -196,7 +200,8 @@ TEST_F(LostSearch, LostDirectoriesAccountForTheClustersTheirEntriesName) {
     TDirEntry gone = ShortEntry("GONE    JPG", kAttrArchive, 81, 100);
     gone.raw[0] = kDeletedMarker;
     PutDir(b, l, 80, {gone});
-    PutDir(b, l, 100, {ShortEntry("PHOTO   JPG", kAttrArchive, 50, 9000), ShortEntry("SUB", kAttrDirectory, 60)});
+    PutDir(b, l, 100,
+           {ShortEntry("PHOTO   JPG", kAttrArchive, 50, 9000), ShortEntry("SUB", kAttrDirectory, 60)});
     // A directory that holds itself, and one that leads back to it.
     PutDir(b, l, 120, {ShortEntry("SELF", kAttrDirectory, 120), ShortEntry("DOWN", kAttrDirectory, 121)});
     PutDir(b, l, 121, {ShortEntry("BACK", kAttrDirectory, 120)});
@@ -216,8 +221,9 @@ TEST_F(LostSearch, NestedLostDirectoriesAreFollowedTo256Levels) {
   Card("-F 16 -s 1", 4096);
   Patch([](std::vector<uint8_t>& b, const Layout& l) {
     for (uint32_t c = 200; c < 500; ++c)
-      PutDir(b, l, c, c + 1 < 500 ? std::vector<TDirEntry>{ShortEntry("NEXT", kAttrDirectory, c + 1)}
-                                  : std::vector<TDirEntry>{});
+      PutDir(b, l, c,
+             c + 1 < 500 ? std::vector<TDirEntry>{ShortEntry("NEXT", kAttrDirectory, c + 1)}
+                         : std::vector<TDirEntry>{});
   });
   Find();
   // The walk from 200 stops 255 levels down; the rest is found on its own.
@@ -251,7 +257,8 @@ TEST_F(LostSearch, OnlyFixedRootRegionsAreSearchedSectorBySector) {
   Find();
   // From the first root sector up to and including the first data sector.
   EXPECT_EQ(host_.lines.front(), "Scanning sector " + std::to_string(v_.drive.RootDirStart));
-  EXPECT_EQ(scanned("Scanning sector "), static_cast<long>(v_.drive.FirstDataSector) - v_.drive.RootDirStart + 1);
+  EXPECT_EQ(scanned("Scanning sector "),
+            static_cast<long>(v_.drive.FirstDataSector) - v_.drive.RootDirStart + 1);
   EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount));
   host_.lines.clear();
   Card("-F 32 -s 1", 40000);
