@@ -96,6 +96,21 @@ class TCustomDrive {
   virtual bool MountDrive(bool silent) = 0;
   virtual std::vector<TListColumn> AddListViewColumns() const = 0;
 
+  // The searches of a scan. A drive whose file system has no notion of lost
+  // or deleted items finds none: the defaults leave its lists alone.
+  // Fills the "Lost" item with directories and files no entry leads to.
+  virtual void FindLostData() {}
+  // Refills the "Searched" item with copies of the picture files of the
+  // chosen trees that were not handed over for recovery yet.
+  virtual bool FindFiles(bool /*root*/, bool /*deleted*/, bool /*lost*/) { return false; }
+  // Counts the picture files and the directories of the chosen trees.
+  virtual bool AnalyzeTotalFile(bool /*root*/, bool /*deleted*/, bool /*lost*/, int32_t& matchedFiles,
+                                int32_t& directories) {
+    matchedFiles = 0;
+    directories = 0;
+    return false;
+  }
+
   TDevice* Device = nullptr;  // not owned
   std::string Name;
   uint8_t StateFlags = 0;

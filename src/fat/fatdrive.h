@@ -89,6 +89,20 @@ class TFATdrive : public TCustomDrive {
                      bool includeDeleted, bool deletedOnly, uint8_t useFAT, bool& replaceAll,
                      bool& replaceAnswer);
 
+  // ---- searches (fatsearch.cpp) --------------------------------------------
+  // Fills "Lost": directories found cluster by cluster (and, on FAT12/16,
+  // sector by sector in the root region) that no entry leads to, and the
+  // files that start in clusters nothing accounts for. Every lost file is
+  // handed to the scan host as it is found.
+  void FindLostData() override;
+  // Empties "Searched" and fills it with copies of the picture files of the
+  // chosen trees (deleted, then lost, then root) not yet handed over.
+  bool FindFiles(bool root, bool deleted, bool lost) override;
+  // Counts the picture files and the directories of the chosen trees, as
+  // FindFiles would walk them; the host's totals get the result.
+  bool AnalyzeTotalFile(bool root, bool deleted, bool lost, int32_t& matchedFiles,
+                        int32_t& directories) override;
+
   // ---- fields --------------------------------------------------------------
   uint8_t UseFAT = 0;
   uint8_t SkipOption = 0;

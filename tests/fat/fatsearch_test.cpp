@@ -1,0 +1,352 @@
+// The lost-data search on cards made with mkfs.fat and mtools: quick
+// formatted, with deleted files, or with clusters and entries written by
+// hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "detect/filedet.h"
+#include "devices/scanhost.h"
+#include "fatdir_support.h"
+
+namespace kestrella::test {
+namespace {
+
+// Watches what the search hands over and reports; marks handed files the way
+// the scan driver does, unless told not to.
+struct RecordingHost : QuietScanHost {
+  bool StopRequested() const override { return stop; }
+  bool TimeForUserUpdate() override { return alwaysUpdate; }
+  void UpdateStatus(const std::string&, const std::string& l2, const std::string&, const std::string&,
+                    const std::string&) override {
+    lines.push_back(l2);
+  }
+  void SetTotals(int32_t files, int32_t folders) override { totals.push_back({files, folders}); }
+  void AddRecoverFile(TFATFile& file) override {
+    handed.push_back(file.Name);
+    cacheOnWhenHanded = cacheOnWhenHanded && file.Drive->Device->CacheActive;
+    if (markHanded) file.HandedOver = 1;
+    if (stopAfter != 0 && handed.size() == stopAfter) stop = true;
+  }
+  bool stop = false, alwaysUpdate = false, markHanded = true, cacheOnWhenHanded = true;
+  size_t stopAfter = 0;
+  std::vector<std::string> handed, lines;
+  std::vector<std::pair<int32_t, int32_t>> totals;
+};
+
+class LostSearch : public ::testing::Test {
+ protected:
+  void SetUp() override { SetHost(&host_); }
+  void TearDown() override { SetHost(nullptr); }
+
+  void Card(const std::string& options, uint32_t kb) { ASSERT_TRUE(MakeCard(image_, options, kb)); }
+  void Copy(const fs::path& from, const std::string& to) {
+    ASSERT_TRUE(Mtools("mcopy", image_, Quote(from.string()) + " ::" + to));
+  }
+  // A quick format: new boot sector, tables and root; the data stays.
+  void QuickFormat(const std::string& options) {
+    ASSERT_TRUE(Sh("mkfs.fat " + options + " " + Quote(image_.string()) + " >/dev/null"));
+  }
+  void Patch(const std::function<void(std::vector<uint8_t>&, const Layout&)>& edit) {
+    std::vector<uint8_t> bytes = ReadFileBytes(image_);
+    edit(bytes, Layout(bytes));
+    WriteFileBytes(image_, bytes);
+  }
+  // First cluster of a short-named root entry of a FAT12/16 card.
+  uint32_t FirstCluster(const std::string& name11) {
+    const std::vector<uint8_t> b = ReadFileBytes(image_);
+    const Layout l(b);
+    for (uint64_t at = l.RootOffset(); at < uint64_t{l.firstData} * 512; at += 32)
+      if (std::memcmp(name11.data(), &b[at], 11) == 0) return Le16(&b[at + 26]);
+    ADD_FAILURE() << name11 << " not in the root";
+    return 0;
+  }
+  void Find() {
+    ASSERT_TRUE(v_.Mount(image_));
+    v_.drive.FindLostData();
+  }
+  std::vector<std::string> Lost() {
+    std::vector<std::string> names;
+    for (const auto& node : *v_.drive.LostItem->Nodes) {
+      if (auto* d = dynamic_cast<TFATDirectory*>(node.get())) names.push_back(d->Name + "\\");
+      if (auto* f = dynamic_cast<TFATFile*>(node.get())) names.push_back(f->Name);
+    }
+    return names;
+  }
+  TFATFile* LostFile(const std::string& name) {
+    for (const auto& node : *v_.drive.LostItem->Nodes)
+      if (auto* f = dynamic_cast<TFATFile*>(node.get()); f != nullptr && f->Name == name) return f;
+    return nullptr;
+  }
+
+  TempDir dir_;
+  fs::path image_ = dir_ / "card.img";
+  RecordingHost host_;
+  ImageVolume v_;
+};
+
+using Strings = std::vector<std::string>;
+std::string ClusterName(uint32_t c, const char* kind) { return "cluster " + std::to_string(c) + "." + kind; }
+
+// Bytes that IsFile names JPG, and an MPEG-1 Layer III stream (128 kbit/s,
+// 44.1 kHz: 417-byte frames) over `bytes` bytes.
+void PutJpegStart(std::vector<uint8_t>& b, uint64_t at) {
+  const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+  std::copy(std::begin(soi), std::end(soi), b.begin() + static_cast<std::ptrdiff_t>(at));
+}
+void PutMp3Stream(std::vector<uint8_t>& b, uint64_t at, uint64_t bytes) {
+  for (uint64_t pos = 0; pos + 4 <= bytes; pos += 417) {
+    b[at + pos] = 0xFF;
+    b[at + pos + 1] = 0xFB;
+    b[at + pos + 2] = 0x90;
+    b[at + pos + 3] = 0x00;
+  }
+}
+
+TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
+  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+  const auto photos = CorpusPhotos();
+  ASSERT_GE(photos.size(), 3u);
+  Card("-F 16 -s 1", 4096);
+  Strings expected;
+  for (int k = 0; k < 3; ++k) {
+    const std::string name = "P" + std::to_string(k) + ".JPG";
+    Copy(photos[static_cast<size_t>(k)], name);
+    expected.push_back(ClusterName(FirstCluster("P" + std::to_string(k) + "      JPG"), "JPG"));
+  }
+  QuickFormat("-F 16 -s 1");
+  Find();
+  EXPECT_EQ(host_.handed, expected);
+  EXPECT_EQ(Lost(), expected);
+  EXPECT_TRUE(host_.cacheOnWhenHanded);  // clusters are scanned through the cache
+  EXPECT_FALSE(v_.device.CacheActive);   // and it is off once the search ends
+  for (const std::string& name : expected) {
+    const TFATFile* f = LostFile(name);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->Size, 1474560u);
+    EXPECT_EQ(f->Flags, kNodeLost);
+    EXPECT_EQ(f->Attributes, 0x20);
+    EXPECT_EQ(f->HandedOver, 1);
+    EXPECT_EQ(f->Parent, v_.drive.LostItem.get());
+  }
+  // The table is empty after the format: the save reads on cluster by
+  // cluster, so the photo comes back whole at the start of the file.
+  TFATFile* first = LostFile(expected[0]);
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(first->SaveTo(dir_.path(), v_.drive.UseFAT));
+  const std::vector<uint8_t> saved = ReadFileBytes(dir_ / expected[0]);
+  const std::vector<uint8_t> photo = ReadFileBytes(photos[0]);
+  ASSERT_EQ(saved.size(), 1474560u);
+  EXPECT_TRUE(std::equal(photo.begin(), photo.end(), saved.begin()));
+}
+
+TEST_F(LostSearch, FilesWithEntriesLiveOrDeletedAreNotLost) {
+  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+  Card("-F 16 -s 1", 4096);
+  Copy(CorpusPhotos()[0], "KEEP.JPG");
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+  Copy(CorpusPhotos()[1], "DCIM/GONE.JPG");
+  ASSERT_TRUE(Mtools("mdel", image_, "::/DCIM/GONE.JPG"));
+  Find();
+  EXPECT_EQ(Lost(), Strings{});
+  EXPECT_EQ(host_.handed, Strings{});
+}
+
+TEST_F(LostSearch, StreamClustersMakeOneFileAndEachJpegClusterStartsOne) {
+  Card("-F 16 -s 1", 4096);
+  uint32_t clusters = 0;
+  Patch([&](std::vector<uint8_t>& b, const Layout& l) {
+    clusters = static_cast<uint32_t>(b.size() / 512 - l.firstData);
+    PutMp3Stream(b, l.ClusterOffset(40), 3 * 512);
+    PutJpegStart(b, l.ClusterOffset(60));
+    PutJpegStart(b, l.ClusterOffset(61));
+    PutJpegStart(b, l.ClusterOffset(clusters + 1));  // the last cluster
+    // The premise: each stream cluster alone reads as MP3 that may continue.
+    for (uint32_t c = 40; c < 43; ++c) {
+      std::string kind;
+      uint8_t start = 0;
+      ASSERT_TRUE(IsFile(&b[l.ClusterOffset(c)], 512, kind, start)) << c;
+      EXPECT_EQ(kind + std::to_string(start), "MP32") << c;
+    }
+  });
+  Find();
+  ASSERT_EQ(v_.drive.ClusterCount, clusters);
+  const Strings expected = {ClusterName(40, "MP3"), ClusterName(60, "JPG"), ClusterName(61, "JPG"),
+                            ClusterName(clusters + 1, "JPG")};
+  EXPECT_EQ(Lost(), expected);
+  ASSERT_NE(LostFile(expected[1]), nullptr);
+  EXPECT_EQ(LostFile(expected[1])->Size, 1474560u);
+  // A file at the end of the volume is only as long as what is left of it.
+  ASSERT_NE(LostFile(expected[3]), nullptr);
+  EXPECT_EQ(LostFile(expected[3])->Size, 512u);
+}
+
+// Directory clusters written by hand on a blank card.
+void PutDir(std::vector<uint8_t>& b, const Layout& l, uint32_t cluster, std::vector<TDirEntry> entries) {
+  entries.insert(entries.begin(),
+                 {ShortEntry(".", kAttrDirectory, cluster), ShortEntry("..", kAttrDirectory, 0)});
+  Put(b, l.ClusterOffset(cluster), entries);
+}
+
+TEST_F(LostSearch, LostDirectoriesAccountForTheClustersTheirEntriesName) {
+  Card("-F 16 -s 1", 4096);
+  Patch([](std::vector<uint8_t>& b, const Layout& l) {
+    PutJpegStart(b, l.ClusterOffset(50));
+    PutJpegStart(b, l.ClusterOffset(62));
+    PutDir(b, l, 60, {ShortEntry("INNER   JPG", kAttrArchive, 62, 100)});
+    // Only a deleted entry: an empty directory, not listed.
+    TDirEntry gone = ShortEntry("GONE    JPG", kAttrArchive, 81, 100);
+    gone.raw[0] = kDeletedMarker;
+    PutDir(b, l, 80, {gone});
+    PutDir(b, l, 100,
+           {ShortEntry("PHOTO   JPG", kAttrArchive, 50, 9000), ShortEntry("SUB", kAttrDirectory, 60)});
+    // A directory that holds itself, and one that leads back to it.
+    PutDir(b, l, 120, {ShortEntry("SELF", kAttrDirectory, 120), ShortEntry("DOWN", kAttrDirectory, 121)});
+    PutDir(b, l, 121, {ShortEntry("BACK", kAttrDirectory, 120)});
+  });
+  Find();
+  // cluster 50 was handed over before cluster 100 explained it; cluster 60
+  // stays listed as the lost directory it was found as; 62 is INNER's.
+  EXPECT_EQ(host_.handed, Strings{ClusterName(50, "JPG")});
+  EXPECT_EQ(Lost(), (Strings{"cluster 60\\", "cluster 100\\", "cluster 120\\"}));
+  const auto& dir = dynamic_cast<TFATDirectory&>(*v_.drive.LostItem->Nodes->front());
+  EXPECT_EQ(dir.Flags, kNodeLost);
+  EXPECT_EQ(dir.FirstCluster, 60u);
+  EXPECT_FALSE(dir.Nodes);
+}
+
+TEST_F(LostSearch, NestedLostDirectoriesAreFollowedTo256Levels) {
+  Card("-F 16 -s 1", 4096);
+  Patch([](std::vector<uint8_t>& b, const Layout& l) {
+    for (uint32_t c = 200; c < 500; ++c)
+      PutDir(b, l, c,
+             c + 1 < 500 ? std::vector<TDirEntry>{ShortEntry("NEXT", kAttrDirectory, c + 1)}
+                         : std::vector<TDirEntry>{});
+  });
+  Find();
+  // The walk from 200 stops 255 levels down; the rest is found on its own.
+  EXPECT_EQ(Lost(), (Strings{"cluster 200\\", "cluster 456\\"}));
+}
+
+TEST_F(LostSearch, BadClustersArePassedOverOnlyWithTheSkipOption) {
+  Card("-F 16 -s 1", 4096);
+  Copy(MakeFile(dir_.path(), "a.txt", 2000), "A.TXT");  // a used table: chains are followed
+  Patch([](std::vector<uint8_t>& b, const Layout& l) {
+    PutJpegStart(b, l.ClusterOffset(70));
+    SetFat(b, l, 16, 70, 0xFFF7);
+  });
+  for (const uint8_t skip : {0, 1}) {
+    host_.handed.clear();
+    ASSERT_TRUE(v_.Mount(image_));
+    ASSERT_EQ(v_.drive.UseFAT, 1);
+    v_.drive.SkipOption = skip;
+    v_.drive.FindLostData();
+    EXPECT_EQ(host_.handed, skip != 0 ? Strings{} : Strings{ClusterName(70, "JPG")});
+  }
+}
+
+TEST_F(LostSearch, OnlyFixedRootRegionsAreSearchedSectorBySector) {
+  host_.alwaysUpdate = true;
+  auto scanned = [&](const char* what) {
+    return std::count_if(host_.lines.begin(), host_.lines.end(),
+                         [&](const std::string& l) { return l.rfind(what, 0) == 0; });
+  };
+  Card("-F 16 -s 1", 4096);
+  Find();
+  // From the first root sector up to and including the first data sector.
+  EXPECT_EQ(host_.lines.front(), "Scanning sector " + std::to_string(v_.drive.RootDirStart));
+  EXPECT_EQ(scanned("Scanning sector "),
+            static_cast<long>(v_.drive.FirstDataSector) - v_.drive.RootDirStart + 1);
+  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount));
+  host_.lines.clear();
+  Card("-F 32 -s 1", 40000);
+  Find();
+  ASSERT_EQ(v_.drive.FATType, kFat32);
+  EXPECT_EQ(scanned("Scanning sector "), 0);
+  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount));
+}
+
+TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
+  Card("-F 16 -s 1", 4096);
+  Patch([](std::vector<uint8_t>& b, const Layout& l) {
+    for (uint32_t c : {30, 31, 90}) PutJpegStart(b, l.ClusterOffset(c));
+  });
+  host_.stopAfter = 2;
+  Find();
+  EXPECT_EQ(Lost(), (Strings{ClusterName(30, "JPG"), ClusterName(31, "JPG")}));
+  EXPECT_FALSE(v_.device.CacheActive);
+}
+
+// ---- picking the pictures out of the trees ----------------------------------
+
+class PictureSearch : public LostSearch {
+ protected:
+  // Live KEEP.JPG, NOTE.TXT, Mixed.Jpeg and DCIM/D1.JPG, a deleted GONE.JPG,
+  // and a lost picture at cluster 3000.
+  void SetUp() override {
+    LostSearch::SetUp();
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+    const auto photos = CorpusPhotos();
+    Card("-F 16 -s 1", 4096);
+    Copy(photos[0], "KEEP.JPG");
+    Copy(MakeFile(dir_.path(), "note.txt", 700), "NOTE.TXT");
+    Copy(photos[1], "GONE.JPG");
+    Copy(photos[2], "Mixed.Jpeg");
+    ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+    Copy(photos[3], "DCIM/D1.JPG");
+    ASSERT_TRUE(Mtools("mdel", image_, "::/GONE.JPG"));
+    Patch([](std::vector<uint8_t>& b, const Layout& l) { PutJpegStart(b, l.ClusterOffset(3000)); });
+    host_.markHanded = false;
+    Find();
+    ASSERT_EQ(Lost(), Strings{ClusterName(3000, "JPG")});
+  }
+  Strings Searched() {
+    Strings names;
+    for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+      const auto& f = dynamic_cast<const TFATFile&>(*node);
+      EXPECT_EQ(f.Parent, v_.drive.SearchedItem.get()) << f.Name;
+      names.push_back(ReplaceDeletedChar(f.Name));
+    }
+    return names;
+  }
+};
+
+TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) {
+  EXPECT_TRUE(v_.drive.FindFiles(true, true, true));
+  EXPECT_EQ(Searched(), (Strings{"_ONE.JPG", ClusterName(3000, "JPG"), "KEEP.JPG", "Mixed.Jpeg", "D1.JPG"}));
+  const auto& gone = dynamic_cast<const TFATFile&>(*v_.drive.SearchedItem->Nodes->front());
+  EXPECT_EQ(gone.Flags, kNodeDeleted);
+  EXPECT_EQ(gone.FirstCluster, FirstCluster("\xE5ONE    JPG"));
+  EXPECT_EQ(gone.Size, ReadFileBytes(CorpusPhotos()[1]).size());
+  EXPECT_FALSE(v_.drive.RootItem->Nodes);  // the walked trees are disposed again
+
+  EXPECT_TRUE(v_.drive.FindFiles(true, false, false));
+  EXPECT_EQ(Searched(), (Strings{"KEEP.JPG", "Mixed.Jpeg", "D1.JPG"}));
+  EXPECT_TRUE(v_.drive.FindFiles(false, true, false));
+  EXPECT_EQ(Searched(), Strings{"_ONE.JPG"});
+  // What the scan driver already has is not searched for again.
+  EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(Searched(), Strings{ClusterName(3000, "JPG")});
+  LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;
+  EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(Searched(), Strings{});
+}
+
+TEST_F(PictureSearch, CountsPicturesAndDirectoriesOfTheChosenTrees) {
+  LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;  // counted all the same
+  int32_t files = -1, dirs = -1;
+  EXPECT_TRUE(v_.drive.AnalyzeTotalFile(true, true, true, files, dirs));
+  EXPECT_EQ(files, 5);
+  EXPECT_EQ(dirs, 2);  // DCIM, in the deleted tree and in the root
+  EXPECT_TRUE(v_.drive.AnalyzeTotalFile(true, false, false, files, dirs));
+  EXPECT_EQ(files, 3);
+  EXPECT_EQ(dirs, 1);
+  using Totals = std::vector<std::pair<int32_t, int32_t>>;
+  EXPECT_EQ(host_.totals, (Totals{{0, 0}, {5, 2}, {0, 0}, {3, 1}}));
+  EXPECT_EQ(v_.drive.SearchedItem->Nodes->size(), 0u);  // counting copies nothing
+}
+
+}  // namespace
+}  // namespace kestrella::test
