@@ -16,6 +16,8 @@
 
 namespace kestrella {
 
+class TFATdrive;
+
 using TOnStartScanDataEvent =
     std::function<void(int64_t totalClustor, int64_t startClustor, int64_t endClustor,
                         int32_t bytesPerClustor)>;
@@ -57,6 +59,20 @@ class TFrmFATScan : public ScanHost {
   // is one Kestrella recovers). Filled in with the folder route.
   void AddRecoverFile(TFATFile& file) override;
 
+  // ---- the folder route ------------------------------------------------------
+  // Runs the whole folder route on a drive letter's FAT volume: the files of
+  // the chosen trees (and, with recoverLost, the lost files the cluster hunt
+  // finds) are saved into DestFolder and reported through OnFoundImage.
+  // Returns false in every case; stopped or impossible scans end early
+  // without the final progress event.
+  bool ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDeleted, bool recoverLost);
+  // Counts the recoverable files and the folders of the chosen trees. False
+  // when the drive holds no FAT volume (counts then 0).
+  bool AnalyzeTotalFile(uint8_t drive, bool countExisting, bool countDeleted, bool countLost,
+                        int32_t& files, int32_t& folders);
+  TDevice* GetWindowsDrive(uint8_t drive);
+  void FindLostData();
+
   // Switches on the options of the lower layers (sector access, cache).
   void ProcessOptions();
   void StopScan() { StopRequestedFlag = true; }
@@ -88,6 +104,10 @@ class TFrmFATScan : public ScanHost {
 
  private:
   bool ReportDue(uint32_t now) const;
+  // The FAT drive behind a drive letter (Device and Drive set), or nullptr.
+  TFATdrive* OpenFatDrive(uint8_t drive);
+  // Hands over every file of the drive's "Searched" item; false when stopped.
+  bool HandOverSearched(TFATdrive& fat);
 };
 
 }  // namespace kestrella

@@ -24,7 +24,7 @@ const char* const kDrivesHelp =
 namespace {
 
 const char* TypeName(const DriveSource& s) {
-  if (s.isImage) return "image";
+  if (s.isImage) return s.partition != 0 ? "partition" : "image";
   if (s.floppy) return "floppy";
   switch (s.rootType) {
     case kRootRemovable: return "removable";
@@ -67,8 +67,10 @@ int RunDrives(const std::vector<std::string>& args) {
       }
       diskutils::NT_CloseDrive();
     }
+    std::string path = e.source.path;
+    if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";
     std::printf("%-6s %-28s %-10s %10s %7s  %s\n", (std::string(1, e.Letter()) + ":").c_str(),
-                e.source.path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(),
+                path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(),
                 fs.c_str());
   }
   return kExitOk;

@@ -14,10 +14,16 @@ int RunDrives(const std::vector<std::string>& args);
 int RunScan(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
 int RunSave(const std::vector<std::string>& args);
+int RunAnalyze(const std::vector<std::string>& args);
+int RunRecover(const std::vector<std::string>& args);
+int RunPartitions(const std::vector<std::string>& args);
 
 extern const char* const kDrivesHelp;
 extern const char* const kScanHelp;
 extern const char* const kListHelp;
 extern const char* const kSaveHelp;
+extern const char* const kAnalyzeHelp;
+extern const char* const kRecoverHelp;
+extern const char* const kPartitionsHelp;
 
 }  // namespace kestrella::cli

@@ -24,6 +24,11 @@ const char* const kMainHelp =
     "                               card's folders still describe\n"
     "  save SOURCE -o DEST          save a FAT card's folder tree, deleted files\n"
     "                               included\n"
+    "  analyze SOURCE               count deleted folders and pictures, propose\n"
+    "                               a route\n"
+    "  recover SOURCE -o DEST       analyse, then recover by the folder route or\n"
+    "                               the raw scan\n"
+    "  partitions SOURCE            the FAT drives of a disk, and lost ones\n"
     "\n"
     "kestrella-cli COMMAND --help shows a command's options.\n"
     "kestrella-cli --version shows the version.\n";
@@ -63,6 +68,9 @@ int main(int argc, char** argv) {
       {"scan", RunScan, kScanHelp},
       {"list", RunList, kListHelp},
       {"save", RunSave, kSaveHelp},
+      {"analyze", RunAnalyze, kAnalyzeHelp},
+      {"recover", RunRecover, kRecoverHelp},
+      {"partitions", RunPartitions, kPartitionsHelp},
   };
   for (const Command& c : kCommands) {
     if (command != c.name) continue;

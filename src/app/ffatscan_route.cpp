@@ -1,0 +1,92 @@
+// The folder route of the scan driver: finding the FAT drive behind a drive
+// letter, collecting what its trees hold, hunting lost clusters, and handing
+// every recoverable file over.
+#include <exception>
+
+#include "app/ffatscan.h"
+#include "fat/fatdrive.h"
+#include "fat/fatdrivelist.h"
+#include "fat/fatnodes.h"
+
+namespace kestrella {
+
+TDevice* TFrmFATScan::GetWindowsDrive(uint8_t drive) { return DeviceList->GetWindowsDrive(drive); }
+
+void TFrmFATScan::FindLostData() {
+  if (auto* fat = dynamic_cast<TFATdrive*>(Drive)) fat->FindLostData();
+}
+
+TFATdrive* TFrmFATScan::OpenFatDrive(uint8_t drive) {
+  TDevice* device = GetWindowsDrive(drive);
+  if (device == nullptr) return nullptr;
+  Device = device;
+  TFATdrive* fat = GetFATDrive(*DriveListItems, *device);
+  if (fat == nullptr) return nullptr;
+  Drive = fat;
+  Device = fat->Device;
+  fat->SkipOption = SkipOption ? 1 : 0;
+  return fat;
+}
+
+bool TFrmFATScan::HandOverSearched(TFATdrive& fat) {
+  ProcessMessages();
+  // Handing over never adds to the list, so its size is fixed here.
+  const TNodeList& searched = *fat.SearchedItem->Nodes;
+  const size_t count = searched.size();
+  for (size_t i = 0; i < count; ++i) {
+    ProcessMessages();
+    if (StopRequestedFlag) return false;
+    if (auto* file = dynamic_cast<TFATFile*>(searched[i].get())) AddRecoverFile(*file);
+  }
+  return true;
+}
+
+bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDeleted,
+                            bool recoverLost) {
+  StopRequestedFlag = false;
+  try {
+    TFATdrive* fat = OpenFatDrive(drive);
+    if (fat == nullptr) return false;
+    fat->FindFiles(recoverExisting, recoverDeleted, false);
+    if (!HandOverSearched(*fat)) return false;
+    ProcessMessages();
+    if (StopRequestedFlag) return false;
+    if (recoverLost) {
+      FindLostData();
+      ProcessMessages();
+      if (StopRequestedFlag) return false;
+      // Lost picture files were handed over the moment they were found;
+      // this picks up any the search listed without handing over.
+      fat->FindFiles(false, false, true);
+      if (!HandOverSearched(*fat)) return false;
+    }
+  } catch (const std::exception&) {
+    // A failure deep in the FAT layer ends the route; what was saved stays.
+  }
+  Position = Max;
+  if (OnScanProgress) OnScanProgress(Position);
+  ProcessMessages();
+  StopRequestedFlag = true;
+  return false;
+}
+
+bool TFrmFATScan::AnalyzeTotalFile(uint8_t drive, bool countExisting, bool countDeleted,
+                                   bool countLost, int32_t& files, int32_t& folders) {
+  StopRequestedFlag = false;
+  files = 0;
+  folders = 0;
+  bool counted = false;
+  try {
+    TFATdrive* fat = OpenFatDrive(drive);
+    if (fat == nullptr) return false;
+    fat->AnalyzeTotalFile(countExisting, countDeleted, countLost, files, folders);
+    counted = true;
+  } catch (const std::exception&) {
+    counted = false;
+  }
+  ProcessMessages();
+  StopRequestedFlag = true;
+  return counted;
+}
+
+}  // namespace kestrella

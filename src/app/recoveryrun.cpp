@@ -1,0 +1,39 @@
+#include "app/recoveryrun.h"
+
+#include "diskio/diskutils.h"
+#include "util/userinterface.h"
+
+namespace kestrella {
+
+void TRecoveryRun::Add(const std::string& path) {
+  found_.AddImage(path);
+  if (OnFound) OnFound(path);
+}
+
+void TRecoveryRun::Stop() {
+  stopped_ = true;
+  scan_.Stop();
+  driver_.StopScan();
+}
+
+void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings) {
+  stopped_ = false;
+  if (!choice.FolderMethod) {
+    scan_.OnFileClosed = [this](const std::string& path) { Add(path); };
+    scan_.Run(settings);
+    scan_.OnFileClosed = nullptr;
+    return;
+  }
+  // The driver reports each saved file through its event; during the run
+  // the hand-off is the run's (front ends listen to OnFound).
+  const std::filesystem::path temp = settings.tempFolder.empty() ? ui().TempFolder() : settings.tempFolder;
+  driver_.DestFolder = temp.string();
+  TOnFoundImageEvent previous = driver_.OnFoundImage;
+  driver_.OnFoundImage = [this](const std::string& path) { Add(path); };
+  driver_.ScanDrive(settings.drive, false, choice.RecoverDeleted, choice.RecoverLost);
+  driver_.OnFoundImage = previous;
+  diskutils::NT_CloseDrive();
+  driver_.StopScan();
+}
+
+}  // namespace kestrella

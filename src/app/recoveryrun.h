@@ -1,0 +1,50 @@
+// One recovery run without its windows: the chosen route writes every found
+// file into the temporary folder and hands it on; the save step then copies
+// the ticked ones into the destination (see FoundFileList). The desktop
+// window and kestrella-cli both drive runs through this.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/ffatscan.h"
+#include "app/foundfiles.h"
+#include "app/rawscan.h"
+
+namespace kestrella {
+
+struct TRunChoice {
+  bool FolderMethod = true;
+  bool RecoverDeleted = true;
+  bool RecoverLost = false;
+};
+
+class TRecoveryRun {
+ public:
+  TRecoveryRun(TFrmFATScan& driver, RawScan& scan) : driver_(driver), scan_(scan) {}
+
+  // Every found file as it arrives (after it was added to Found()).
+  std::function<void(const std::string& path)> OnFound;
+
+  // Runs the chosen route. `settings` describes the drive and the raw
+  // scan's tuning; its temporary folder is where found files go on both
+  // routes.
+  void Run(const TRunChoice& choice, const RawScanSettings& settings);
+  // Cancel: the running route stops after the sector or cluster in hand.
+  void Stop();
+  bool Stopped() const { return stopped_; }
+
+  FoundFileList& Found() { return found_; }
+
+ private:
+  void Add(const std::string& path);
+
+  TFrmFATScan& driver_;
+  RawScan& scan_;
+  FoundFileList found_;
+  bool stopped_ = false;
+};
+
+}  // namespace kestrella

@@ -1,0 +1,193 @@
+// kestrella-cli analyze and recover: the whole recovery of the desktop
+// application's Start button, from the command line.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "app/analysis.h"
+#include "app/recoveryrun.h"
+#include "cli/commands.h"
+#include "cli/destination.h"
+#include "cli/options.h"
+#include "cli/runsupport.h"
+#include "cli/source.h"
+#include "util/sizetext.h"
+
+namespace kestrella::cli {
+
+const char* const kAnalyzeHelp =
+    "usage: kestrella-cli analyze SOURCE\n"
+    "\n"
+    "Counts the folders and the deleted pictures that the FAT file system of\n"
+    "SOURCE still describes, and proposes how to recover: the folder route\n"
+    "(deleted files, or a hunt for lost files) or the raw scan.\n";
+
+const char* const kRecoverHelp =
+    "usage: kestrella-cli recover SOURCE -o DEST [options]\n"
+    "\n"
+    "Analyses SOURCE, then recovers by the proposed route (or the one chosen):\n"
+    "  folder  the deleted pictures its folders still describe, and with --lost\n"
+    "          the pictures found in clusters no folder claims\n"
+    "  scan    every sector is tested for picture signatures (kestrella-cli scan)\n"
+    "Found files go to the temporary folder ($TMPDIR, else /var/tmp), then into\n"
+    "DEST as PREFIX1.JPG, PREFIX2.JPG, ... and the temporary copies are deleted.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output DEST      folder for the recovered files (created if missing)\n"
+    "  --method M             auto (default: as proposed), folder or scan\n"
+    "  --no-deleted           folder route: leave out the deleted files\n"
+    "  --lost                 folder route: also hunt lost clusters\n"
+    "  --prefix TEXT          file name prefix (default: image)\n"
+    "  --sectors-at-once N    scan route: sectors per read\n"
+    "  --retries N            scan route: attempts on an unreadable sector (1-20)\n"
+    "  --force                allow DEST or the temporary folder on the device\n"
+    "                         being recovered\n"
+    "  -q, --quiet            no progress and no summary\n"
+    "\n"
+    "Ctrl+C stops the run; what was found so far is still saved.\n";
+
+namespace {
+
+void PrintProposal(const TRouteProposal& p) {
+  std::printf("Found %d deleted folders\n", p.Folders);
+  std::printf("Found %d deleted files\n", p.Files);
+  if (!p.FolderMethod) {
+    std::printf("Proposed: the raw scan (Use scan method recover)\n");
+  } else {
+    std::printf("Proposed: the folder route (Use folder based recover)%s%s\n",
+                p.RecoverDeletedFiles ? ", recovering the deleted files" : "",
+                p.RecoverLostFiles ? ", looking for additional lost files" : "");
+  }
+}
+
+}  // namespace
+
+int RunAnalyze(const std::vector<std::string>& args) {
+  Options opts(args, OptionSpec{});
+  if (opts.Positional().size() != 1) throw UsageError("analyze needs exactly one SOURCE");
+  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  TFrmFATScan driver;
+  InterruptibleUi terminal([&driver] { driver.StopScan(); });
+  const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
+  if (p.Cancelled) return kExitIncomplete;
+  PrintProposal(p);
+  return kExitOk;
+}
+
+int RunRecover(const std::vector<std::string>& args) {
+  OptionSpec spec;
+  spec.withValue = {"-o", "--output", "--method", "--prefix", "--sectors-at-once", "--retries"};
+  spec.flags = {"-q", "--quiet", "--force", "--no-deleted", "--lost"};
+  Options opts(args, spec);
+  if (opts.Positional().size() != 1) throw UsageError("recover needs exactly one SOURCE");
+  auto dest = opts.Value("-o") ? opts.Value("-o") : opts.Value("--output");
+  if (!dest || dest->empty()) throw UsageError("recover needs a destination folder: -o DEST");
+  const std::string method = opts.Value("--method").value_or("auto");
+  if (method != "auto" && method != "folder" && method != "scan")
+    throw UsageError("--method is auto, folder or scan, not '" + method + "'");
+  const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
+  const std::string prefix = opts.Value("--prefix").value_or("image");
+  if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
+  const uint32_t retries = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
+
+  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  TFrmFATScan driver;
+  RawScan scan;
+  TRecoveryRun run(driver, scan);
+  InterruptibleUi terminal([&run] { run.Stop(); });
+  const std::filesystem::path temp = terminal.TempFolder();
+  PrepareFolders(*dest, temp, src, opts.Flag("--force"));
+
+  TRunChoice choice;
+  if (method == "auto") {
+    const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
+    if (p.Cancelled) return kExitIncomplete;
+    if (!quiet) {
+      std::fflush(stdout);
+      PrintProposal(p);
+      std::fflush(stdout);
+    }
+    choice.FolderMethod = p.FolderMethod;
+    choice.RecoverDeleted = p.RecoverDeletedFiles;
+    choice.RecoverLost = p.RecoverLostFiles;
+  } else {
+    choice.FolderMethod = method == "folder";
+    choice.RecoverDeleted = true;
+    choice.RecoverLost = false;
+  }
+  if (opts.Flag("--no-deleted")) choice.RecoverDeleted = false;
+  if (opts.Flag("--lost")) choice.RecoverLost = true;
+
+  RawScanSettings settings;
+  settings.drive = src.drive;
+  settings.bytesPerSector = src.params.BytesPerSector;
+  settings.totalSectors = src.params.TotalSectors;
+  settings.prefix = prefix;
+  settings.retryLimit = retries;
+  settings.tempFolder = temp;
+  settings.sectorsAtOnce = static_cast<uint32_t>(
+      opts.Number("--sectors-at-once", 1, MaxSectorsAtOnce(settings.bytesPerSector))
+          .value_or(DefaultSectorsAtOnce(settings.totalSectors, settings.bytesPerSector)));
+
+  ProgressLine progress(quiet);
+  int64_t maxPos = 0, cluster = 0;
+  size_t foundCount = 0;
+  driver.OnStartScanData = [&](int64_t, int64_t start, int64_t end, int32_t) {
+    (void)start;
+    (void)end;
+    maxPos = driver.Max;  // both passes and the reserve for the hand-over
+  };
+  auto folderProgress = [&](int64_t pos) {
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "cluster %lld, %zu found", static_cast<long long>(cluster),
+                  foundCount);
+    progress.Update(static_cast<uint64_t>(std::max<int64_t>(pos, 0)),
+                    static_cast<uint64_t>(std::max<int64_t>(maxPos, 1)), detail);
+  };
+  driver.OnScanProgress = folderProgress;
+  driver.OnScanClustorProgress = [&](int64_t c) { cluster = c; };
+  scan.OnProgress = [&](const RawScanStatus& s) {
+    char detail[160];
+    std::snprintf(detail, sizeof detail, "sector %u of %u, %d found, %u read errors",
+                  s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
+    progress.Update(s.currentSector, s.totalSectors, detail);
+  };
+  run.OnFound = [&](const std::string&) { ++foundCount; };
+
+  if (!quiet) {
+    std::fprintf(stderr, "Recovering %s (%c:) by the %s into %s\n", src.entry.source.path.c_str(),
+                 src.entry.Letter(), choice.FolderMethod ? "folder route" : "raw scan", dest->c_str());
+  }
+  const auto started = std::chrono::steady_clock::now();
+  run.Run(choice, settings);
+  progress.Finish();
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  const size_t total = run.Found().ImageCount();
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix);
+  for (const WriteFailure& f : scan.WriteFailures()) {
+    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
+                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
+                 f.reason.c_str());
+  }
+  if (!quiet) {
+    std::fprintf(stderr,
+                 "%s.\n"
+                 "  files found:  %zu\n"
+                 "  saved:        %zu into %s\n",
+                 terminal.Interrupted() ? "Stopped" : "Finished", total, total - notSaved,
+                 dest->c_str());
+    if (!choice.FolderMethod) {
+      const RawScanStatus& st = scan.Status();
+      std::fprintf(stderr, "  read errors:  %u\n  bytes read:   %s in %.1f s\n", st.readErrors,
+                   FormatByteSize(st.bytesRead).c_str(), elapsed);
+    } else {
+      std::fprintf(stderr, "  time:         %.1f s\n", elapsed);
+    }
+  }
+  const bool complete = notSaved == 0 && scan.Status().writeFailures == 0 && !terminal.Interrupted();
+  return complete ? kExitOk : kExitIncomplete;
+}
+
+}  // namespace kestrella::cli

@@ -1,0 +1,133 @@
+// kestrella-cli analyze, recover and partitions end to end.
+#include <gtest/gtest.h>
+
+#include "support/testsupport.h"
+
+namespace kestrella::test {
+namespace {
+
+const std::string kCli = KESTRELLA_CLI_PATH;
+
+CommandResult Sh(const std::string& commandLine) { return kestrella::test::Run(commandLine); }
+CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 " + args); }
+
+class CliRecoverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
+    fs::create_directories(dir_ / "tmp");
+  }
+  CommandResult Cli(const std::string& args) {
+    return Sh("TMPDIR=" + Quote(dir_ / "tmp") + " " + Quote(kCli) + " " + args);
+  }
+  fs::path Card(const std::string& name) {
+    const fs::path card = dir_ / name;
+    EXPECT_EQ(Sh("mkfs.fat -C -F 16 -n CARD " + Quote(card) + " 16384").exitCode, 0);
+    return card;
+  }
+  void Put(const fs::path& card, const fs::path& photo, const std::string& to) {
+    ASSERT_EQ(Mtools("mcopy -i " + Quote(card) + " " + Quote(photo) + " " + Quote(to)).exitCode, 0);
+  }
+  fs::path Photo(const std::string& name) { return CorpusDir() / "photos" / name; }
+
+  TempDir dir_;
+};
+
+TEST_F(CliRecoverTest, ProposesTheRouteFromWhatTheFoldersStillKnow) {
+  const fs::path blank = Card("blank.img");
+  CommandResult r = Cli("analyze " + Quote(blank));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Found 0 deleted folders\nFound 0 deleted files\nProposed: the raw scan"),
+            std::string::npos)
+      << r.output;
+
+  // Folders but no deleted pictures: the folder route, hunting lost files.
+  // The count adds the folders of the live tree and of the deleted one
+  // (which lists every folder), so two folders count twice each.
+  const fs::path folders = Card("folders.img");
+  ASSERT_EQ(Mtools("mmd -i " + Quote(folders) + " ::DCIM ::DCIM/100TEST").exitCode, 0);
+  r = Cli("analyze " + Quote(folders));
+  EXPECT_NE(r.output.find("Found 4 deleted folders\nFound 0 deleted files\n"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("looking for additional lost files"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("recovering the deleted files"), std::string::npos) << r.output;
+
+  Put(folders, Photo("Nikon_D70.jpg"), "::DCIM/100TEST/DSC_0001.JPG");
+  Put(folders, Photo("Pentax_K10D.jpg"), "::DCIM/100TEST/DSC_0002.JPG");
+  ASSERT_EQ(Mtools("mdel -i " + Quote(folders) + " ::DCIM/100TEST/DSC_0001.JPG ::DCIM/100TEST/DSC_0002.JPG").exitCode, 0);
+  r = Cli("analyze " + Quote(folders));
+  EXPECT_NE(r.output.find("Found 2 deleted files\nProposed: the folder route"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("recovering the deleted files"), std::string::npos) << r.output;
+}
+
+TEST_F(CliRecoverTest, RecoversTheDemoCardByTheFolderRouteWithTheLostFileHunt) {
+  const fs::path card = dir_ / "demo.img";
+  ASSERT_EQ(Sh("gunzip -c " + Quote(fs::path(KESTRELLA_SOURCE_DIR) / "samples/demo-card.img.gz") +
+               " > " + Quote(card)).exitCode, 0);
+  const std::string md5 = Md5Of(card);
+  const fs::path out = dir_ / "out";
+  CommandResult r = Cli("recover " + Quote(card) + " -o " + Quote(out) + " --lost");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  // The deleted photo its folder still describes, whole.
+  EXPECT_EQ(Md5Of(out / "image1.JPG"), Md5Of(Photo("Konica_Minolta_DiMAGE_Z3.jpg")));
+  // The four photos the quick format left intact, as lost files from their
+  // first cluster on.
+  const std::vector<std::string> lost = {"gps_DSCN0010.jpg", "exif-org_olympus-c960.jpg",
+                                         "exif-org_kodak-dc240.jpg", "Samsung_Digimax_i50_MP3.jpg"};
+  for (size_t i = 0; i < lost.size(); ++i) {
+    const std::vector<uint8_t> got = ReadFileBytes(out / ("image" + std::to_string(i + 2) + ".JPG"));
+    const std::vector<uint8_t> want = ReadFileBytes(Photo(lost[i]));
+    ASSERT_GE(got.size(), want.size()) << lost[i];
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), got.begin())) << lost[i];
+  }
+  EXPECT_FALSE(fs::exists(out / "image6.JPG"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+  EXPECT_EQ(Md5Of(card), md5);
+}
+
+TEST_F(CliRecoverTest, KeepsPhotosOfTheSameNameFromDifferentFolders) {
+  // Cameras number every folder from IMG_0001 again.
+  const fs::path card = Card("dcim.img");
+  ASSERT_EQ(Mtools("mmd -i " + Quote(card) + " ::DCIM ::DCIM/100CANON ::DCIM/101CANON").exitCode, 0);
+  Put(card, Photo("Canon_40D.jpg"), "::DCIM/100CANON/IMG_0001.JPG");
+  Put(card, Photo("Canon_DIGITAL_IXUS_400.jpg"), "::DCIM/101CANON/IMG_0001.JPG");
+  ASSERT_EQ(Mtools("mdel -i " + Quote(card) + " ::DCIM/100CANON/IMG_0001.JPG ::DCIM/101CANON/IMG_0001.JPG").exitCode, 0);
+  const fs::path out = dir_ / "out";
+  CommandResult r = Cli("recover " + Quote(card) + " -o " + Quote(out) + " --method folder -q");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  std::vector<std::string> md5s = {Md5Of(out / "image1.JPG"), Md5Of(out / "image2.JPG")};
+  std::sort(md5s.begin(), md5s.end());
+  std::vector<std::string> want = {Md5Of(Photo("Canon_40D.jpg")), Md5Of(Photo("Canon_DIGITAL_IXUS_400.jpg"))};
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(md5s, want);
+
+  // The raw scan finds both as well.
+  r = Cli("recover " + Quote(card) + " -o " + Quote(dir_ / "scan") + " --method scan -q");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_TRUE(fs::exists(dir_ / "scan/image2.JPG"));
+}
+
+TEST_F(CliRecoverTest, ListsThePartitionsOfADiskImage) {
+  const fs::path image = UnzipCorpusImage("1-extend-part.zip", "ext-part-test-2.dd", dir_.path());
+  const std::string md5 = Md5Of(image);
+  CommandResult r = Cli("partitions " + Quote(image));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  size_t at = 0;
+  for (const char* row : {"start         63  sectors      52353  FAT16",
+                          "start      52416  sectors      52416  FAT16",
+                          "start     104832  sectors      52416  FAT16",
+                          "start     157311  sectors      52353  FAT16",
+                          "start     209727  sectors      52353  FAT16",
+                          "start     262143  sectors      50337  FAT16"}) {
+    at = r.output.find(row, at);
+    ASSERT_NE(at, std::string::npos) << row << "\n" << r.output;
+  }
+  r = Cli("partitions " + Quote(image) + " --lost-drives 0 70000");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("lost drives found: 0"), std::string::npos) << r.output;
+  EXPECT_EQ(Md5Of(image), md5);
+}
+
+}  // namespace
+}  // namespace kestrella::test
