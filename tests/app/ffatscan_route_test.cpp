@@ -1,0 +1,88 @@
+// The scan driver's folder route on real cards: what it hands over, when it
+// reports its end, and how a stop ends it.
+#include <gtest/gtest.h>
+
+#include "app/ffatscan.h"
+#include "diskio/drivetable.h"
+#include "support/testsupport.h"
+
+namespace kestrella {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FolderRouteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+    ui_.temp = dir_ / "tmp";
+    fs::create_directories(ui_.temp);
+    const fs::path card = dir_ / "card.img";
+    ASSERT_EQ(test::Run("mkfs.fat -C -F 16 " + test::Quote(card) + " 16384").exitCode, 0);
+    const auto photos = test::CorpusPhotos();
+    for (int i = 0; i < 3; ++i) {
+      const std::string to = "::P" + std::to_string(i) + ".JPG";
+      ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mcopy -i " + test::Quote(card) + " " +
+                          test::Quote(photos[static_cast<size_t>(i)]) + " " + to).exitCode, 0);
+    }
+    ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mdel -i " + test::Quote(card) + " ::P0.JPG ::P1.JPG ::P2.JPG").exitCode, 0);
+    Drives().Clear();
+    drive_ = Drives().AddImage(card.string());
+    ASSERT_NE(drive_, 0);
+    driver_.DestFolder = (dir_ / "dest").string();
+    fs::create_directories(driver_.DestFolder);
+    driver_.OnScanProgress = [this](int64_t p) { progress_.push_back(p); };
+    driver_.OnFoundImage = [this](const std::string& path) {
+      found_.push_back(path);
+      if (stopAfter_ != 0 && found_.size() == stopAfter_) driver_.StopScan();
+    };
+  }
+  void TearDown() override { Drives().Clear(); }
+
+  test::TempDir dir_;
+  test::ScriptedUi ui_;
+  test::UiScope scope_{ui_};
+  TFrmFATScan driver_;
+  uint8_t drive_ = 0;
+  std::vector<int64_t> progress_;
+  std::vector<std::string> found_;
+  size_t stopAfter_ = 0;
+};
+
+TEST_F(FolderRouteTest, HandsOverTheDeletedPhotosAndReportsItsEnd) {
+  int32_t files = -1, folders = -1;
+  EXPECT_TRUE(driver_.AnalyzeTotalFile(drive_, false, true, false, files, folders));
+  EXPECT_EQ(files, 3);
+  EXPECT_TRUE(driver_.StopRequestedFlag);
+
+  driver_.ScanDrive(drive_, false, true, false);
+  ASSERT_EQ(found_.size(), 3u);
+  for (const std::string& f : found_) EXPECT_TRUE(fs::exists(f)) << f;
+  ASSERT_FALSE(progress_.empty());
+  EXPECT_EQ(progress_.back(), driver_.Max);
+  EXPECT_TRUE(driver_.StopRequestedFlag);
+}
+
+TEST_F(FolderRouteTest, AStopDuringTheHandOverEndsTheRouteWithoutItsFinalReport) {
+  stopAfter_ = 1;
+  driver_.ScanDrive(drive_, false, true, true);
+  EXPECT_EQ(found_.size(), 1u);
+  // Neither the lost-data search (which would report its start) nor the
+  // final progress event ran.
+  EXPECT_TRUE(progress_.empty());
+}
+
+TEST_F(FolderRouteTest, ADriveWithoutFatCountsNothing) {
+  test::WriteFileBytes(dir_ / "blank.img", std::vector<uint8_t>(1 << 20, 0));
+  const uint8_t blank = Drives().AddImage((dir_ / "blank.img").string());
+  int32_t files = -1, folders = -1;
+  EXPECT_FALSE(driver_.AnalyzeTotalFile(blank, true, true, false, files, folders));
+  EXPECT_EQ(files, 0);
+  EXPECT_EQ(folders, 0);
+  driver_.ScanDrive(blank, false, true, true);
+  EXPECT_TRUE(found_.empty());
+  EXPECT_TRUE(progress_.empty());
+}
+
+}  // namespace
+}  // namespace kestrella
