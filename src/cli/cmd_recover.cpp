@@ -88,7 +88,7 @@ int RunRecover(const std::vector<std::string>& args) {
   const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
   const std::string prefix = opts.Value("--prefix").value_or("image");
   if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
-  const uint32_t retries = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
+  opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
   const OpenedSource src = OpenSource(opts.Positional()[0]);
   TFrmFATScan driver;
@@ -118,16 +118,7 @@ int RunRecover(const std::vector<std::string>& args) {
   if (opts.Flag("--no-deleted")) choice.RecoverDeleted = false;
   if (opts.Flag("--lost")) choice.RecoverLost = true;
 
-  RawScanSettings settings;
-  settings.drive = src.drive;
-  settings.bytesPerSector = src.params.BytesPerSector;
-  settings.totalSectors = src.params.TotalSectors;
-  settings.prefix = prefix;
-  settings.retryLimit = retries;
-  settings.tempFolder = temp;
-  settings.sectorsAtOnce = static_cast<uint32_t>(
-      opts.Number("--sectors-at-once", 1, MaxSectorsAtOnce(settings.bytesPerSector))
-          .value_or(DefaultSectorsAtOnce(settings.totalSectors, settings.bytesPerSector)));
+  const RawScanSettings settings = ScanSettingsFor(src, opts, prefix, temp);
 
   ProgressLine progress(quiet);
   int64_t maxPos = 0, cluster = 0;
@@ -166,11 +157,7 @@ int RunRecover(const std::vector<std::string>& args) {
 
   const size_t total = run.Found().ImageCount();
   const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix);
-  for (const WriteFailure& f : scan.WriteFailures()) {
-    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
-                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
-                 f.reason.c_str());
-  }
+  ReportWriteFailures(scan);
   if (!quiet) {
     std::fprintf(stderr,
                  "%s.\n"

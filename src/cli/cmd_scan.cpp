@@ -50,7 +50,7 @@ int RunScan(const std::vector<std::string>& args) {
   const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
   const std::string prefix = opts.Value("--prefix").value_or("image");
   if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
-  const uint32_t retries = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
+  opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
   RawScan scan;
   InterruptibleUi terminal([&scan] { scan.Stop(); });
@@ -59,17 +59,7 @@ int RunScan(const std::vector<std::string>& args) {
   const std::filesystem::path temp = terminal.TempFolder();
   PrepareFolders(*dest, temp, src, opts.Flag("--force"));
 
-  RawScanSettings settings;
-  settings.drive = src.drive;
-  settings.bytesPerSector = src.params.BytesPerSector;
-  settings.totalSectors = src.params.TotalSectors;
-  settings.prefix = prefix;
-  settings.retryLimit = retries;
-  settings.tempFolder = temp;
-  const uint32_t maxBlock = MaxSectorsAtOnce(settings.bytesPerSector);
-  settings.sectorsAtOnce = static_cast<uint32_t>(
-      opts.Number("--sectors-at-once", 1, maxBlock)
-          .value_or(DefaultSectorsAtOnce(settings.totalSectors, settings.bytesPerSector)));
+  const RawScanSettings settings = ScanSettingsFor(src, opts, prefix, temp);
 
   if (!quiet) {
     std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
@@ -99,11 +89,7 @@ int RunScan(const std::vector<std::string>& args) {
 
   const size_t notSaved = SaveFoundFiles(found, *dest, prefix);
 
-  for (const WriteFailure& f : scan.WriteFailures()) {
-    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
-                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
-                 f.reason.c_str());
-  }
+  ReportWriteFailures(scan);
   if (!scan.AbortReason().empty()) {
     std::fprintf(stderr, "kestrella-cli: the scan stopped early: %s\n", scan.AbortReason().c_str());
   }

@@ -37,6 +37,29 @@ void InterruptibleUi::ProcessMessages() {
 
 bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
 
+RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
+                                const std::string& prefix, const std::filesystem::path& temp) {
+  RawScanSettings settings;
+  settings.drive = src.drive;
+  settings.bytesPerSector = src.params.BytesPerSector;
+  settings.totalSectors = src.params.TotalSectors;
+  settings.prefix = prefix;
+  settings.retryLimit = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
+  settings.tempFolder = temp;
+  settings.sectorsAtOnce = static_cast<uint32_t>(
+      opts.Number("--sectors-at-once", 1, MaxSectorsAtOnce(settings.bytesPerSector))
+          .value_or(DefaultSectorsAtOnce(settings.totalSectors, settings.bytesPerSector)));
+  return settings;
+}
+
+void ReportWriteFailures(const RawScan& scan) {
+  for (const WriteFailure& f : scan.WriteFailures()) {
+    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
+                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
+                 f.reason.c_str());
+  }
+}
+
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix) {
   const SaveReport report = found.SaveSelectedImages(dest, prefix);
   const std::vector<std::string> kept = found.DeleteImageFiles();

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "app/foundfiles.h"
+#include "app/rawscan.h"
+#include "cli/options.h"
+#include "cli/source.h"
 #include "cli/terminal.h"
 
 namespace kestrella::cli {
@@ -25,6 +28,14 @@ class InterruptibleUi : public TerminalUi {
   bool stopped_ = false;
   UserInterface* previous_;
 };
+
+// The raw scan's settings for SOURCE from the command line's --prefix (given
+// as `prefix`), --retries and --sectors-at-once (default: 1% of the drive).
+RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
+                                const std::string& prefix, const std::filesystem::path& temp);
+
+// Says which found files the raw scan could not write, or only in part.
+void ReportWriteFailures(const RawScan& scan);
 
 // The save step as it runs without a preview: every found file is copied to
 // DEST as PREFIX + number + extension, the temporary copies deleted. Prints
