@@ -42,6 +42,17 @@ T* Child(const TFrmMain& w, const char* name) {
   return c;
 }
 
+// One disk of a made-up /sys/class/block; `sectors` in 512-byte units.
+void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
+              const std::string& dev) {
+  const fs::path d = classDir / name;
+  fs::create_directories(d);
+  std::ofstream(d / "size") << sectors << "\n";
+  std::ofstream(d / "removable") << removable << "\n";
+  std::ofstream(d / "ro") << "0\n";
+  std::ofstream(d / "dev") << dev << "\n";
+}
+
 void Store(const QString& savePath, const QString& prefix, const QString& preview) {
   QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
   s.beginGroup(QStringLiteral("Options"));
@@ -208,6 +219,36 @@ class FrmMainTest : public QObject {
              QStringLiteral("E:\\ ") + QString::fromStdString(Drives().Find(5)->Caption()));
     QVERIFY(list->itemText(0).contains(first));
     QVERIFY(!list->itemIcon(0).isNull());
+  }
+
+  void selectsDriveCAtStart() {
+    const fs::path classDir = dir_->path() / "sys";
+    const fs::path devDir = dir_->path() / "dev";
+    fs::create_directories(devDir);
+    FakeDisk(classDir, "sda", 64 * 2048, 0, "8:0");   // the system disk: C:
+    FakeDisk(classDir, "sdb", 16 * 2048, 1, "8:16");  // a card reader: D:
+    FakeDisk(classDir, "sr0", 0, 1, "11:0");          // an empty optical drive: E:
+    // The devices themselves are plain files of the listed size.
+    MakeImage(devDir / "sda", 64ull * 1024 * 1024);
+    MakeImage(devDir / "sdb", 16ull * 1024 * 1024);
+    kestrella::SystemRoots roots;
+    roots.sysClassBlock = classDir.string();
+    roots.devDir = devDir.string();
+    roots.rootDevice = "8:0";
+    Drives().ScanSystem(roots);
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    QCOMPARE(list->count(), 3);
+    QVERIFY(list->itemText(0).startsWith(QStringLiteral("C:\\ ")));
+    QVERIFY(list->itemText(2).startsWith(QStringLiteral("E:\\ ")));
+    QCOMPARE(list->currentIndex(), 0);
+    QCOMPARE(w.CurDriveLetter(), 'C');
+    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Fixed"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("64.00 MB"));
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    list->setCurrentIndex(1);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Removable"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
   }
 
   void openImageAddsAndSelectsIt() {
