@@ -123,6 +123,7 @@ QFrame* ContentPanel(const QString& title, QLayout* body, QWidget* parent) {
   v->setSpacing(2);
   auto* caption = new QLabel(title, panel);
   caption->setProperty("role", "title");
+  caption->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   v->addWidget(caption);
   body->setContentsMargins(4, 0, 4, 0);
   v->addLayout(body);
@@ -180,8 +181,15 @@ TFrmMain::~TFrmMain() = default;
 void TFrmMain::BuildUi() {
   setFixedSize(kClientWidth, kClientHeight);
   setAttribute(Qt::WA_StyledBackground, true);
-  setStyleSheet(QString::fromLatin1(kStyleSheet));
-  setFont(CaptionFont());
+  // The font goes into the style sheet too: with a sheet set, a widget's own
+  // font is not passed on to every kind of child control.
+  const QFont font = CaptionFont();
+  setFont(font);
+  setStyleSheet(QString::fromLatin1(kStyleSheet) +
+                QStringLiteral("QLabel, QToolButton, QCheckBox, QPushButton, QLineEdit, QComboBox "
+                               "{ font-family: \"%1\"; font-size: 8pt; font-weight: bold; }")
+                    .arg(font.family()) +
+                QStringLiteral("QLabel[role=\"heading\"] { font-size: 9pt; text-decoration: underline; }"));
 
   auto* outer = new QHBoxLayout(this);
   outer->setContentsMargins(4, 4, 4, 4);
@@ -275,8 +283,10 @@ QWidget* TFrmMain::BuildRecoverPage() {
   heading.setUnderline(true);
   auto* media = new QLabel(QStringLiteral("Media"), page);
   media->setFont(heading);
+  media->setProperty("role", "heading");
   auto* current = new QLabel(QStringLiteral("Current Status"), page);
   current->setFont(heading);
+  current->setProperty("role", "heading");
   grid->addWidget(media, 0, 0, 1, 2);
   grid->addWidget(current, 0, 2, 1, 2);
   LabelInfoMedia = NamedLabel("LabelInfoMedia", QString(), page);

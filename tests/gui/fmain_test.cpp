@@ -98,6 +98,9 @@ class FrmMainTest : public QObject {
     QVERIFY(!Child<QPushButton>(w, "ButtonCancel")->isEnabled());
     QCOMPARE(w.windowTitle(), QStringLiteral("Kestrella"));
     QCOMPARE(w.size(), QSize(680, 298));
+    QCOMPARE(Child<QToolButton>(w, "ButtonMain")->toolTip(), QStringLiteral("Media Recovery"));
+    QCOMPARE(Child<QToolButton>(w, "ButtonAbout")->toolTip(), QStringLiteral("About Kestrella"));
+    QCOMPARE(Child<QToolButton>(w, "ButtonUtil")->size(), QSize(120, 50));
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->currentIndex(), -1);
     QVERIFY(Child<QLabel>(w, "LabelInfoStatus")->text().isEmpty());
     // Whatever prefix was stored, a new start numbers "image...".
