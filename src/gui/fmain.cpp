@@ -109,7 +109,9 @@ QString MediaText(uint32_t rootType) {
 QString CapacityText(uint32_t totalSectors, uint32_t bytesPerSector) {
   float k = static_cast<float>(totalSectors) * (1.0f / 1024.0f);
   k = k * static_cast<float>(bytesPerSector);
-  const QLocale locale;
+  // The user's decimal separator, but no grouping: "1023.50 KB".
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
   if (k < 1024.0f) return locale.toString(k, 'f', 2) + QStringLiteral(" KB");
   if (k < 1048576.0f) return locale.toString(k * (1.0f / 1024.0f), 'f', 2) + QStringLiteral(" MB");
   return locale.toString(k * (1.0f / 1048576.0f), 'f', 2) + QStringLiteral(" GB");

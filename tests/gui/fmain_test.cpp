@@ -82,7 +82,8 @@ class FrmMainTest : public QObject {
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((dir_->path() / "settings").string()));
-    QLocale::setDefault(QLocale::c());
+    // A locale that groups thousands, so that "1023.50 KB" shows none.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     Drives().Clear();
   }
 
@@ -131,6 +132,7 @@ class FrmMainTest : public QObject {
     QTest::newRow("64 MB") << qulonglong(64) * 1024 * 1024 << "64.00 MB" << 1310;
     QTest::newRow("1 GB") << qulonglong(1024) * 1024 * 1024 << "1.00 GB" << 3999;
     QTest::newRow("300 KB") << qulonglong(300) * 1024 << "300.00 KB" << 6;
+    QTest::newRow("2047 sectors") << qulonglong(2047) * 512 << "1023.50 KB" << 20;
   }
 
   void driveInformation() {
