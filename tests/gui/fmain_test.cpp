@@ -256,6 +256,26 @@ class FrmMainTest : public QObject {
     QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
   }
 
+  void refreshKeepsSelectionAndWaitsWhileBusy() {
+    const QString card = MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024);
+    Drives().AddImage(card.toStdString());
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    list->setCurrentIndex(0);
+    Drives().AddImage(MakeImage(dir_->path() / "later.img", 1024 * 1024).toStdString());
+    // A run owns the drive: the list stays as it is.
+    w.EnableControls(false);
+    w.RefreshDrives();
+    QCOMPARE(list->count(), 1);
+    w.EnableControls(true);
+    // Idle again: the new image shows up (with whatever block devices this
+    // machine has) and the card stays selected.
+    w.RefreshDrives();
+    QVERIFY(list->count() >= 2);
+    QVERIFY(list->currentText().contains(card));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+  }
+
   void openImageAddsAndSelectsIt() {
     TFrmMain w;
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->count(), 0);
