@@ -1,0 +1,77 @@
+#include "gui/settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+#include "util/userinterface.h"
+
+namespace kestrella::gui {
+
+namespace {
+
+// The organisation name alone picks the file (~/.config/Kestrella2.conf on
+// Linux), so the values sit in its "Options" section as they always did.
+constexpr const char* kGroup = "Kestrella2";
+constexpr const char* kSection = "Options";
+
+bool UsableFolder(const QString& path) {
+  if (path.isEmpty()) return false;
+  if (!QDir().mkpath(path)) return false;
+  const QFileInfo info(path);
+  return info.isDir() && info.isWritable();
+}
+
+}  // namespace
+
+StoredOptions ReadOptions() {
+  StoredOptions o;
+  QSettings s(QSettings::defaultFormat(), QSettings::UserScope, kGroup);
+  s.beginGroup(kSection);
+  o.savePath = s.value("Save Path", o.savePath).toString();
+  o.prefix = s.value("Prefix", o.prefix).toString();
+  o.preview = s.value("Preview", o.preview).toString();
+  s.endGroup();
+  return o;
+}
+
+void WriteOptions(const QString& savePath, const QString& prefix, bool preview) {
+  QSettings s(QSettings::defaultFormat(), QSettings::UserScope, kGroup);
+  s.beginGroup(kSection);
+  s.setValue("Save Path", savePath);
+  s.setValue("Prefix", prefix);
+  s.setValue("Preview", preview ? QStringLiteral("1") : QStringLiteral("0"));
+  s.setValue("ShowExistsFiles", QString());
+  s.setValue("RecoverDeletedFiles", QString());
+  s.setValue("RecoverLostFiles", QString());
+  s.endGroup();
+  s.sync();
+}
+
+QString DefaultDestination(const QString& home, const QString& fallback) {
+  // Not the program's folder: installed, that is /usr/bin, and a recovery
+  // into it would fail file by file after the card was read.
+  if (!home.isEmpty()) {
+    const QString recovered = QDir(home).filePath(QStringLiteral("Recovered"));
+    if (UsableFolder(recovered)) return recovered;
+  }
+  if (UsableFolder(fallback)) return fallback;
+  return QDir::tempPath();
+}
+
+QString DefaultDestination() {
+  return DefaultDestination(QDir::homePath(),
+                            QString::fromStdString(SystemTempFolder().string()));
+}
+
+QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }
+
+QString ReadUpdateURL(const QString& iniPath) {
+  const QString builtIn = QString::fromLatin1(kDefaultUpdateURL);
+  if (!QFileInfo::exists(iniPath)) return builtIn;
+  QSettings ini(iniPath, QSettings::IniFormat);
+  return ini.value("LiveUpdate/URL", builtIn).toString();
+}
+
+}  // namespace kestrella::gui

@@ -1,0 +1,341 @@
+// The main window: its state after start, the drive information of cards of
+// several sizes, a drive that does not answer, and the settings it keeps.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QSettings>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "diskio/drivetable.h"
+#include "gui/fmain.h"
+#include "gui/settings.h"
+#include "support/testsupport.h"
+
+using kestrella::Drives;
+using kestrella::gui::TFrmMain;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A card image of `bytes` bytes: sparse, so a 1 GB card costs no disk space.
+QString MakeImage(const fs::path& path, uint64_t bytes) {
+  std::ofstream(path, std::ios::binary).flush();
+  fs::resize_file(path, bytes);
+  return QString::fromStdString(path.string());
+}
+
+template <typename T>
+T* Child(const TFrmMain& w, const char* name) {
+  T* c = w.findChild<T*>(QString::fromLatin1(name));
+  if (c == nullptr) qFatal("no control %s", name);
+  return c;
+}
+
+// One disk of a made-up /sys/class/block; `sectors` in 512-byte units.
+void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
+              const std::string& dev) {
+  const fs::path d = classDir / name;
+  fs::create_directories(d);
+  std::ofstream(d / "size") << sectors << "\n";
+  std::ofstream(d / "removable") << removable << "\n";
+  std::ofstream(d / "ro") << "0\n";
+  std::ofstream(d / "dev") << dev << "\n";
+}
+
+void Store(const QString& savePath, const QString& prefix, const QString& preview) {
+  QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
+  s.beginGroup(QStringLiteral("Options"));
+  s.setValue(QStringLiteral("Save Path"), savePath);
+  s.setValue(QStringLiteral("Prefix"), prefix);
+  s.setValue(QStringLiteral("Preview"), preview);
+}
+
+}  // namespace
+
+class FrmMainTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<kestrella::test::TempDir> dir_;
+  fs::path home_;
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<kestrella::test::TempDir>();
+    home_ = dir_->path() / "home";
+    fs::create_directories(home_);
+    fs::create_directories(dir_->path() / "settings");
+    // Settings and the default destination go to the test's folder, never to
+    // the real user's.
+    qputenv("HOME", QByteArray::fromStdString(home_.string()));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString((dir_->path() / "settings").string()));
+    // A locale that groups thousands, so that "1023.50 KB" shows none.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    Drives().Clear();
+  }
+
+  void cleanup() {
+    Drives().Clear();
+    dir_.reset();
+  }
+
+  void startsWithStartAndCancelDisabled() {
+    Store(QString::fromStdString((dir_->path() / "gone").string()), "holiday", "0");
+    TFrmMain w;
+    QVERIFY(!Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    QVERIFY(!Child<QPushButton>(w, "ButtonCancel")->isEnabled());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kestrella"));
+    QCOMPARE(w.size(), QSize(680, 298));
+    QCOMPARE(Child<QToolButton>(w, "ButtonMain")->toolTip(), QStringLiteral("Media Recovery"));
+    QCOMPARE(Child<QToolButton>(w, "ButtonAbout")->toolTip(), QStringLiteral("About Kestrella"));
+    QCOMPARE(Child<QToolButton>(w, "ButtonUtil")->size(), QSize(120, 50));
+    QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->currentIndex(), -1);
+    QVERIFY(Child<QLabel>(w, "LabelInfoStatus")->text().isEmpty());
+    // Whatever prefix was stored, a new start numbers "image...".
+    QCOMPARE(Child<QLineEdit>(w, "EditFilenamePrefix")->text(), QStringLiteral("image"));
+    QVERIFY(!Child<QCheckBox>(w, "cb_preview")->isChecked());
+    // A stored destination that is gone gives way to ~/Recovered, made anew.
+    const fs::path recovered = home_ / "Recovered";
+    QCOMPARE(Child<QLineEdit>(w, "EditDestPath")->text(), QString::fromStdString(recovered.string()));
+    QVERIFY(fs::is_directory(recovered));
+    QCOMPARE(Child<QSlider>(w, "TrackBarRetryCount")->value(), 1);
+    QCOMPARE(Child<QSlider>(w, "TrackBarRetryCount")->maximum(), 20);
+  }
+
+  void keepsStoredDestinationAndPreview() {
+    const QString kept = QString::fromStdString((dir_->path() / "photos").string());
+    QDir().mkpath(kept);
+    Store(kept, "image", "1");
+    TFrmMain w;
+    QCOMPARE(Child<QLineEdit>(w, "EditDestPath")->text(), kept);
+    QVERIFY(Child<QCheckBox>(w, "cb_preview")->isChecked());
+  }
+
+  void driveInformation_data() {
+    QTest::addColumn<qulonglong>("bytes");
+    QTest::addColumn<QString>("capacity");
+    QTest::addColumn<int>("position");
+    QTest::newRow("16 MB") << qulonglong(16) * 1024 * 1024 << "16.00 MB" << 327;
+    QTest::newRow("64 MB") << qulonglong(64) * 1024 * 1024 << "64.00 MB" << 1310;
+    QTest::newRow("1 GB") << qulonglong(1024) * 1024 * 1024 << "1.00 GB" << 3999;
+    QTest::newRow("300 KB") << qulonglong(300) * 1024 << "300.00 KB" << 6;
+    QTest::newRow("2047 sectors") << qulonglong(2047) * 512 << "1023.50 KB" << 20;
+  }
+
+  void driveInformation() {
+    QFETCH(qulonglong, bytes);
+    QFETCH(QString, capacity);
+    QFETCH(int, position);
+    QVERIFY(Drives().AddImage(MakeImage(dir_->path() / "card.img", bytes).toStdString()) != 0);
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    QCOMPARE(list->count(), 1);
+    list->setCurrentIndex(0);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), capacity);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Removable"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoBytesPerSec")->text(), QStringLiteral("512"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("Ready"));
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    auto* slider = Child<QSlider>(w, "TrackBarSecAtOnce");
+    QCOMPARE(slider->minimum(), 1);
+    QCOMPARE(slider->maximum(), 3999);
+    QCOMPARE(slider->value(), position);
+    QCOMPARE(slider->tickInterval(), 999);
+    QCOMPARE(w.DriveParams().TotalSectors, static_cast<uint32_t>(bytes / 512));
+    QCOMPARE(w.CurDriveLetter(), 'D');
+    QCOMPARE(w.CurDriveNumber(), 4u);
+  }
+
+  void unreadableDriveIsNotReadyAndLocksPages() {
+    Drives().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
+    // An empty file reads as a card reader without a card.
+    Drives().AddImage(MakeImage(dir_->path() / "empty.img", 0).toStdString());
+    TFrmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    auto* pages = Child<QStackedWidget>(w, "PageControl");
+    list->setCurrentIndex(0);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("Ready"));
+
+    list->setCurrentIndex(1);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("not ready"));
+    QVERIFY(Child<QLabel>(w, "LabelInfoCapacity")->text().isEmpty());
+    QVERIFY(Child<QLabel>(w, "LabelInfoMedia")->text().isEmpty());
+    QVERIFY(!Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    QTest::mouseClick(Child<QToolButton>(w, "ButtonUtil"), Qt::LeftButton);
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TSRecover"));
+    QVERIFY(Child<QToolButton>(w, "ButtonMain")->isChecked());
+    QVERIFY(!Child<QToolButton>(w, "ButtonUtil")->isChecked());
+
+    // With the ready card selected again the same click opens the Tools page.
+    list->setCurrentIndex(0);
+    QTest::mouseClick(Child<QToolButton>(w, "ButtonUtil"), Qt::LeftButton);
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TSUtil"));
+    QTest::mouseClick(Child<QToolButton>(w, "ButtonOptions"), Qt::LeftButton);
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TSOptions"));
+  }
+
+  void busyWindowOnlyAnswersCancel() {
+    Drives().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
+    TFrmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(0);
+    w.EnableControls(false);
+    QVERIFY(Child<QPushButton>(w, "ButtonCancel")->isEnabled());
+    QVERIFY(Child<QPushButton>(w, "WipeCancelButton")->isEnabled());
+    for (const char* name : {"ButtonStart", "ButtonBrowse", "FormatButton", "WipeButton"})
+      QVERIFY2(!Child<QPushButton>(w, name)->isEnabled(), name);
+    QVERIFY(!Child<QComboBox>(w, "ListBoxDrives")->isEnabled());
+    QVERIFY(!Child<QLineEdit>(w, "EditDestPath")->isEnabled());
+    QTest::mouseClick(Child<QToolButton>(w, "ButtonOptions"), Qt::LeftButton);
+    QCOMPARE(Child<QStackedWidget>(w, "PageControl")->currentWidget()->objectName(),
+             QStringLiteral("TSRecover"));
+    w.EnableControls(true);
+    QVERIFY(!Child<QPushButton>(w, "ButtonCancel")->isEnabled());
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+  }
+
+  void listsDrivesInLetterOrderWithCaptions() {
+    const QString first = MakeImage(dir_->path() / "b.img", 1024 * 1024);
+    const QString second = MakeImage(dir_->path() / "a.img", 2 * 1024 * 1024);
+    QCOMPARE(Drives().AddImage(first.toStdString()), 4);
+    QCOMPARE(Drives().AddImage(second.toStdString()), 5);
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->itemText(0),
+             QStringLiteral("D:\\ ") + QString::fromStdString(Drives().Find(4)->Caption()));
+    QCOMPARE(list->itemText(1),
+             QStringLiteral("E:\\ ") + QString::fromStdString(Drives().Find(5)->Caption()));
+    QVERIFY(list->itemText(0).contains(first));
+    QVERIFY(!list->itemIcon(0).isNull());
+  }
+
+  void selectsDriveCAtStart() {
+    const fs::path classDir = dir_->path() / "sys";
+    const fs::path devDir = dir_->path() / "dev";
+    fs::create_directories(devDir);
+    FakeDisk(classDir, "sda", 64 * 2048, 0, "8:0");   // the system disk: C:
+    FakeDisk(classDir, "sdb", 16 * 2048, 1, "8:16");  // a card reader: D:
+    FakeDisk(classDir, "sr0", 0, 1, "11:0");          // an empty optical drive: E:
+    // The devices themselves are plain files of the listed size.
+    MakeImage(devDir / "sda", 64ull * 1024 * 1024);
+    MakeImage(devDir / "sdb", 16ull * 1024 * 1024);
+    kestrella::SystemRoots roots;
+    roots.sysClassBlock = classDir.string();
+    roots.devDir = devDir.string();
+    roots.rootDevice = "8:0";
+    Drives().ScanSystem(roots);
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    QCOMPARE(list->count(), 3);
+    QVERIFY(list->itemText(0).startsWith(QStringLiteral("C:\\ ")));
+    QVERIFY(list->itemText(2).startsWith(QStringLiteral("E:\\ ")));
+    QCOMPARE(list->currentIndex(), 0);
+    QCOMPARE(w.CurDriveLetter(), 'C');
+    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Fixed"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("64.00 MB"));
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    list->setCurrentIndex(1);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Removable"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+  }
+
+  void refreshKeepsSelectionAndWaitsWhileBusy() {
+    const QString card = MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024);
+    Drives().AddImage(card.toStdString());
+    TFrmMain w;
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    list->setCurrentIndex(0);
+    Drives().AddImage(MakeImage(dir_->path() / "later.img", 1024 * 1024).toStdString());
+    // A run owns the drive: the list stays as it is.
+    w.EnableControls(false);
+    w.RefreshDrives();
+    QCOMPARE(list->count(), 1);
+    w.EnableControls(true);
+    // Idle again: the new image shows up (with whatever block devices this
+    // machine has) and the card stays selected.
+    w.RefreshDrives();
+    QVERIFY(list->count() >= 2);
+    QVERIFY(list->currentText().contains(card));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+  }
+
+  void openImageAddsAndSelectsIt() {
+    TFrmMain w;
+    QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->count(), 0);
+    QVERIFY(w.OpenImage(MakeImage(dir_->path() / "card.img", 64 * 1024 * 1024)));
+    QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->currentIndex(), 0);
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("64.00 MB"));
+    QVERIFY(!w.OpenImage(QString::fromStdString((dir_->path() / "missing.img").string())));
+  }
+
+  void writesSettingsOnClose() {
+    Store("", "old", "1");
+    const QString dest = QString::fromStdString((dir_->path() / "out").string());
+    {
+      TFrmMain w;
+      Child<QLineEdit>(w, "EditDestPath")->setText(dest);
+      Child<QLineEdit>(w, "EditFilenamePrefix")->setText("trip");
+      Child<QCheckBox>(w, "cb_preview")->setChecked(false);
+      QVERIFY(w.close());
+      QVERIFY(w.StopRequested());
+    }
+    QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
+    s.beginGroup(QStringLiteral("Options"));
+    QCOMPARE(s.value("Save Path").toString(), dest);
+    QCOMPARE(s.value("Prefix").toString(), QStringLiteral("trip"));
+    QCOMPARE(s.value("Preview").toString(), QStringLiteral("0"));
+    for (const char* key : {"ShowExistsFiles", "RecoverDeletedFiles", "RecoverLostFiles"}) {
+      QVERIFY2(s.contains(key), key);
+      QVERIFY2(s.value(key).toString().isEmpty(), key);
+    }
+  }
+
+  void destinationFallsBackWhenHomeIsUnwritable() {
+    // A file where the home folder should be: no Recovered folder can be made.
+    const fs::path blocked = dir_->path() / "blocked";
+    std::ofstream(blocked) << "x";
+    const QString fallback = QString::fromStdString((dir_->path() / "tmp").string());
+    QCOMPARE(kestrella::gui::DefaultDestination(QString::fromStdString(blocked.string()), fallback),
+             fallback);
+    QVERIFY(fs::is_directory(dir_->path() / "tmp"));
+    QCOMPARE(kestrella::gui::DefaultDestination(QString::fromStdString(home_.string()), fallback),
+             QString::fromStdString((home_ / "Recovered").string()));
+  }
+
+  void updateAddressFromProfile() {
+    const fs::path ini = dir_->path() / "Kestrella.ini";
+    const QString iniPath = QString::fromStdString(ini.string());
+    QCOMPARE(kestrella::gui::ReadUpdateURL(iniPath),
+             QString::fromLatin1(kestrella::gui::kDefaultUpdateURL));
+    std::ofstream(ini) << "[LiveUpdate]\nURL=https://mirror.invalid/u.inf\n";
+    QCOMPARE(kestrella::gui::ReadUpdateURL(iniPath), QStringLiteral("https://mirror.invalid/u.inf"));
+  }
+
+  void helpManualIsFound() {
+    const QString path = TFrmMain::HelpFilePath();
+    QVERIFY(!path.isEmpty());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.readAll().contains("Kestrella"));
+  }
+};
+
+QTEST_MAIN(FrmMainTest)
+#include "fmain_test.moc"
