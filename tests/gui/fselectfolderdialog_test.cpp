@@ -2,6 +2,7 @@
 // folder it hands back for OK, Cancel and a vanished start folder.
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
@@ -36,6 +37,26 @@ void WhenShown(const std::function<void(TFrmSelectFolderDialog&)>& act) {
   poll->start();
 }
 
+// Closes every message box that comes up and keeps its text, so that a
+// warning fails a test instead of hanging it.
+class MessageBoxCatcher {
+ public:
+  MessageBoxCatcher() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        texts << box->text();
+        box->reject();
+      }
+    });
+    timer_.start();
+  }
+  QStringList texts;
+
+ private:
+  QTimer timer_;
+};
+
 QPushButton* Button(QObject& dlg, const char* name) {
   auto* b = dlg.findChild<QPushButton*>(name);
   if (b == nullptr) qFatal("no button %s", name);
@@ -62,6 +83,7 @@ class SelectFolderDialogTest : public QObject {
 
   void newFolderIsCreatedSelectedAndNamedDistinctly() {
     test::TempDir dir;
+    MessageBoxCatcher boxes;
     TFrmSelectFolderDialog dlg;
     dlg.show();
     QVERIFY(dlg.selectFolder(Q(dir.path())));
@@ -80,6 +102,18 @@ class SelectFolderDialogTest : public QObject {
     Button(dlg, "NewBtn")->click();
     QVERIFY(fs::is_directory(dir / "New Folder (2)"));
     QCOMPARE(dlg.selectedFolder(), Q(dir / "New Folder (2)"));
+    QCOMPARE(boxes.texts, QStringList());
+  }
+
+  void aFolderThatCannotBeCreatedIsReported() {
+    // Nobody, not even root, can make a folder in /proc.
+    MessageBoxCatcher boxes;
+    TFrmSelectFolderDialog dlg;
+    dlg.show();
+    QVERIFY(dlg.selectFolder("/proc"));
+    QCOMPARE(dlg.newFolder(), QString());
+    QCOMPARE(boxes.texts, QStringList{"Cannot create a new folder in /proc."});
+    QCOMPARE(dlg.selectedFolder(), QString("/proc"));
   }
 
   void cancelReturnsAnExistingStartFolderUnchanged() {
