@@ -178,8 +178,9 @@ class AnalyzeDriveTest : public QObject {
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kCountTimeoutMs);
     QCOMPARE(finished.at(0).at(0).toInt(), TFrmAnalyzeDrive::kResultCancel);
-    QVERIFY(cancelling.calls >= 1);
-    QVERIFY(driver.StopRequestedFlag);
+    // The count of the deleted tree, which would have found the three
+    // deleted photos, never ran; the live tree holds one photo at most.
+    QVERIFY2(driver.TotalFiles <= 1, qPrintable(QString::number(driver.TotalFiles)));
     QCOMPARE(child<QLabel>(dlg, "LabelTotalFolders")->text(), QString("Found 9999 folders"));
     QCOMPARE(child<QLabel>(dlg, "LabelTotalDeletedFiles")->text(),
              QString("Found 9999 deleted files"));
