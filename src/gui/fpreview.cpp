@@ -190,4 +190,13 @@ void TFrmPreview::OkClicked() {
 
 void TFrmPreview::CancelClicked() { done(2); }
 
+void TFrmPreview::reject() {
+  if (hooks_.runInProgress && hooks_.runInProgress()) {
+    if (hooks_.previewOff) hooks_.previewOff();
+    hide();
+  } else if (cancel_->isVisibleTo(this)) {
+    CancelClicked();
+  }
+}
+
 }  // namespace kestrella::gui

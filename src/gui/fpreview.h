@@ -63,6 +63,12 @@ class TFrmPreview : public QDialog {
   ThumbnailBox* Box() const { return box_; }
   QScrollArea* ScrollBox() const { return scroll_; }
 
+ protected:
+  // Escape. During a run it only hides the dialog, like OK: closing would
+  // delete the files found so far while more keep arriving. In the save step
+  // it is Cancel.
+  void reject() override;
+
  private:
   void OkClicked();
   void CancelClicked();

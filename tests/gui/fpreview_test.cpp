@@ -231,6 +231,15 @@ class FPreviewTest : public QObject {
     QVERIFY(!guard.isNull());
     QVERIFY(!d->isVisible());
     QVERIFY(!previewOn);
+    // Escape during the run only hides it too.
+    previewOn = true;
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d));
+    QTest::keyClick(d, Qt::Key_Escape);
+    QTest::qWait(20);
+    QVERIFY(!guard.isNull());
+    QVERIFY(!d->isVisible());
+    QVERIFY(!previewOn);
     QCOMPARE(FilesIn(dest.path()), size_t(0));
     QVERIFY(fs::exists(f));
     delete d;
