@@ -1,5 +1,6 @@
 #include "gui/fpreview.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -30,15 +31,20 @@ struct WaitCursor {
 };
 
 void ShowFailures(QWidget* parent, const SaveReport& report) {
-  QString text = QObject::tr("%n found file(s) could not be saved. They were kept here:", nullptr,
-                             static_cast<int>(report.failed.size()));
+  const QString text =
+      QObject::tr("%n found file(s) could not be saved. They were not deleted and are still in:",
+                  nullptr, static_cast<int>(report.failed.size()));
+  QStringList folders;
   QString details;
   for (const SaveFailure& f : report.failed) {
-    details += QString::fromStdString(f.source) + "\n    -> " + QString::fromStdString(f.target) +
-               ": " + QString::fromStdString(f.reason) + "\n";
+    const QString source = QString::fromStdString(f.source);
+    const QString folder = QFileInfo(source).absolutePath();
+    if (!folders.contains(folder)) folders << folder;
+    details += source + "\n    -> " + QString::fromStdString(f.target) + ": " +
+               QString::fromStdString(f.reason) + "\n";
   }
   QMessageBox box(QMessageBox::Warning, QObject::tr("Save Images"), text, QMessageBox::Ok, parent);
-  box.setInformativeText(QString::fromStdString(report.failed.front().source));
+  box.setInformativeText(folders.join("\n"));
   box.setDetailedText(details);
   box.exec();
 }
@@ -76,8 +82,7 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
   box_->setObjectName("PanelBox");
   box_->setFixedSize(525, 200);
   scroll_->setWidget(box_);
-  // One row per wheel notch step of three is too coarse; a third of a row is
-  // what a line feels like here.
+  // A wheel notch scrolls three lines: make that one row of thumbnails.
   scroll_->verticalScrollBar()->setSingleStep(ThumbnailBox::kRowPitch / 3);
   subLayout->addWidget(scroll_);
   mainLayout->addWidget(subpanel, 1);

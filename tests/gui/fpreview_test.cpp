@@ -47,6 +47,18 @@ size_t FilesIn(const fs::path& dir) {
   return n;
 }
 
+// Adds count copies of the good photo as f1.ext, f2.ext, ...
+void AddCopies(TFrmPreview* d, const kt::TempDir& temp, int count, const std::string& ext) {
+  for (int i = 1; i <= count; ++i) {
+    d->AddImage(Q(Found(temp, "f" + std::to_string(i) + ext, GoodPhoto())));
+  }
+}
+
+// The main window after its run ended.
+TFrmPreview::Hooks RunEnded(const fs::path& dest, const QString& prefix) {
+  return {[] { return false; }, [dest] { return Q(dest); }, [prefix] { return prefix; }, {}, {}};
+}
+
 QPushButton* Button(TFrmPreview* d, const char* name) {
   return d->findChild<QPushButton*>(name);
 }
@@ -76,7 +88,7 @@ class FPreviewTest : public QObject {
     QVERIFY(Button(&d, "ButtonOK")->isDefault());
     QVERIFY(Button(&d, "ButtonCancel")->isHidden());
 
-    for (int i = 1; i <= 5; ++i) d.AddImage(Q(Found(temp, "f" + std::to_string(i) + ".CRW", GoodPhoto())));
+    AddCopies(&d, temp, 5, ".CRW");
     QCOMPARE(d.ImageCount(), 5);
     QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 145));
     QCOMPARE(d.PanelGeometry(5), QRect(2, 149, 125, 145));
@@ -133,7 +145,7 @@ class FPreviewTest : public QObject {
   void SaveLeavesGapsAndKeepsExtension() {
     kt::TempDir temp, dest;
     TFrmPreview d;
-    for (int i = 1; i <= 4; ++i) d.AddImage(Q(Found(temp, "f" + std::to_string(i) + ".JPG", GoodPhoto())));
+    AddCopies(&d, temp, 4, ".JPG");
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QTest::mouseClick(d.Box(), Qt::LeftButton, {}, d.CheckBoxGeometry(3).center());
@@ -151,7 +163,7 @@ class FPreviewTest : public QObject {
     kt::TempDir temp, dest;
     kt::WriteFileBytes(dest / "image2.JPG", {'o', 'l', 'd'});
     TFrmPreview d;
-    for (int i = 1; i <= 4; ++i) d.AddImage(Q(Found(temp, "f" + std::to_string(i) + ".JPG", GoodPhoto())));
+    AddCopies(&d, temp, 4, ".JPG");
     d.SelectAll();
     const SaveReport r = d.SaveSelectedImages(Q(dest.path()), "image");
     QCOMPARE(r.saved.size(), size_t(4));
@@ -165,9 +177,8 @@ class FPreviewTest : public QObject {
   void SelectNoneThenOkSavesNothingAndDeletesTemporaries() {
     kt::TempDir temp, dest;
     QPointer<TFrmPreview> d = new TFrmPreview;
-    d->SetHooks({[] { return false; }, [&] { return Q(dest.path()); }, [] { return QString("image"); },
-                 {}, {}});
-    for (int i = 1; i <= 3; ++i) d->AddImage(Q(Found(temp, "f" + std::to_string(i) + ".jpg", GoodPhoto())));
+    d->SetHooks(RunEnded(dest.path(), "image"));
+    AddCopies(d, temp, 3, ".jpg");
     d->show();
     QVERIFY(QTest::qWaitForWindowExposed(d));
     QTest::mouseClick(Button(d, "ButtonSelectNone"), Qt::LeftButton);
@@ -180,9 +191,8 @@ class FPreviewTest : public QObject {
   void OkAfterTheRunSavesTickedAndCloses() {
     kt::TempDir temp, dest;
     QPointer<TFrmPreview> d = new TFrmPreview;
-    d->SetHooks({[] { return false; }, [&] { return Q(dest.path()); }, [] { return QString("pic"); },
-                 {}, {}});
-    for (int i = 1; i <= 2; ++i) d->AddImage(Q(Found(temp, "f" + std::to_string(i) + ".jpg", GoodPhoto())));
+    d->SetHooks(RunEnded(dest.path(), "pic"));
+    AddCopies(d, temp, 2, ".jpg");
     d->BeginSaveStep();
     QCOMPARE(d->windowTitle(), QString("Save Images"));
     QCOMPARE(Button(d, "ButtonOK")->text(), QString("Save Images"));
@@ -199,9 +209,8 @@ class FPreviewTest : public QObject {
   void CancelInTheSaveStepKeepsNothing() {
     kt::TempDir temp, dest;
     QPointer<TFrmPreview> d = new TFrmPreview;
-    d->SetHooks({[] { return false; }, [&] { return Q(dest.path()); }, [] { return QString("image"); },
-                 {}, {}});
-    for (int i = 1; i <= 3; ++i) d->AddImage(Q(Found(temp, "f" + std::to_string(i) + ".jpg", GoodPhoto())));
+    d->SetHooks(RunEnded(dest.path(), "image"));
+    AddCopies(d, temp, 3, ".jpg");
     d->AddImage(Q(Found(temp, "f4.CRW", GoodPhoto())));
     d->BeginSaveStep();
     QSignalSpy finished(d.data(), &QDialog::finished);
