@@ -78,6 +78,7 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   scroll_->setWidgetResizable(false);
+  Colour(scroll_->viewport(), Qt::white);
   box_ = new ThumbnailBox(files_, scroll_);
   box_->setObjectName("PanelBox");
   box_->setFixedSize(525, 200);

@@ -173,6 +173,11 @@ void ThumbnailBox::paintEvent(QPaintEvent* event) {
 
   const int firstRow = std::max(0, (area.top() - 2) / kRowPitch);
   const int lastRow = std::max(0, (area.bottom() - 2) / kRowPitch);
+  // The tick box has a font of its own, a size smaller, so that its caption
+  // fits the 100 pixels beside the picture.
+  QFont tickFont = font();
+  tickFont.setPointSizeF(std::max(6.0, font().pointSizeF() - 1.0));
+  const QFontMetrics tickMetrics(tickFont);
   QFont captionFont = font();
   captionFont.setPointSize(10);
   captionFont.setBold(true);
@@ -187,10 +192,12 @@ void ThumbnailBox::paintEvent(QPaintEvent* event) {
 
       QStyleOptionButton tick;
       tick.initFrom(this);
+      tick.fontMetrics = tickMetrics;
       tick.rect = CheckBoxGeometry(n);
       tick.text = tr("Recover Image");
       tick.state = QStyle::State_Enabled |
                    (files_.Image(n).ticked ? QStyle::State_On : QStyle::State_Off);
+      p.setFont(tickFont);
       style()->drawControl(QStyle::CE_CheckBox, &tick, &p, this);
 
       if (const QPixmap* picture = pictures_.object(n)) {
