@@ -124,7 +124,10 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
 
 TFrmPreview::~TFrmPreview() {
   WaitCursor wait;
+  // The box paints from files_, a member that goes before the child widgets.
   box_->StopDecoding();
+  delete box_;
+  box_ = nullptr;
   files_.DeleteImageFiles();
 }
 
