@@ -1,0 +1,211 @@
+#include "gui/fpreview.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "gui/thumbnailbox.h"
+
+namespace kestrella::gui {
+
+namespace {
+
+void Colour(QWidget* w, const QColor& c) {
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::Window, c);
+  w->setPalette(pal);
+  w->setAutoFillBackground(true);
+}
+
+// Restores the cursor on every way out, a throwing copy included.
+struct WaitCursor {
+  WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+void ShowFailures(QWidget* parent, const SaveReport& report) {
+  const QString text =
+      QObject::tr("%n found file(s) could not be saved. They were not deleted and are still in:",
+                  nullptr, static_cast<int>(report.failed.size()));
+  QStringList folders;
+  QString details;
+  for (const SaveFailure& f : report.failed) {
+    const QString source = QString::fromStdString(f.source);
+    const QString folder = QFileInfo(source).absolutePath();
+    if (!folders.contains(folder)) folders << folder;
+    details += source + "\n    -> " + QString::fromStdString(f.target) + ": " +
+               QString::fromStdString(f.reason) + "\n";
+  }
+  QMessageBox box(QMessageBox::Warning, QObject::tr("Save Images"), text, QMessageBox::Ok, parent);
+  box.setInformativeText(folders.join("\n"));
+  box.setDetailedText(details);
+  box.exec();
+}
+
+}  // namespace
+
+TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(tr("Preview"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(537, 408);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  auto* mainpanel = new QWidget(this);
+  mainpanel->setObjectName("mainpanel");
+  Colour(mainpanel, ThumbnailBox::PanelColour());
+  outer->addWidget(mainpanel);
+  auto* mainLayout = new QVBoxLayout(mainpanel);
+  mainLayout->setContentsMargins(4, 4, 4, 4);
+  mainLayout->setSpacing(0);
+
+  auto* subpanel = new QWidget(mainpanel);
+  subpanel->setObjectName("subpanel");
+  Colour(subpanel, Qt::white);
+  auto* subLayout = new QVBoxLayout(subpanel);
+  subLayout->setContentsMargins(0, 0, 0, 0);
+  scroll_ = new QScrollArea(subpanel);
+  scroll_->setObjectName("scrollbox_preview");
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  scroll_->setWidgetResizable(false);
+  Colour(scroll_->viewport(), Qt::white);
+  box_ = new ThumbnailBox(files_, scroll_);
+  box_->setObjectName("PanelBox");
+  box_->setFixedSize(525, 200);
+  scroll_->setWidget(box_);
+  // A wheel notch scrolls three lines: make that one row of thumbnails.
+  scroll_->verticalScrollBar()->setSingleStep(ThumbnailBox::kRowPitch / 3);
+  subLayout->addWidget(scroll_);
+  mainLayout->addWidget(subpanel, 1);
+
+  auto* menupanel = new QWidget(mainpanel);
+  menupanel->setObjectName("menupanel");
+  menupanel->setFixedHeight(35);
+  Colour(menupanel, QColor(0xCC, 0xF7, 0xAC));
+  auto* buttons = new QHBoxLayout(menupanel);
+  buttons->setContentsMargins(6, 4, 6, 4);
+  auto* selectAll = new QPushButton(tr("Select All"), menupanel);
+  selectAll->setObjectName("ButtonSelectAll");
+  auto* selectNone = new QPushButton(tr("Select None"), menupanel);
+  selectNone->setObjectName("ButtonSelectNone");
+  ok_ = new QPushButton(tr("OK"), menupanel);
+  ok_->setObjectName("ButtonOK");
+  ok_->setDefault(true);
+  cancel_ = new QPushButton(tr("Cancel"), menupanel);
+  cancel_->setObjectName("ButtonCancel");
+  cancel_->setVisible(false);
+  buttons->addWidget(selectAll);
+  buttons->addWidget(selectNone);
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  mainLayout->addWidget(menupanel);
+  // OK first in tab order.
+  setTabOrder(ok_, cancel_);
+  setTabOrder(cancel_, selectAll);
+  setTabOrder(selectAll, selectNone);
+  ok_->setFocus();
+
+  connect(selectAll, &QPushButton::clicked, this, &TFrmPreview::SelectAll);
+  connect(selectNone, &QPushButton::clicked, this, &TFrmPreview::SelectNone);
+  connect(ok_, &QPushButton::clicked, this, &TFrmPreview::OkClicked);
+  connect(cancel_, &QPushButton::clicked, this, &TFrmPreview::CancelClicked);
+}
+
+TFrmPreview::~TFrmPreview() {
+  WaitCursor wait;
+  // The box paints from files_, a member that goes before the child widgets.
+  box_->StopDecoding();
+  delete box_;
+  box_ = nullptr;
+  files_.DeleteImageFiles();
+}
+
+void TFrmPreview::SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
+
+void TFrmPreview::AddImage(const QString& path) {
+  files_.AddImage(path.toStdString());
+  box_->Added();
+}
+
+int TFrmPreview::ImageCount() const { return static_cast<int>(files_.ImageCount()); }
+
+void TFrmPreview::SelectAll() {
+  files_.SelectAll(true);
+  box_->update();
+}
+
+void TFrmPreview::SelectNone() {
+  files_.SelectAll(false);
+  box_->update();
+}
+
+bool TFrmPreview::IsTicked(int n) const { return files_.Files().at(n - 1).ticked; }
+
+SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const QString& prefix) {
+  SaveReport report;
+  {
+    WaitCursor wait;
+    report = files_.SaveSelectedImages(dest.toStdString(), prefix.toStdString());
+  }
+  if (!report.failed.empty()) {
+    if (hooks_.reportFailures) {
+      hooks_.reportFailures(report);
+    } else {
+      ShowFailures(this, report);
+    }
+  }
+  return report;
+}
+
+void TFrmPreview::BeginSaveStep() {
+  setWindowTitle(tr("Save Images"));
+  ok_->setText(tr("Save Images"));
+  cancel_->setVisible(true);
+}
+
+QRect TFrmPreview::PanelGeometry(int n) const { return ThumbnailBox::PanelGeometry(n); }
+QRect TFrmPreview::CheckBoxGeometry(int n) const { return ThumbnailBox::CheckBoxGeometry(n); }
+int TFrmPreview::PanelBoxHeight() const { return box_->height(); }
+
+void TFrmPreview::OkClicked() {
+  if (hooks_.runInProgress && hooks_.runInProgress()) {
+    // Files keep arriving; the main window saves them itself at the end of
+    // the run because the dialog is then not showing.
+    if (hooks_.previewOff) hooks_.previewOff();
+    hide();
+    return;
+  }
+  const QString dest = hooks_.destFolder ? hooks_.destFolder() : QString();
+  const QString prefix = hooks_.filenamePrefix ? hooks_.filenamePrefix() : QString();
+  if (dest.isEmpty()) {
+    // Closing now would delete every found file with nothing saved.
+    QMessageBox::warning(this, windowTitle(), tr("Choose a destination folder first."));
+    return;
+  }
+  SaveSelectedImages(dest, prefix);
+  done(QDialog::Accepted);
+}
+
+void TFrmPreview::CancelClicked() { done(2); }
+
+void TFrmPreview::reject() {
+  if (hooks_.runInProgress && hooks_.runInProgress()) {
+    if (hooks_.previewOff) hooks_.previewOff();
+    hide();
+  } else if (cancel_->isVisibleTo(this)) {
+    CancelClicked();
+  }
+}
+
+}  // namespace kestrella::gui

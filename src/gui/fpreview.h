@@ -1,0 +1,84 @@
+// The preview dialog: one thumbnail per file a recovery run found, each with a
+// "Recover Image" tick box; at the end the ticked files are copied into the
+// destination folder and all the temporary files are deleted.
+//
+// Ownership: the dialog frees itself when it is closed (WA_DeleteOnClose), by
+// OK, by Cancel or by the end of a modal showing. Callers hold it through a
+// QPointer. Its destructor deletes the temporary files it was given, except
+// those whose save failed.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+#include "app/foundfiles.h"
+
+class QPushButton;
+class QScrollArea;
+
+namespace kestrella::gui {
+
+class ThumbnailBox;
+
+class TFrmPreview : public QDialog {
+  Q_OBJECT
+
+ public:
+  // What the dialog needs from the main window.
+  struct Hooks {
+    std::function<bool()> runInProgress;      // a run is still finding files
+    std::function<QString()> destFolder;      // the destination folder text
+    std::function<QString()> filenamePrefix;  // the file name prefix text
+    std::function<void()> previewOff;         // untick the window's Preview option
+    // Told about files that could not be saved; by default a message box.
+    std::function<void(const SaveReport&)> reportFailures;
+  };
+
+  explicit TFrmPreview(QWidget* parent = nullptr);
+  ~TFrmPreview() override;
+
+  void SetHooks(Hooks hooks);
+
+  void AddImage(const QString& path);
+  int ImageCount() const;
+  void SelectAll();
+  void SelectNone();
+  bool IsTicked(int n) const;
+
+  // Copies the ticked files into dest as prefix + number + extension. Files
+  // that could not be saved stay in the temporary folder and are reported.
+  SaveReport SaveSelectedImages(const QString& dest, const QString& prefix);
+
+  // The end of a run: re-captions the dialog for the save step and shows
+  // Cancel. The caller then shows it modally.
+  void BeginSaveStep();
+
+  // For the tests and for anyone drawing over the thumbnails: the geometry
+  // the box really uses, in PanelBox coordinates.
+  QRect PanelGeometry(int n) const;
+  QRect CheckBoxGeometry(int n) const;
+  int PanelBoxHeight() const;
+  ThumbnailBox* Box() const { return box_; }
+  QScrollArea* ScrollBox() const { return scroll_; }
+
+ protected:
+  // Escape. During a run it only hides the dialog, like OK: closing would
+  // delete the files found so far while more keep arriving. In the save step
+  // it is Cancel.
+  void reject() override;
+
+ private:
+  void OkClicked();
+  void CancelClicked();
+
+  FoundFileList files_;
+  Hooks hooks_;
+  ThumbnailBox* box_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+};
+
+}  // namespace kestrella::gui
