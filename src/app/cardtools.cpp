@@ -1,0 +1,167 @@
+#include "app/cardtools.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include "app/destinationcheck.h"
+#include "detect/recoverutils.h"
+#include "diskio/diskutils.h"
+#include "util/userinterface.h"
+
+namespace kestrella {
+
+namespace {
+
+void Warn(const std::string& text) {
+  ui().MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
+}
+
+bool Ask(const std::string& text) {
+  return ui().MessageBox(text, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes;
+}
+
+std::string DriveName(const DriveEntry& drive) { return std::string(1, drive.Letter()); }
+
+// Mount points in mountinfo escape blanks and the like as octal.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const bool octal = s[i] == '\\' && i + 3 < s.size() &&
+                       std::all_of(s.begin() + static_cast<long>(i) + 1, s.begin() + static_cast<long>(i) + 4,
+                                   [](char c) { return c >= '0' && c <= '7'; });
+    if (octal) {
+      out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+}  // namespace
+
+std::string MountPointOf(const DriveSource& source, const std::string& mountInfo,
+                         const std::string& sysDevBlock) {
+  struct stat st {};
+  if (source.isImage || ::stat(source.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return "";
+  const std::string device = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  std::ifstream f(mountInfo);
+  std::string line;
+  while (std::getline(f, line)) {
+    // "36 35 8:17 / /media/card rw,..." : the third field is the device.
+    std::istringstream fields(line);
+    std::string id, parent, dev, root, point;
+    if (!(fields >> id >> parent >> dev >> root >> point)) continue;
+    if (DeviceStacksOn(dev, device, sysDevBlock)) return Unescape(point);
+  }
+  return "";
+}
+
+TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& params,
+                             uint32_t blockSize) {
+  TWipeResult result;
+  switch (drive.source.rootType) {
+    case kRootRemovable:
+    case kRootRamDisk: break;
+    case kRootFixed: Warn("Cannot wipe fixed drive."); return result;
+    case kRootRemote: Warn("Cannot wipe remote drive."); return result;
+    case kRootCDROM: Warn("Cannot wipe cd-rom."); return result;
+    default: return result;
+  }
+  if (params.TotalSectors == 0 || params.BytesPerSector == 0) return result;
+  if (const std::string point = MountPointOf(drive.source); !point.empty()) {
+    Warn("Cannot wipe [" + DriveName(drive) + ":]: it is mounted at " + point +
+         ". Unmount it first.");
+    return result;
+  }
+  if (!Ask("Do you want to wipe [" + DriveName(drive) + ":]?")) return result;
+
+  stopRequested_ = false;
+  ui().ProcessMessages();
+  const uint32_t total = params.TotalSectors;
+  const uint32_t bps = params.BytesPerSector;
+  // One zeroed buffer, at most 2,047,999 bytes per write as for the scan.
+  const uint32_t maxBlock = std::max<uint32_t>(1, 2047999 / bps);
+  uint32_t block = std::clamp<uint32_t>(blockSize, 1, std::min<uint32_t>(maxBlock, 65535));
+  std::vector<uint8_t> zeros(static_cast<size_t>(block) * bps);
+  uint32_t next = 0;
+  result.ran = true;
+  try {
+    while (next < total && !stopRequested_) {
+      if (next + block > total) block = total - next;
+      FillBytes(zeros.data(), static_cast<int32_t>(static_cast<size_t>(block) * bps), 0);
+      if (diskutils::WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data())) {
+        result.sectorsWritten += block;
+      } else {
+        // Reported at the end: a wipe that silently left data behind would
+        // be worse than none.
+        ++result.failedWrites;
+      }
+      for (uint32_t i = 0; i < block; ++i) {
+        if (OnProgress) OnProgress(next, total);
+        ui().ProcessMessages();
+        ++next;
+        if (stopRequested_) break;
+      }
+    }
+  } catch (...) {
+  }
+  stopRequested_ = true;
+  if (OnProgress) OnProgress(0, total);
+  diskutils::NT_CloseDrive();
+  return result;
+}
+
+int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output) {
+  switch (drive.source.rootType) {
+    case kRootRemovable:
+    case kRootRamDisk: break;
+    case kRootFixed: Warn("Can not format fixed drive."); return -1;
+    case kRootRemote: Warn("Can not format remote drive."); return -1;
+    case kRootCDROM: Warn("Can not format cd-rom."); return -1;
+    default: return -1;
+  }
+  if (const std::string point = MountPointOf(drive.source); !point.empty()) {
+    Warn("Cannot format [" + DriveName(drive) + ":]: it is mounted at " + point +
+         ". Unmount it first.");
+    return -1;
+  }
+  if (drive.source.partition != 0) {
+    // mkfs.fat formats whole files; a partition inside an image is left to
+    // tools that know the image's table.
+    Warn("Cannot format a partition inside a disk image.");
+    return -1;
+  }
+  diskutils::NT_CloseDrive();
+  std::string cmd = "mkfs.fat";
+  if (options.fatBits == 12 || options.fatBits == 16 || options.fatBits == 32)
+    cmd += " -F " + std::to_string(options.fatBits);
+  if (!options.label.empty()) cmd += " -n " + Quote(options.label.substr(0, 11));
+  if (options.clusterBytes >= 512) cmd += " -s " + std::to_string(options.clusterBytes / 512);
+  cmd += " -I " + Quote(drive.source.path) + " 2>&1";
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::array<char, 512> buf{};
+  std::string text;
+  size_t n;
+  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
+  const int status = ::pclose(pipe);
+  if (output != nullptr) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace kestrella

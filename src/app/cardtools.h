@@ -1,0 +1,53 @@
+// The two card utilities: Wipe overwrites every sector of a removable drive
+// with zeros; Format puts a fresh FAT file system on it with mkfs.fat.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "diskio/driveparams.h"
+#include "diskio/drivetable.h"
+
+namespace kestrella {
+
+// Where the drive, or a partition of it, is mounted ("" when it is not).
+// Writing under a mounted file system would corrupt it behind the system's
+// back, so both utilities refuse then.
+std::string MountPointOf(const DriveSource& source,
+                         const std::string& mountInfo = "/proc/self/mountinfo",
+                         const std::string& sysDevBlock = "/sys/dev/block");
+
+struct TWipeResult {
+  bool ran = false;             // the loop ran (to its end or until stopped)
+  uint32_t sectorsWritten = 0;
+  uint32_t failedWrites = 0;    // blocks the medium refused
+};
+
+class TWipe {
+ public:
+  // Called once per sector with the gauge position and maximum.
+  std::function<void(uint32_t position, uint32_t maximum)> OnProgress;
+
+  // Refuses fixed, remote and CD-ROM drives, drives of 0 sectors and mounted
+  // ones; asks "Do you want to wipe [E:]?"; then writes zeros in blocks of
+  // `blockSize` sectors. A stop request ends it after the sector in hand.
+  TWipeResult WipeDrive(const DriveEntry& drive, const TLogDriveParams& params, uint32_t blockSize);
+  void Stop() { stopRequested_ = true; }
+
+ private:
+  bool stopRequested_ = false;
+};
+
+struct TFormatOptions {
+  int fatBits = 0;           // 12, 16 or 32; 0 lets mkfs.fat choose
+  std::string label;         // up to 11 characters
+  uint32_t clusterBytes = 0; // 0 lets mkfs.fat choose
+};
+
+// Refuses the drive types and mounted drives Wipe refuses (with the format
+// wording), then runs mkfs.fat on the drive. Returns mkfs.fat's exit status,
+// or -1 when no format was started.
+int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output = nullptr);
+
+}  // namespace kestrella

@@ -1,0 +1,128 @@
+// Wipe and Format: the refusals, the questions, and what reaches the medium.
+#include <gtest/gtest.h>
+
+#include "app/cardtools.h"
+#include "diskio/diskutils.h"
+#include "diskio/sourceprobe.h"
+#include "fat/bootprobe.h"
+#include "support/testsupport.h"
+
+namespace kestrella {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CardToolsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Drives().Clear();
+    sourceprobe::Reset();
+  }
+  void TearDown() override {
+    diskutils::NT_CloseDrive();
+    Drives().Clear();
+    sourceprobe::Reset();
+  }
+  // A card image of `sectors` sectors filled with 0xAB.
+  const DriveEntry& Card(uint32_t sectors) {
+    path_ = (dir_ / "card.img").string();
+    test::WriteFileBytes(path_, std::vector<uint8_t>(static_cast<size_t>(sectors) * 512, 0xAB));
+    const uint8_t n = Drives().AddImage(path_);
+    sourceprobe::Watch(Drives().Find(n)->source.path);
+    return *Drives().Find(n);
+  }
+  TLogDriveParams Params(const DriveEntry& d) {
+    TLogDriveParams p;
+    EXPECT_TRUE(diskutils::GetLogDriveParams(d.number, p));
+    return p;
+  }
+
+  test::TempDir dir_;
+  test::ScriptedUi ui_;
+  test::UiScope scope_{ui_};
+  std::string path_;
+};
+
+TEST_F(CardToolsTest, RefusesFixedRemoteAndOpticalDrivesWithoutAsking) {
+  const DriveEntry& card = Card(64);
+  const std::string md5 = test::Md5Of(path_);
+  struct Case {
+    uint32_t type;
+    const char* wipe;
+    const char* format;
+  };
+  for (const Case& c : {Case{kRootFixed, "Cannot wipe fixed drive.", "Can not format fixed drive."},
+                        Case{kRootRemote, "Cannot wipe remote drive.", "Can not format remote drive."},
+                        Case{kRootCDROM, "Cannot wipe cd-rom.", "Can not format cd-rom."}}) {
+    DriveEntry d = card;
+    d.source.rootType = c.type;
+    ui_.shown.clear();
+    TWipe wipe;
+    EXPECT_FALSE(wipe.WipeDrive(d, Params(card), 8).ran);
+    EXPECT_EQ(FormatDrive(d, {}), -1);
+    ASSERT_EQ(ui_.shown.size(), 2u);
+    EXPECT_EQ(ui_.shown[0].text, c.wipe);
+    EXPECT_EQ(ui_.shown[1].text, c.format);
+  }
+  EXPECT_EQ(test::Md5Of(path_), md5);
+  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+}
+
+TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
+  const DriveEntry& card = Card(64);
+  ui_.answers = {MsgResult::No};
+  TWipe wipe;
+  EXPECT_FALSE(wipe.WipeDrive(card, Params(card), 8).ran);
+  ASSERT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui_.shown[0].text, std::string("Do you want to wipe [") + card.Letter() + ":]?");
+  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+}
+
+TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
+  const DriveEntry& card = Card(32768);  // 16 MB
+  ui_.answers = {MsgResult::Yes};
+  TWipe wipe;
+  std::vector<uint32_t> positions;
+  wipe.OnProgress = [&](uint32_t pos, uint32_t max) {
+    EXPECT_EQ(max, 32768u);
+    positions.push_back(pos);
+  };
+  const TWipeResult r = wipe.WipeDrive(card, Params(card), 327);
+  EXPECT_TRUE(r.ran);
+  EXPECT_EQ(r.sectorsWritten, 32768u);
+  EXPECT_EQ(r.failedWrites, 0u);
+  EXPECT_EQ(sourceprobe::Get(path_).writes, 101u);  // 100 of 327 sectors, then 68
+  ASSERT_EQ(positions.size(), 32768u + 1);          // one per sector, then back to 0
+  EXPECT_EQ(positions[32767], 32767u);
+  EXPECT_EQ(positions.back(), 0u);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
+  EXPECT_EQ(bytes.size(), 32768u * 512);
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
+  const DriveEntry& card = Card(1000);
+  ui_.answers = {MsgResult::Yes};
+  TWipe wipe;
+  wipe.OnProgress = [&](uint32_t pos, uint32_t) {
+    if (pos == 150) wipe.Stop();
+  };
+  EXPECT_TRUE(wipe.WipeDrive(card, Params(card), 100).ran);
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
+  EXPECT_EQ(bytes[199 * 512], 0);     // the block in hand was written whole
+  EXPECT_EQ(bytes[200 * 512], 0xAB);  // nothing after it
+}
+
+TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
+  const DriveEntry& card = Card(32768);
+  std::string out;
+  ASSERT_EQ(FormatDrive(card, {16, "FRESH", 2048}, &out), 0) << out;
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
+  EXPECT_EQ(ProbeFatBootSector(bytes.data(), 512), "FAT16");
+  EXPECT_EQ(bytes[13], 4);  // 2048-byte clusters of 512-byte sectors
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[43]), 5), "FRESH");
+  EXPECT_TRUE(MountPointOf(card.source).empty());
+}
+
+}  // namespace
+}  // namespace kestrella
