@@ -17,6 +17,8 @@ int RunSave(const std::vector<std::string>& args);
 int RunAnalyze(const std::vector<std::string>& args);
 int RunRecover(const std::vector<std::string>& args);
 int RunPartitions(const std::vector<std::string>& args);
+int RunWipe(const std::vector<std::string>& args);
+int RunFormat(const std::vector<std::string>& args);
 
 extern const char* const kDrivesHelp;
 extern const char* const kScanHelp;
@@ -25,5 +27,7 @@ extern const char* const kSaveHelp;
 extern const char* const kAnalyzeHelp;
 extern const char* const kRecoverHelp;
 extern const char* const kPartitionsHelp;
+extern const char* const kWipeHelp;
+extern const char* const kFormatHelp;
 
 }  // namespace kestrella::cli

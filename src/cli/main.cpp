@@ -29,6 +29,8 @@ const char* const kMainHelp =
     "  recover SOURCE -o DEST       analyse, then recover by the folder route or\n"
     "                               the raw scan\n"
     "  partitions SOURCE            the FAT drives of a disk, and lost ones\n"
+    "  wipe SOURCE                  overwrite a card with zeros (destroys it all)\n"
+    "  format SOURCE                put a fresh FAT file system on a card\n"
     "\n"
     "kestrella-cli COMMAND --help shows a command's options.\n"
     "kestrella-cli --version shows the version.\n";
@@ -71,6 +73,8 @@ int main(int argc, char** argv) {
       {"analyze", RunAnalyze, kAnalyzeHelp},
       {"recover", RunRecover, kRecoverHelp},
       {"partitions", RunPartitions, kPartitionsHelp},
+      {"wipe", RunWipe, kWipeHelp},
+      {"format", RunFormat, kFormatHelp},
   };
   for (const Command& c : kCommands) {
     if (command != c.name) continue;

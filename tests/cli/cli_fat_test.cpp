@@ -138,3 +138,33 @@ TEST(CliFatCorpus, ListsAndSavesTheDeletedFilesOfTheUndeleteImage) {
 
 }  // namespace
 }  // namespace kestrella::test
+
+namespace kestrella::test {
+namespace {
+
+TEST(CliCardTools, WipeAsksFirstThenZeroesAndFormatMakesAFreshCard) {
+  TempDir dir;
+  const fs::path card = dir / "card.img";
+  WriteFileBytes(card, std::vector<uint8_t>(4u << 20, 0x5A));
+  const std::string md5 = Md5Of(card);
+  // Nobody at the terminal to say yes: nothing is written.
+  CommandResult r = Sh(Quote(kCli) + " wipe " + Quote(card) + " < /dev/null");
+  EXPECT_EQ(r.exitCode, 2) << r.output;
+  EXPECT_EQ(Md5Of(card), md5);
+
+  r = Sh(Quote(kCli) + " wipe " + Quote(card) + " --yes -q");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<uint8_t> bytes = ReadFileBytes(card);
+  EXPECT_EQ(bytes.size(), 4u << 20);
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
+
+  r = Sh(Quote(kCli) + " format " + Quote(card) + " --fat 12 --label WIPED");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  r = Sh(Quote(kCli) + " drives " + Quote(card));
+  EXPECT_NE(r.output.find("FAT12"), std::string::npos) << r.output;
+  r = Sh(Quote(kCli) + " format " + Quote(card) + " --fat 13");
+  EXPECT_EQ(r.exitCode, 2);
+}
+
+}  // namespace
+}  // namespace kestrella::test

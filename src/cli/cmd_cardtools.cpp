@@ -1,0 +1,123 @@
+// kestrella-cli wipe and format: the two card utilities.
+#include <cstdio>
+
+#include "app/cardtools.h"
+#include "app/rawscan.h"
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "cli/runsupport.h"
+#include "cli/source.h"
+
+namespace kestrella::cli {
+
+const char* const kWipeHelp =
+    "usage: kestrella-cli wipe SOURCE [--yes] [--sectors-at-once N] [-q]\n"
+    "\n"
+    "Overwrites every sector of a removable drive or card image with zeros, after\n"
+    "asking, and then offers to format it. Fixed, remote and optical drives and\n"
+    "mounted drives are refused. THIS DESTROYS EVERYTHING ON THE CARD.\n"
+    "\n"
+    "options:\n"
+    "  --yes                  answer yes to the wipe question (and no to the\n"
+    "                         format question) without asking\n"
+    "  --sectors-at-once N    sectors per write (default: 1% of the drive)\n"
+    "  -q, --quiet            no progress\n";
+
+const char* const kFormatHelp =
+    "usage: kestrella-cli format SOURCE [--fat 12|16|32] [--label NAME] [--cluster-size BYTES]\n"
+    "\n"
+    "Puts a fresh, empty FAT file system on a removable drive or card image\n"
+    "(with mkfs.fat). Fixed, remote and optical drives and mounted drives are\n"
+    "refused. Recover first: a format makes the old files harder to find.\n";
+
+namespace {
+
+// Answers the wipe question yes and the format question no.
+class ScriptedAnswers : public TerminalUi {
+ public:
+  MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
+                       MsgButtons buttons) override {
+    if (buttons == MsgButtons::YesNo) {
+      const bool wipe = text.rfind("Do you want to wipe", 0) == 0;
+      std::fprintf(stderr, "%s %s\n", std::string(text).c_str(), wipe ? "yes" : "no");
+      return wipe ? MsgResult::Yes : MsgResult::No;
+    }
+    return TerminalUi::MessageBox(text, caption, icon, buttons);
+  }
+};
+
+}  // namespace
+
+int RunWipe(const std::vector<std::string>& args) {
+  OptionSpec spec;
+  spec.withValue = {"--sectors-at-once"};
+  spec.flags = {"--yes", "-q", "--quiet"};
+  Options opts(args, spec);
+  if (opts.Positional().size() != 1) throw UsageError("wipe needs exactly one SOURCE");
+  const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
+  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  const uint32_t block = static_cast<uint32_t>(
+      opts.Number("--sectors-at-once", 1, MaxSectorsAtOnce(src.params.BytesPerSector))
+          .value_or(DefaultSectorsAtOnce(src.params.TotalSectors, src.params.BytesPerSector)));
+
+  TWipe wipe;
+  ScriptedAnswers scripted;
+  InterruptibleUi terminal([&wipe] { wipe.Stop(); });
+  if (opts.Flag("--yes")) SetUserInterface(&scripted);
+  ProgressLine progress(quiet);
+  uint32_t last = 0;
+  bool started = false;
+  wipe.OnProgress = [&](uint32_t pos, uint32_t max) {
+    // The gauge moves per sector; the terminal only needs a line now and then
+    // (and not the gauge's return to 0 at the end).
+    if (!started || pos >= last + 4096) {
+      started = true;
+      last = pos;
+      progress.Update(pos, max, "sector " + std::to_string(pos) + " of " + std::to_string(max));
+    }
+  };
+  const TWipeResult r = wipe.WipeDrive(src.entry, src.params, block);
+  progress.Finish();
+  if (!r.ran) return kExitUsage;
+  if (r.failedWrites > 0) {
+    std::fprintf(stderr, "kestrella-cli: %u writes failed; those sectors were not wiped\n", r.failedWrites);
+  }
+  if (!quiet) std::fprintf(stderr, "Wiped %u of %u sectors.\n", r.sectorsWritten, src.params.TotalSectors);
+  if (ui().MessageBox("Do you want to format [" + std::string(1, src.entry.Letter()) + ":]?", "Confirm",
+                      MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+    std::string out;
+    if (FormatDrive(src.entry, {}, &out) != 0) std::fputs(out.c_str(), stderr);
+  }
+  SetUserInterface(&terminal);
+  return r.failedWrites == 0 && r.sectorsWritten == src.params.TotalSectors ? kExitOk : kExitIncomplete;
+}
+
+int RunFormat(const std::vector<std::string>& args) {
+  OptionSpec spec;
+  spec.withValue = {"--fat", "--label", "--cluster-size"};
+  Options opts(args, spec);
+  if (opts.Positional().size() != 1) throw UsageError("format needs exactly one SOURCE");
+  TFormatOptions options;
+  if (auto fat = opts.Number("--fat", 12, 32)) {
+    if (*fat != 12 && *fat != 16 && *fat != 32) throw UsageError("--fat is 12, 16 or 32");
+    options.fatBits = static_cast<int>(*fat);
+  }
+  options.label = opts.Value("--label").value_or("");
+  if (options.label.size() > 11) throw UsageError("--label holds at most 11 characters");
+  options.clusterBytes = static_cast<uint32_t>(opts.Number("--cluster-size", 512, 65536).value_or(0));
+  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  TerminalUi terminal;
+  UserInterface* previous = SetUserInterface(&terminal);
+  std::string out;
+  const int status = FormatDrive(src.entry, options, &out);
+  SetUserInterface(previous);
+  if (status == -1) return kExitUsage;
+  if (status != 0) {
+    std::fputs(out.c_str(), stderr);
+    return kExitIncomplete;
+  }
+  std::fprintf(stderr, "Formatted %s.\n", src.entry.source.path.c_str());
+  return kExitOk;
+}
+
+}  // namespace kestrella::cli
