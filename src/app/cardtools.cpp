@@ -58,7 +58,12 @@ std::string MountPointOf(const DriveSource& source, const std::string& mountInfo
                          const std::string& sysDevBlock) {
   struct stat st {};
   if (source.isImage || ::stat(source.path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return "";
-  const std::string device = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  return MountPointOfDevice(std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev)),
+                            mountInfo, sysDevBlock);
+}
+
+std::string MountPointOfDevice(const std::string& device, const std::string& mountInfo,
+                               const std::string& sysDevBlock) {
   std::ifstream f(mountInfo);
   std::string line;
   while (std::getline(f, line)) {

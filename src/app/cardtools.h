@@ -18,6 +18,11 @@ std::string MountPointOf(const DriveSource& source,
                          const std::string& mountInfo = "/proc/self/mountinfo",
                          const std::string& sysDevBlock = "/sys/dev/block");
 
+// The same for a block device number ("major:minor").
+std::string MountPointOfDevice(const std::string& device,
+                               const std::string& mountInfo = "/proc/self/mountinfo",
+                               const std::string& sysDevBlock = "/sys/dev/block");
+
 struct TWipeResult {
   bool ran = false;             // the loop ran (to its end or until stopped)
   uint32_t sectorsWritten = 0;

@@ -126,3 +126,29 @@ TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
 
 }  // namespace
 }  // namespace kestrella
+
+namespace kestrella {
+namespace {
+
+TEST(MountCheck, FindsTheCardOrAnyPartitionOfItAmongTheMounts) {
+  test::TempDir dir;
+  // A card reader's disk 8:16 with its partition 8:17, as /sys/dev/block has them.
+  const fs::path disk = dir / "devices/sdb", part = disk / "sdb1";
+  fs::create_directories(part);
+  test::WriteFileBytes(disk / "dev", {'8', ':', '1', '6', '\n'});
+  test::WriteFileBytes(part / "dev", {'8', ':', '1', '7', '\n'});
+  test::WriteFileBytes(part / "partition", {'1', '\n'});
+  fs::create_directories(dir / "block");
+  fs::create_symlink(disk, dir / "block/8:16");
+  fs::create_symlink(part, dir / "block/8:17");
+  const fs::path info = dir / "mountinfo";
+  const std::string line = "36 25 8:17 / /media/my\\040card rw,relatime - vfat /dev/sdb1 rw\n";
+  test::WriteFileBytes(info, std::vector<uint8_t>(line.begin(), line.end()));
+
+  EXPECT_EQ(MountPointOfDevice("8:16", info.string(), (dir / "block").string()), "/media/my card");
+  EXPECT_EQ(MountPointOfDevice("8:17", info.string(), (dir / "block").string()), "/media/my card");
+  EXPECT_EQ(MountPointOfDevice("8:32", info.string(), (dir / "block").string()), "");
+}
+
+}  // namespace
+}  // namespace kestrella
