@@ -1,0 +1,95 @@
+// Renders every window and dialog of the desktop application to PNG files,
+// offscreen, for the README and for reviewing the layout without a display.
+//   kestrella-render OUTDIR [CARD_IMAGE] [PHOTO...]
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <cstdio>
+
+#include "app/ffatscan.h"
+#include "diskio/drivetable.h"
+#include "gui/fanalyzedrive.h"
+#include "gui/fmain.h"
+#include "gui/fpreview.h"
+#include "gui/fselectfolderdialog.h"
+#include "gui/guiui.h"
+
+namespace {
+
+bool Save(QWidget& w, const QDir& out, const QString& name) {
+  w.adjustSize();
+  w.show();
+  QApplication::processEvents();
+  const bool ok = w.grab().save(out.filePath(name + ".png"));
+  std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(out.filePath(name + ".png")));
+  return ok;
+}
+
+void Click(QWidget& w, const char* name) {
+  if (auto* b = w.findChild<QAbstractButton*>(name)) b->click();
+  QApplication::processEvents();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Kestrella");
+  const QStringList args = QApplication::arguments();
+  if (args.size() < 2) {
+    std::fprintf(stderr, "usage: kestrella-render OUTDIR [CARD_IMAGE] [PHOTO...]\n");
+    return 2;
+  }
+  QDir out(args[1]);
+  out.mkpath(".");
+  kestrella::gui::GuiUserInterface ui;
+  kestrella::SetUserInterface(&ui);
+  bool ok = true;
+
+  kestrella::gui::TFrmMain window;
+  if (args.size() >= 3) window.OpenImage(args[2]);
+  ok &= Save(window, out, "main-recovery");
+  Click(window, "ButtonUtil");
+  ok &= Save(window, out, "main-tools");
+  Click(window, "ButtonOptions");
+  ok &= Save(window, out, "main-settings");
+  Click(window, "ButtonMain");
+
+  kestrella::TFrmFATScan driver;
+  const uint8_t drive = args.size() >= 3 ? kestrella::Drives().AddImage(args[2].toStdString()) : 0;
+  {
+    kestrella::gui::TFrmAnalyzeDrive analyze(driver, drive);
+    ok &= Save(analyze, out, "analyze-analyzing");
+    auto* pages = analyze.findChild<QStackedWidget*>("PCDriveMethod");
+    for (int i = 1; pages != nullptr && i < pages->count(); ++i) {
+      pages->setCurrentIndex(i);
+      ok &= Save(analyze, out, QString("analyze-page%1").arg(i + 1));
+    }
+    analyze.hide();
+  }
+
+  // The preview deletes the files it is given, so it gets copies.
+  QTemporaryDir temp;
+  auto* preview = new kestrella::gui::TFrmPreview();
+  for (int i = 3; i < args.size(); ++i) {
+    const QString copy = temp.filePath(QString("image%1.%2").arg(i - 2).arg(QFileInfo(args[i]).suffix()));
+    QFile::copy(args[i], copy);
+    preview->AddImage(copy);
+  }
+  preview->show();
+  // Thumbnails are decoded in the background: give them a moment.
+  QElapsedTimer waited;
+  waited.start();
+  while (waited.elapsed() < 1500) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  ok &= Save(*preview, out, "preview");
+  preview->close();
+
+  kestrella::gui::TFrmSelectFolderDialog folders;
+  ok &= Save(folders, out, "select-folder");
+  kestrella::SetUserInterface(nullptr);
+  return ok ? 0 : 1;
+}
