@@ -29,11 +29,20 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <exception>
 #include <vector>
 
+#include "app/ffatscan.h"
+#include "app/rawscan.h"
+#include "app/recoveryrun.h"
 #include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
+#include "gui/fanalyzedrive.h"
+#include "gui/fpreview.h"
 #include "gui/settings.h"
+#include "util/userinterface.h"
 
 namespace kestrella::gui {
 
@@ -50,6 +59,10 @@ constexpr int kDrivePollMs = 2000;
 constexpr int kDriveNumberRole = Qt::UserRole;
 constexpr int kRootPathRole = Qt::UserRole + 1;
 constexpr int kSourcePathRole = Qt::UserRole + 2;
+// The preview opens beside the window, not over its Cancel button.
+constexpr int kPreviewOffset = 250;
+
+int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v, INT_MAX)); }
 
 const char* const kStyleSheet =
     "#TFrmMain { background: rgb(103,150,16); }"
@@ -154,6 +167,15 @@ TFrmMain::TFrmMain(QWidget* parent)
   setWindowTitle(QStringLiteral("Kestrella"));
   BuildUi();
 
+  frmFATScan_ = std::make_unique<TFrmFATScan>();
+  rawScan_ = std::make_unique<RawScan>();
+  frmFATScan_->OnStartScanData = [this](int64_t, int64_t startClustor, int64_t endClustor,
+                                        int32_t) { StartScanData(startClustor, endClustor); };
+  frmFATScan_->OnScanProgress = [this](int64_t position) { ScanProgress(position); };
+  frmFATScan_->OnScanClustorProgress = [this](int64_t clustor) { ScanClustorProgress(clustor); };
+  rawScan_->OnProgress = [this](const RawScanStatus& status) { ShowScanProgress(status); };
+  rawScan_->OnCountsChanged = [this](const RawScanStatus& status) { ShowScanCounts(status); };
+
   ButtonCancel->setEnabled(false);
   ButtonStart->setEnabled(false);
 
@@ -249,6 +271,9 @@ void TFrmMain::BuildUi() {
   connect(ButtonAbout, &QToolButton::clicked, this, &TFrmMain::ButtonAboutClick);
   connect(ButtonOpenImage, &QPushButton::clicked, this, &TFrmMain::ButtonOpenImageClick);
   connect(ListBoxDrives, &QComboBox::currentIndexChanged, this, &TFrmMain::ListBoxDrivesChange);
+  connect(ButtonStart, &QPushButton::clicked, this, &TFrmMain::ButtonStartClick);
+  connect(ButtonCancel, &QPushButton::clicked, this, &TFrmMain::ButtonCancelClick);
+  connect(cb_preview, &QCheckBox::toggled, this, &TFrmMain::cb_previewClick);
 }
 
 QWidget* TFrmMain::BuildRecoverPage() {
@@ -513,6 +538,7 @@ void TFrmMain::SaveSettings() {
 void TFrmMain::closeEvent(QCloseEvent* event) {
   // Any loop still running sees the flag after its current sector.
   stopRequested_ = true;
+  if (run_ != nullptr) run_->Stop();
   devicePoll_->stop();
   SaveSettings();
   event->accept();
@@ -647,6 +673,165 @@ void TFrmMain::PollBlockDevices() {
   if (now == knownBlockDevices_) return;
   knownBlockDevices_ = now;
   RefreshDrives();
+}
+
+// ---- the recovery run ---------------------------------------------------------
+
+void TFrmMain::ButtonStartClick() {
+  if (busy_) return;
+  TRunChoice choice;
+  {
+    TFrmAnalyzeDrive analyze(*frmFATScan_, static_cast<uint8_t>(curDriveNumber_), this);
+    if (analyze.exec() != TFrmAnalyzeDrive::kResultContinue) return;
+    choice.FolderMethod = analyze.folderMethod();
+    choice.RecoverDeleted = analyze.recoverDeleted();
+    choice.RecoverLost = analyze.recoverLost();
+  }
+  // An empty drive has nothing to scan: no preview, no save step.
+  if (!choice.FolderMethod && driveParams_.TotalSectors == 0) return;
+
+  RawScanSettings settings;
+  settings.drive = static_cast<uint8_t>(curDriveNumber_);
+  settings.bytesPerSector = driveParams_.BytesPerSector;
+  settings.totalSectors = driveParams_.TotalSectors;
+  settings.prefix = EditFilenamePrefix->text().toStdString();
+  settings.sectorsAtOnce = static_cast<uint32_t>(TrackBarSecAtOnce->value());
+  settings.retryLimit = static_cast<uint32_t>(TrackBarRetryCount->value());
+  settings.tempFolder = ui().TempFolder();
+
+  folderRoute_ = choice.FolderMethod;
+  PrepareRun();
+  if (folderRoute_) {
+    LabelCurrSec->setText(QStringLiteral("Current clustor:"));
+  } else {
+    GProgress->setMaximum(ClampToInt(driveParams_.TotalSectors));
+    GProgress->setValue(0);
+  }
+
+  TRecoveryRun run(*frmFATScan_, *rawScan_);
+  run.OnFound = [this](const std::string& path) { FoundImage(path); };
+  run_ = &run;
+  QString failure;
+  try {
+    run.Run(choice, settings);
+  } catch (const std::exception& e) {
+    failure = QString::fromLocal8Bit(e.what());
+  }
+  run_ = nullptr;
+  // The preview was handed every found file and deletes them once the save
+  // step is over; the run's own list must not delete them before that.
+  if (preview_) {
+    for (size_t n = 1; n <= run.Found().ImageCount(); ++n) run.Found().Image(n).keep = true;
+  }
+  FinishRun();
+  if (!failure.isEmpty()) {
+    QMessageBox::warning(this, QStringLiteral("Kestrella"),
+                         QStringLiteral("The recovery stopped early:\n%1").arg(failure));
+  }
+  SaveStep();
+}
+
+void TFrmMain::PrepareRun() {
+  stopRequested_ = false;
+  CreatePreview();
+  EnableControls(false);
+  imagesFound_ = 0;
+  LabelInfoImagesFound->setText(QStringLiteral("0"));
+  LabelInfoReadErrors->setText(QStringLiteral("0"));
+  LabelInfoStatus->setText(QStringLiteral("Busy"));
+  LabelCurrSec->setText(QStringLiteral("Current sector:"));
+}
+
+void TFrmMain::CreatePreview() {
+  // A preview left from an earlier run goes with the files it still holds.
+  delete preview_.data();
+  preview_ = new TFrmPreview(this);
+  TFrmPreview::Hooks hooks;
+  hooks.runInProgress = [this] { return busy_; };
+  hooks.destFolder = [this] { return EditDestPath->text(); };
+  hooks.filenamePrefix = [this] { return EditFilenamePrefix->text(); };
+  hooks.previewOff = [this] { cb_preview->setChecked(false); };
+  preview_->SetHooks(std::move(hooks));
+  if (cb_preview->isChecked()) {
+    preview_->move(x() + kPreviewOffset, y());
+    preview_->show();
+  }
+}
+
+void TFrmMain::FinishRun() {
+  LabelInfoStatus->setText(QStringLiteral("Ready"));
+  GProgress->setValue(0);
+  LabelInfoCurrentSector->clear();
+  LabelCurrSec->setText(QStringLiteral("Current sector:"));
+  EnableControls(true);
+  diskutils::NT_CloseDrive();
+  stopRequested_ = true;
+  frmFATScan_->StopScan();
+}
+
+void TFrmMain::SaveStep() {
+  if (!preview_) return;
+  if (preview_->isVisible()) {
+    preview_->hide();
+    preview_->BeginSaveStep();
+    if (const QScreen* s = preview_->screen()) {
+      const QRect area = s->geometry();
+      preview_->move(area.width() / 2 - preview_->width() / 2,
+                     area.height() / 2 - preview_->height() / 2);
+    }
+    // The dialog saves or discards on its own buttons and frees itself.
+    preview_->exec();
+    return;
+  }
+  // Preview turned off: every found file is kept without asking.
+  preview_->SaveSelectedImages(EditDestPath->text(), EditFilenamePrefix->text());
+  delete preview_.data();
+}
+
+void TFrmMain::ButtonCancelClick() {
+  stopRequested_ = true;
+  if (run_ != nullptr) run_->Stop();
+  else frmFATScan_->StopScan();
+}
+
+void TFrmMain::cb_previewClick() {
+  if (preview_) preview_->setVisible(cb_preview->isChecked());
+}
+
+void TFrmMain::FoundImage(const std::string& path) {
+  ++imagesFound_;
+  // The scan route counts a file when it begins; its count arrives through
+  // ShowScanCounts.
+  if (folderRoute_) LabelInfoImagesFound->setText(QString::number(imagesFound_));
+  if (preview_) preview_->AddImage(QString::fromStdString(path));
+}
+
+void TFrmMain::ShowScanProgress(const RawScanStatus& status) {
+  LabelInfoCurrentSector->setText(QString::number(status.currentSector));
+  GProgress->setValue(ClampToInt(status.currentSector));
+}
+
+void TFrmMain::ShowScanCounts(const RawScanStatus& status) {
+  LabelInfoImagesFound->setText(QString::number(status.imagesFound));
+  LabelInfoReadErrors->setText(QString::number(status.readErrors));
+}
+
+void TFrmMain::StartScanData(int64_t startClustor, int64_t endClustor) {
+  // Two passes over the clusters, and a hundredth more for the hand-over of
+  // the found files; 32 bits is what the gauge holds.
+  int32_t maximum = static_cast<int32_t>(2 * (endClustor - startClustor + 1));
+  maximum += static_cast<int32_t>(std::nearbyint(static_cast<double>(maximum) * 0.01));
+  GProgress->setMaximum(maximum);
+  GProgress->setValue(0);
+}
+
+void TFrmMain::ScanProgress(int64_t position) {
+  GProgress->setValue(static_cast<int32_t>(position));
+  ui().ProcessMessages();
+}
+
+void TFrmMain::ScanClustorProgress(int64_t clustor) {
+  LabelInfoCurrentSector->setText(QString::number(clustor));
 }
 
 }  // namespace kestrella::gui

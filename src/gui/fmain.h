@@ -1,14 +1,19 @@
 // The program's main window: a column of page buttons beside three pages
 // (recovery, card tools, settings), the drive list with its information
-// panel, and the settings kept between runs.
+// panel, the settings kept between runs, and the recovery run itself: Start
+// asks the analysis dialog for a route, runs it inside the click handler with
+// the preview filling as files turn up, and ends with the save step.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <memory>
 
 #include "diskio/driveparams.h"
+#include "gui/fpreview.h"
 
 class QButtonGroup;
 class QCheckBox;
@@ -21,6 +26,13 @@ class QSlider;
 class QStackedWidget;
 class QTimer;
 class QToolButton;
+
+namespace kestrella {
+class RawScan;
+class TFrmFATScan;
+class TRecoveryRun;
+struct RawScanStatus;
+}  // namespace kestrella
 
 namespace kestrella::gui {
 
@@ -55,10 +67,17 @@ class TFrmMain : public QWidget {
   char CurDriveLetter() const { return curDriveLetter_; }
   uint32_t CurDriveType() const { return curDriveType_; }
   bool StopRequested() const { return stopRequested_; }
+  // The preview of the current or last run; null once it was closed.
+  TFrmPreview* Preview() const { return preview_; }
   const QString& UpdateURL() const { return updateURL_; }
 
  public slots:
   void ListBoxDrivesChange();
+  // One recovery run: the analysis, the chosen route and the save step.
+  // Returns when the run and its save step are over.
+  void ButtonStartClick();
+  void ButtonCancelClick();
+  void cb_previewClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -81,6 +100,18 @@ class TFrmMain : public QWidget {
   void ShowPage(QWidget* page);
   void SelectDriveNumber(uint32_t number);
   static QStringList BlockDeviceNames();
+
+  // The recovery run.
+  void PrepareRun();
+  void CreatePreview();
+  void FinishRun();
+  void SaveStep();
+  void FoundImage(const std::string& path);
+  void ShowScanProgress(const RawScanStatus& status);
+  void ShowScanCounts(const RawScanStatus& status);
+  void StartScanData(int64_t startClustor, int64_t endClustor);
+  void ScanProgress(int64_t position);
+  void ScanClustorProgress(int64_t clustor);
 
   // Left column.
   QToolButton* ButtonMain = nullptr;
@@ -134,6 +165,15 @@ class TFrmMain : public QWidget {
 
   QTimer* devicePoll_ = nullptr;
   QStringList knownBlockDevices_;
+
+  // The folder route's driver and the scan route, kept for the window's
+  // life: the scan's read buffer is large and allocated once.
+  std::unique_ptr<TFrmFATScan> frmFATScan_;
+  std::unique_ptr<RawScan> rawScan_;
+  TRecoveryRun* run_ = nullptr;  // the run in progress, if any
+  QPointer<TFrmPreview> preview_;
+  int32_t imagesFound_ = 0;
+  bool folderRoute_ = false;
 };
 
 }  // namespace kestrella::gui
