@@ -1,5 +1,6 @@
 #include "app/foundfiles.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace kestrella {
@@ -8,6 +9,11 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr unsigned kMaxSkip = 100000;
+}
+
+std::string SafePrefix(std::string prefix) {
+  std::replace(prefix.begin(), prefix.end(), '/', '_');
+  return prefix;
 }
 
 FoundFileList::~FoundFileList() { DeleteImageFiles(); }
@@ -23,6 +29,7 @@ void FoundFileList::SelectAll(bool ticked) {
 
 SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const std::string& prefix) {
   SaveReport report;
+  const std::string safePrefix = SafePrefix(prefix);
   unsigned skip = 0;  // one counter for the whole save
   for (size_t n = 1; n <= files_.size(); ++n) {
     FoundFile& f = files_[n - 1];
@@ -30,7 +37,7 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const s
     const std::string ext = fs::path(f.path).extension().string();
     fs::path target;
     for (;;) {
-      target = destFolder / (prefix + std::to_string(skip + n) + ext);
+      target = destFolder / (safePrefix + std::to_string(skip + n) + ext);
       std::error_code ec;
       if (!fs::exists(target, ec) || skip >= kMaxSkip) break;
       ++skip;

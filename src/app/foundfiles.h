@@ -16,6 +16,10 @@
 
 namespace kestrella {
 
+// The file name prefix as typed, made unable to leave the folder it names
+// files in: a "/" becomes "_".
+std::string SafePrefix(std::string prefix);
+
 struct FoundFile {
   std::string path;     // in the temporary folder
   bool ticked = true;   // "Recover Image"

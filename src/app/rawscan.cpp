@@ -4,6 +4,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "app/foundfiles.h"
 #include "detect/recoverutils.h"
 #include "diskio/diskutils.h"
 #include "util/userinterface.h"
@@ -41,7 +42,7 @@ void RawScan::CountsChanged() {
 
 std::string RawScan::NameFor(const RawScanSettings& s, const std::string& ext) const {
   const uint64_t number = static_cast<uint64_t>(status_.imagesFound) + nameSkip_;
-  return (tempFolder_ / (s.prefix + std::to_string(number) + "." + ext)).string();
+  return (tempFolder_ / (SafePrefix(s.prefix) + std::to_string(number) + "." + ext)).string();
 }
 
 void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector) {

@@ -88,5 +88,15 @@ TEST_F(FoundFilesTest, AFailedCopyKeepsItsTemporaryFile) {
   EXPECT_FALSE(fs::exists(temps[3]));
 }
 
+TEST_F(FoundFilesTest, APrefixCannotLeaveTheDestination) {
+  AddFour();
+  list.SelectAll(false);
+  list.Image(1).ticked = true;
+  const SaveReport r = list.SaveSelectedImages(dest.path(), "../up/");
+  ASSERT_EQ(r.saved.size(), 1u);
+  EXPECT_EQ(r.saved[0], (dest.path() / ".._up_1.JPG").string());
+  EXPECT_TRUE(fs::exists(dest.path() / ".._up_1.JPG"));
+}
+
 }  // namespace
 }  // namespace kestrella
