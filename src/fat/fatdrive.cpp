@@ -59,6 +59,7 @@ bool TFATdrive::CalcDriveInfo(const TBootRecord& boot, bool silent) {
   // Drives rebuilt without a boot sector come here without being mounted:
   // their windows must fit the device's sectors too.
   SizeWindows();
+  noFreeFrom_ = 0;
   BootRec = boot;
   const uint32_t bytesPerSector = boot.BytesPerSector();
   const uint32_t perCluster = boot.SectorsPerCluster();
@@ -241,9 +242,11 @@ uint32_t TFATdrive::NextCluster(uint32_t cluster, uint8_t useFAT) {
 }
 
 uint32_t TFATdrive::NextFreeCluster(uint32_t cluster) {
+  if (noFreeFrom_ != 0 && cluster + 1 >= noFreeFrom_) return cluster + 1;
   for (uint32_t c = cluster + 1; c <= ClusterCount + 1; ++c) {
     if (TFATAnalyser::ClusterType(FATType, GetFAT(c, 0)) == kClusterFree) return c;
   }
+  noFreeFrom_ = noFreeFrom_ == 0 ? cluster + 1 : std::min(noFreeFrom_, cluster + 1);
   return cluster + 1;
 }
 

@@ -130,6 +130,10 @@ class TFATdrive : public TCustomDrive {
   // Sector size of the windows: the device's, 512 without a device.
   void SizeWindows();
   uint32_t sectorSize_ = 512;
+  // Clusters from here on hold no free one (0 = not known yet). The table
+  // does not change while it is read, so a search that found nothing is not
+  // repeated for every cluster of a long deleted file on a full card.
+  uint32_t noFreeFrom_ = 0;
 };
 
 // The name with a leading deleted marker (0xE5) replaced by "_".

@@ -60,6 +60,17 @@ TEST_F(FragmentedCard, DeletedFileGoesOnWithTheNextFreeClusters) {
   EXPECT_EQ(ReadAll(card().drive(), eChain_.front(), static_cast<uint32_t>(e_.size()), 1), e_);
 }
 
+TEST_F(FragmentedCard, AFruitlessSearchForAFreeClusterDoesNotHideEarlierOnes) {
+  card().Delete("E.JPG");
+  card().Mount();
+  TFATdrive& d = card().drive();
+  const uint32_t early = d.NextFreeCluster(eChain_.front());
+  const uint32_t last = d.ClusterCount + 1;
+  EXPECT_EQ(d.NextFreeCluster(last), last + 1);  // nothing after the last cluster
+  EXPECT_EQ(d.NextFreeCluster(eChain_.front()), early);
+  EXPECT_EQ(ReadAll(d, eChain_.front(), static_cast<uint32_t>(e_.size()), 1), e_);
+}
+
 TEST_F(FragmentedCard, WithoutTheTableClustersAreConsecutive) {
   card().Delete("E.JPG");
   card().Mount();
