@@ -1,0 +1,79 @@
+// The input is a card: a FAT volume or a whole disk with a partition table.
+// Everything the two front ends do with a card runs on it: the analysis
+// counts, the folder route with deleted files and the lost-cluster hunt
+// (which saves what it finds), saving the whole folder tree, and on the
+// whole disk the partition walk and the search for lost drives.
+#include <memory>
+
+#include "app/ffatscan.h"
+#include "devices/device.h"
+#include "diskio/drivetable.h"
+#include "diskio/pdiskio.h"
+#include "fat/bootprobe.h"
+#include "fat/fatdrive.h"
+#include "fat/fatdrivelist.h"
+#include "fat/fatnodes.h"
+#include "fuzzsupport.h"
+
+using namespace kestrella;
+
+namespace {
+
+fuzz::Sandbox& Box() {
+  static fuzz::Sandbox box;
+  return box;
+}
+
+void FolderRoute(uint8_t drive, const std::filesystem::path& out) {
+  TFrmFATScan driver;
+  driver.DestFolder = out.string();
+  int32_t files = 0, folders = 0;
+  driver.AnalyzeTotalFile(drive, true, true, true, files, folders);
+  driver.ScanDrive(drive, true, true, true);
+  if (auto* fat = dynamic_cast<TFATdrive*>(driver.Drive)) {
+    bool replaceAll = true, replaceAnswer = true;
+    fat->SaveDirectory(static_cast<TFATDirectory&>(*fat->RootItem), out / "tree", true, true, false,
+                       fat->UseFAT, replaceAll, replaceAnswer);
+  }
+}
+
+void WholeDisk(const std::string& path) {
+  uint8_t bios = 0;
+  for (const auto& [number, disk] : Drives().PhysicalDisks())
+    if (disk == path && number >= 0x80) bios = number;
+  TPhysDriveParams params;
+  if (bios == 0 || !pdiskio::GetPhysDriveParams(bios, params)) return;
+
+  TFrmFATScan driver;
+  auto device = std::make_unique<TDevice>();
+  device->Kind = kDevicePhysical;
+  device->DriveNumber = bios;
+  device->TotalSectors = params.TotalSectors;
+  device->BytesPerSector = params.BytesPerSector;
+  std::vector<uint8_t> sector0(params.BytesPerSector);
+  device->Partitioned =
+      device->ReadSec(0, 1, sector0.data(), false) && ProbeFatBootSector(sector0.data(), sector0.size()).empty()
+          ? 1 : 0;
+  TDevice& dev = *device;
+  driver.DeviceList->DeviceItems.push_back(std::move(device));
+  DetectDrives(*driver.DriveList(), dev);
+  if (dev.TotalSectors > 0) FindLostDrives(dev, driver.DeviceList.get(), 0, dev.TotalSectors - 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::Sandbox& box = Box();
+  static fuzz::FuzzUserInterface face(box.Temp());
+  SetUserInterface(&face);
+
+  box.Load(fuzz::ShapeImage(data, size));
+  // The image itself, then each of its partitions under their own letters.
+  std::vector<uint8_t> letters;
+  for (const DriveEntry& e : Drives().Drives()) letters.push_back(e.number);
+  for (uint8_t letter : letters) FolderRoute(letter, box.Out());
+  WholeDisk(box.Image().string());
+
+  box.CheckAndClean();
+  return 0;
+}
