@@ -76,10 +76,10 @@ TFrmFormat::TFrmFormat(const DriveEntry& drive, QWidget* parent)
   setModal(true);
 
   auto* v = new QVBoxLayout(this);
-  auto* drive_label = new QLabel(QString::fromStdString(drive_.Caption()), this);
-  drive_label->setObjectName(QStringLiteral("LabelDrive"));
-  drive_label->setWordWrap(true);
-  v->addWidget(drive_label);
+  auto* driveLabel = new QLabel(QString::fromStdString(drive_.RootPath() + " " + drive_.Caption()), this);
+  driveLabel->setObjectName(QStringLiteral("LabelDrive"));
+  driveLabel->setWordWrap(true);
+  v->addWidget(driveLabel);
   auto* warning = new QLabel(
       QStringLiteral("<b>Formatting erases everything on %1.</b> Recover your photos first: "
                      "after a format they are harder to find.")
