@@ -917,7 +917,8 @@ bool TFrmMain::WipeDrive() {
   }
   wipe_ = nullptr;
   busy_ = false;
-  if (!result.ran) return false;
+  // Once a sector was written the window was busy: put it back either way.
+  if (!result.ran && !started) return false;
   stopRequested_ = true;
   WipeGauge->setValue(0);
   ShowBusyAnimation(false);

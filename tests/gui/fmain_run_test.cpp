@@ -297,19 +297,23 @@ class FrmMainRunTest : public QObject {
     auto* gauge = Child<QProgressBar>(w, "GProgress");
     int highest = 0;
     connect(gauge, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
-    bool cancelled = false;
+    bool cancelled = false, animated = false;
     ui_.hook = [&] {
       // Cancel as soon as the first photo has begun.
       if (cancelled || Child<QLabel>(w, "LabelInfoImagesFound")->text() != QStringLiteral("1")) return;
       auto* cancel = Child<QPushButton>(w, "ButtonCancel");
       if (!cancel->isEnabled()) return;
       cancelled = true;
+      animated = Child<QLabel>(w, "Animate1")->isVisible();
       cancel->click();
     };
     run(w, true);
     if (QTest::currentTestFailed()) return;
 
     QVERIFY(cancelled);
+    // The busy animation ran during the scan and is gone afterwards.
+    QVERIFY(animated);
+    QVERIFY(!Child<QLabel>(w, "Animate1")->isVisible());
     const int total = static_cast<int>(w.DriveParams().TotalSectors);
     QVERIFY2(highest < total / 2, qPrintable(QString::number(highest)));
     // The file that was open is closed and saved: the beginning of the photo.
