@@ -13,6 +13,7 @@
 #include "app/destinationcheck.h"
 #include "detect/recoverutils.h"
 #include "diskio/diskutils.h"
+#include "fat/bootprobe.h"
 #include "util/userinterface.h"
 
 namespace kestrella {
@@ -131,28 +132,35 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   return result;
 }
 
-int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output) {
+bool FormatAllowed(const DriveEntry& drive) {
   switch (drive.source.rootType) {
     case kRootRemovable:
     case kRootRamDisk: break;
-    case kRootFixed: Warn("Can not format fixed drive."); return -1;
-    case kRootRemote: Warn("Can not format remote drive."); return -1;
-    case kRootCDROM: Warn("Can not format cd-rom."); return -1;
-    default: return -1;
+    case kRootFixed: Warn("Can not format fixed drive."); return false;
+    case kRootRemote: Warn("Can not format remote drive."); return false;
+    case kRootCDROM: Warn("Can not format cd-rom."); return false;
+    default: return false;
   }
   if (const std::string point = MountPointOf(drive.source); !point.empty()) {
     Warn("Cannot format [" + DriveName(drive) + ":]: it is mounted at " + point +
          ". Unmount it first.");
-    return -1;
+    return false;
   }
   if (drive.source.partition != 0) {
     // mkfs.fat formats whole files; a partition inside an image is left to
     // tools that know the image's table.
     Warn("Cannot format a partition inside a disk image.");
-    return -1;
+    return false;
   }
+  return true;
+}
+
+int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output) {
+  if (!FormatAllowed(drive)) return -1;
   diskutils::NT_CloseDrive();
-  std::string cmd = "mkfs.fat";
+  // mkfs.fat lives in /usr/sbin, which an ordinary user's PATH on Debian
+  // does not name; formatting a card image needs no root, so look there too.
+  std::string cmd = "PATH=\"${PATH:-/usr/bin:/bin}:/usr/sbin:/sbin\" mkfs.fat";
   if (options.fatBits == 12 || options.fatBits == 16 || options.fatBits == 32)
     cmd += " -F " + std::to_string(options.fatBits);
   if (!options.label.empty()) cmd += " -n " + Quote(options.label.substr(0, 11));
@@ -165,8 +173,24 @@ int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::str
   size_t n;
   while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
   const int status = ::pclose(pipe);
+  int result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (result == 0 && options.fatBits != 0) {
+    // mkfs.fat makes a FAT32 of too few clusters when told to, with only a
+    // warning. Cameras, computers and this program tell the FAT type by the
+    // cluster count and would read it as FAT16: that is no success.
+    std::array<uint8_t, 512> boot{};
+    std::ifstream f(drive.source.path, std::ios::binary);
+    f.read(reinterpret_cast<char*>(boot.data()), static_cast<std::streamsize>(boot.size()));
+    const std::string wanted = "FAT" + std::to_string(options.fatBits);
+    const std::string made = f ? ProbeFatBootSector(boot.data(), boot.size()) : std::string();
+    if (made != wanted) {
+      text += "The drive has too few clusters for " + wanted + (made.empty() ? "" : ": it reads as " + made) +
+              ". Choose another file system or a smaller cluster size.\n";
+      result = 1;
+    }
+  }
   if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 }  // namespace kestrella

@@ -50,6 +50,12 @@ struct TFormatOptions {
   uint32_t clusterBytes = 0; // 0 lets mkfs.fat choose
 };
 
+// False, after a warning, for the drives FormatDrive refuses: fixed, remote
+// and CD-ROM drives, mounted ones and partitions inside an image. A window
+// asks this before it offers its format choices, so that a refused drive
+// gets the warning and nothing else.
+bool FormatAllowed(const DriveEntry& drive);
+
 // Refuses the drive types and mounted drives Wipe refuses (with the format
 // wording), then runs mkfs.fat on the drive. Returns mkfs.fat's exit status,
 // or -1 when no format was started.

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -32,14 +33,17 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <string>
 #include <vector>
 
+#include "app/cardtools.h"
 #include "app/ffatscan.h"
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
 #include "gui/fanalyzedrive.h"
+#include "gui/fformat.h"
 #include "gui/fpreview.h"
 #include "gui/settings.h"
 #include "util/userinterface.h"
@@ -61,6 +65,8 @@ constexpr int kRootPathRole = Qt::UserRole + 1;
 constexpr int kSourcePathRole = Qt::UserRole + 2;
 // The preview opens beside the window, not over its Cancel button.
 constexpr int kPreviewOffset = 250;
+// The busy animation fits the row of the Start and Wipe buttons.
+constexpr int kAnimationSize = 22;
 
 int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v, INT_MAX)); }
 
@@ -155,6 +161,18 @@ QPushButton* NamedButton(const char* name, const QString& text, QWidget* parent)
   auto* b = new QPushButton(text, parent);
   b->setObjectName(QString::fromLatin1(name));
   return b;
+}
+
+// A place for the busy animation that keeps its room when hidden, so that the
+// buttons beside it do not jump when it appears.
+QLabel* BusyLabel(const char* name, QWidget* parent) {
+  auto* l = NamedLabel(name, QString(), parent);
+  l->setFixedSize(kAnimationSize, kAnimationSize);
+  QSizePolicy policy = l->sizePolicy();
+  policy.setRetainSizeWhenHidden(true);
+  l->setSizePolicy(policy);
+  l->hide();
+  return l;
 }
 
 }  // namespace
@@ -274,6 +292,10 @@ void TFrmMain::BuildUi() {
   connect(ButtonStart, &QPushButton::clicked, this, &TFrmMain::ButtonStartClick);
   connect(ButtonCancel, &QPushButton::clicked, this, &TFrmMain::ButtonCancelClick);
   connect(cb_preview, &QCheckBox::toggled, this, &TFrmMain::cb_previewClick);
+  connect(FormatButton, &QPushButton::clicked, this, &TFrmMain::FormatButtonClick);
+  connect(WipeButton, &QPushButton::clicked, this, &TFrmMain::WipeButtonClick);
+  connect(WipeCancelButton, &QPushButton::clicked, this, &TFrmMain::WipeCancelButtonClick);
+  SetBusyAnimation(DefaultBusyAnimation());
 }
 
 QWidget* TFrmMain::BuildRecoverPage() {
@@ -352,8 +374,10 @@ QWidget* TFrmMain::BuildRecoverPage() {
   cb_preview->setChecked(true);
   ButtonStart = NamedButton("ButtonStart", QStringLiteral("&Start"), page);
   ButtonCancel = NamedButton("ButtonCancel", QStringLiteral("&Cancel"), page);
+  Animate1 = BusyLabel("Animate1", page);
   actions->addWidget(cb_preview);
   actions->addStretch();
+  actions->addWidget(Animate1);
   actions->addWidget(ButtonStart);
   actions->addWidget(ButtonCancel);
   v->addLayout(actions);
@@ -403,6 +427,8 @@ QWidget* TFrmMain::BuildUtilPage() {
   wipe->addWidget(WipeGauge, 1, 1);
   wipe->addWidget(WipeButton, 1, 2);
   wipe->addWidget(WipeCancelButton, 1, 3);
+  AnimateWipe = BusyLabel("AnimateWipe", page);
+  wipe->addWidget(AnimateWipe, 1, 4);
   v->addWidget(ContentPanel(QStringLiteral("Wipe"), wipe, page));
   return page;
 }
@@ -538,7 +564,9 @@ void TFrmMain::SaveSettings() {
 void TFrmMain::closeEvent(QCloseEvent* event) {
   // Any loop still running sees the flag after its current sector.
   stopRequested_ = true;
+  closing_ = true;
   if (run_ != nullptr) run_->Stop();
+  if (wipe_ != nullptr) wipe_->Stop();
   devicePoll_->stop();
   SaveSettings();
   event->accept();
@@ -735,6 +763,7 @@ void TFrmMain::PrepareRun() {
   stopRequested_ = false;
   CreatePreview();
   EnableControls(false);
+  ShowBusyAnimation(true);
   imagesFound_ = 0;
   LabelInfoImagesFound->setText(QStringLiteral("0"));
   LabelInfoReadErrors->setText(QStringLiteral("0"));
@@ -760,6 +789,7 @@ void TFrmMain::CreatePreview() {
 
 void TFrmMain::FinishRun() {
   LabelInfoStatus->setText(QStringLiteral("Ready"));
+  ShowBusyAnimation(false);
   GProgress->setValue(0);
   LabelInfoCurrentSector->clear();
   LabelCurrSec->setText(QStringLiteral("Current sector:"));
@@ -790,6 +820,7 @@ void TFrmMain::SaveStep() {
 
 void TFrmMain::ButtonCancelClick() {
   stopRequested_ = true;
+  if (wipe_ != nullptr) wipe_->Stop();
   if (run_ != nullptr) run_->Stop();
   else frmFATScan_->StopScan();
 }
@@ -832,6 +863,133 @@ void TFrmMain::ScanProgress(int64_t position) {
 
 void TFrmMain::ScanClustorProgress(int64_t clustor) {
   LabelInfoCurrentSector->setText(QString::number(clustor));
+}
+
+// ---- the card utilities -----------------------------------------------------
+
+void TFrmMain::FormatButtonClick() {
+  if (busy_) return;
+  FormatDrive();
+  ListBoxDrivesChange();
+}
+
+int TFrmMain::FormatDrive() {
+  const DriveEntry* found = Drives().Find(static_cast<uint8_t>(curDriveNumber_));
+  if (found == nullptr) return TFrmFormat::kNotFormatted;
+  const DriveEntry drive = *found;
+  // A refused drive gets the warning and no dialog.
+  if (!kestrella::FormatAllowed(drive)) return TFrmFormat::kNotFormatted;
+  TFrmFormat dialog(drive, this);
+  // The drive list must not be read anew under the open dialog.
+  busy_ = true;
+  const int status = dialog.Run();
+  busy_ = false;
+  return status;
+}
+
+bool TFrmMain::WipeDrive() {
+  const DriveEntry* found = Drives().Find(static_cast<uint8_t>(curDriveNumber_));
+  if (found == nullptr) return false;
+  // Copies: the wipe lets events run, and nothing may change what it wipes.
+  const DriveEntry drive = *found;
+  const TLogDriveParams params = driveParams_;
+  TWipe wipe;
+  bool started = false;
+  wipe.OnProgress = [&](uint32_t position, uint32_t maximum) {
+    if (!started) {
+      // The first sector is written: the question was answered yes.
+      started = true;
+      stopRequested_ = false;
+      EnableControls(false);
+      WipeGauge->setMaximum(ClampToInt(maximum));
+      ShowBusyAnimation(true);
+    }
+    WipeGauge->setValue(ClampToInt(position));
+  };
+  wipe_ = &wipe;
+  // From the question on nothing else may start, before the controls show it.
+  busy_ = true;
+  TWipeResult result;
+  try {
+    result = wipe.WipeDrive(drive, params, static_cast<uint32_t>(TrackBarSecAtOnce->value()));
+  } catch (const std::exception&) {
+    // The engine ends its loop quietly; a failure before it is a wipe not run.
+  }
+  wipe_ = nullptr;
+  busy_ = false;
+  // Once a sector was written the window was busy: put it back either way.
+  if (!result.ran && !started) return false;
+  stopRequested_ = true;
+  WipeGauge->setValue(0);
+  ShowBusyAnimation(false);
+  EnableControls(true);
+  if (result.failedWrites > 0) {
+    // The card refused some writes: saying nothing would pass old photos off
+    // as wiped.
+    ui().MessageBox("Some sectors of [" + std::string(1, drive.Letter()) +
+                        ":] could not be written and still hold their old data (" +
+                        std::to_string(result.sectorsWritten) + " of " +
+                        std::to_string(params.TotalSectors) + " sectors were wiped).",
+                    "Warning", MsgIcon::Warning, MsgButtons::Ok);
+  }
+  return true;
+}
+
+void TFrmMain::WipeButtonClick() {
+  if (busy_) return;
+  if (!WipeDrive()) return;
+  // Closed during the wipe: the user is gone, ask nothing more.
+  if (closing_) return;
+  const std::string question =
+      "Do you want to format [" + std::string(1, curDriveLetter_) + ":]?";
+  if (ui().MessageBox(question, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+    ui().ProcessMessages();
+    FormatDrive();
+  }
+  ListBoxDrivesChange();
+}
+
+void TFrmMain::WipeCancelButtonClick() {
+  stopRequested_ = true;
+  if (wipe_ != nullptr) wipe_->Stop();
+}
+
+// ---- the busy animation -------------------------------------------------------
+
+QString TFrmMain::DefaultBusyAnimation() { return QStringLiteral(":/kestrella/busy.gif"); }
+
+void TFrmMain::SetBusyAnimation(const QString& path) {
+  const bool running = busyMovie_ != nullptr && busyMovie_->state() == QMovie::Running;
+  Animate1->setMovie(nullptr);
+  AnimateWipe->setMovie(nullptr);
+  delete busyMovie_;
+  busyMovie_ = nullptr;
+  auto* movie = new QMovie(path, QByteArray(), this);
+  movie->setObjectName(QStringLiteral("BusyAnimation"));
+  if (!QFileInfo(path).isReadable() || !movie->isValid() || movie->frameCount() == 0) {
+    // No animation is no reason to bother the user: the label stays hidden.
+    delete movie;
+    Animate1->hide();
+    AnimateWipe->hide();
+    return;
+  }
+  movie->setScaledSize(QSize(kAnimationSize, kAnimationSize));
+  busyMovie_ = movie;
+  Animate1->setMovie(busyMovie_);
+  AnimateWipe->setMovie(busyMovie_);
+  if (running) ShowBusyAnimation(true);
+}
+
+void TFrmMain::ShowBusyAnimation(bool on) {
+  if (busyMovie_ == nullptr || !on) {
+    if (busyMovie_ != nullptr) busyMovie_->stop();
+    Animate1->hide();
+    AnimateWipe->hide();
+    return;
+  }
+  busyMovie_->start();
+  Animate1->show();
+  AnimateWipe->show();
 }
 
 }  // namespace kestrella::gui

@@ -20,6 +20,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMovie;
 class QProgressBar;
 class QPushButton;
 class QSlider;
@@ -31,6 +32,7 @@ namespace kestrella {
 class RawScan;
 class TFrmFATScan;
 class TRecoveryRun;
+class TWipe;
 struct RawScanStatus;
 }  // namespace kestrella
 
@@ -58,6 +60,20 @@ class TFrmMain : public QWidget {
   // there. Does nothing while a run or a wipe is going on.
   void RefreshDrives();
 
+  // The card utilities of the Tools page, for the selected drive. Format:
+  // refuses the drives the engine refuses (with its warning and no dialog),
+  // otherwise runs the Format dialog; returns mkfs.fat's exit status, or -1
+  // when nothing was formatted. Wipe: the engine's wipe with the window
+  // busy and the Wipe gauge moving; true when its loop ran (to the end or
+  // until stopped), false when it was refused or declined.
+  int FormatDrive();
+  bool WipeDrive();
+
+  // The busy animation shown while a run or a wipe goes on; a file that is
+  // missing or no animation leaves it hidden. The program's own is built in.
+  static QString DefaultBusyAnimation();
+  void SetBusyAnimation(const QString& path);
+
   // The help manual: beside the program, in the installed share folder, or
   // in the source tree; empty when none is found.
   static QString HelpFilePath();
@@ -78,6 +94,10 @@ class TFrmMain : public QWidget {
   void ButtonStartClick();
   void ButtonCancelClick();
   void cb_previewClick();
+  void FormatButtonClick();
+  // Wipe, then the question whether to format the wiped card.
+  void WipeButtonClick();
+  void WipeCancelButtonClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -100,6 +120,7 @@ class TFrmMain : public QWidget {
   void ShowPage(QWidget* page);
   void SelectDriveNumber(uint32_t number);
   static QStringList BlockDeviceNames();
+  void ShowBusyAnimation(bool on);
 
   // The recovery run.
   void PrepareRun();
@@ -143,12 +164,15 @@ class TFrmMain : public QWidget {
   QCheckBox* cb_preview = nullptr;
   QPushButton* ButtonStart = nullptr;
   QPushButton* ButtonCancel = nullptr;
+  QLabel* Animate1 = nullptr;
 
   // Tools page.
   QPushButton* FormatButton = nullptr;
   QProgressBar* WipeGauge = nullptr;
   QPushButton* WipeButton = nullptr;
   QPushButton* WipeCancelButton = nullptr;
+  QLabel* AnimateWipe = nullptr;
+  QMovie* busyMovie_ = nullptr;
 
   // Settings page.
   QLineEdit* EditFilenamePrefix = nullptr;
@@ -162,6 +186,8 @@ class TFrmMain : public QWidget {
   bool stopRequested_ = false;
   QString updateURL_;
   bool busy_ = false;
+  bool closing_ = false;
+  TWipe* wipe_ = nullptr;  // the wipe in progress, if any
 
   QTimer* devicePoll_ = nullptr;
   QStringList knownBlockDevices_;

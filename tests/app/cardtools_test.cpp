@@ -1,6 +1,8 @@
 // Wipe and Format: the refusals, the questions, and what reaches the medium.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/cardtools.h"
 #include "diskio/diskutils.h"
 #include "diskio/sourceprobe.h"
@@ -122,6 +124,50 @@ TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
   EXPECT_EQ(bytes[13], 4);  // 2048-byte clusters of 512-byte sectors
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[43]), 5), "FRESH");
   EXPECT_TRUE(MountPointOf(card.source).empty());
+}
+
+TEST_F(CardToolsTest, FormatAllowedWarnsAboutTheDrivesFormatRefuses) {
+  const DriveEntry& card = Card(64);
+  EXPECT_TRUE(FormatAllowed(card));
+  EXPECT_TRUE(ui_.shown.empty());
+  DriveEntry fixed = card;
+  fixed.source.rootType = kRootFixed;
+  EXPECT_FALSE(FormatAllowed(fixed));
+  DriveEntry partition = card;
+  partition.source.partition = 1;
+  EXPECT_FALSE(FormatAllowed(partition));
+  DriveEntry unknown = card;
+  unknown.source.rootType = kRootUnknown;
+  EXPECT_FALSE(FormatAllowed(unknown));  // refused without a word
+  ASSERT_EQ(ui_.shown.size(), 2u);
+  EXPECT_EQ(ui_.shown[0].text, "Can not format fixed drive.");
+  EXPECT_EQ(ui_.shown[1].text, "Cannot format a partition inside a disk image.");
+  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+}
+
+TEST_F(CardToolsTest, AFat32TooSmallToBeReadAsFat32IsAFailure) {
+  // mkfs.fat writes it with a warning and exit status 0; every reader takes
+  // a FAT of 8,000 clusters for FAT16.
+  const DriveEntry& card = Card(8192);
+  std::string out;
+  EXPECT_EQ(FormatDrive(card, {32, "", 0}, &out), 1);
+  EXPECT_NE(out.find("too few clusters for FAT32: it reads as FAT16"), std::string::npos) << out;
+  // The choice that fits goes through.
+  EXPECT_EQ(FormatDrive(card, {12, "", 0}, &out), 0) << out;
+}
+
+TEST_F(CardToolsTest, FormatFindsMkfsOutsideAnOrdinaryUsersPath) {
+  // Debian gives ordinary users no /usr/sbin in PATH, where mkfs.fat lives.
+  const DriveEntry& card = Card(32768);
+  const char* old = std::getenv("PATH");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("PATH", "/usr/bin:/bin", 1);
+  std::string out;
+  const int status = FormatDrive(card, {12, "", 0}, &out);
+  ::setenv("PATH", saved.c_str(), 1);
+  ASSERT_EQ(status, 0) << out;
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
+  EXPECT_EQ(ProbeFatBootSector(bytes.data(), 512), "FAT12");
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // were deleted from the card come back into the destination folder, by the
 // folder route and by the scan route, with the preview turned off so that the
 // save step copies everything without asking. A cancelled analysis starts
-// nothing.
+// nothing. With the preview on, the save step is the modal preview in which
+// the user ticks what to keep; Cancel during a run ends it early with the
+// save step still following; Preview switched during a run hides and shows
+// the preview.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -16,18 +19,22 @@
 #include <QtTest>
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "diskio/drivetable.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fmain.h"
+#include "gui/fpreview.h"
+#include "gui/thumbnailbox.h"
 #include "gui/guiui.h"
 #include "support/testsupport.h"
 
 using kestrella::Drives;
 using kestrella::gui::TFrmAnalyzeDrive;
 using kestrella::gui::TFrmMain;
+using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
 namespace test = kestrella::test;
 
@@ -58,6 +65,17 @@ QStringList Entries(const fs::path& folder) {
   return names;
 }
 
+// The program's interface with a hook that runs whenever the engine lets
+// events run (once per sector or cluster): the test acts inside the run.
+class HookedUi : public kestrella::gui::GuiUserInterface {
+ public:
+  std::function<void()> hook;
+  void ProcessMessages() override {
+    if (hook) hook();
+    GuiUserInterface::ProcessMessages();
+  }
+};
+
 }  // namespace
 
 class FrmMainRunTest : public QObject {
@@ -65,7 +83,7 @@ class FrmMainRunTest : public QObject {
 
  private:
   std::unique_ptr<test::TempDir> dir_;
-  kestrella::gui::GuiUserInterface ui_;
+  HookedUi ui_;
   std::unique_ptr<test::UiScope> scope_;
   std::vector<fs::path> photos_;
   fs::path dest_;
@@ -87,10 +105,10 @@ class FrmMainRunTest : public QObject {
   // Starts a run on the card and answers the analysis dialog the way the
   // user would: on the scan route by choosing the scan first. Returns once
   // the run and its save step are over.
-  void run(TFrmMain& w, bool scanRoute) {
+  void run(TFrmMain& w, bool scanRoute, bool preview = false) {
     QVERIFY(w.OpenImage(QString::fromStdString(card().string())));
     Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(dest_.string()));
-    Child<QCheckBox>(w, "cb_preview")->setChecked(false);
+    Child<QCheckBox>(w, "cb_preview")->setChecked(preview);
     auto* start = Child<QPushButton>(w, "ButtonStart");
     QVERIFY(start->isEnabled());
 
@@ -163,6 +181,7 @@ class FrmMainRunTest : public QObject {
   }
 
   void cleanup() {
+    ui_.hook = nullptr;
     Drives().Clear();
     scope_.reset();
     // The test's folders live under the build's temporary area, which is
@@ -228,6 +247,112 @@ class FrmMainRunTest : public QObject {
     // the photo and whatever followed it on the card.
     QVERIFY(StartsWith(test::ReadFileBytes(dest_ / "image1.JPG"), test::ReadFileBytes(photos_.at(0))));
     QVERIFY(StartsWith(test::ReadFileBytes(dest_ / "image2.JPG"), test::ReadFileBytes(photos_.at(1))));
+    checkIdle(w);
+  }
+
+  void saveStepWithPreviewLetsTheUserChoose() {
+    TFrmMain w;
+    w.show();
+    // During the run the preview shows beside the window, not modally.
+    bool sawPreview = false;
+    ui_.hook = [&] {
+      TFrmPreview* p = w.Preview();
+      if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images")
+        sawPreview = true;
+    };
+    // The save step: untick the second photo, keep the first.
+    bool saved = false;
+    QTimer save;
+    save.setInterval(20);
+    connect(&save, &QTimer::timeout, [&] {
+      TFrmPreview* p = w.Preview();
+      if (saved || p == nullptr || !p->isVisible() || !p->isModal()) return;
+      saved = true;
+      QCOMPARE(p->windowTitle(), QStringLiteral("Save Images"));
+      QCOMPARE(p->ImageCount(), 2);
+      auto* ok = Child<QPushButton>(*p, "ButtonOK");
+      QCOMPARE(ok->text(), QStringLiteral("Save Images"));
+      QVERIFY(Child<QPushButton>(*p, "ButtonCancel")->isVisible());
+      QVERIFY(p->IsTicked(1) && p->IsTicked(2));
+      QTest::mouseClick(p->Box(), Qt::LeftButton, {}, p->CheckBoxGeometry(2).center());
+      QVERIFY(p->IsTicked(1));
+      QVERIFY(!p->IsTicked(2));
+      ok->click();
+    });
+    save.start();
+    run(w, false, true);
+    save.stop();
+    if (QTest::currentTestFailed()) return;
+
+    QVERIFY(sawPreview);
+    QVERIFY(saved);
+    QCOMPARE(Entries(dest_), QStringList({"image1.JPG"}));
+    QCOMPARE(test::ReadFileBytes(dest_ / "image1.JPG"), test::ReadFileBytes(photos_.at(0)));
+    checkIdle(w);
+  }
+
+  void cancelDuringTheScanEndsItAndTheSaveStepFollows() {
+    TFrmMain w;
+    w.show();
+    auto* gauge = Child<QProgressBar>(w, "GProgress");
+    int highest = 0;
+    connect(gauge, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
+    bool cancelled = false, animated = false;
+    ui_.hook = [&] {
+      // Cancel as soon as the first photo has begun.
+      if (cancelled || Child<QLabel>(w, "LabelInfoImagesFound")->text() != QStringLiteral("1")) return;
+      auto* cancel = Child<QPushButton>(w, "ButtonCancel");
+      if (!cancel->isEnabled()) return;
+      cancelled = true;
+      animated = Child<QLabel>(w, "Animate1")->isVisible();
+      cancel->click();
+    };
+    run(w, true);
+    if (QTest::currentTestFailed()) return;
+
+    QVERIFY(cancelled);
+    // The busy animation ran during the scan and is gone afterwards.
+    QVERIFY(animated);
+    QVERIFY(!Child<QLabel>(w, "Animate1")->isVisible());
+    const int total = static_cast<int>(w.DriveParams().TotalSectors);
+    QVERIFY2(highest < total / 2, qPrintable(QString::number(highest)));
+    // The file that was open is closed and saved: the beginning of the photo.
+    QCOMPARE(Entries(dest_), QStringList({"image1.JPG"}));
+    const std::vector<uint8_t> cut = test::ReadFileBytes(dest_ / "image1.JPG");
+    const std::vector<uint8_t> photo = test::ReadFileBytes(photos_.at(0));
+    QVERIFY(!cut.empty());
+    const size_t common = std::min(cut.size(), photo.size());
+    QVERIFY(std::equal(cut.begin(), cut.begin() + static_cast<long>(common), photo.begin()));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoImagesFound")->text(), QStringLiteral("1"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("Ready"));
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+    QVERIFY(!Child<QPushButton>(w, "ButtonCancel")->isEnabled());
+    QVERIFY(w.StopRequested());
+    QTRY_VERIFY_WITH_TIMEOUT(w.Preview() == nullptr, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Entries(temp_), QStringList(), 5000);
+  }
+
+  void previewSwitchedDuringTheRunHidesAndShowsIt() {
+    TFrmMain w;
+    w.show();
+    auto* box = Child<QCheckBox>(w, "cb_preview");
+    int calls = 0;
+    std::vector<bool> visibleAfter;
+    ui_.hook = [&] {
+      TFrmPreview* p = w.Preview();
+      if (p == nullptr || !Child<QPushButton>(w, "ButtonCancel")->isEnabled()) return;
+      ++calls;
+      if (calls <= 3) {
+        box->setChecked(calls == 2);
+        visibleAfter.push_back(p->isVisible());
+      }
+    };
+    run(w, false, true);
+    if (QTest::currentTestFailed()) return;
+
+    QCOMPARE(visibleAfter, std::vector<bool>({false, true, false}));
+    // Off at the end: every found file was kept without asking.
+    QCOMPARE(Entries(dest_), QStringList({"image1.JPG", "image2.JPG"}));
     checkIdle(w);
   }
 };

@@ -13,6 +13,7 @@
 #include "app/ffatscan.h"
 #include "diskio/drivetable.h"
 #include "gui/fanalyzedrive.h"
+#include "gui/fformat.h"
 #include "gui/fmain.h"
 #include "gui/fpreview.h"
 #include "gui/fselectfolderdialog.h"
@@ -61,6 +62,11 @@ int main(int argc, char** argv) {
 
   kestrella::TFrmFATScan driver;
   const uint8_t drive = args.size() >= 3 ? kestrella::Drives().AddImage(args[2].toStdString()) : 0;
+  if (const kestrella::DriveEntry* entry = kestrella::Drives().Find(drive)) {
+    kestrella::gui::TFrmFormat format(*entry);
+    ok &= Save(format, out, "format");
+    format.hide();
+  }
   {
     kestrella::gui::TFrmAnalyzeDrive analyze(driver, drive);
     ok &= Save(analyze, out, "analyze-analyzing");
