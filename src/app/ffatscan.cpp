@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <string_view>
@@ -95,8 +96,10 @@ std::string FreeName(const fs::path& folder, const std::string& name) {
 // photos often share a name. Each file is saved into a folder of its own first
 // and then moved to the first free name in `dest`, so that no photo replaces
 // another and saving never stops to ask about replacing. Returns the path of
-// the saved file, empty when saving produced none.
-std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest) {
+// the saved file, empty when saving produced none; what went wrong is added
+// to `problems`.
+std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest,
+                              std::vector<TSaveProblem>& problems) {
   const fs::path staging = dest / kStagingFolder;
   fs::create_directories(staging);
   const std::string name = file.OutputName();
@@ -104,16 +107,34 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest) {
   std::error_code ec;
   fs::remove(staged, ec);  // a leftover of an interrupted run is not this file
 
-  uint8_t useFAT = 0;
-  if (TFATdrive* drive = file.FatDrive()) useFAT = drive->UseFAT;
+  TFATdrive* drive = file.FatDrive();
+  const uint8_t useFAT = drive != nullptr ? drive->UseFAT : 0;
+  const size_t problemsBefore = drive != nullptr ? drive->SaveProblems.size() : 0;
   file.SaveTo(staging, useFAT);
-  if (!Taken(staged)) return {};
+  std::vector<TSaveProblem> mine;
+  if (drive != nullptr) {
+    mine.assign(drive->SaveProblems.begin() + static_cast<ptrdiff_t>(problemsBefore),
+                drive->SaveProblems.end());
+  }
+  if (!Taken(staged)) {
+    for (TSaveProblem& p : mine) problems.push_back({name, p.reason, false});
+    if (mine.empty()) problems.push_back({name, "nothing was saved", false});
+    return {};
+  }
 
   const std::string target = FreeName(dest, name);
   // Without a free name the data stays in the staging folder rather than
   // being thrown away.
-  if (target.empty()) return {};
-  fs::rename(staged, dest / target);
+  if (target.empty()) {
+    problems.push_back({name, "no free name; kept as " + staged.string(), false});
+    return {};
+  }
+  fs::rename(staged, dest / target, ec);
+  if (ec) {
+    problems.push_back({name, ec.message() + "; kept as " + staged.string(), false});
+    return {};
+  }
+  for (TSaveProblem& p : mine) problems.push_back({(dest / target).string(), p.reason, true});
   return (dest / target).string();
 }
 
@@ -258,9 +279,12 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
   std::string saved;
   try {
     if (!IsRecoverable(file.Name)) return;
-    saved = SaveUnderFreeName(file, fs::path(DestFolder));
-  } catch (...) {
+    saved = SaveUnderFreeName(file, fs::path(DestFolder), SaveProblems);
+  } catch (const std::exception& e) {
     // One file that cannot be saved must not end the search.
+    SaveProblems.push_back({file.OutputName(), e.what(), false});
+  } catch (...) {
+    SaveProblems.push_back({file.OutputName(), "unexpected failure", false});
   }
   std::error_code ec;
   fs::remove(fs::path(DestFolder) / kStagingFolder, ec);  // only when empty

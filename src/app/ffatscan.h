@@ -9,10 +9,12 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "devices/devicelist.h"
 #include "devices/drivebase.h"
 #include "devices/scanhost.h"
+#include "fat/fatdrive.h"
 
 namespace kestrella {
 
@@ -101,6 +103,10 @@ class TFrmFATScan : public ScanHost {
   int32_t TotalFiles = 0;
   int32_t TotalFolders = 0;
   std::string DestFolder;
+  // Found files of the last ScanDrive that could not be saved into
+  // DestFolder (target: the name on the card), or were saved with unreadable
+  // sectors (target: the saved file).
+  std::vector<TSaveProblem> SaveProblems;
 
  private:
   bool ReportDue(uint32_t now) const;

@@ -44,6 +44,7 @@ bool TFrmFATScan::HandOverSearched(TFATdrive& fat) {
 bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDeleted,
                             bool recoverLost) {
   StopRequestedFlag = false;
+  SaveProblems.clear();
   try {
     TFATdrive* fat = OpenFatDrive(drive);
     if (fat == nullptr) return false;

@@ -34,6 +34,7 @@ struct SaveFailure {
 
 struct SaveReport {
   std::vector<std::string> saved;  // target paths, in order
+  std::vector<std::string> savedFrom;  // the found file each was copied from
   std::vector<SaveFailure> failed;
 };
 

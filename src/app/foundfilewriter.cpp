@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "util/destprobe.h"
+
 namespace kestrella {
 
 FoundFileWriter::~FoundFileWriter() { Close(); }
@@ -18,6 +20,10 @@ bool FoundFileWriter::Create(const std::string& path) {
   path_ = path;
   error_.clear();
   written_ = 0;
+  if (const int err = destprobe::CreateError(path)) {
+    Fail(err);
+    return false;
+  }
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     Fail(errno);
@@ -31,6 +37,10 @@ FoundFileWriter::NewFile FoundFileWriter::CreateNew(const std::string& path) {
   path_ = path;
   error_.clear();
   written_ = 0;
+  if (const int err = destprobe::CreateError(path)) {
+    Fail(err);
+    return NewFile::Failed;
+  }
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd_ >= 0) return NewFile::Created;
   if (errno == EEXIST) return NewFile::Exists;
@@ -55,6 +65,9 @@ bool FoundFileWriter::Flush() {
   pending_ = nullptr;
   pendingLength_ = 0;
   if (fd_ < 0 || Failed()) return false;
+  const size_t room = destprobe::WriteRoom(path_, left);
+  const bool cutShort = room < left;
+  left = room;
   while (left > 0) {
     ssize_t n = ::write(fd_, p, left);
     if (n < 0) {
@@ -69,6 +82,10 @@ bool FoundFileWriter::Flush() {
     p += n;
     left -= static_cast<size_t>(n);
     written_ += static_cast<uint64_t>(n);
+  }
+  if (cutShort) {
+    Fail(ENOSPC);
+    return false;
   }
   return true;
 }

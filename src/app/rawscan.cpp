@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
 
 #include "app/foundfiles.h"
 #include "detect/recoverutils.h"
@@ -82,6 +83,13 @@ void RawScan::CloseFile() {
     writeFailures_.push_back({path, out_.Error(), out_.BytesWritten() > 0});
     ++status_.writeFailures;
     CountsChanged();
+    // Nothing of the photo reached the file: an empty file handed on would
+    // be saved as if it were the photo.
+    if (out_.BytesWritten() == 0) {
+      std::error_code ec;
+      std::filesystem::remove(path, ec);
+      return;
+    }
   }
   // Even a file that lost its tail holds the photo's start: hand it on.
   if (OnFileClosed) OnFileClosed(path);

@@ -32,13 +32,23 @@ int Depth(const TCustomDirectory* parent, const TCustomDirectory* start) {
   return depth;
 }
 
+// A name from the medium as it may reach a terminal: control characters
+// (an escape sequence could rewrite the screen) are shown as "?".
+std::string Printable(std::string name) {
+  for (char& c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) c = '?';
+  }
+  return name;
+}
+
 // The path below the start item, from the names as they read on Linux.
 std::string DisplayPath(const TCustomDirectory* parent, const TCustomDirectory* start,
                         const std::string& name) {
-  std::string path = ReplaceDeletedChar(name);
+  std::string path = Printable(ReplaceDeletedChar(name));
   for (const TCustomDirectory* p = parent; p != nullptr && p != start; p = p->Parent) {
     const auto* dir = dynamic_cast<const TFATDirectory*>(p);
-    path = ReplaceDeletedChar(dir != nullptr ? dir->Utf8Name : p->Name) + "/" + path;
+    path = Printable(ReplaceDeletedChar(dir != nullptr ? dir->Utf8Name : p->Name)) + "/" + path;
   }
   return path;
 }
@@ -54,7 +64,7 @@ std::string Mark(uint8_t flags, uint8_t condition) {
 }
 
 void ListTree(TFATDirectory& start, bool includeDeleted, bool deletedOnly) {
-  std::printf("%s\n", start.Name.c_str());
+  std::printf("%s\n", Printable(start.Name).c_str());
   size_t count = 0;
   start.ForEachChild(
       [&](TCustomNode& node, intptr_t) {
@@ -89,7 +99,7 @@ int RunList(const std::vector<std::string>& args) {
   std::printf("%s: FAT%s volume \"%s\", %u clusters of %u bytes%s\n",
               m.source.entry.source.path.c_str(),
               drive.FATType == kFat12 ? "12" : drive.FATType == kFat16 ? "16" : "32",
-              TrimRight(drive.Name).c_str(), drive.ClusterCount, drive.BytesPerCluster,
+              Printable(TrimRight(drive.Name)).c_str(), drive.ClusterCount, drive.BytesPerCluster,
               drive.UseFAT == 0 ? " (allocation table empty: files read as consecutive clusters)" : "");
   if (!opts.Flag("--deleted-only")) {
     ListTree(static_cast<TFATDirectory&>(*drive.RootItem), false, false);

@@ -11,6 +11,7 @@
 #include "cli/options.h"
 #include "cli/runsupport.h"
 #include "cli/source.h"
+#include "devices/device.h"
 #include "util/sizetext.h"
 
 namespace kestrella::cli {
@@ -156,8 +157,10 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const size_t total = run.Found().ImageCount();
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix);
-  ReportWriteFailures(scan);
+  std::vector<FoundNote> notes = PartlyWritten(scan);
+  const size_t notWritten = ReportFolderRouteProblems(driver.SaveProblems, notes);
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix, notes);
+  ReportUnwritten(scan);
   if (!quiet) {
     std::fprintf(stderr,
                  "%s.\n"
@@ -170,10 +173,14 @@ int RunRecover(const std::vector<std::string>& args) {
       std::fprintf(stderr, "  read errors:  %u\n  bytes read:   %s in %.1f s\n", st.readErrors,
                    FormatByteSize(st.bytesRead).c_str(), elapsed);
     } else {
-      std::fprintf(stderr, "  time:         %.1f s\n", elapsed);
+      if (notWritten > 0) std::fprintf(stderr, "  not written:  %zu\n", notWritten);
+      std::fprintf(stderr, "  read errors:  %llu\n  time:         %.1f s\n",
+                   static_cast<unsigned long long>(driver.Device != nullptr ? driver.Device->ReadErrors : 0),
+                   elapsed);
     }
   }
-  const bool complete = notSaved == 0 && scan.Status().writeFailures == 0 && !terminal.Interrupted();
+  const bool complete = notSaved == 0 && notWritten == 0 && scan.Status().writeFailures == 0 &&
+                        !terminal.Interrupted();
   return complete ? kExitOk : kExitIncomplete;
 }
 

@@ -7,6 +7,7 @@
 #include "cli/fatsource.h"
 #include "cli/options.h"
 #include "cli/terminal.h"
+#include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
 
 namespace kestrella::cli {
@@ -76,10 +77,20 @@ int RunSave(const std::vector<std::string>& args) {
   const bool ok = drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), *dest,
                                       /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
                                       drive.UseFAT, replaceAll, replaceAnswer);
+  size_t notWritten = 0;
+  for (const TSaveProblem& p : drive.SaveProblems) {
+    if (p.saved) {
+      std::fprintf(stderr, "kestrella-cli: %s: %s\n", p.target.c_str(), p.reason.c_str());
+    } else {
+      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.target.c_str(), p.reason.c_str());
+      ++notWritten;
+    }
+  }
   std::fprintf(stderr, "%s %s into %s/%s\n", ok ? "Saved" : "Stopped saving",
                deletedOnly ? "the deleted files" : "the folder tree", dest->c_str(),
                drive.RootItem->Name.c_str());
-  return ok ? kExitOk : kExitIncomplete;
+  if (notWritten > 0) std::fprintf(stderr, "  not written:  %zu\n", notWritten);
+  return ok && notWritten == 0 ? kExitOk : kExitIncomplete;
 }
 
 }  // namespace kestrella::cli

@@ -87,9 +87,9 @@ int RunScan(const std::vector<std::string>& args) {
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
-  const size_t notSaved = SaveFoundFiles(found, *dest, prefix);
+  const size_t notSaved = SaveFoundFiles(found, *dest, prefix, PartlyWritten(scan));
 
-  ReportWriteFailures(scan);
+  ReportUnwritten(scan);
   if (!scan.AbortReason().empty()) {
     std::fprintf(stderr, "kestrella-cli: the scan stopped early: %s\n", scan.AbortReason().c_str());
   }

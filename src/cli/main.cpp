@@ -33,7 +33,12 @@ const char* const kMainHelp =
     "  format SOURCE                put a fresh FAT file system on a card\n"
     "\n"
     "kestrella-cli COMMAND --help shows a command's options.\n"
-    "kestrella-cli --version shows the version.\n";
+    "kestrella-cli --version shows the version.\n"
+    "\n"
+    "exit status: 0 when everything found was saved; 1 when the run ended but a\n"
+    "file could not be written or saved (each one is named on stderr; found\n"
+    "files that could not be saved stay in the temporary folder) or the run was\n"
+    "stopped; 2 for a bad command line, source or destination.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const std::string& a : args)

@@ -52,15 +52,37 @@ RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
   return settings;
 }
 
-void ReportWriteFailures(const RawScan& scan) {
+std::vector<FoundNote> PartlyWritten(const RawScan& scan) {
+  std::vector<FoundNote> notes;
   for (const WriteFailure& f : scan.WriteFailures()) {
-    std::fprintf(stderr, "kestrella-cli: %s %s: %s\n",
-                 f.partlyWritten ? "could only partly write" : "could not write", f.path.c_str(),
-                 f.reason.c_str());
+    if (f.partlyWritten) notes.push_back({f.path, "only partly written (" + f.reason + "): its end is missing"});
+  }
+  return notes;
+}
+
+void ReportUnwritten(const RawScan& scan) {
+  for (const WriteFailure& f : scan.WriteFailures()) {
+    if (!f.partlyWritten)
+      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", f.path.c_str(), f.reason.c_str());
   }
 }
 
-size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix) {
+size_t ReportFolderRouteProblems(const std::vector<TSaveProblem>& problems,
+                                 std::vector<FoundNote>& notes) {
+  size_t failed = 0;
+  for (const TSaveProblem& p : problems) {
+    if (p.saved) {
+      notes.push_back({p.target, p.reason});
+    } else {
+      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.target.c_str(), p.reason.c_str());
+      ++failed;
+    }
+  }
+  return failed;
+}
+
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
+                      const std::vector<FoundNote>& notes) {
   const SaveReport report = found.SaveSelectedImages(dest, prefix);
   const std::vector<std::string> kept = found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
@@ -68,6 +90,13 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::
   for (const SaveFailure& f : report.failed) {
     std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
                  f.source.c_str(), f.target.c_str(), f.reason.c_str(), f.source.c_str());
+  }
+  for (const FoundNote& note : notes) {
+    std::string name = note.path;
+    for (size_t i = 0; i < report.savedFrom.size(); ++i) {
+      if (report.savedFrom[i] == note.path) name = report.saved[i];
+    }
+    std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), note.text.c_str());
   }
   return found.ImageCount() - report.saved.size();
 }

@@ -4,9 +4,11 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
+#include "fat/fatdrive.h"
 #include "cli/options.h"
 #include "cli/source.h"
 #include "cli/terminal.h"
@@ -34,13 +36,29 @@ class InterruptibleUi : public TerminalUi {
 RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
                                 const std::string& prefix, const std::filesystem::path& temp);
 
-// Says which found files the raw scan could not write, or only in part.
-void ReportWriteFailures(const RawScan& scan);
+// Something to tell about one found file once it is saved: it lacks its end,
+// or holds sectors that could not be read.
+struct FoundNote {
+  std::string path;  // in the temporary folder
+  std::string text;
+};
+
+// The found files the raw scan wrote only in part.
+std::vector<FoundNote> PartlyWritten(const RawScan& scan);
+// Says which found files the raw scan could not write at all.
+void ReportUnwritten(const RawScan& scan);
+
+// The folder route's files that were saved with sectors it could not read,
+// and (printed on stderr) those it could not save at all; returns how many
+// could not be saved.
+size_t ReportFolderRouteProblems(const std::vector<TSaveProblem>& problems,
+                                 std::vector<FoundNote>& notes);
 
 // The save step as it runs without a preview: every found file is copied to
 // DEST as PREFIX + number + extension, the temporary copies deleted. Prints
-// the saved paths on stdout and every failure on stderr; returns how many
-// found files are not in DEST.
-size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix);
+// the saved paths on stdout, every failure on stderr and each note under the
+// name the file was saved as; returns how many found files are not in DEST.
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
+                      const std::vector<FoundNote>& notes = {});
 
 }  // namespace kestrella::cli

@@ -44,6 +44,9 @@ class TDevice {
   int16_t Partitioned = 0;  // sector 0 holds a partition table
   uint8_t DriveNumber = 0;
   uint32_t CacheLineSize = 0;  // sectors per cache fill; 0 = never cached
+  // Reads through ReadSec that failed (a failed cache fill that the device
+  // then answered directly is not one).
+  uint64_t ReadErrors = 0;
 
  private:
   bool DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors);

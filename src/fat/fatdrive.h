@@ -29,6 +29,14 @@ struct TDirWalk {
 };
 
 // Open-file state of a read.
+// A file whose save went wrong: not written (saved false, nothing of it is in
+// the folder), or written with sectors that could not be read (saved true).
+struct TSaveProblem {
+  std::string target;
+  std::string reason;
+  bool saved = false;
+};
+
 struct TFATFileInfo {
   uint32_t FirstCluster = 0;
   uint32_t CurrentCluster = 0;
@@ -125,6 +133,11 @@ class TFATdrive : public TCustomDrive {
   std::vector<uint8_t> DataWindow;
   int32_t DataWindowSector = 0;
   std::unique_ptr<TFATAnalyser> Analyser;
+  // Data sectors that failed to read while files were read (each delivered
+  // as zeros), and what went wrong while saving files. Only ever added to;
+  // callers take what was added during their save.
+  uint64_t UnreadableSectors = 0;
+  std::vector<TSaveProblem> SaveProblems;
 
  private:
   // Sector size of the windows: the device's, 512 without a device.

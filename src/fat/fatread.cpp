@@ -74,6 +74,7 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
         // as held, so that a later read asks the medium again.
         std::fill(DataWindow.begin(), DataWindow.end(), uint8_t{0});
         DataWindowSector = 0;
+        ++UnreadableSectors;
       }
     }
     std::memcpy(buffer, DataWindow.data() + offset, chunk);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "devices/scanhost.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "util/destprobe.h"
 #include "util/helpers.h"
 #include "util/userinterface.h"
 
@@ -82,8 +84,8 @@ void Warn(const std::string& text) {
 }
 
 // The output file of a save. Every failure of the file system (no space,
-// file too large, a failing close) is remembered, so the output can be
-// removed again rather than left cut short.
+// file too large, a failing close) is remembered with its reason, so the
+// output can be removed again rather than left cut short.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -93,38 +95,52 @@ class OutputFile {
 
   // Never follows a link planted under the output's name.
   bool Create(const fs::path& path) {
+    path_ = path.string();
+    if (const int err = destprobe::CreateError(path_)) {
+      Fail(err);
+      return false;
+    }
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    failed_ = fd_ < 0;
-    return !failed_;
+    if (fd_ < 0) Fail(errno);
+    return fd_ >= 0;
   }
   bool IsOpen() const { return fd_ >= 0; }
 
   // Bytes written; fewer than asked only after a failure.
   size_t Write(const uint8_t* data, size_t count) {
+    if (fd_ < 0) return 0;
+    const size_t room = destprobe::WriteRoom(path_, count);
     size_t done = 0;
-    while (fd_ >= 0 && done < count) {
-      const ssize_t n = ::write(fd_, data + done, count - done);
+    while (done < room) {
+      const ssize_t n = ::write(fd_, data + done, room - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        failed_ = true;
-        break;
+        Fail(n < 0 ? errno : ENOSPC);
+        return done;
       }
       done += static_cast<size_t>(n);
     }
+    if (room < count) Fail(ENOSPC);
     return done;
   }
 
   void Close() {
     if (fd_ < 0) return;
-    if (::close(fd_) != 0) failed_ = true;
+    if (::close(fd_) != 0) Fail(errno);
     fd_ = -1;
   }
 
-  bool Failed() const { return failed_; }
+  bool Failed() const { return err_ != 0; }
+  std::string Reason() const { return std::strerror(err_); }
 
  private:
+  void Fail(int err) {
+    if (err_ == 0) err_ = err != 0 ? err : EIO;
+  }
+
   int fd_ = -1;
-  bool failed_ = false;
+  int err_ = 0;
+  std::string path_;
 };
 
 // Directories being saved, from the one the save started at down to the one
@@ -195,6 +211,7 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
 
   OutputFile out;
   bool readOk = true;
+  const uint64_t unreadableBefore = drive->UnreadableSectors;
   if (out.Create(target) && Size != 0) {
     uint32_t got = 0;
     size_t written = 0;
@@ -224,8 +241,17 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
   if (out.Failed()) {
     if (created) fs::remove(target, ec);
     kept = false;
+    drive->SaveProblems.push_back({target.string(), out.Reason(), false});
     Warn("Disk Full");
     Host().ProgressStopTime();
+  } else if (!readOk) {
+    drive->SaveProblems.push_back({target.string(), "could not read the source", false});
+  } else if (kept && drive->UnreadableSectors != unreadableBefore) {
+    const uint64_t n = drive->UnreadableSectors - unreadableBefore;
+    drive->SaveProblems.push_back({target.string(),
+                                   std::to_string(n) + (n == 1 ? " sector" : " sectors") +
+                                       " could not be read and hold zeros",
+                                   true});
   }
   drive->Close(info);
   return kept;
@@ -255,6 +281,7 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
     ui().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
                         folder.string() + ".",
                     "Error", MsgIcon::Error, MsgButtons::Ok);
+    SaveProblems.push_back({target.string(), "not enough free space", false});
     return false;
   }
   file.SaveTo(folder, useFAT);

@@ -1,0 +1,247 @@
+// A destination that fills up or refuses new files, on both routes and in
+// the save step: what could not be written is reported by name, the rest is
+// carried on with, nothing that failed passes for saved, and no found file is
+// deleted before it is safe somewhere.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/ffatscan.h"
+#include "app/foundfiles.h"
+#include "app/rawscan.h"
+#include "diskio/drivetable.h"
+#include "diskio/ldiskio.h"
+#include "fat/fatdrive.h"
+#include "fat/fatread_testcard.h"
+#include "support/testsupport.h"
+#include "util/destprobe.h"
+
+namespace kestrella::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::vector<std::string> kCorpus = {"Nikon_D70.jpg", "Pentax_K10D.jpg", "Canon_PowerShot_S40.jpg"};
+
+Bytes Photo(const std::string& name) { return ReadFileBytes(CorpusDir() / "photos" / name); }
+uint64_t PhotoSize(const std::string& name) { return fs::file_size(CorpusDir() / "photos" / name); }
+
+std::set<std::string> FilesIn(const fs::path& folder) {
+  std::set<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) out.insert(fs::relative(e.path(), folder).string());
+  return out;
+}
+
+class DestFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+    ui_.temp = dir_ / "tmp";
+    ui_.tickStep = 1;
+    fs::create_directories(ui_.temp);
+    fs::create_directories(dest_);
+  }
+  void TearDown() override {
+    destprobe::Reset();
+    ldiskio::Module().NT_CloseDrive();
+    Drives().Clear();
+  }
+
+  // A card with the three photos deleted from its root, mounted as a drive.
+  uint8_t DeletedPhotosCard() {
+    card_ = std::make_unique<FatCard>(16, 8192, 2);
+    for (size_t i = 0; i < kCorpus.size(); ++i)
+      card_->Copy(CorpusDir() / "photos" / kCorpus[i], "P" + std::to_string(i) + ".JPG");
+    for (size_t i = 0; i < kCorpus.size(); ++i) card_->Delete("P" + std::to_string(i) + ".JPG");
+    const uint8_t n = Drives().AddImage(card_->image().string());
+    EXPECT_NE(n, 0);
+    return n;
+  }
+
+  TempDir dir_;
+  fs::path dest_ = dir_ / "dest";
+  ScriptedUi ui_;
+  UiScope scope_{ui_};
+  std::unique_ptr<FatCard> card_;
+};
+
+// ---- the save step ---------------------------------------------------------
+
+TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
+  FoundFileList found;
+  for (const std::string& name : kCorpus) {
+    const fs::path temp = ui_.temp / name;
+    fs::copy_file(CorpusDir() / "photos" / name, temp);
+    found.AddImage(temp.string());
+  }
+  // Room for the first photo and half of the second.
+  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2);
+  const SaveReport report = found.SaveSelectedImages(dest_, "image");
+
+  ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});
+  EXPECT_EQ(report.savedFrom, std::vector<std::string>{(ui_.temp / kCorpus[0]).string()});
+  EXPECT_EQ(Md5Of(dest_ / "image1.jpg"), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
+  ASSERT_EQ(report.failed.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(report.failed[i].source, (ui_.temp / kCorpus[i + 1]).string());
+    EXPECT_EQ(report.failed[i].reason, std::strerror(ENOSPC));
+  }
+  // The copy cut short is not left behind under a name that looks saved.
+  EXPECT_EQ(FilesIn(dest_), (std::set<std::string>{"image1.jpg"}));
+  EXPECT_EQ(destprobe::Get(dest_.string()).failedWrites, 2u);
+
+  const std::vector<std::string> kept = found.DeleteImageFiles();
+  EXPECT_EQ(kept, (std::vector<std::string>{report.failed[0].source, report.failed[1].source}));
+  EXPECT_FALSE(fs::exists(ui_.temp / kCorpus[0]));
+  for (const std::string& k : kept) EXPECT_EQ(Md5Of(k), Md5Of(CorpusDir() / "photos" / fs::path(k).filename()));
+}
+
+TEST_F(DestFailureTest, SaveStepIntoAFolderThatRefusesNewFiles) {
+  FoundFileList found;
+  for (const std::string& name : kCorpus) {
+    fs::copy_file(CorpusDir() / "photos" / name, ui_.temp / name);
+    found.AddImage((ui_.temp / name).string());
+  }
+  destprobe::FailCreate(dest_.string(), EACCES);
+  const SaveReport report = found.SaveSelectedImages(dest_, "image");
+  EXPECT_TRUE(report.saved.empty());
+  ASSERT_EQ(report.failed.size(), 3u);
+  for (const SaveFailure& f : report.failed) EXPECT_EQ(f.reason, std::strerror(EACCES));
+  EXPECT_TRUE(FilesIn(dest_).empty());
+  EXPECT_EQ(found.DeleteImageFiles().size(), 3u);
+  EXPECT_EQ(FilesIn(ui_.temp).size(), 3u);
+}
+
+// ---- the raw scan ----------------------------------------------------------
+
+TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
+  const uint8_t drive = DeletedPhotosCard();
+  // Room for the first found file (the photo plus the slack up to the next
+  // one) and a little of the second.
+  const uint64_t room = 14336 + 1000;
+  destprobe::LimitBytes(ui_.temp.string(), room);
+  RawScan scan;
+  std::vector<std::string> closed;
+  scan.OnFileClosed = [&](const std::string& p) { closed.push_back(p); };
+  RawScanSettings s;
+  s.drive = drive;
+  s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / 512);
+  s.sectorsAtOnce = 64;
+  s.tempFolder = ui_.temp;
+  scan.Run(s);
+
+  EXPECT_EQ(scan.Status().imagesFound, 3);
+  EXPECT_EQ(scan.AbortReason(), "");
+  ASSERT_EQ(scan.WriteFailures().size(), 2u);
+  EXPECT_EQ(scan.Status().writeFailures, 2u);
+  EXPECT_EQ(scan.WriteFailures()[0].path, (ui_.temp / "image2.JPG").string());
+  EXPECT_TRUE(scan.WriteFailures()[0].partlyWritten);
+  EXPECT_EQ(scan.WriteFailures()[1].path, (ui_.temp / "image3.JPG").string());
+  EXPECT_FALSE(scan.WriteFailures()[1].partlyWritten);
+  for (const WriteFailure& f : scan.WriteFailures()) EXPECT_EQ(f.reason, std::strerror(ENOSPC));
+
+  // The first is whole, the second keeps its start and is handed on, the
+  // third got nothing and is neither handed on nor left as an empty file.
+  ASSERT_EQ(closed.size(), 2u);
+  const Bytes first = ReadFileBytes(closed[0]);
+  const Bytes photo = Photo(kCorpus[0]);
+  ASSERT_GE(first.size(), photo.size());
+  EXPECT_TRUE(std::equal(photo.begin(), photo.end(), first.begin()));
+  EXPECT_EQ(fs::file_size(closed[1]), room - first.size());
+  EXPECT_FALSE(fs::exists(ui_.temp / "image3.JPG"));
+}
+
+TEST_F(DestFailureTest, RawScanIntoATemporaryFolderThatRefusesNewFiles) {
+  const uint8_t drive = DeletedPhotosCard();
+  destprobe::FailCreate(ui_.temp.string(), EACCES);
+  RawScan scan;
+  int closed = 0;
+  scan.OnFileClosed = [&](const std::string&) { ++closed; };
+  RawScanSettings s;
+  s.drive = drive;
+  s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / 512);
+  s.sectorsAtOnce = 64;
+  s.tempFolder = ui_.temp;
+  scan.Run(s);
+  EXPECT_EQ(scan.Status().imagesFound, 3);
+  EXPECT_EQ(scan.Status().currentSector, s.totalSectors);  // read on to the end
+  EXPECT_EQ(closed, 0);
+  ASSERT_EQ(scan.WriteFailures().size(), 3u);
+  for (const WriteFailure& f : scan.WriteFailures()) EXPECT_EQ(f.reason, std::strerror(EACCES));
+  EXPECT_TRUE(FilesIn(ui_.temp).empty());
+}
+
+// ---- the folder route --------------------------------------------------------
+
+TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
+  const uint8_t drive = DeletedPhotosCard();
+  TFrmFATScan driver;
+  driver.DestFolder = dest_.string();
+  std::vector<std::string> found;
+  driver.OnFoundImage = [&](const std::string& p) { found.push_back(p); };
+  // The first photo fits, the second does not, nor the third.
+  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + 100);
+  driver.ScanDrive(drive, false, true, false);
+
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(Md5Of(found[0]), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
+  ASSERT_EQ(driver.SaveProblems.size(), 2u);
+  for (const TSaveProblem& p : driver.SaveProblems) {
+    EXPECT_FALSE(p.saved);
+    EXPECT_EQ(p.reason, std::strerror(ENOSPC));
+  }
+  EXPECT_EQ(driver.SaveProblems[0].target, "_1.JPG");
+  EXPECT_EQ(driver.SaveProblems[1].target, "_2.JPG");
+  // Nothing cut short stays behind, not even in the staging folder.
+  EXPECT_EQ(FilesIn(dest_), (std::set<std::string>{fs::path(found[0]).filename().string()}));
+  EXPECT_FALSE(fs::exists(dest_ / ".kestrella-incoming"));
+  size_t diskFull = 0;
+  for (const auto& m : ui_.shown) diskFull += m.text == "Disk Full";
+  EXPECT_EQ(diskFull, 2u);
+}
+
+TEST_F(DestFailureTest, FolderRouteIntoAFolderThatRefusesNewFiles) {
+  const uint8_t drive = DeletedPhotosCard();
+  TFrmFATScan driver;
+  driver.DestFolder = dest_.string();
+  int found = 0;
+  driver.OnFoundImage = [&](const std::string&) { ++found; };
+  destprobe::FailCreate(dest_.string(), EACCES);
+  driver.ScanDrive(drive, false, true, true);
+  EXPECT_EQ(found, 0);
+  ASSERT_EQ(driver.SaveProblems.size(), 3u);
+  for (const TSaveProblem& p : driver.SaveProblems) EXPECT_EQ(p.reason, std::strerror(EACCES));
+  EXPECT_TRUE(FilesIn(dest_).empty());
+  EXPECT_TRUE(driver.StopRequestedFlag);  // the route ran to its end
+}
+
+// ---- saving a volume's tree ----------------------------------------------------
+
+TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
+  DeletedPhotosCard();
+  card_->Mount();
+  TFATdrive& drive = card_->drive();
+  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) + 10);
+  bool replaceAll = true, replaceAnswer = true;
+  EXPECT_TRUE(drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), dest_, true, true,
+                                  false, drive.UseFAT, replaceAll, replaceAnswer));
+  ASSERT_EQ(drive.SaveProblems.size(), 1u);
+  EXPECT_FALSE(drive.SaveProblems[0].saved);
+  EXPECT_EQ(drive.SaveProblems[0].reason, std::strerror(ENOSPC));
+  EXPECT_FALSE(fs::exists(drive.SaveProblems[0].target));
+  EXPECT_EQ(FilesIn(dest_).size(), 2u);
+  for (const std::string& f : FilesIn(dest_)) {
+    const std::string md5 = Md5Of(dest_ / f);
+    EXPECT_TRUE(md5 == Md5Of(CorpusDir() / "photos" / kCorpus[0]) ||
+                md5 == Md5Of(CorpusDir() / "photos" / kCorpus[1]))
+        << f;
+  }
+}
+
+}  // namespace
+}  // namespace kestrella::test

@@ -1,0 +1,442 @@
+// Cards with unreadable sectors, end to end: the raw scan, the folder route
+// (deleted files and the lost-cluster hunt) and the lost-drive search run on
+// a card whose photo, allocation table, directories or boot sector cannot be
+// read. Every photo that can still be read must come back byte for byte, the
+// damaged one as the engine fills it, the errors must be counted, and the
+// card must never be opened for writing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/ffatscan.h"
+#include "app/rawscan.h"
+#include "devices/device.h"
+#include "diskio/drivetable.h"
+#include "diskio/ldiskio.h"
+#include "diskio/pdiskio.h"
+#include "diskio/sourceprobe.h"
+#include "fat/fatdrive.h"
+#include "fat/fatdrivelist.h"
+#include "fat/fatread_testcard.h"
+#include "support/testsupport.h"
+
+namespace kestrella::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kSector = 512;
+
+Bytes Photo(const std::string& name) { return ReadFileBytes(CorpusDir() / "photos" / name); }
+
+// The four photos of the card: two deleted from the root, two deleted from
+// DCIM. Names differ after their first letter, which deletion destroys.
+struct CardPhoto {
+  std::string onCard;  // path on the card
+  std::string corpus;  // the original
+};
+const std::vector<CardPhoto> kPhotos = {
+    {"PA.JPG", "Nikon_D70.jpg"},
+    {"PB.JPG", "Pentax_K10D.jpg"},
+    {"DCIM/PC.JPG", "Canon_PowerShot_S40.jpg"},
+    {"DCIM/PD.JPG", "Panasonic_DMC-FZ30.jpg"},
+};
+
+uint32_t Le16(const Bytes& b, size_t at) { return b[at] | (b[at + 1] << 8); }
+
+// Where things lie on the card, read from its boot sector and directories.
+struct Layout {
+  uint32_t fatStart = 0, sectorsPerFat = 0, fatCount = 0;
+  uint32_t rootStart = 0, dataStart = 0, sectorsPerCluster = 0;
+  uint32_t dcimSector = 0;
+  std::map<std::string, uint32_t> photoSector;  // corpus name -> first sector
+};
+
+Layout Measure(const fs::path& image) {
+  const Bytes img = ReadFileBytes(image);
+  Layout l;
+  l.fatStart = Le16(img, 14);
+  l.fatCount = img[16];
+  l.sectorsPerFat = Le16(img, 22);
+  l.sectorsPerCluster = img[13];
+  l.rootStart = l.fatStart + l.fatCount * l.sectorsPerFat;
+  l.dataStart = l.rootStart + (Le16(img, 17) * 32 + kSector - 1) / kSector;
+  for (size_t at = size_t{l.rootStart} * kSector; at < size_t{l.dataStart} * kSector; at += 32) {
+    if (std::memcmp(&img[at], "DCIM       ", 11) == 0)
+      l.dcimSector = l.dataStart + (Le16(img, at + 26) - 2) * l.sectorsPerCluster;
+  }
+  for (const CardPhoto& p : kPhotos) {
+    const Bytes photo = Photo(p.corpus);
+    for (size_t s = l.dataStart; (s + 1) * kSector <= img.size(); ++s) {
+      if (std::equal(photo.begin(), photo.begin() + kSector, img.begin() + static_cast<long>(s * kSector))) {
+        l.photoSector[p.corpus] = static_cast<uint32_t>(s);
+        break;
+      }
+    }
+  }
+  return l;
+}
+
+// Files in `folder` (and below) whose contents begin with `bytes`.
+std::vector<fs::path> StartingWith(const fs::path& folder, const Bytes& bytes) {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
+    if (!e.is_regular_file()) continue;
+    const Bytes got = ReadFileBytes(e.path());
+    if (got.size() >= bytes.size() && std::equal(bytes.begin(), bytes.end(), got.begin()))
+      out.push_back(e.path());
+  }
+  return out;
+}
+
+// A photo with sector `k` of it as the engine leaves it: zeros (folder route)
+// or left out (raw scan).
+Bytes ZeroedSector(Bytes photo, uint32_t k) {
+  std::fill_n(photo.begin() + static_cast<long>(k) * kSector, kSector, uint8_t{0});
+  return photo;
+}
+Bytes WithoutSector(Bytes photo, uint32_t k) {
+  photo.erase(photo.begin() + static_cast<long>(k) * kSector, photo.begin() + static_cast<long>(k + 1) * kSector);
+  return photo;
+}
+
+class FaultInjectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
+    card_ = std::make_unique<FatCard>(16, 8192, 2);
+    card_->MakeDir("DCIM");
+    for (const CardPhoto& p : kPhotos) card_->Copy(CorpusDir() / "photos" / p.corpus, p.onCard);
+    for (const CardPhoto& p : kPhotos) card_->Delete(p.onCard);
+    layout_ = Measure(card_->image());
+    ASSERT_EQ(layout_.photoSector.size(), kPhotos.size());
+    ASSERT_NE(layout_.dcimSector, 0u);
+    ui_.temp = dir_ / "tmp";
+    ui_.tickStep = 1;
+    fs::create_directories(ui_.temp);
+    drive_ = Drives().AddImage(card_->image().string());
+    ASSERT_NE(drive_, 0);
+    source_ = Drives().Find(drive_)->source.path;
+    sourceprobe::Watch(source_);
+    imageMd5_ = Md5Of(card_->image());
+  }
+  void TearDown() override {
+    ldiskio::Module().NT_CloseDrive();
+    pdiskio::CloseDrive();
+    // The card is only ever read, whatever went wrong.
+    const sourceprobe::Counters c = sourceprobe::Get(source_);
+    EXPECT_EQ(c.opensForWrite, 0u);
+    EXPECT_EQ(c.writes, 0u);
+    if (card_) {
+      EXPECT_EQ(Md5Of(card_->image()), imageMd5_);
+    }
+    sourceprobe::Reset();
+    Drives().Clear();
+  }
+
+  uint32_t PhotoSector(const std::string& corpus) { return layout_.photoSector.at(corpus); }
+  void MarkUnreadable(std::initializer_list<uint64_t> sectors) { sourceprobe::MarkUnreadable(source_, sectors); }
+  void MarkRange(uint32_t first, uint32_t count) {
+    sourceprobe::MarkUnreadableRange(source_, uint64_t{first} * kSector, uint64_t{count} * kSector);
+  }
+
+  // The raw scan over the card into its own folder.
+  fs::path RawScanInto(uint32_t sectorsAtOnce, uint32_t retries, RawScanStatus& status) {
+    const fs::path out = dir_ / "raw";
+    fs::create_directories(out);
+    RawScan scan;
+    RawScanSettings s;
+    s.drive = drive_;
+    s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / kSector);
+    s.sectorsAtOnce = sectorsAtOnce;
+    s.retryLimit = retries;
+    s.tempFolder = out;
+    std::vector<uint32_t> shownErrors;
+    scan.OnCountsChanged = [&](const RawScanStatus& st) { shownErrors.push_back(st.readErrors); };
+    scan.Run(s);
+    status = scan.Status();
+    EXPECT_EQ(scan.AbortReason(), "");
+    EXPECT_EQ(status.currentSector, s.totalSectors);  // ran to the end
+    // The read-error label followed every failed attempt.
+    EXPECT_EQ(shownErrors.empty() ? 0u : shownErrors.back(), status.readErrors);
+    return out;
+  }
+
+  // The folder route (deleted files, then the lost-cluster hunt) into its
+  // own folder. Returns the folder; `driver` keeps what it reported.
+  fs::path FolderRouteInto(TFrmFATScan& driver, std::vector<std::string>& found, bool mounts = true) {
+    const fs::path out = dir_ / "folder";
+    fs::create_directories(out);
+    driver.DestFolder = out.string();
+    driver.OnFoundImage = [&](const std::string& p) { found.push_back(p); };
+    driver.ScanDrive(drive_, false, true, true);
+    // A route that ran to its end sets the flag; one that found no volume
+    // returns before that.
+    EXPECT_EQ(driver.StopRequestedFlag, mounts);
+    for (const std::string& f : found) EXPECT_TRUE(fs::exists(f)) << f;
+    return out;
+  }
+
+  void ExpectRecovered(const fs::path& folder, const std::string& corpus) {
+    EXPECT_FALSE(StartingWith(folder, Photo(corpus)).empty()) << corpus << " not recovered intact";
+  }
+  // Recovered as a file of exactly the photo's bytes (the folder route's
+  // deleted files keep their size).
+  void ExpectExact(const fs::path& folder, const std::string& corpus) {
+    const std::string md5 = Md5Of(CorpusDir() / "photos" / corpus);
+    bool match = false;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      if (e.is_regular_file() && Md5Of(e.path()) == md5) match = true;
+    EXPECT_TRUE(match) << corpus << " has no byte-identical copy in " << folder;
+  }
+
+  TempDir dir_;
+  ScriptedUi ui_;
+  UiScope scope_{ui_};
+  std::unique_ptr<FatCard> card_;
+  Layout layout_;
+  uint8_t drive_ = 0;
+  std::string source_;
+  std::string imageMd5_;
+};
+
+// ---- a sector inside a photo ----------------------------------------------
+
+TEST_F(FaultInjectionTest, BadSectorInsideAPhotoRawScan) {
+  const std::string damaged = "Canon_PowerShot_S40.jpg";
+  const uint32_t bad = PhotoSector(damaged) + 10;
+  MarkUnreadable({bad});
+  const uint32_t block = 7, retries = 3;
+  RawScanStatus st;
+  const fs::path out = RawScanInto(block, retries, st);
+  // The failed block read counts once, then the sector fails on its own as
+  // often as the retry limit allows; a bad sector that begins its block has
+  // no separate block failure.
+  EXPECT_EQ(st.readErrors, bad % block == 0 ? retries : 1 + retries);
+  EXPECT_EQ(sourceprobe::Get(source_).failedReads, st.readErrors);
+  EXPECT_EQ(st.imagesFound, 4);
+  for (const CardPhoto& p : kPhotos)
+    if (p.corpus != damaged) ExpectRecovered(out, p.corpus);
+  // The unreadable sector is left out of the file; everything else is there.
+  EXPECT_EQ(StartingWith(out, WithoutSector(Photo(damaged), 10)).size(), 1u);
+}
+
+TEST_F(FaultInjectionTest, BadSectorInsideAPhotoFolderRoute) {
+  const std::string damaged = "Canon_PowerShot_S40.jpg";
+  MarkUnreadable({PhotoSector(damaged) + 10});
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  const fs::path out = FolderRouteInto(driver, found);
+  EXPECT_EQ(found.size(), 4u);
+  for (const CardPhoto& p : kPhotos)
+    if (p.corpus != damaged) ExpectExact(out, p.corpus);
+  // Saved at its full size with the unreadable sector as zeros, and said so.
+  const Bytes expected = ZeroedSector(Photo(damaged), 10);
+  const auto copies = StartingWith(out, expected);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(fs::file_size(copies[0]), expected.size());
+  ASSERT_EQ(driver.SaveProblems.size(), 1u);
+  EXPECT_TRUE(driver.SaveProblems[0].saved);
+  EXPECT_EQ(driver.SaveProblems[0].target, copies[0].string());
+  EXPECT_EQ(driver.SaveProblems[0].reason, "1 sector could not be read and hold zeros");
+  ASSERT_NE(driver.Device, nullptr);
+  EXPECT_GE(driver.Device->ReadErrors, 1u);
+}
+
+// ---- the allocation table ---------------------------------------------------
+
+TEST_F(FaultInjectionTest, UnreadableFirstTableCopyLosesNoPhoto) {
+  MarkRange(layout_.fatStart, layout_.sectorsPerFat);
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  const fs::path out = FolderRouteInto(driver, found);
+  for (const CardPhoto& p : kPhotos) ExpectExact(out, p.corpus);
+  for (const TSaveProblem& p : driver.SaveProblems) ADD_FAILURE() << p.target << ": " << p.reason;
+  // The table was asked for, and failed.
+  EXPECT_GT(sourceprobe::Get(source_).failedReads, 0u);
+
+  RawScanStatus st;
+  const fs::path raw = RawScanInto(64, 1, st);
+  EXPECT_EQ(st.imagesFound, 4);
+  for (const CardPhoto& p : kPhotos) ExpectRecovered(raw, p.corpus);
+}
+
+TEST_F(FaultInjectionTest, UnreadableTablesInBothCopiesLoseNoPhoto) {
+  MarkRange(layout_.fatStart, layout_.fatCount * layout_.sectorsPerFat);
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  const fs::path out = FolderRouteInto(driver, found);
+  for (const CardPhoto& p : kPhotos) ExpectExact(out, p.corpus);
+
+  RawScanStatus st;
+  const fs::path raw = RawScanInto(64, 2, st);
+  for (const CardPhoto& p : kPhotos) ExpectRecovered(raw, p.corpus);
+  // Every table sector failed on its own, each as often as the retry limit
+  // allows, plus the one block read that first met them.
+  const uint32_t tableSectors = layout_.fatCount * layout_.sectorsPerFat;
+  EXPECT_EQ(st.readErrors, tableSectors * 2 + (layout_.fatStart % 64 == 0 ? 0 : 1));
+}
+
+// ---- directories -------------------------------------------------------------
+
+TEST_F(FaultInjectionTest, UnreadableRootDirectory) {
+  MarkUnreadable({layout_.rootStart});
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  const fs::path out = FolderRouteInto(driver, found);
+  // The root's deleted entries are gone: its photos come back from the hunt
+  // for clusters no entry claims, as "cluster N.JPG" files that begin with
+  // the photo.
+  ExpectRecovered(out, "Nikon_D70.jpg");
+  ExpectRecovered(out, "Pentax_K10D.jpg");
+  ASSERT_NE(driver.Device, nullptr);
+  EXPECT_GE(driver.Device->ReadErrors, 1u);
+  // The raw scan does not need the directories at all.
+  RawScanStatus st;
+  const fs::path raw = RawScanInto(64, 1, st);
+  for (const CardPhoto& p : kPhotos) ExpectRecovered(raw, p.corpus);
+  EXPECT_EQ(st.readErrors, layout_.rootStart % 64 == 0 ? 1u : 2u);
+}
+
+TEST_F(FaultInjectionTest, UnreadableSubfolder) {
+  MarkUnreadable({layout_.dcimSector});
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  const fs::path out = FolderRouteInto(driver, found);
+  // The root's deleted photos keep their entries and sizes.
+  ExpectExact(out, "Nikon_D70.jpg");
+  ExpectExact(out, "Pentax_K10D.jpg");
+  // Those of the unreadable folder are found by the cluster hunt.
+  ExpectRecovered(out, "Canon_PowerShot_S40.jpg");
+  ExpectRecovered(out, "Panasonic_DMC-FZ30.jpg");
+  ASSERT_NE(driver.Device, nullptr);
+  EXPECT_GE(driver.Device->ReadErrors, 1u);
+}
+
+// ---- the boot sector ---------------------------------------------------------
+
+TEST_F(FaultInjectionTest, UnreadableBootSector) {
+  MarkUnreadable({0});
+  TFrmFATScan driver;
+  std::vector<std::string> found;
+  int32_t files = -1, folders = -1;
+  // No volume can be mounted: the analysis and the folder route end quietly.
+  EXPECT_FALSE(driver.AnalyzeTotalFile(drive_, false, true, false, files, folders));
+  const fs::path out = FolderRouteInto(driver, found, false);
+  EXPECT_TRUE(found.empty());
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_TRUE(driver.SaveProblems.empty());
+
+  // The raw scan loses nothing: sector 0 begins the first block, so it
+  // fails exactly as often as the retry limit allows.
+  RawScanStatus st;
+  const fs::path raw = RawScanInto(64, 5, st);
+  EXPECT_EQ(st.readErrors, 5u);
+  EXPECT_EQ(st.imagesFound, 4);
+  for (const CardPhoto& p : kPhotos) ExpectRecovered(raw, p.corpus);
+}
+
+// ---- lost drives on a whole disk ---------------------------------------------
+
+// The card's volume as the first partition of a disk, behind a partition
+// table, read by its BIOS number the way "partitions" reads it.
+class LostDriveFaultTest : public FaultInjectionTest {
+ protected:
+  static constexpr uint32_t kStart = 2048;
+
+  void SetUp() override {
+    FaultInjectionTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const Bytes volume = ReadFileBytes(card_->image());
+    Bytes disk(size_t{kStart} * kSector + volume.size(), 0);
+    std::copy(volume.begin(), volume.end(), disk.begin() + static_cast<long>(size_t{kStart} * kSector));
+    uint8_t* e = &disk[446];
+    e[4] = 0x06;
+    const uint32_t count = static_cast<uint32_t>(volume.size() / kSector);
+    std::memcpy(e + 8, &kStart, 4);
+    std::memcpy(e + 12, &count, 4);
+    disk[510] = 0x55;
+    disk[511] = 0xAA;
+    disk_ = dir_ / "disk.img";
+    WriteFileBytes(disk_, disk);
+    ldiskio::Module().NT_CloseDrive();
+    Drives().Clear();
+    ASSERT_NE(Drives().AddImage(disk_.string()), 0);
+    sourceprobe::Watch(disk_.string());
+    device_.Kind = kDevicePhysical;
+    device_.DriveNumber = 0x80;
+    ASSERT_EQ(Drives().PhysicalDiskPath(0x80), disk_.string());
+    device_.BytesPerSector = kSector;
+    device_.TotalSectors = static_cast<uint32_t>(disk.size() / kSector);
+    device_.Partitioned = 1;
+    device_.Removable = 1;
+  }
+  void TearDown() override {
+    if (!disk_.empty()) {
+      pdiskio::CloseDrive();
+      EXPECT_EQ(sourceprobe::Get(disk_.string()).opensForWrite, 0u);
+      EXPECT_EQ(sourceprobe::Get(disk_.string()).writes, 0u);
+    }
+    FaultInjectionTest::TearDown();
+  }
+
+  fs::path disk_;
+  TDevice device_;
+};
+
+TEST_F(LostDriveFaultTest, BadSectorInAPhotoEndsTheSearchThereUnlessIgnored) {
+  const uint32_t bad = kStart + PhotoSector("Pentax_K10D.jpg") + 3;
+  sourceprobe::MarkUnreadable(disk_.string(), {bad});
+  TFrmFATScan driver;
+  TDriveList& list = *driver.DriveList();
+  DetectDrives(list, device_);
+  ASSERT_EQ(list.count(), 1);
+  EXPECT_EQ(list.GetDrive(0)->StartSector, kStart);
+
+  // Abort: the search ends at the bad sector, with nothing new (the
+  // volume's boot sector belongs to the listed partition).
+  ui_.defaultAnswer = MsgResult::Abort;
+  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 0, device_.TotalSectors - 1), 0);
+  EXPECT_EQ(list.count(), 1);
+  EXPECT_EQ(ui_.shown.size(), 1u);
+  EXPECT_FALSE(device_.CacheActive);
+
+  // Ignore: the search reads on past it to the end of the disk.
+  ui_.shown.clear();
+  ui_.defaultAnswer = MsgResult::Ignore;
+  const uint64_t readsBefore = sourceprobe::Get(disk_.string()).reads;
+  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 0, device_.TotalSectors - 1), 0);
+  EXPECT_GE(ui_.shown.size(), 1u);
+  EXPECT_GT(sourceprobe::Get(disk_.string()).reads, readsBefore);
+}
+
+TEST_F(LostDriveFaultTest, UnreadablePartitionTableOrBootSector) {
+  TFrmFATScan driver;
+  TDriveList& list = *driver.DriveList();
+  sourceprobe::MarkUnreadable(disk_.string(), {0});
+  ui_.defaultAnswer = MsgResult::Abort;
+  DetectDrives(list, device_);
+  EXPECT_EQ(list.count(), 0);
+  // A search that starts after the table finds the volume as a lost drive.
+  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 1, kStart + 100), 1);
+  ASSERT_EQ(list.count(), 1);
+  EXPECT_EQ(list.GetDrive(0)->StartSector, kStart);
+
+  // With its boot sector unreadable instead, the partition is still listed
+  // (mounting fails quietly) and the search stops at that sector.
+  sourceprobe::Reset();
+  pdiskio::CloseDrive();
+  sourceprobe::MarkUnreadable(disk_.string(), {kStart});
+  TFrmFATScan second;
+  TDriveList& list2 = *second.DriveList();
+  DetectDrives(list2, device_);
+  ASSERT_EQ(list2.count(), 1);
+  EXPECT_EQ(FindLostDrives(device_, second.DeviceList.get(), 1, kStart + 100), 0);
+  EXPECT_FALSE(device_.CacheActive);
+}
+
+}  // namespace
+}  // namespace kestrella::test
