@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/ffatscan.h"
 #include "app/foundfiles.h"
@@ -38,6 +39,11 @@ class TRecoveryRun {
 
   FoundFileList& Found() { return found_; }
 
+  // What the route could not write into the temporary folder, or wrote only
+  // in part (a found file cut short, a photo with unreadable sectors filled
+  // with zeros): one line per file, "name: reason". Empty after a clean run.
+  std::vector<std::string> Problems() const;
+
  private:
   void Add(const std::string& path);
 
@@ -45,6 +51,7 @@ class TRecoveryRun {
   RawScan& scan_;
   FoundFileList found_;
   bool stopped_ = false;
+  bool folderRoute_ = true;
 };
 
 }  // namespace kestrella

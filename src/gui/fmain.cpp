@@ -756,7 +756,22 @@ void TFrmMain::ButtonStartClick() {
     QMessageBox::warning(this, QStringLiteral("Kestrella"),
                          QStringLiteral("The recovery stopped early:\n%1").arg(failure));
   }
+  ShowRunProblems(run.Problems());
   SaveStep();
+}
+
+void TFrmMain::ShowRunProblems(const std::vector<std::string>& problems) {
+  if (problems.empty()) return;
+  // A found file the temporary folder could not take is lost to the save
+  // step: the user must hear of it, and where it stands.
+  constexpr size_t kShown = 20;
+  QString text = QStringLiteral("%1 found file(s) could not be written completely to the temporary folder %2:\n")
+                     .arg(problems.size())
+                     .arg(QString::fromStdString(ui().TempFolder().string()));
+  for (size_t i = 0; i < problems.size() && i < kShown; ++i)
+    text += QStringLiteral("\n") + QString::fromStdString(problems[i]);
+  if (problems.size() > kShown) text += QStringLiteral("\n... and %1 more").arg(problems.size() - kShown);
+  QMessageBox::warning(this, QStringLiteral("Kestrella"), text);
 }
 
 void TFrmMain::PrepareRun() {

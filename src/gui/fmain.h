@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "diskio/driveparams.h"
 #include "gui/fpreview.h"
@@ -124,6 +126,7 @@ class TFrmMain : public QWidget {
 
   // The recovery run.
   void PrepareRun();
+  void ShowRunProblems(const std::vector<std::string>& problems);
   void CreatePreview();
   void FinishRun();
   void SaveStep();

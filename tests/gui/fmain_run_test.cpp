@@ -5,12 +5,13 @@
 // nothing. With the preview on, the save step is the modal preview in which
 // the user ticks what to keep; Cancel during a run ends it early with the
 // save step still following; Preview switched during a run hides and shows
-// the preview.
+// the preview. Found files the temporary folder could not take are named.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,6 +30,7 @@
 #include "gui/fpreview.h"
 #include "gui/thumbnailbox.h"
 #include "gui/guiui.h"
+#include "util/destprobe.h"
 #include "support/testsupport.h"
 
 using kestrella::Drives;
@@ -354,6 +356,40 @@ class FrmMainRunTest : public QObject {
     // Off at the end: every found file was kept without asking.
     QCOMPARE(Entries(dest_), QStringList({"image1.JPG", "image2.JPG"}));
     checkIdle(w);
+  }
+
+  void filesTheTemporaryFolderCouldNotTakeAreNamed() {
+    TFrmMain w;
+    w.show();
+    // Room for the first kilobyte only: the first found file is cut short,
+    // the second gets nothing.
+    kestrella::destprobe::LimitBytes(temp_.string(), 1024);
+    QStringList warnings;
+    QTimer boxes;
+    boxes.setInterval(20);
+    connect(&boxes, &QTimer::timeout, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(top);
+        if (box == nullptr || !box->isVisible()) continue;
+        warnings << box->text();
+        box->button(QMessageBox::Ok) != nullptr ? box->button(QMessageBox::Ok)->click() : box->reject();
+        return;
+      }
+    });
+    boxes.start();
+    run(w, true);
+    boxes.stop();
+    kestrella::destprobe::Reset();
+    if (QTest::currentTestFailed()) return;
+
+    const QStringList listed = warnings.filter(QStringLiteral("could not be written completely"));
+    QCOMPARE(listed.size(), 1);
+    QVERIFY2(listed[0].startsWith(QStringLiteral("2 found file(s)")), qPrintable(listed[0]));
+    QVERIFY2(listed[0].contains(QStringLiteral("(cut short)")), qPrintable(listed[0]));
+    QVERIFY2(listed[0].contains(QStringLiteral("(not saved)")), qPrintable(listed[0]));
+    // What did arrive still reaches the destination: the cut first file.
+    QCOMPARE(Entries(dest_), QStringList({"image1.JPG"}));
+    QCOMPARE(fs::file_size(dest_ / "image1.JPG"), 1024u);
   }
 };
 
