@@ -42,16 +42,6 @@ T* Child(const TFrmMain& w, const char* name) {
   return c;
 }
 
-// One disk of a made-up /sys/class/block; `sectors` in 512-byte units.
-void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
-              const std::string& dev) {
-  const fs::path d = classDir / name;
-  fs::create_directories(d);
-  std::ofstream(d / "size") << sectors << "\n";
-  std::ofstream(d / "removable") << removable << "\n";
-  std::ofstream(d / "ro") << "0\n";
-  std::ofstream(d / "dev") << dev << "\n";
-}
 
 void Store(const QString& savePath, const QString& prefix, const QString& preview) {
   QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
@@ -230,9 +220,9 @@ class FrmMainTest : public QObject {
     const fs::path classDir = dir_->path() / "sys";
     const fs::path devDir = dir_->path() / "dev";
     fs::create_directories(devDir);
-    FakeDisk(classDir, "sda", 64 * 2048, 0, "8:0");   // the system disk: C:
-    FakeDisk(classDir, "sdb", 16 * 2048, 1, "8:16");  // a card reader: D:
-    FakeDisk(classDir, "sr0", 0, 1, "11:0");          // an empty optical drive: E:
+    kestrella::test::FakeDisk(classDir, "sda", 64 * 2048, 0, "8:0");   // the system disk: C:
+    kestrella::test::FakeDisk(classDir, "sdb", 16 * 2048, 1, "8:16");  // a card reader: D:
+    kestrella::test::FakeDisk(classDir, "sr0", 0, 1, "11:0");          // an empty optical drive: E:
     // The devices themselves are plain files of the listed size.
     MakeImage(devDir / "sda", 64ull * 1024 * 1024);
     MakeImage(devDir / "sdb", 16ull * 1024 * 1024);

@@ -99,16 +99,6 @@ class FormatDialogDriver {
   bool acted_ = false;
 };
 
-void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
-              const std::string& dev) {
-  const fs::path d = classDir / name;
-  fs::create_directories(d);
-  std::ofstream(d / "size") << sectors << "\n";
-  std::ofstream(d / "removable") << removable << "\n";
-  std::ofstream(d / "ro") << "0\n";
-  std::ofstream(d / "dev") << dev << "\n";
-}
-
 }  // namespace
 
 class FrmMainToolsTest : public QObject {
@@ -170,8 +160,8 @@ class FrmMainToolsTest : public QObject {
   void fixedAndOpticalDrivesAreRefusedWithoutADialog() {
     const fs::path classDir = *dir_ / "sys", devDir = *dir_ / "dev";
     fs::create_directories(devDir);
-    FakeDisk(classDir, "sda", 16 * 2048, 0, "8:0");   // the system disk: C:
-    FakeDisk(classDir, "sr0", 8 * 2048, 1, "11:0");   // a CD-ROM with a disc: D:
+    test::FakeDisk(classDir, "sda", 16 * 2048, 0, "8:0");   // the system disk: C:
+    test::FakeDisk(classDir, "sr0", 8 * 2048, 1, "11:0");   // a CD-ROM with a disc: D:
     test::WriteFileBytes(devDir / "sda", std::vector<uint8_t>(16u << 20, 0xAB));
     test::WriteFileBytes(devDir / "sr0", std::vector<uint8_t>(8u << 20, 0xCD));
     const std::string md5Disk = test::Md5Of(devDir / "sda");

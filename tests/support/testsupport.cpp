@@ -112,4 +112,14 @@ std::string Md5Of(const fs::path& p) {
   return r.output.substr(0, 32);
 }
 
+void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
+              const std::string& dev) {
+  const fs::path d = classDir / name;
+  fs::create_directories(d);
+  std::ofstream(d / "size") << sectors << "\n";
+  std::ofstream(d / "removable") << removable << "\n";
+  std::ofstream(d / "ro") << "0\n";
+  std::ofstream(d / "dev") << dev << "\n";
+}
+
 }  // namespace kestrella::test

@@ -83,4 +83,8 @@ std::vector<uint8_t> ReadFileBytes(const fs::path& p);
 void WriteFileBytes(const fs::path& p, const std::vector<uint8_t>& bytes);
 std::string Md5Of(const fs::path& p);
 
+// One disk of a made-up /sys/class/block; `sectors` in 512-byte units.
+void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
+              const std::string& dev);
+
 }  // namespace kestrella::test
