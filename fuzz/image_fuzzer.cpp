@@ -2,7 +2,8 @@
 // Everything the two front ends do with a card runs on it: the analysis
 // counts, the folder route with deleted files and the lost-cluster hunt
 // (which saves what it finds), saving the whole folder tree, and on the
-// whole disk the partition walk and the search for lost drives.
+// whole disk the partition walk and the search for lost drives. The Root
+// and Deleted trees are walked as the listing shows them.
 #include <memory>
 
 #include "app/ffatscan.h"
@@ -13,6 +14,7 @@
 #include "fat/fatdrive.h"
 #include "fat/fatdrivelist.h"
 #include "fat/fatnodes.h"
+#include "util/helpers.h"
 #include "fuzzsupport.h"
 
 using namespace kestrella;
@@ -24,6 +26,25 @@ fuzz::Sandbox& Box() {
   return box;
 }
 
+// What the listing shows of every node: its path, names, size and time.
+void List(TCustomNode* start, bool includeDeleted, bool deletedOnly) {
+  auto* dir = dynamic_cast<TFATDirectory*>(start);
+  if (dir == nullptr) return;
+  std::size_t text = 0;
+  dir->ForEachChild(
+      [&](TCustomNode& node, intptr_t) {
+        if (auto* d = dynamic_cast<TFATDirectory*>(&node)) {
+          text += d->GetPath(dir).size() + ReplaceDeletedChar(d->Utf8Name).size();
+        } else if (auto* f = dynamic_cast<TFATFile*>(&node)) {
+          text += f->GetPath(dir).size() + ReplaceDeletedChar(f->Utf8Name).size() +
+                  f->OutputName().size() + fsTimeDate2Str(f->Time, f->Date).size();
+        }
+        return true;
+      },
+      includeDeleted, deletedOnly, true, 0);
+  (void)text;
+}
+
 void FolderRoute(uint8_t drive, const std::filesystem::path& out) {
   TFrmFATScan driver;
   driver.DestFolder = out.string();
@@ -31,6 +52,10 @@ void FolderRoute(uint8_t drive, const std::filesystem::path& out) {
   driver.AnalyzeTotalFile(drive, true, true, true, files, folders);
   driver.ScanDrive(drive, true, true, true);
   if (auto* fat = dynamic_cast<TFATdrive*>(driver.Drive)) {
+    List(fat->RootItem.get(), true, false);
+    List(fat->DeletedItem.get(), true, true);
+    // The route ends by raising the stop flag; the tree save is a new job.
+    driver.StopRequestedFlag = false;
     bool replaceAll = true, replaceAnswer = true;
     fat->SaveDirectory(static_cast<TFATDirectory&>(*fat->RootItem), out / "tree", true, true, false,
                        fat->UseFAT, replaceAll, replaceAnswer);
