@@ -26,7 +26,12 @@ FoundFileQueue::FoundFileQueue(size_t buffers, size_t bufferBytes)
 }
 
 FoundFileQueue::~FoundFileQueue() {
-  Submit();
+  try {
+    Submit();
+  } catch (...) {
+    // Out of memory for the queue: the files still held are closed as they
+    // are destroyed.
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
