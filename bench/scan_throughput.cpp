@@ -80,13 +80,15 @@ struct Options {
   int runs = 3;
   bool runCli = true;
   bool deleteEach = false;
+  bool prefault = true;
   fs::path corpus = KESTRELLA_BENCH_CORPUS_DIR;
   fs::path cli = KESTRELLA_BENCH_CLI_PATH;
 };
 
 const char* const kUsage =
     "usage: scan_throughput [--size-mib N] [--work DIR] [--keep]\n"
-    "                       [--runs N] [--no-cli] [--delete-each] [--corpus DIR] [--cli PATH]\n"
+    "                       [--runs N] [--no-cli] [--delete-each] [--no-prefault]\n"
+    "                       [--corpus DIR] [--cli PATH]\n"
     "\n"
     "  --size-mib N   card image size in MiB (default 1024)\n"
     "  --work DIR     where the image, the copy and the found files go\n"
@@ -97,6 +99,7 @@ const char* const kUsage =
     "  --delete-each  delete the found files right after each step instead of at\n"
     "                 the end (on ext4 without a journal this means a 6-minute wait\n"
     "                 before each step that creates files; see the README)\n"
+    "  --no-prefault  do not touch fresh memory before each step (see the README)\n"
     "  --corpus DIR   folder of *.jpg photos (default: the shared corpus)\n"
     "  --cli PATH     the kestrella-cli program (default: the one built alongside)\n";
 
@@ -141,6 +144,8 @@ Options ParseOptions(int argc, char** argv) {
       o.runCli = false;
     } else if (a == "--delete-each") {
       o.deleteEach = true;
+    } else if (a == "--no-prefault") {
+      o.prefault = false;
     } else if (a == "--corpus") {
       o.corpus = value();
     } else if (a == "--cli") {
@@ -389,6 +394,35 @@ void EnsureCached(const fs::path& image) {
   if (ResidentFraction(image) < 1.0) ReadThrough(image);
 }
 
+// In a VM with free page reporting (a virtio balloon, as on the machine this
+// was written on) memory the guest has freed for a couple of seconds is handed
+// back to the host, and the next first touch of each such page costs a host
+// fault. A step that fills 1 GiB of page cache with such pages takes several
+// times as long, whether it is cp or the scan, and which step gets them is
+// chance. So right before each clock starts, every step alike first touches
+// and frees as much fresh memory as it is about to fill (the image size plus
+// a margin), which it then finds in the guest's free lists.
+bool g_prefault = true;
+uint64_t g_prefaultBytes = 0;
+
+void PrefaultMemory() {
+  if (!g_prefault || g_prefaultBytes == 0) return;
+  void* p = ::mmap(nullptr, g_prefaultBytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return;
+  auto* bytes = static_cast<volatile uint8_t*>(p);
+  for (uint64_t at = 0; at < g_prefaultBytes; at += 4096) bytes[at] = 1;
+  ::munmap(p, g_prefaultBytes);
+}
+
+std::string LoadAverage() {
+  double l[3] = {0, 0, 0};
+  if (::getloadavg(l, 3) != 3) return "?";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", l[0], l[1], l[2]);
+  return text;
+}
+
 // Deletes what the previous step left, then writes back whatever is still
 // pending, so that the next clock starts on a quiet disk.
 void Settle(const std::vector<fs::path>& leftovers) {
@@ -452,6 +486,7 @@ Measure TimeCopy(const fs::path& image, const fs::path& work) {
   Measure m;
   EnsureCached(image);
   m.resident = ResidentFraction(image);
+  PrefaultMemory();
   const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
   const int rc = Spawn({"/bin/cp", image.string(), copy.string()}, {}, false);
@@ -480,6 +515,7 @@ Measure TimeScan(uint8_t drive, const kestrella::TLogDriveParams& params, const 
   Measure m;
   EnsureCached(image);
   m.resident = ResidentFraction(image);
+  PrefaultMemory();
   const double c0 = CpuSeconds(RUSAGE_SELF);
   const double t0 = Now();
   scan.Run(s);
@@ -509,6 +545,7 @@ Measure TimeCli(const fs::path& cli, const fs::path& image, const fs::path& work
   Measure m;
   EnsureCached(image);
   m.resident = ResidentFraction(image);
+  PrefaultMemory();
   const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
   const int rc = Spawn({cli.string(), "scan", image.string(), "-o", dest.string(), "-q"},
@@ -542,6 +579,7 @@ double MBps(uint64_t bytes, double seconds) {
 int main(int argc, char** argv) {
   const Options opt = ParseOptions(argc, argv);
   g_deleteEach = opt.deleteEach;
+  g_prefault = opt.prefault;
   std::error_code ec;
   fs::create_directories(opt.work, ec);
   if (!fs::is_directory(opt.work, ec)) Die("no work folder " + opt.work.string());
@@ -558,6 +596,7 @@ int main(int argc, char** argv) {
     photos = SyntheticPhotos();
   }
   const uint64_t imageBytes = opt.sizeMiB * kMiB;
+  g_prefaultBytes = imageBytes + imageBytes / 4;
   const fs::path image =
       opt.work / ("kestrella-scan-bench-" + std::to_string(opt.sizeMiB) + "MiB-" +
                   (synthetic ? "synthetic" : "photos") + ".img");
@@ -619,6 +658,12 @@ int main(int argc, char** argv) {
                 kInodeReuseWaitSeconds);
   }
   std::printf("  image cache    read again before a step if any of it left the page cache\n");
+  if (g_prefault) {
+    std::printf("  memory         %" PRIu64 " MiB of fresh memory touched and freed before each\n"
+                "                 step's clock starts (VM free page reporting, see README)\n",
+                g_prefaultBytes / kMiB);
+  }
+  std::printf("  load average   %s at the start (other work on this machine)\n", LoadAverage().c_str());
   std::printf("\n");
   std::fflush(stdout);
 
@@ -667,6 +712,7 @@ int main(int argc, char** argv) {
                 MBps(imageBytes, cli->seconds), cli->seconds / cpMed);
     std::printf("  %" PRIu64 " files saved, %.2f cpu s\n", cli->files, cli->cpuSeconds);
   }
+  std::printf("  load average at the end: %s\n", LoadAverage().c_str());
   if (minResident >= 0.999) {
     std::printf("\n  Both sides read the image from the page cache (100%% resident before every\n");
     std::printf("  step); neither fsyncs its output. MB/s = image bytes / 1e6 / s.\n");

@@ -15,6 +15,9 @@ namespace kestrella {
 namespace {
 constexpr uint32_t kProgressIntervalMs = 500;
 constexpr uint32_t kMaxNameSkip = 100000;
+// Read buffers of the scan: one being read into and tested, the others
+// waiting for or being emptied by the writer thread.
+constexpr size_t kReadBuffers = 4;
 }  // namespace
 
 uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector) {
@@ -26,7 +29,7 @@ uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {
   return std::clamp<uint32_t>(totalSectors / 100, 1, MaxSectorsAtOnce(bytesPerSector));
 }
 
-RawScan::RawScan() : sectorBuffer_(new uint8_t[kSectorBufferBytes]) {}
+RawScan::RawScan() = default;
 
 void RawScan::UpdateProgress(bool force) {
   const uint32_t now = ui().TickCount();
@@ -50,17 +53,20 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   ++status_.imagesFound;
   fileStartSector_ = sector;
   fileOpen_ = true;
+  fileWriting_ = false;
   // Names already taken in the temporary folder are passed over; after
-  // 100000 of them the last name is used anyway.
+  // 100000 of them the last name is used anyway. The file is created here,
+  // not by the writer thread, because the next name depends on the outcome.
+  auto out = std::make_unique<FoundFileWriter>();
   bool created = false;
   std::string path;
   for (;;) {
     path = NameFor(s, ext);
     if (nameSkip_ >= kMaxNameSkip) {
-      created = out_.Create(path);
+      created = out->Create(path);
       break;
     }
-    const FoundFileWriter::NewFile r = out_.CreateNew(path);
+    const FoundFileWriter::NewFile r = out->CreateNew(path);
     if (r != FoundFileWriter::NewFile::Exists) {
       created = r == FoundFileWriter::NewFile::Created;
       break;
@@ -69,18 +75,28 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   }
   if (!created) {
     // Keep cutting (the sectors of this file are dropped) but say so.
-    writeFailures_.push_back({path, out_.Error(), false});
+    writeFailures_.push_back({path, out->Error(), false});
     ++status_.writeFailures;
+    return;
   }
+  queue_->Begin(std::move(out));
+  fileWriting_ = true;
 }
 
 void RawScan::CloseFile() {
   if (!fileOpen_) return;
   fileOpen_ = false;
-  if (!out_.IsOpen()) return;  // it could not be created: nothing to hand on
-  const std::string path = out_.Path();
-  if (!out_.Close()) {
-    writeFailures_.push_back({path, out_.Error(), out_.BytesWritten() > 0});
+  if (!fileWriting_) return;  // it could not be created: nothing to hand on
+  fileWriting_ = false;
+  // The writer closes it once its data is written; it is handed on then.
+  queue_->End();
+}
+
+void RawScan::HandOnOne() {
+  FoundFileQueue::Closed c = std::move(toHandOn_.front());
+  toHandOn_.pop_front();
+  if (!c.ok) {
+    writeFailures_.push_back({c.path, c.error, c.partlyWritten});
     ++status_.writeFailures;
     CountsChanged();
     // Nothing of the photo reached the file: an empty file handed on would
@@ -92,7 +108,12 @@ void RawScan::CloseFile() {
     }
   }
   // Even a file that lost its tail holds the photo's start: hand it on.
-  if (OnFileClosed) OnFileClosed(path);
+  if (OnFileClosed) OnFileClosed(c.path);
+}
+
+void RawScan::HandOnClosedFiles() {
+  for (FoundFileQueue::Closed& c : queue_->TakeClosed()) toHandOn_.push_back(std::move(c));
+  while (!toHandOn_.empty()) HandOnOne();
 }
 
 void RawScan::Run(const RawScanSettings& s) {
@@ -109,21 +130,36 @@ void RawScan::Run(const RawScanSettings& s) {
   abortReason_.clear();
   nameSkip_ = 0;
   fileOpen_ = false;
+  fileWriting_ = false;
   fileStartSector_ = 0;
+  toHandOn_.clear();
   CountsChanged();
   ui().ProcessMessages();
 
   try {
+    queue_ = std::make_unique<FoundFileQueue>(kReadBuffers, kSectorBufferBytes);
     ScanBlocks(s);
   } catch (const std::exception& e) {
     abortReason_ = e.what();
   } catch (...) {
     abortReason_ = "unexpected failure";
   }
-  // Whatever happened, the open file is closed and handed on.
-  try {
-    CloseFile();
-  } catch (...) {
+  // Whatever happened, the open file is closed, and every file cut is
+  // written and handed on.
+  if (queue_) {
+    try {
+      CloseFile();
+      queue_->Finish();
+      for (FoundFileQueue::Closed& c : queue_->TakeClosed()) toHandOn_.push_back(std::move(c));
+    } catch (...) {
+    }
+    while (!toHandOn_.empty()) {
+      try {
+        HandOnOne();
+      } catch (...) {
+      }
+    }
+    queue_.reset();
   }
   status_.busy = false;
   UpdateProgress(true);
@@ -136,16 +172,21 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
   if (bps > kSectorBufferBytes) throw std::runtime_error("sector size larger than the read buffer");
   const uint32_t retryLimit = std::clamp<uint32_t>(s.retryLimit, 1, kMaxRetries);
   uint32_t blockSize = std::clamp<uint32_t>(s.sectorsAtOnce, 1, MaxSectorsAtOnce(bps));
-  uint8_t* const buffer = sectorBuffer_.get();
   uint32_t& current = status_.currentSector;
   current = 0;
   std::string ext;
   ui().ProcessMessages();
 
   while (current < s.totalSectors && !stopRequested_) {
+    // The block read last goes to the writer; this one is read into a free
+    // buffer meanwhile.
+    queue_->Submit();
+    HandOnClosedFiles();
+    uint8_t* const buffer = queue_->Buffer();
     uint32_t attempts = 0;
     if (blockSize > s.totalSectors - current) blockSize = s.totalSectors - current;
-    FillBytes(buffer, static_cast<int32_t>(blockSize * bps), 0);
+    // The buffer is not zeroed first: a read that succeeds fills all of it,
+    // and nothing of a failed one is used.
     bool ok = diskutils::ReadLogicalSectors(s.drive, current, static_cast<uint16_t>(blockSize), buffer);
     bool lastFailedWasBlock = false;
     while (!ok) {
@@ -181,14 +222,12 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
         OpenFile(s, ext, current);
         countsChanged = true;
       }
-      if (fileOpen_) out_.Append(sector, bps);
+      if (fileWriting_) queue_->Append(sector, bps);
       if (fileOpen_ && end) CloseFile();
       if (countsChanged) CountsChanged();
       ++current;
       if (stopRequested_) break;
     }
-    // The next read reuses the buffer: what is queued must be written now.
-    if (fileOpen_) out_.Flush();
   }
 }
 

@@ -5,13 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/foundfilewriter.h"
+#include "app/foundfilequeue.h"
 
 namespace kestrella {
 
@@ -83,9 +84,11 @@ class RawScan {
   void CountsChanged();
   void OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector);
   void CloseFile();
+  // Hands on the files the writer has finished, in the order they were cut.
+  void HandOnClosedFiles();
+  void HandOnOne();
   std::string NameFor(const RawScanSettings& s, const std::string& ext) const;
 
-  std::unique_ptr<uint8_t[]> sectorBuffer_;
   RawScanStatus status_;
   std::vector<WriteFailure> writeFailures_;
   std::string abortReason_;
@@ -93,8 +96,12 @@ class RawScan {
   uint32_t lastUpdateTick_ = 0;
   uint32_t nameSkip_ = 0;
   std::filesystem::path tempFolder_;
-  FoundFileWriter out_;
-  bool fileOpen_ = false;  // a file is being cut (even if it could not be created)
+  // The read buffers, and the thread that writes the found files from them
+  // while the next block is read; one per run.
+  std::unique_ptr<FoundFileQueue> queue_;
+  std::deque<FoundFileQueue::Closed> toHandOn_;
+  bool fileOpen_ = false;     // a file is being cut (even if it could not be created)
+  bool fileWriting_ = false;  // and it was created: its sectors go to the writer
   uint32_t fileStartSector_ = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/resource.h>
@@ -211,6 +212,52 @@ TEST_F(RawScanTest, StopFinishesTheSectorAndClosesTheFile) {
   EXPECT_EQ(scan.Status().imagesFound, 1);
   ASSERT_EQ(closed, std::vector<std::string>{TempFile("image1.JPG")});
   EXPECT_EQ(test::ReadFileBytes(closed[0]), Sectors(card, 0, 31));
+}
+
+// Files are written by another thread; the hand-off must still come on the
+// scan's thread, in order, with every byte of the file already in place.
+TEST_F(RawScanTest, EveryFileIsCompleteWhenHandedOnInOrderOnTheScansThread) {
+  Bytes card = StampedCard(400);
+  std::vector<uint32_t> starts;
+  for (uint32_t s = 0; s < 400; s += 7 + s % 5) {
+    Put(card, s, kJpegStart);
+    starts.push_back(s);
+  }
+  starts.push_back(400);
+  const std::thread::id scanThread = std::this_thread::get_id();
+  std::vector<Bytes> seen;
+  scan.OnFileClosed = [&](const std::string& p) {
+    EXPECT_EQ(std::this_thread::get_id(), scanThread);
+    closed.push_back(p);
+    seen.push_back(test::ReadFileBytes(p));
+  };
+  scan.Run(Mount(card, 3));  // files of 7 to 11 sectors over blocks of 3
+  ASSERT_EQ(closed.size(), starts.size() - 1);
+  for (size_t i = 0; i + 1 < starts.size(); ++i) {
+    EXPECT_EQ(closed[i], TempFile("image" + std::to_string(i + 1) + ".JPG"));
+    EXPECT_EQ(seen[i], Sectors(card, starts[i], starts[i + 1])) << closed[i];
+  }
+  EXPECT_EQ(scan.Status().imagesFound, static_cast<int32_t>(starts.size() - 1));
+  EXPECT_TRUE(scan.WriteFailures().empty());
+}
+
+// The stop comes while earlier blocks may still be with the writer: the
+// sector in hand is finished, and every file cut so far is written whole.
+TEST_F(RawScanTest, StopWithBlocksStillBeingWrittenLosesNothing) {
+  Bytes card = StampedCard(3000);
+  for (uint32_t s = 0; s < 3000; s += 100) Put(card, s, kJpegStart);
+  ui.tickStep = 1000;  // progress at every sector
+  scan.OnProgress = [this](const RawScanStatus& st) {
+    if (st.currentSector == 2345) scan.Stop();
+  };
+  scan.Run(Mount(card, 50));
+  EXPECT_EQ(scan.Status().currentSector, 2346u);
+  ASSERT_EQ(closed.size(), 24u);
+  for (uint32_t i = 0; i < 24; ++i) {
+    EXPECT_EQ(test::ReadFileBytes(closed[i]),
+              Sectors(card, i * 100, std::min<uint32_t>(i * 100 + 100, 2346)))
+        << closed[i];
+  }
 }
 
 TEST_F(RawScanTest, DriveSmallerThanOneBlockIsReadInOneGo) {
