@@ -101,9 +101,9 @@ void RawScan::HandOnOne() {
     CountsChanged();
     // Nothing of the photo reached the file: an empty file handed on would
     // be saved as if it were the photo.
-    if (out_.BytesWritten() == 0) {
+    if (!c.partlyWritten) {
       std::error_code ec;
-      std::filesystem::remove(path, ec);
+      std::filesystem::remove(c.path, ec);
       return;
     }
   }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <mutex>
 
 namespace kestrella::destprobe {
 
@@ -18,6 +19,13 @@ struct Entry {
 std::map<std::string, Entry>& Registry() {
   static std::map<std::string, Entry> registry;
   return registry;
+}
+
+// The scan route writes on a thread of its own while its files are created
+// on the scan's thread: both may count against one folder at once.
+std::mutex& Guard() {
+  static std::mutex m;
+  return m;
 }
 
 std::string Normal(const std::string& path) {
@@ -53,6 +61,7 @@ void FailCreate(const std::string& folder, int err) { Folder(folder).createError
 void LimitBytes(const std::string& folder, uint64_t bytes) { Folder(folder).byteLimit = bytes; }
 
 Counters Get(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(Guard());
   auto it = Registry().find(Normal(folder));
   return it == Registry().end() ? Counters{} : it->second.counters;
 }
@@ -60,6 +69,8 @@ Counters Get(const std::string& folder) {
 void Reset() { Registry().clear(); }
 
 int CreateError(const std::string& path) {
+  if (Registry().empty()) return 0;
+  std::lock_guard<std::mutex> lock(Guard());
   Entry* e = Lookup(path);
   if (e == nullptr) return 0;
   if (e->createError != 0) {
@@ -71,6 +82,8 @@ int CreateError(const std::string& path) {
 }
 
 size_t WriteRoom(const std::string& path, size_t length) {
+  if (Registry().empty()) return length;
+  std::lock_guard<std::mutex> lock(Guard());
   Entry* e = Lookup(path);
   if (e == nullptr) return length;
   const uint64_t left = e->byteLimit - std::min(e->byteLimit, e->counters.bytesWritten);
