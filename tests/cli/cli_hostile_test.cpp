@@ -114,6 +114,20 @@ class CliHostileTest : public ::testing::Test {
     return Sh("cd " + Quote(cwd) + " && TMPDIR=" + Quote(dir_ / "tmp") + " " + Quote(kCli) + " " + args);
   }
 
+  // Runs every reading command on the card and the disk, each into a fresh
+  // destination outN; each must succeed and leave both images as they were.
+  void RunEveryReadingCommand(const fs::path& card, const fs::path& disk) {
+    const Fingerprint cardBefore = Take(card), diskBefore = Take(disk);
+    int n = 0;
+    for (const std::string& c : ReadingCommands(Quote(card), Quote(disk))) {
+      const fs::path dest = dir_ / ("out" + std::to_string(n++));
+      const CommandResult r = Cli(Filled(c, Quote(dest)), dir_.path());
+      EXPECT_EQ(r.exitCode, 0) << c << "\n" << r.output;
+      EXPECT_TRUE(Take(card) == cardBefore) << "after: " << c;
+      EXPECT_TRUE(Take(disk) == diskBefore) << "after: " << c;
+    }
+  }
+
   TempDir dir_;
 };
 
@@ -121,15 +135,7 @@ TEST_F(CliHostileTest, NoCommandChangesTheCardOrTheDisk) {
   const fs::path card = dir_ / "card.img", disk = dir_ / "disk.img";
   BuildCard(card);
   BuildDisk(card, disk);
-  const Fingerprint cardBefore = Take(card), diskBefore = Take(disk);
-  int n = 0;
-  for (const std::string& c : ReadingCommands(Quote(card), Quote(disk))) {
-    const fs::path dest = dir_ / ("out" + std::to_string(n++));
-    const CommandResult r = Cli(Filled(c, Quote(dest)), dir_.path());
-    EXPECT_EQ(r.exitCode, 0) << c << "\n" << r.output;
-    EXPECT_TRUE(Take(card) == cardBefore) << "after: " << c;
-    EXPECT_TRUE(Take(disk) == diskBefore) << "after: " << c;
-  }
+  RunEveryReadingCommand(card, disk);
   // The runs found and saved something: the card was really read.
   EXPECT_GE(std::distance(fs::directory_iterator(dir_ / "out7"), fs::directory_iterator{}), 4);
 }
@@ -143,15 +149,7 @@ TEST_F(CliHostileTest, ReadOnlyCopyOfTheCard) {
   BuildDisk(card, disk);
   fs::permissions(card, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(disk, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const Fingerprint cardBefore = Take(card), diskBefore = Take(disk);
-  int n = 0;
-  for (const std::string& c : ReadingCommands(Quote(card), Quote(disk))) {
-    const fs::path dest = dir_ / ("out" + std::to_string(n++));
-    const CommandResult r = Cli(Filled(c, Quote(dest)), dir_.path());
-    EXPECT_EQ(r.exitCode, 0) << c << "\n" << r.output;
-    EXPECT_TRUE(Take(card) == cardBefore) << "after: " << c;
-    EXPECT_TRUE(Take(disk) == diskBefore) << "after: " << c;
-  }
+  RunEveryReadingCommand(card, disk);
 }
 
 // A card behind a read-only mount refuses every opening for writing, root's
