@@ -54,6 +54,34 @@ TEST_F(FoundFilesTest, ATakenNameRaisesTheNumbersForTheRestOfTheSave) {
   EXPECT_EQ(test::ReadFileBytes(dest / "image3.JPG"), test::ReadFileBytes(temps[1]));
 }
 
+// The copy is made inside the kernel where it can be; between two file
+// systems that cannot, it goes through a buffer. Both give the same bytes,
+// also for files larger than one pass of the buffer.
+TEST_F(FoundFilesTest, CopiesAreWholeWithinAndAcrossFileSystems) {
+  std::vector<uint8_t> big(3 * 1024 * 1024 + 517);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  std::vector<fs::path> sources{temp / "image1.JPG"};
+  // A RAM file system, where the machine has one, holds the second file.
+  const fs::path shm = fs::path("/dev/shm") / ("kestrella-" + temp.path().filename().string());
+  struct Remove {
+    fs::path p;
+    ~Remove() {
+      std::error_code ec;
+      fs::remove_all(p, ec);
+    }
+  } removeShm{shm};
+  std::error_code ec;
+  if (fs::create_directory(shm, ec)) sources.push_back(shm / "image2.JPG");
+  for (const fs::path& p : sources) {
+    test::WriteFileBytes(p, big);
+    list.AddImage(p.string());
+  }
+  const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
+  ASSERT_TRUE(r.failed.empty()) << r.failed[0].reason;
+  ASSERT_EQ(r.saved.size(), sources.size());
+  for (const std::string& saved : r.saved) EXPECT_EQ(test::ReadFileBytes(saved), big) << saved;
+}
+
 TEST_F(FoundFilesTest, SelectNoneSavesNothingAndTheListDeletesItsFiles) {
   {
     FoundFileList own;
