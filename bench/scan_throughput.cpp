@@ -480,13 +480,20 @@ void Done(const std::vector<fs::path>& outputs) {
   }
 }
 
-Measure TimeCopy(const fs::path& image, const fs::path& work) {
-  const fs::path copy = work / "copy.img";
-  Settle({copy});
+// What every step does before its clock starts: the image wholly in the
+// page cache (its share noted) and fresh memory touched.
+Measure ReadyToMeasure(const fs::path& image) {
   Measure m;
   EnsureCached(image);
   m.resident = ResidentFraction(image);
   PrefaultMemory();
+  return m;
+}
+
+Measure TimeCopy(const fs::path& image, const fs::path& work) {
+  const fs::path copy = work / "copy.img";
+  Settle({copy});
+  Measure m = ReadyToMeasure(image);
   const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
   const int rc = Spawn({"/bin/cp", image.string(), copy.string()}, {}, false);
@@ -512,10 +519,7 @@ Measure TimeScan(uint8_t drive, const kestrella::TLogDriveParams& params, const 
   s.tempFolder = out;
   WaitForInodeReuse();
   Settle({});
-  Measure m;
-  EnsureCached(image);
-  m.resident = ResidentFraction(image);
-  PrefaultMemory();
+  Measure m = ReadyToMeasure(image);
   const double c0 = CpuSeconds(RUSAGE_SELF);
   const double t0 = Now();
   scan.Run(s);
@@ -542,10 +546,7 @@ Measure TimeCli(const fs::path& cli, const fs::path& image, const fs::path& work
   const fs::path temp = FreshFolder(work, "cli-temp");
   WaitForInodeReuse();
   Settle({});
-  Measure m;
-  EnsureCached(image);
-  m.resident = ResidentFraction(image);
-  PrefaultMemory();
+  Measure m = ReadyToMeasure(image);
   const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
   const int rc = Spawn({cli.string(), "scan", image.string(), "-o", dest.string(), "-q"},

@@ -15,36 +15,27 @@ void FoundFileWriter::Fail(int err) {
   if (error_.empty()) error_ = std::strerror(err);
 }
 
-bool FoundFileWriter::Create(const std::string& path) {
+int FoundFileWriter::Open(const std::string& path, int flags) {
   Close();
   path_ = path;
   error_.clear();
   written_ = 0;
-  if (const int err = destprobe::CreateError(path)) {
-    Fail(err);
-    return false;
-  }
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    Fail(errno);
-    return false;
-  }
-  return true;
+  if (const int err = destprobe::CreateError(path)) return err;
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+  return fd_ >= 0 ? 0 : errno;
+}
+
+bool FoundFileWriter::Create(const std::string& path) {
+  const int err = Open(path, O_TRUNC);
+  if (err != 0) Fail(err);
+  return err == 0;
 }
 
 FoundFileWriter::NewFile FoundFileWriter::CreateNew(const std::string& path) {
-  Close();
-  path_ = path;
-  error_.clear();
-  written_ = 0;
-  if (const int err = destprobe::CreateError(path)) {
-    Fail(err);
-    return NewFile::Failed;
-  }
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd_ >= 0) return NewFile::Created;
-  if (errno == EEXIST) return NewFile::Exists;
-  Fail(errno);
+  const int err = Open(path, O_EXCL);
+  if (err == 0) return NewFile::Created;
+  if (err == EEXIST) return NewFile::Exists;
+  Fail(err);
   return NewFile::Failed;
 }
 

@@ -41,6 +41,8 @@ class FoundFileWriter {
   uint64_t BytesWritten() const { return written_; }
 
  private:
+  // Opens `path` for writing with the extra open flags: 0 or the errno.
+  int Open(const std::string& path, int flags);
   void Fail(int err);
 
   int fd_ = -1;
