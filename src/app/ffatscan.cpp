@@ -11,9 +11,7 @@
 #include <system_error>
 
 #include "devices/device.h"
-#include "diskio/diskutils.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
+#include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
 #include "util/userinterface.h"
@@ -140,35 +138,33 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest,
 
 }  // namespace
 
-TFrmFATScan::TFrmFATScan() {
+TFrmFATScan::TFrmFATScan(EngineContext& context) : context_(context) {
   SkipOption = true;
   // Without the lists the searches have nothing to work on, but the driver
   // itself still answers; the failure shows up when a scan is started.
   try {
-    DeviceList = std::make_unique<TDeviceList>();
-    DriveListItems = std::make_unique<TDriveList>();
+    DeviceList = std::make_unique<TDeviceList>(context_, this);
+    DriveListItems = std::make_unique<TDriveList>(this);
   } catch (...) {
   }
   ProcessOptions();
-  SetHost(this);
 }
 
 TFrmFATScan::~TFrmFATScan() {
   StopRequestedFlag = true;
-  if (&Host() == this) SetHost(nullptr);
   // Drives refer to the devices they sit on: they go first.
   DriveListItems.reset();
   DeviceList.reset();
 }
 
-void TFrmFATScan::ProcessMessages() { ui().ProcessMessages(); }
+void TFrmFATScan::ProcessMessages() { context_.ui().ProcessMessages(); }
 
 void TFrmFATScan::ProcessOptions() {
-  diskutils::Module().optUseINT25 = true;
-  ldiskio::Module().optUseINT25 = true;
-  pdiskio::OptUseINT13 = true;
-  pdiskio::OptUseINT13EXT = true;
-  optCacheEnabled = true;
+  EngineOptions& o = context_.options;
+  o.optUseINT25 = true;
+  o.OptUseINT13 = true;
+  o.OptUseINT13EXT = true;
+  o.optCacheEnabled = true;
 }
 
 bool TFrmFATScan::ReportDue(uint32_t now) const {
@@ -193,7 +189,7 @@ void TFrmFATScan::UpdateStatus(const std::string&, const std::string&, const std
 
 void TFrmFATScan::ProgressStepIt() {
   Position += Step;
-  const uint32_t now = ui().TickCount();
+  const uint32_t now = context_.ui().TickCount();
   if (ReportDue(now)) {
     UpdatePending = true;
     LastUpdateTick = now;
@@ -215,7 +211,7 @@ bool TFrmFATScan::TimeForUserUpdate() {
     UpdatePending = false;
     return true;
   }
-  const uint32_t now = ui().TickCount();
+  const uint32_t now = context_.ui().TickCount();
   if (!ReportDue(now)) return false;
   LastUpdateTick = now;
   return true;

@@ -18,6 +18,7 @@
 
 namespace kestrella {
 
+class EngineContext;
 class TFATdrive;
 
 using TOnStartScanDataEvent =
@@ -30,9 +31,9 @@ using TOnFoundImageEvent = std::function<void(const std::string& fileName)>;
 
 class TFrmFATScan : public ScanHost {
  public:
-  // Creates the lists, switches on the options of the lower layers and
-  // installs itself as the host of the searches.
-  TFrmFATScan();
+  // Creates the lists (whose devices and drives report to this driver) and
+  // switches on the options of the lower layers.
+  explicit TFrmFATScan(EngineContext& context);
   ~TFrmFATScan() override;
   TFrmFATScan(const TFrmFATScan&) = delete;
   TFrmFATScan& operator=(const TFrmFATScan&) = delete;
@@ -59,7 +60,8 @@ class TFrmFATScan : public ScanHost {
   void SetTotals(int32_t totalFiles, int32_t totalFolders) override;
   // Hands a found file over for recovery (saved into DestFolder when its kind
   // is one Kestrella recovers). Filled in with the folder route.
-  void AddRecoverFile(TFATFile& file) override;
+  void AddRecoverFile(TFATFile& file);
+  EngineContext& Context() const { return context_; }
 
   // ---- the folder route ------------------------------------------------------
   // Runs the whole folder route on a drive letter's FAT volume: the files of
@@ -110,6 +112,8 @@ class TFrmFATScan : public ScanHost {
 
  private:
   bool ReportDue(uint32_t now) const;
+
+  EngineContext& context_;
   // The FAT drive behind a drive letter (Device and Drive set), or nullptr.
   TFATdrive* OpenFatDrive(uint8_t drive);
   // Hands over every file of the drive's "Searched" item; false when stopped.

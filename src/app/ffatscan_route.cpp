@@ -25,6 +25,7 @@ TFATdrive* TFrmFATScan::OpenFatDrive(uint8_t drive) {
   Drive = fat;
   Device = fat->Device;
   fat->SkipOption = SkipOption ? 1 : 0;
+  fat->OnFoundFile = [this](TFATFile& file) { AddRecoverFile(file); };
   return fat;
 }
 

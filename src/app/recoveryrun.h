@@ -13,6 +13,7 @@
 #include "app/ffatscan.h"
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
+#include "diskio/enginecontext.h"
 
 namespace kestrella {
 
@@ -24,7 +25,8 @@ struct TRunChoice {
 
 class TRecoveryRun {
  public:
-  TRecoveryRun(TFrmFATScan& driver, RawScan& scan) : driver_(driver), scan_(scan) {}
+  TRecoveryRun(TFrmFATScan& driver, RawScan& scan)
+      : driver_(driver), scan_(scan), found_(driver.Context().files()) {}
 
   // Every found file as it arrives (after it was added to Found()).
   std::function<void(const std::string& path)> OnFound;

@@ -93,9 +93,6 @@ class DriveTable {
   std::vector<DriveEntry> drives_;
 };
 
-// The program's drive table.
-DriveTable& Drives();
-
 // A FAT partition found in a disk image: first sector and sector count.
 struct ImagePartition {
   uint64_t firstSector = 0;
