@@ -80,6 +80,8 @@ class TFrmFATScan : public ScanHost {
   // Switches on the options of the lower layers (sector access, cache).
   void ProcessOptions();
   void StopScan() { StopRequestedFlag = true; }
+  // Sectors of the current device that could not be read.
+  uint64_t ReadErrors() const { return Device != nullptr ? Device->ReadErrors : 0; }
 
   // ---- fields ----------------------------------------------------------------
   TOnStartScanDataEvent OnStartScanData;
