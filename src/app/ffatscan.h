@@ -76,6 +76,10 @@ class TFrmFATScan : public ScanHost {
                         int32_t& files, int32_t& folders);
   TDevice* GetWindowsDrive(uint8_t drive);
   void FindLostData();
+  // Forgets the mounted card and its device (and with it the open handle):
+  // the next count or route mounts it afresh. Every Start begins with this,
+  // so a card changed in the reader is never read from an old mount.
+  void CloseDrive();
 
   // Switches on the options of the lower layers (sector access, cache).
   void ProcessOptions();
@@ -116,6 +120,7 @@ class TFrmFATScan : public ScanHost {
   bool ReportDue(uint32_t now) const;
 
   EngineContext& context_;
+  uint8_t mountedDrive_ = 0;  // the drive letter Drive was mounted from
   // The FAT drive behind a drive letter (Device and Drive set), or nullptr.
   TFATdrive* OpenFatDrive(uint8_t drive);
   // Hands over every file of the drive's "Searched" item; false when stopped.

@@ -145,6 +145,17 @@ class TFATdrive : public TCustomDrive {
  private:
   // Sector size of the windows: the device's, 512 without a device.
   void SizeWindows();
+  // The sectors a file read can take in one transfer from where `info`
+  // stands (at `sectorInCluster` of its current cluster), at most `wanted`:
+  // to the end of the run of adjacent clusters its chain follows. `cluster`
+  // and `sectorInCluster` say where the read stands after them.
+  struct SectorRun {
+    uint32_t sectors;
+    uint32_t cluster;
+    uint32_t sectorInCluster;
+  };
+  SectorRun NextRun(const TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted,
+                    uint8_t useFAT);
   uint32_t sectorSize_ = 512;
   // Clusters from here on hold no free one (0 = not known yet). The table
   // does not change while it is read, so a search that found nothing is not

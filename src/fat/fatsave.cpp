@@ -121,18 +121,27 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
   if (drive == nullptr || drive->Device == nullptr) return false;
   const std::string name = OutputName();
   if (!IsPlainName(name)) return false;
-  const fs::path target = folder / name;
+  OutputFile out(drive->Device->Context().files());
+  out.Create((folder / name).string());
+  return WriteTo(out, useFAT);
+}
 
+bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
+  auto* drive = dynamic_cast<TFATdrive*>(Drive);
+  if (drive == nullptr || drive->Device == nullptr) {
+    out.Remove();
+    return false;
+  }
+  const std::string target = out.Path();
   TFATFileInfo info;
   drive->ResetByCluster(FirstCluster, Size, info);
   ScanHost& host = drive->host();
   host.ProcessMessages();
   std::vector<uint8_t> buffer(fatsave::kSaveBufferSize);
 
-  OutputFile out(drive->Device->Context().files());
   bool readOk = true;
   const uint64_t unreadableBefore = drive->UnreadableSectors;
-  if (out.Create(target.string()) && Size != 0) {
+  if (out.IsOpen() && Size != 0) {
     uint32_t got = 0;
     size_t written = 0;
     // A read of 3 bytes or fewer is taken as the file's last: it is written
@@ -140,10 +149,9 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
     do {
       readOk = drive->BlockRead(info, fatsave::kSaveBufferSize, buffer.data(), useFAT, got);
       if (!readOk) {
-        const std::string device = drive->Device != nullptr ? drive->Device->Name : std::string();
-        Warn(drive->UI(), "Could not read source file! (dev:" + device + ", cluster:" +
-                              std::to_string(FirstCluster) + ", size: " + std::to_string(Size) +
-                              ")");
+        Warn(drive->UI(), "Could not read source file! (dev:" + drive->Device->Name +
+                              ", cluster:" + std::to_string(FirstCluster) +
+                              ", size: " + std::to_string(Size) + ")");
         host.ProgressStopTime();
         break;
       }
@@ -159,14 +167,14 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
     kept = false;
   }
   if (out.Failed()) {
-    drive->SaveProblems.push_back({target.string(), out.Error(), false});
+    drive->SaveProblems.push_back({target, out.Error(), false});
     Warn(drive->UI(), "Disk Full");
     host.ProgressStopTime();
   } else if (!readOk) {
-    drive->SaveProblems.push_back({target.string(), "could not read the source", false});
+    drive->SaveProblems.push_back({target, "could not read the source", false});
   } else if (kept && drive->UnreadableSectors != unreadableBefore) {
     const uint64_t n = drive->UnreadableSectors - unreadableBefore;
-    drive->SaveProblems.push_back({target.string(),
+    drive->SaveProblems.push_back({target,
                                    std::to_string(n) + (n == 1 ? " sector" : " sectors") +
                                        " could not be read and hold zeros",
                                    true});
