@@ -50,13 +50,26 @@ std::unique_ptr<TDevice> TDeviceList::NewWindowsDevice(uint8_t drive,
   return device;
 }
 
-bool DriveHoldsFat(EngineContext& context, uint8_t drive) {
-  LogicalSectorAccess access(kLdiskioTraits, context);
-  TLogDriveParams params;
-  if (!access.GetLogDriveParams(drive, params)) return false;
-  std::vector<uint8_t> sector(std::max<uint32_t>(params.BytesPerSector, 512));
-  if (!access.ReadLogicalSectors(drive, 0, 1, sector.data())) return false;
+namespace {
+
+// Whether sector 0 of the device holds a FAT boot sector.
+bool HoldsFat(TDevice& device) {
+  std::vector<uint8_t> sector(std::max<uint32_t>(device.BytesPerSector, 512));
+  if (!device.ReadSec(0, 1, sector.data(), false)) return false;
   return !ProbeFatBootSector(sector.data(), sector.size()).empty();
+}
+
+}  // namespace
+
+bool DriveHoldsFat(EngineContext& context, uint8_t drive) {
+  TLogDriveParams params;
+  if (!LogicalSectorAccess(kLdiskioTraits, context).GetLogDriveParams(drive, params)) return false;
+  TDevice device(context);
+  device.Kind = kDeviceLogical;
+  device.DriveNumber = drive;
+  device.TotalSectors = params.TotalSectors;
+  device.BytesPerSector = params.BytesPerSector;
+  return HoldsFat(device);
 }
 
 int TDeviceList::IndexOf(const TDevice* device) const {
@@ -126,8 +139,10 @@ void TDeviceList::DetectDevices() {
     TLogDriveParams params;
     if (!logical.GetLogDriveParams(drive, params)) continue;
     ShowChecking("Checking Windows drive " + std::string(1, static_cast<char>(64 + j)) + ":\\");
-    if (!DriveHoldsFat(context_, drive)) continue;
-    DeviceItems.push_back(NewWindowsDevice(drive, params));
+    // The device itself looks at sector 0, so the card is opened once.
+    std::unique_ptr<TDevice> device = NewWindowsDevice(drive, params);
+    if (!HoldsFat(*device)) continue;
+    DeviceItems.push_back(std::move(device));
     DeviceItems.back()->DetectCacheLineSize();
   }
 
@@ -139,9 +154,11 @@ TDevice* TDeviceList::GetWindowsDrive(uint8_t drive) {
   if (!LogicalSectorAccess(kLdiskioTraits, context_).GetLogDriveParams(drive, params))
     return nullptr;
   host_->ProcessMessages();
-  if (!DriveHoldsFat(context_, drive)) return nullptr;
   // Always a new device, even when the list has one for this drive already.
-  DeviceItems.push_back(NewWindowsDevice(drive, params));
+  // It looks at sector 0 itself, so the card is opened once.
+  std::unique_ptr<TDevice> candidate = NewWindowsDevice(drive, params);
+  if (!HoldsFat(*candidate)) return nullptr;
+  DeviceItems.push_back(std::move(candidate));
   TDevice* device = DeviceItems.back().get();
   device->DetectCacheLineSize();
   return device;
