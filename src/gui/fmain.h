@@ -3,6 +3,11 @@
 // panel, the settings kept between runs, and the recovery run itself: Start
 // asks the analysis dialog for a route, runs it inside the click handler with
 // the preview filling as files turn up, and ends with the save step.
+//
+// The window's code is spread over the files named for what they hold:
+// fmain.cpp (the window, its page column, settings, help, the busy animation
+// and the run), mainpages.cpp (the pages' controls), fmain_drives.cpp (the
+// drive list and its information panel) and fmain_tools.cpp (Format and Wipe).
 #pragma once
 
 #include <QPointer>
@@ -16,16 +21,10 @@
 
 #include "diskio/driveparams.h"
 #include "gui/fpreview.h"
+#include "gui/mainpages.h"
 
 class QButtonGroup;
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QMovie;
-class QProgressBar;
-class QPushButton;
-class QSlider;
 class QStackedWidget;
 class QTimer;
 class QToolButton;
@@ -116,13 +115,15 @@ class TFrmMain : public QWidget {
 
  private:
   void BuildUi();
-  QWidget* BuildRecoverPage();
-  QWidget* BuildUtilPage();
-  QWidget* BuildOptionsPage();
   void ShowPage(QWidget* page);
+  // Busy: the stop flag down, every control but the Cancel buttons off, the
+  // busy animation on; idle: the other way round. A run and a wipe share it.
+  void SetBusyState(bool busy);
+  void ShowBusyAnimation(bool on);
   void SelectDriveNumber(uint32_t number);
   static QStringList BlockDeviceNames();
-  void ShowBusyAnimation(bool on);
+  // Starts watching /sys/class/block for card readers coming and going.
+  void WatchBlockDevices();
 
   // The recovery run.
   void PrepareRun();
@@ -146,41 +147,10 @@ class TFrmMain : public QWidget {
   QButtonGroup* pageButtons_ = nullptr;
 
   QStackedWidget* PageControl = nullptr;
-  QWidget* TSRecover = nullptr;
-  QWidget* TSUtil = nullptr;
-  QWidget* TSOptions = nullptr;
-
-  // Recovery page.
-  QComboBox* ListBoxDrives = nullptr;
-  QPushButton* ButtonOpenImage = nullptr;
-  QLineEdit* EditDestPath = nullptr;
-  QPushButton* ButtonBrowse = nullptr;
-  QLabel* LabelInfoMedia = nullptr;
-  QLabel* LabelInfoCapacity = nullptr;
-  QLabel* LabelInfoBytesPerSec = nullptr;
-  QLabel* LabelInfoStatus = nullptr;
-  QLabel* LabelInfoImagesFound = nullptr;
-  QLabel* LabelInfoReadErrors = nullptr;
-  QLabel* LabelCurrSec = nullptr;
-  QLabel* LabelInfoCurrentSector = nullptr;
-  QProgressBar* GProgress = nullptr;
-  QCheckBox* cb_preview = nullptr;
-  QPushButton* ButtonStart = nullptr;
-  QPushButton* ButtonCancel = nullptr;
-  QLabel* Animate1 = nullptr;
-
-  // Tools page.
-  QPushButton* FormatButton = nullptr;
-  QProgressBar* WipeGauge = nullptr;
-  QPushButton* WipeButton = nullptr;
-  QPushButton* WipeCancelButton = nullptr;
-  QLabel* AnimateWipe = nullptr;
+  RecoverPage recoverPage_;
+  ToolsPage toolsPage_;
+  SettingsPage settingsPage_;
   QMovie* busyMovie_ = nullptr;
-
-  // Settings page.
-  QLineEdit* EditFilenamePrefix = nullptr;
-  QSlider* TrackBarSecAtOnce = nullptr;
-  QSlider* TrackBarRetryCount = nullptr;
 
   TLogDriveParams driveParams_{};
   uint32_t curDriveNumber_ = 0;
