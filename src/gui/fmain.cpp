@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMovie>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -22,18 +21,12 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <cmath>
-#include <exception>
-#include <string>
-#include <vector>
 
 #include "app/cardtools.h"
-#include "app/ffatscan.h"
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
-#include "diskio/diskutils.h"
 #include "gui/fanalyzedrive.h"
-#include "gui/fpreview.h"
+#include "gui/runcontroller.h"
 #include "gui/settings.h"
 #include "util/userinterface.h"
 
@@ -46,8 +39,6 @@ constexpr int kClientHeight = 298;
 constexpr int kColumnWidth = 137;
 constexpr int kSpeedButtonWidth = 120;
 constexpr int kSpeedButtonHeight = 50;
-// The preview opens beside the window, not over its Cancel button.
-constexpr int kPreviewOffset = 250;
 
 const char* const kStyleSheet =
     "#TFrmMain { background: rgb(103,150,16); }"
@@ -68,14 +59,11 @@ TFrmMain::TFrmMain(QWidget* parent)
   setWindowTitle(QStringLiteral("Kestrella"));
   BuildUi();
 
-  frmFATScan_ = std::make_unique<TFrmFATScan>();
-  rawScan_ = std::make_unique<RawScan>();
-  frmFATScan_->OnStartScanData = [this](int64_t, int64_t startClustor, int64_t endClustor,
-                                        int32_t) { StartScanData(startClustor, endClustor); };
-  frmFATScan_->OnScanProgress = [this](int64_t position) { ScanProgress(position); };
-  frmFATScan_->OnScanClustorProgress = [this](int64_t clustor) { ScanClustorProgress(clustor); };
-  rawScan_->OnProgress = [this](const RawScanStatus& status) { ShowScanProgress(status); };
-  rawScan_->OnCountsChanged = [this](const RawScanStatus& status) { ShowScanCounts(status); };
+  RunController::Hooks hooks;
+  hooks.windowBusy = [this] { return busy_; };
+  hooks.setRunning = [this](bool running) { SetBusyState(running); };
+  runController_ =
+      std::make_unique<RunController>(this, recoverPage_, settingsPage_, std::move(hooks));
 
   recoverPage_.ButtonCancel->setEnabled(false);
   recoverPage_.ButtonStart->setEnabled(false);
@@ -209,7 +197,7 @@ void TFrmMain::closeEvent(QCloseEvent* event) {
   // Any loop still running sees the flag after its current sector.
   stopRequested_ = true;
   closing_ = true;
-  if (run_ != nullptr) run_->Stop();
+  runController_->Stop();
   if (wipe_ != nullptr) wipe_->Stop();
   devicePoll_->stop();
   SaveSettings();
@@ -293,7 +281,8 @@ void TFrmMain::ButtonStartClick() {
   if (busy_) return;
   TRunChoice choice;
   {
-    TFrmAnalyzeDrive analyze(*frmFATScan_, static_cast<uint8_t>(curDriveNumber_), this);
+    TFrmAnalyzeDrive analyze(runController_->FolderScan(), static_cast<uint8_t>(curDriveNumber_),
+                             this);
     if (analyze.exec() != TFrmAnalyzeDrive::kResultContinue) return;
     choice.FolderMethod = analyze.folderMethod();
     choice.RecoverDeleted = analyze.recoverDeleted();
@@ -310,160 +299,18 @@ void TFrmMain::ButtonStartClick() {
   settings.sectorsAtOnce = static_cast<uint32_t>(settingsPage_.TrackBarSecAtOnce->value());
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
   settings.tempFolder = ui().TempFolder();
-
-  folderRoute_ = choice.FolderMethod;
-  PrepareRun();
-  if (folderRoute_) {
-    recoverPage_.LabelCurrSec->setText(QStringLiteral("Current clustor:"));
-  } else {
-    recoverPage_.GProgress->setMaximum(ClampToInt(driveParams_.TotalSectors));
-    recoverPage_.GProgress->setValue(0);
-  }
-
-  TRecoveryRun run(*frmFATScan_, *rawScan_);
-  run.OnFound = [this](const std::string& path) { FoundImage(path); };
-  run_ = &run;
-  QString failure;
-  try {
-    run.Run(choice, settings);
-  } catch (const std::exception& e) {
-    failure = QString::fromLocal8Bit(e.what());
-  }
-  run_ = nullptr;
-  // The preview was handed every found file and deletes them once the save
-  // step is over; the run's own list must not delete them before that.
-  if (preview_) {
-    for (size_t n = 1; n <= run.Found().ImageCount(); ++n) run.Found().Image(n).keep = true;
-  }
-  FinishRun();
-  if (!failure.isEmpty()) {
-    QMessageBox::warning(this, QStringLiteral("Kestrella"),
-                         QStringLiteral("The recovery stopped early:\n%1").arg(failure));
-  }
-  ShowRunProblems(run.Problems());
-  SaveStep();
-}
-
-void TFrmMain::ShowRunProblems(const std::vector<std::string>& problems) {
-  if (problems.empty()) return;
-  // A found file the temporary folder could not take is lost to the save
-  // step: the user must hear of it, and where it stands.
-  constexpr size_t kShown = 20;
-  QString text = QStringLiteral("%1 found file(s) could not be written completely to the temporary folder %2:\n")
-                     .arg(problems.size())
-                     .arg(QString::fromStdString(ui().TempFolder().string()));
-  for (size_t i = 0; i < problems.size() && i < kShown; ++i)
-    text += QStringLiteral("\n") + QString::fromStdString(problems[i]);
-  if (problems.size() > kShown) text += QStringLiteral("\n... and %1 more").arg(problems.size() - kShown);
-  QMessageBox::warning(this, QStringLiteral("Kestrella"), text);
-}
-
-void TFrmMain::PrepareRun() {
-  stopRequested_ = false;
-  CreatePreview();
-  EnableControls(false);
-  ShowBusyAnimation(true);
-  imagesFound_ = 0;
-  recoverPage_.LabelInfoImagesFound->setText(QStringLiteral("0"));
-  recoverPage_.LabelInfoReadErrors->setText(QStringLiteral("0"));
-  recoverPage_.LabelInfoStatus->setText(QStringLiteral("Busy"));
-  recoverPage_.LabelCurrSec->setText(QStringLiteral("Current sector:"));
-}
-
-void TFrmMain::CreatePreview() {
-  // A preview left from an earlier run goes with the files it still holds.
-  delete preview_.data();
-  preview_ = new TFrmPreview(this);
-  TFrmPreview::Hooks hooks;
-  hooks.runInProgress = [this] { return busy_; };
-  hooks.destFolder = [this] { return recoverPage_.EditDestPath->text(); };
-  hooks.filenamePrefix = [this] { return settingsPage_.EditFilenamePrefix->text(); };
-  hooks.previewOff = [this] { recoverPage_.cb_preview->setChecked(false); };
-  preview_->SetHooks(std::move(hooks));
-  if (recoverPage_.cb_preview->isChecked()) {
-    preview_->move(x() + kPreviewOffset, y());
-    preview_->show();
-  }
-}
-
-void TFrmMain::FinishRun() {
-  recoverPage_.LabelInfoStatus->setText(QStringLiteral("Ready"));
-  ShowBusyAnimation(false);
-  recoverPage_.GProgress->setValue(0);
-  recoverPage_.LabelInfoCurrentSector->clear();
-  recoverPage_.LabelCurrSec->setText(QStringLiteral("Current sector:"));
-  EnableControls(true);
-  diskutils::NT_CloseDrive();
-  stopRequested_ = true;
-  frmFATScan_->StopScan();
-}
-
-void TFrmMain::SaveStep() {
-  if (!preview_) return;
-  if (preview_->isVisible()) {
-    preview_->hide();
-    preview_->BeginSaveStep();
-    if (const QScreen* s = preview_->screen()) {
-      const QRect area = s->geometry();
-      preview_->move(area.width() / 2 - preview_->width() / 2,
-                     area.height() / 2 - preview_->height() / 2);
-    }
-    // The dialog saves or discards on its own buttons and frees itself.
-    preview_->exec();
-    return;
-  }
-  // Preview turned off: every found file is kept without asking.
-  preview_->SaveSelectedImages(recoverPage_.EditDestPath->text(),
-                               settingsPage_.EditFilenamePrefix->text());
-  delete preview_.data();
+  runController_->Run(choice, settings);
 }
 
 void TFrmMain::ButtonCancelClick() {
   stopRequested_ = true;
   if (wipe_ != nullptr) wipe_->Stop();
-  if (run_ != nullptr) run_->Stop();
-  else frmFATScan_->StopScan();
+  runController_->Cancel();
 }
 
-void TFrmMain::cb_previewClick() {
-  if (preview_) preview_->setVisible(recoverPage_.cb_preview->isChecked());
-}
+void TFrmMain::cb_previewClick() { runController_->PreviewSwitched(); }
 
-void TFrmMain::FoundImage(const std::string& path) {
-  ++imagesFound_;
-  // The scan route counts a file when it begins; its count arrives through
-  // ShowScanCounts.
-  if (folderRoute_) recoverPage_.LabelInfoImagesFound->setText(QString::number(imagesFound_));
-  if (preview_) preview_->AddImage(QString::fromStdString(path));
-}
-
-void TFrmMain::ShowScanProgress(const RawScanStatus& status) {
-  recoverPage_.LabelInfoCurrentSector->setText(QString::number(status.currentSector));
-  recoverPage_.GProgress->setValue(ClampToInt(status.currentSector));
-}
-
-void TFrmMain::ShowScanCounts(const RawScanStatus& status) {
-  recoverPage_.LabelInfoImagesFound->setText(QString::number(status.imagesFound));
-  recoverPage_.LabelInfoReadErrors->setText(QString::number(status.readErrors));
-}
-
-void TFrmMain::StartScanData(int64_t startClustor, int64_t endClustor) {
-  // Two passes over the clusters, and a hundredth more for the hand-over of
-  // the found files; 32 bits is what the gauge holds.
-  int32_t maximum = static_cast<int32_t>(2 * (endClustor - startClustor + 1));
-  maximum += static_cast<int32_t>(std::nearbyint(static_cast<double>(maximum) * 0.01));
-  recoverPage_.GProgress->setMaximum(maximum);
-  recoverPage_.GProgress->setValue(0);
-}
-
-void TFrmMain::ScanProgress(int64_t position) {
-  recoverPage_.GProgress->setValue(static_cast<int32_t>(position));
-  ui().ProcessMessages();
-}
-
-void TFrmMain::ScanClustorProgress(int64_t clustor) {
-  recoverPage_.LabelInfoCurrentSector->setText(QString::number(clustor));
-}
+TFrmPreview* TFrmMain::Preview() const { return runController_->Preview(); }
 
 // ---- the busy animation -------------------------------------------------------
 

@@ -1,26 +1,24 @@
 // The program's main window: a column of page buttons beside three pages
 // (recovery, card tools, settings), the drive list with its information
-// panel, the settings kept between runs, and the recovery run itself: Start
-// asks the analysis dialog for a route, runs it inside the click handler with
-// the preview filling as files turn up, and ends with the save step.
+// panel, the settings kept between runs, and the recovery run: Start asks the
+// analysis dialog for a route and hands it to the run controller, which runs
+// it inside the click handler with the preview filling as files turn up and
+// ends with the save step.
 //
 // The window's code is spread over the files named for what they hold:
-// fmain.cpp (the window, its page column, settings, help, the busy animation
-// and the run), mainpages.cpp (the pages' controls), fmain_drives.cpp (the
-// drive list and its information panel) and fmain_tools.cpp (Format and Wipe).
+// fmain.cpp (the window, its page column, settings, help and the busy
+// animation), mainpages.cpp (the pages' controls), fmain_drives.cpp (the drive
+// list and its information panel), fmain_tools.cpp (Format and Wipe) and
+// runcontroller.cpp (the run and its save step).
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "diskio/driveparams.h"
-#include "gui/fpreview.h"
 #include "gui/mainpages.h"
 
 class QButtonGroup;
@@ -30,14 +28,13 @@ class QTimer;
 class QToolButton;
 
 namespace kestrella {
-class RawScan;
-class TFrmFATScan;
-class TRecoveryRun;
 class TWipe;
-struct RawScanStatus;
 }  // namespace kestrella
 
 namespace kestrella::gui {
+
+class RunController;
+class TFrmPreview;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
@@ -85,7 +82,7 @@ class TFrmMain : public QWidget {
   uint32_t CurDriveType() const { return curDriveType_; }
   bool StopRequested() const { return stopRequested_; }
   // The preview of the current or last run; null once it was closed.
-  TFrmPreview* Preview() const { return preview_; }
+  TFrmPreview* Preview() const;
   const QString& UpdateURL() const { return updateURL_; }
 
  public slots:
@@ -125,19 +122,6 @@ class TFrmMain : public QWidget {
   // Starts watching /sys/class/block for card readers coming and going.
   void WatchBlockDevices();
 
-  // The recovery run.
-  void PrepareRun();
-  void ShowRunProblems(const std::vector<std::string>& problems);
-  void CreatePreview();
-  void FinishRun();
-  void SaveStep();
-  void FoundImage(const std::string& path);
-  void ShowScanProgress(const RawScanStatus& status);
-  void ShowScanCounts(const RawScanStatus& status);
-  void StartScanData(int64_t startClustor, int64_t endClustor);
-  void ScanProgress(int64_t position);
-  void ScanClustorProgress(int64_t clustor);
-
   // Left column.
   QToolButton* ButtonMain = nullptr;
   QToolButton* ButtonUtil = nullptr;
@@ -165,14 +149,7 @@ class TFrmMain : public QWidget {
   QTimer* devicePoll_ = nullptr;
   QStringList knownBlockDevices_;
 
-  // The folder route's driver and the scan route, kept for the window's
-  // life: the scan's read buffer is large and allocated once.
-  std::unique_ptr<TFrmFATScan> frmFATScan_;
-  std::unique_ptr<RawScan> rawScan_;
-  TRecoveryRun* run_ = nullptr;  // the run in progress, if any
-  QPointer<TFrmPreview> preview_;
-  int32_t imagesFound_ = 0;
-  bool folderRoute_ = false;
+  std::unique_ptr<RunController> runController_;
 };
 
 }  // namespace kestrella::gui
