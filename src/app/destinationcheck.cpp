@@ -96,18 +96,18 @@ void CheckWritable(const fs::path& folder, const std::string& what) {
   ::unlink(probe.c_str());
 }
 
-void CheckClash(const fs::path& folder, const std::string& what, const OpenedSource& source,
+void CheckClash(const fs::path& folder, const std::string& what, const DriveEntry& source,
                 bool allowOnSource) {
-  switch (CheckDestination(folder, source.entry.source)) {
+  switch (CheckDestination(folder, source.source)) {
     case DestinationClash::None:
       return;
     case DestinationClash::IsTheImage:
       throw UserError("the " + what + " " + folder.string() + " is the card image " +
-                      source.entry.source.path + " itself, or inside it");
+                      source.source.path + " itself, or inside it");
     case DestinationClash::OnTheSourceDevice:
       if (allowOnSource) return;
       throw DestinationClashError(
-          "the " + what + " " + folder.string() + " lies on " + source.entry.source.path +
+          "the " + what + " " + folder.string() + " lies on " + source.source.path +
           ", the device being recovered: writing there would overwrite the files still to be "
           "found.\n  Choose a folder on another disk.");
   }
@@ -115,7 +115,7 @@ void CheckClash(const fs::path& folder, const std::string& what, const OpenedSou
 
 }  // namespace
 
-void PrepareFolders(const fs::path& dest, const fs::path& temp, const OpenedSource& source,
+void PrepareFolders(const fs::path& dest, const fs::path& temp, const DriveEntry& source,
                     bool allowOnSource) {
   CheckClash(dest, "destination folder", source, allowOnSource);
   CheckClash(temp, "temporary folder", source, allowOnSource);

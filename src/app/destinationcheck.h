@@ -37,6 +37,6 @@ class DestinationClashError : public UserError {
 // both must take files. Throws UserError (DestinationClashError for a folder
 // on the device) saying what to do.
 void PrepareFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
-                    const OpenedSource& source, bool allowOnSource = false);
+                    const DriveEntry& source, bool allowOnSource = false);
 
 }  // namespace kestrella

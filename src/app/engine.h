@@ -23,6 +23,12 @@ class UserError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What starts at a drive's sector 0.
+struct FileSystemFound {
+  std::string type;   // "FAT12", "FAT16", "FAT32"; "" when no FAT file system starts there
+  std::string label;  // the boot sector's volume label, trailing blanks removed
+};
+
 class Engine {
  public:
   // `sources` and `files` default to the system's (tests pass fakes); none
@@ -53,9 +59,9 @@ class Engine {
   // Size and kind of the medium; false when there is none (an empty card
   // reader) or it cannot be asked.
   bool DriveParams(uint8_t drive, TLogDriveParams& params);
-  // The FAT type that starts at sector 0 ("FAT12", "FAT16", "FAT32"), "" for
-  // none, nullopt when sector 0 cannot be read.
-  std::optional<std::string> FileSystemAt(uint8_t drive);
+  // The FAT file system that starts at sector 0; nullopt when sector 0
+  // cannot be read.
+  std::optional<FileSystemFound> FileSystemAt(uint8_t drive);
   // Lets go of the drive the window's sector access holds open, so that a
   // card can be formatted or taken out.
   void ReleaseDrive() { context_.diskutils().NT_CloseDrive(); }

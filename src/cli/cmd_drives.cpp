@@ -57,8 +57,8 @@ int RunDrives(const std::vector<std::string>& args) {
     if (engine.DriveParams(e.number, p)) {
       size = FormatByteSize(static_cast<uint64_t>(p.TotalSectors) * p.BytesPerSector);
       sectorSize = std::to_string(p.BytesPerSector);
-      const std::optional<std::string> type = engine.FileSystemAt(e.number);
-      fs = !type ? "? (cannot read)" : type->empty() ? "no FAT" : *type;
+      const std::optional<FileSystemFound> found = engine.FileSystemAt(e.number);
+      fs = !found ? "? (cannot read)" : found->type.empty() ? "no FAT" : found->type;
     }
     std::string path = e.source.path;
     if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";

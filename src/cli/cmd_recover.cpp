@@ -95,7 +95,8 @@ int RunRecover(const std::vector<std::string>& args) {
   const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
   TFrmFATScan driver(engine.Context());
   RawScan scan(engine.Context());
-  TRecoveryRun run(driver, scan);
+  FoundFileList found(engine.Context().files());
+  TRecoveryRun run(driver, scan, found);
   terminal.OnInterrupt([&run] { run.Stop(); });
   const std::filesystem::path temp = engine.TempFolder();
   CheckFolders(*dest, temp, src, opts.Flag("--force"));

@@ -36,7 +36,7 @@ bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
 void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
                   const OpenedSource& source, bool force) {
   try {
-    PrepareFolders(dest, temp, source, force);
+    PrepareFolders(dest, temp, source.entry, force);
   } catch (const DestinationClashError& e) {
     throw CliError(std::string(e.what()) + " (or pass --force if you are sure)");
   }

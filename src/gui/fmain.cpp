@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "app/cardtools.h"
+#include "app/destinationcheck.h"
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "gui/fanalyzedrive.h"
@@ -51,10 +52,11 @@ const char* const kStyleSheet =
 
 }  // namespace
 
-TFrmMain::TFrmMain(QWidget* parent)
+TFrmMain::TFrmMain(Engine& engine, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      engine_(engine) {
   setObjectName(QStringLiteral("TFrmMain"));
   setWindowTitle(QStringLiteral("Kestrella"));
   BuildUi();
@@ -63,7 +65,7 @@ TFrmMain::TFrmMain(QWidget* parent)
   hooks.windowBusy = [this] { return busy_; };
   hooks.setRunning = [this](bool running) { SetBusyState(running); };
   runController_ =
-      std::make_unique<RunController>(this, recoverPage_, settingsPage_, std::move(hooks));
+      std::make_unique<RunController>(engine_, this, recoverPage_, settingsPage_, std::move(hooks));
 
   recoverPage_.ButtonCancel->setEnabled(false);
   recoverPage_.ButtonStart->setEnabled(false);
@@ -279,6 +281,17 @@ void TFrmMain::ButtonAboutClick() {
 
 void TFrmMain::ButtonStartClick() {
   if (busy_) return;
+  // Before anything is read, as kestrella-cli does: a destination or a
+  // temporary folder on the card being recovered would overwrite the photos
+  // still to be found.
+  if (const DriveEntry* drive = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_))) {
+    try {
+      PrepareFolders(recoverPage_.EditDestPath->text().toStdString(), engine_.TempFolder(), *drive);
+    } catch (const UserError& e) {
+      engine_.UI().MessageBox(e.what(), "Warning", MsgIcon::Warning, MsgButtons::Ok);
+      return;
+    }
+  }
   TRunChoice choice;
   {
     TFrmAnalyzeDrive analyze(runController_->FolderScan(), static_cast<uint8_t>(curDriveNumber_),
@@ -298,7 +311,7 @@ void TFrmMain::ButtonStartClick() {
   settings.prefix = settingsPage_.EditFilenamePrefix->text().toStdString();
   settings.sectorsAtOnce = static_cast<uint32_t>(settingsPage_.TrackBarSecAtOnce->value());
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
-  settings.tempFolder = ui().TempFolder();
+  settings.tempFolder = engine_.TempFolder();
   runController_->Run(choice, settings);
 }
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "diskio/driveparams.h"
+#include "app/engine.h"
 #include "gui/mainpages.h"
 
 class QButtonGroup;
@@ -40,7 +40,8 @@ class TFrmMain : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TFrmMain(QWidget* parent = nullptr);
+  // `engine` (not owned) outlives the window.
+  explicit TFrmMain(Engine& engine, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
   // Fills the drive list from the drive table, selects C: when there is one
@@ -136,6 +137,7 @@ class TFrmMain : public QWidget {
   SettingsPage settingsPage_;
   QMovie* busyMovie_ = nullptr;
 
+  Engine& engine_;
   TLogDriveParams driveParams_{};
   uint32_t curDriveNumber_ = 0;
   char curDriveLetter_ = 0;

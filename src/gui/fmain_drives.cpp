@@ -11,8 +11,7 @@
 #include <climits>
 #include <vector>
 
-#include "diskio/diskutils.h"
-#include "diskio/drivetable.h"
+#include "app/rawscan.h"
 #include "gui/fmain.h"
 
 // The drive list of the recovery page and its information panel: filled
@@ -22,8 +21,6 @@ namespace kestrella::gui {
 
 namespace {
 
-// One read must fit the engine's 2,048,000-byte sector buffer.
-constexpr uint32_t kLargestReadBytes = 2047999;
 constexpr int kDrivePollMs = 2000;
 constexpr int kDriveNumberRole = Qt::UserRole;
 constexpr int kRootPathRole = Qt::UserRole + 1;
@@ -60,7 +57,7 @@ void TFrmMain::FillDriveList() {
   const QSignalBlocker block(list);
   list->clear();
   std::vector<const DriveEntry*> kept;
-  for (const DriveEntry& e : Drives().Drives()) {
+  for (const DriveEntry& e : engine_.Drives()) {
     const uint32_t t = e.source.rootType;
     if (t == kRootRemovable || t == kRootFixed || t == kRootCDROM || t == kRootRamDisk)
       kept.push_back(&e);
@@ -100,11 +97,11 @@ void TFrmMain::ListBoxDrivesChange() {
   curDriveLetter_ = root.at(0).toLatin1();
   curDriveNumber_ = static_cast<uint32_t>(static_cast<unsigned char>(curDriveLetter_)) - 64;
 
-  if (!diskutils::GetLogDriveParams(static_cast<uint8_t>(curDriveNumber_), driveParams_)) {
+  if (!engine_.DriveParams(static_cast<uint8_t>(curDriveNumber_), driveParams_)) {
     recoverPage_.LabelInfoStatus->setText(QStringLiteral("not ready"));
     return;
   }
-  const DriveEntry* entry = Drives().Find(static_cast<uint8_t>(curDriveNumber_));
+  const DriveEntry* entry = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
   curDriveType_ = entry != nullptr ? entry->source.rootType : kRootUnknown;
   recoverPage_.LabelInfoMedia->setText(MediaText(curDriveType_));
   recoverPage_.LabelInfoBytesPerSec->setText(QString::number(driveParams_.BytesPerSector));
@@ -116,16 +113,15 @@ void TFrmMain::ListBoxDrivesChange() {
   QSlider* const slider = settingsPage_.TrackBarSecAtOnce;
   slider->setMinimum(1);
   if (driveParams_.BytesPerSector != 0)
-    slider->setMaximum(static_cast<int>(kLargestReadBytes / driveParams_.BytesPerSector));
-  // The slider clamps: 1% of a large card is more than one read can hold.
-  const uint32_t hundredth = driveParams_.TotalSectors / 100;
-  slider->setValue(static_cast<int>(std::min<uint32_t>(hundredth, INT32_MAX)));
+    slider->setMaximum(static_cast<int>(MaxSectorsAtOnce(driveParams_.BytesPerSector)));
+  slider->setValue(static_cast<int>(
+      DefaultSectorsAtOnce(driveParams_.TotalSectors, driveParams_.BytesPerSector)));
   if (slider->maximum() >= 4)
     slider->setTickInterval(slider->maximum() / 4);
 }
 
 bool TFrmMain::OpenImage(const QString& path) {
-  const uint8_t number = Drives().AddImage(path.toStdString());
+  const uint8_t number = engine_.AddImage(path.toStdString());
   if (number == 0) return false;
   FillDriveList();
   SelectDriveNumber(number);
@@ -159,7 +155,7 @@ void TFrmMain::RefreshDrives() {
   QComboBox* const list = recoverPage_.ListBoxDrives;
   const int row = list->currentIndex();
   const QString selected = row >= 0 ? list->itemData(row, kSourcePathRole).toString() : QString();
-  Drives().ScanSystem();
+  engine_.ScanDrives();
   FillDriveList();
   if (selected.isEmpty()) return;
   for (int i = 0; i < list->count(); ++i) {

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/cardtools.h"
-#include "diskio/drivetable.h"
 #include "gui/fformat.h"
 #include "gui/fmain.h"
 #include "util/userinterface.h"
@@ -20,12 +19,12 @@ void TFrmMain::FormatButtonClick() {
 }
 
 int TFrmMain::FormatDrive() {
-  const DriveEntry* found = Drives().Find(static_cast<uint8_t>(curDriveNumber_));
+  const DriveEntry* found = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
   if (found == nullptr) return TFrmFormat::kNotFormatted;
   const DriveEntry drive = *found;
   // A refused drive gets the warning and no dialog.
-  if (!kestrella::FormatAllowed(drive)) return TFrmFormat::kNotFormatted;
-  TFrmFormat dialog(drive, this);
+  if (!kestrella::FormatAllowed(engine_.Context(), drive)) return TFrmFormat::kNotFormatted;
+  TFrmFormat dialog(engine_, drive, this);
   // The drive list must not be read anew under the open dialog.
   busy_ = true;
   const int status = dialog.Run();
@@ -34,12 +33,12 @@ int TFrmMain::FormatDrive() {
 }
 
 bool TFrmMain::WipeDrive() {
-  const DriveEntry* found = Drives().Find(static_cast<uint8_t>(curDriveNumber_));
+  const DriveEntry* found = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
   if (found == nullptr) return false;
   // Copies: the wipe lets events run, and nothing may change what it wipes.
   const DriveEntry drive = *found;
   const TLogDriveParams params = driveParams_;
-  TWipe wipe;
+  TWipe wipe(engine_.Context());
   bool started = false;
   wipe.OnProgress = [&](uint32_t position, uint32_t maximum) {
     if (!started) {
@@ -69,7 +68,7 @@ bool TFrmMain::WipeDrive() {
   if (result.failedWrites > 0) {
     // The card refused some writes: saying nothing would pass old photos off
     // as wiped.
-    ui().MessageBox("Some sectors of [" + std::string(1, drive.Letter()) +
+    engine_.UI().MessageBox("Some sectors of [" + std::string(1, drive.Letter()) +
                         ":] could not be written and still hold their old data (" +
                         std::to_string(result.sectorsWritten) + " of " +
                         std::to_string(params.TotalSectors) + " sectors were wiped).",
@@ -85,8 +84,8 @@ void TFrmMain::WipeButtonClick() {
   if (closing_) return;
   const std::string question =
       "Do you want to format [" + std::string(1, curDriveLetter_) + ":]?";
-  if (ui().MessageBox(question, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
-    ui().ProcessMessages();
+  if (engine_.UI().MessageBox(question, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+    engine_.UI().ProcessMessages();
     FormatDrive();
   }
   ListBoxDrivesChange();

@@ -14,7 +14,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "diskio/drivetable.h"
+#include "app/engine.h"
 
 namespace kestrella::gui {
 

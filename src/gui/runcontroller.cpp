@@ -15,7 +15,6 @@
 #include "app/ffatscan.h"
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
-#include "diskio/diskutils.h"
 #include "gui/mainpages.h"
 #include "util/userinterface.h"
 
@@ -28,20 +27,24 @@ constexpr int kPreviewOffset = 250;
 
 }  // namespace
 
-RunController::RunController(QWidget* window, RecoverPage& recover, const SettingsPage& settings,
-                             Hooks hooks)
-    : window_(window), recover_(recover), settings_(settings), hooks_(std::move(hooks)) {
-  frmFATScan_ = std::make_unique<TFrmFATScan>();
-  rawScan_ = std::make_unique<RawScan>();
-  frmFATScan_->OnStartScanData = [this](int64_t, int64_t startClustor, int64_t endClustor,
-                                        int32_t) { StartScanData(startClustor, endClustor); };
+RunController::RunController(Engine& engine, QWidget* window, RecoverPage& recover,
+                             const SettingsPage& settings, Hooks hooks)
+    : engine_(engine),
+      window_(window),
+      recover_(recover),
+      settings_(settings),
+      hooks_(std::move(hooks)) {
+  frmFATScan_ = std::make_unique<TFrmFATScan>(engine_.Context());
+  rawScan_ = std::make_unique<RawScan>(engine_.Context());
+  frmFATScan_->OnStartScanData = [this](int64_t, int64_t, int64_t, int32_t) { StartScanData(); };
   frmFATScan_->OnScanProgress = [this](int64_t position) { ScanProgress(position); };
   frmFATScan_->OnScanClustorProgress = [this](int64_t clustor) { ScanClustorProgress(clustor); };
   rawScan_->OnProgress = [this](const RawScanStatus& status) { ShowScanProgress(status); };
   rawScan_->OnCountsChanged = [this](const RawScanStatus& status) { ShowScanCounts(status); };
 }
 
-RunController::~RunController() = default;
+// The preview shows the list: it goes first.
+RunController::~RunController() { delete preview_.data(); }
 
 void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings) {
   folderRoute_ = choice.FolderMethod;
@@ -53,8 +56,8 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
     recover_.GProgress->setValue(0);
   }
 
-  TRecoveryRun run(*frmFATScan_, *rawScan_);
-  run.OnFound = [this](const std::string& path) { FoundImage(path); };
+  TRecoveryRun run(*frmFATScan_, *rawScan_, *found_);
+  run.OnFound = [this](const std::string&) { FoundImage(); };
   run_ = &run;
   QString failure;
   try {
@@ -63,11 +66,6 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
     failure = QString::fromLocal8Bit(e.what());
   }
   run_ = nullptr;
-  // The preview was handed every found file and deletes them once the save
-  // step is over; the run's own list must not delete them before that.
-  if (preview_) {
-    for (size_t n = 1; n <= run.Found().ImageCount(); ++n) run.Found().Image(n).keep = true;
-  }
   FinishRun();
   if (!failure.isEmpty()) {
     QMessageBox::warning(window_, QStringLiteral("Kestrella"),
@@ -84,7 +82,7 @@ void RunController::ShowRunProblems(const std::vector<std::string>& problems) {
   constexpr size_t kShown = 20;
   QString text = QStringLiteral("%1 found file(s) could not be written completely to the temporary folder %2:\n")
                      .arg(problems.size())
-                     .arg(QString::fromStdString(ui().TempFolder().string()));
+                     .arg(QString::fromStdString(engine_.TempFolder().string()));
   for (size_t i = 0; i < problems.size() && i < kShown; ++i)
     text += QStringLiteral("\n") + QString::fromStdString(problems[i]);
   if (problems.size() > kShown) text += QStringLiteral("\n... and %1 more").arg(problems.size() - kShown);
@@ -102,9 +100,11 @@ void RunController::PrepareRun() {
 }
 
 void RunController::CreatePreview() {
-  // A preview left from an earlier run goes with the files it still holds.
+  // A preview left from an earlier run goes with the files it still holds,
+  // then the list it showed.
   delete preview_.data();
-  preview_ = new TFrmPreview(window_);
+  found_ = std::make_unique<FoundFileList>(engine_.Context().files());
+  preview_ = new TFrmPreview(*found_, window_);
   TFrmPreview::Hooks hooks;
   hooks.runInProgress = hooks_.windowBusy;
   hooks.destFolder = [this] { return recover_.EditDestPath->text(); };
@@ -123,7 +123,7 @@ void RunController::FinishRun() {
   recover_.LabelInfoCurrentSector->clear();
   recover_.LabelCurrSec->setText(QStringLiteral("Current sector:"));
   hooks_.setRunning(false);
-  diskutils::NT_CloseDrive();
+  engine_.ReleaseDrive();
   frmFATScan_->StopScan();
 }
 
@@ -159,12 +159,12 @@ void RunController::PreviewSwitched() {
   if (preview_) preview_->setVisible(recover_.cb_preview->isChecked());
 }
 
-void RunController::FoundImage(const std::string& path) {
+void RunController::FoundImage() {
   ++imagesFound_;
   // The scan route counts a file when it begins; its count arrives through
   // ShowScanCounts.
   if (folderRoute_) recover_.LabelInfoImagesFound->setText(QString::number(imagesFound_));
-  if (preview_) preview_->AddImage(QString::fromStdString(path));
+  if (preview_) preview_->ShowAdded();
 }
 
 void RunController::ShowScanProgress(const RawScanStatus& status) {
@@ -177,18 +177,16 @@ void RunController::ShowScanCounts(const RawScanStatus& status) {
   recover_.LabelInfoReadErrors->setText(QString::number(status.readErrors));
 }
 
-void RunController::StartScanData(int64_t startClustor, int64_t endClustor) {
-  // Two passes over the clusters, and a hundredth more for the hand-over of
-  // the found files; 32 bits is what the gauge holds.
-  int32_t maximum = static_cast<int32_t>(2 * (endClustor - startClustor + 1));
-  maximum += static_cast<int32_t>(std::nearbyint(static_cast<double>(maximum) * 0.01));
-  recover_.GProgress->setMaximum(maximum);
+void RunController::StartScanData() {
+  // The driver has set the range of the search (both passes over the
+  // clusters and a reserve for the hand-over of the found files).
+  recover_.GProgress->setMaximum(frmFATScan_->Max);
   recover_.GProgress->setValue(0);
 }
 
 void RunController::ScanProgress(int64_t position) {
   recover_.GProgress->setValue(static_cast<int32_t>(position));
-  ui().ProcessMessages();
+  engine_.UI().ProcessMessages();
 }
 
 void RunController::ScanClustorProgress(int64_t clustor) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/engine.h"
 #include "gui/fpreview.h"
 
 class QWidget;
@@ -42,7 +43,8 @@ class RunController {
 
   // window: the parent of the run's dialogs. The pages' controls and the
   // window outlive the controller.
-  RunController(QWidget* window, RecoverPage& recover, const SettingsPage& settings, Hooks hooks);
+  RunController(Engine& engine, QWidget* window, RecoverPage& recover,
+                const SettingsPage& settings, Hooks hooks);
   ~RunController();
 
   // The folder route's driver, kept for the window's life, as is the scan
@@ -69,13 +71,14 @@ class RunController {
   void CreatePreview();
   void FinishRun();
   void SaveStep();
-  void FoundImage(const std::string& path);
+  void FoundImage();
   void ShowScanProgress(const RawScanStatus& status);
   void ShowScanCounts(const RawScanStatus& status);
-  void StartScanData(int64_t startClustor, int64_t endClustor);
+  void StartScanData();
   void ScanProgress(int64_t position);
   void ScanClustorProgress(int64_t clustor);
 
+  Engine& engine_;
   QWidget* window_;
   RecoverPage& recover_;
   const SettingsPage& settings_;
@@ -84,6 +87,10 @@ class RunController {
   std::unique_ptr<TFrmFATScan> frmFATScan_;
   std::unique_ptr<RawScan> rawScan_;
   TRecoveryRun* run_ = nullptr;  // the run in progress, if any
+  // The files of the current or last run; the preview shows them. Kept
+  // until the next run, so that the preview (which goes first) can always
+  // reach it.
+  std::unique_ptr<FoundFileList> found_;
   QPointer<TFrmPreview> preview_;
   int32_t imagesFound_ = 0;
   bool folderRoute_ = false;

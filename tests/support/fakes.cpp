@@ -166,7 +166,16 @@ ssize_t FaultyOutputFiles::CopyRange(int in, int out, size_t length) {
 }
 
 uint64_t FaultyOutputFiles::FreeSpace(const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    freeSpaceAskedFor_ = folder;
+  }
   return freeSpace_ ? *freeSpace_ : OutputFiles::FreeSpace(folder);
+}
+
+std::string FaultyOutputFiles::FreeSpaceAskedFor() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return freeSpaceAskedFor_;
 }
 
 }  // namespace kestrella::test

@@ -76,6 +76,8 @@ class FaultyOutputFiles : public OutputFiles {
   Counters Get(const std::string& folder) const;
   // What FreeSpace answers from now on (nullopt: the real figure).
   void SetFreeSpace(std::optional<uint64_t> bytes) { freeSpace_ = bytes; }
+  // The folder FreeSpace was last asked about ("" before the first call).
+  std::string FreeSpaceAskedFor() const;
 
   int Open(const std::string& path, int flags, mode_t mode) override;
   ssize_t Write(int fd, const void* data, size_t length) override;
@@ -96,6 +98,7 @@ class FaultyOutputFiles : public OutputFiles {
   std::map<std::string, Entry> folders_;
   std::map<int, std::string> open_;  // descriptor -> path
   std::optional<uint64_t> freeSpace_;
+  std::string freeSpaceAskedFor_;
 };
 
 // The engine a test runs on: a scripted user, both fakes, and the context
