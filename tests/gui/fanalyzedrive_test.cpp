@@ -16,9 +16,9 @@
 #include "diskio/drivetable.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/guiui.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
-using kestrella::Drives;
 using kestrella::TFrmFATScan;
 using kestrella::gui::TFrmAnalyzeDrive;
 namespace test = kestrella::test;
@@ -52,8 +52,10 @@ class AnalyzeDriveTest : public QObject {
 
  private:
   std::unique_ptr<test::TempDir> dir_;
-  kestrella::gui::GuiUserInterface ui_;
-  std::unique_ptr<test::UiScope> scope_;
+  // An engine of its own for every test: an empty drive table.
+  std::unique_ptr<test::FrontEngine<kestrella::gui::GuiUserInterface>> rig_;
+
+  kestrella::Engine& engine() { return rig_->engine; }
 
   // A fresh card; with `folders` two folders holding one live photo, with
   // `deleted` three more photos there that were deleted again.
@@ -92,17 +94,15 @@ class AnalyzeDriveTest : public QObject {
   void init() {
     if (!test::CorpusAvailable()) QSKIP("corpus not found");
     dir_ = std::make_unique<test::TempDir>();
-    scope_ = std::make_unique<test::UiScope>(ui_);
-    Drives().Clear();
+    rig_ = std::make_unique<test::FrontEngine<kestrella::gui::GuiUserInterface>>();
   }
   void cleanup() {
-    Drives().Clear();
-    scope_.reset();
+    rig_.reset();
     dir_.reset();
   }
 
   void layoutAndCaptions() {
-    TFrmFATScan driver;
+    TFrmFATScan driver(engine().Context());
     TFrmAnalyzeDrive dlg(driver, 0);
     QCOMPARE(dlg.windowTitle(), QString("Analyze Drive"));
     QCOMPARE(dlg.size(), QSize(271, 129));
@@ -122,8 +122,8 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void freshCardProposesTheScanAndContinueClosesAtOnce() {
-    TFrmFATScan driver;
-    TFrmAnalyzeDrive dlg(driver, Drives().AddImage(card("fresh.img", false, false).string()));
+    TFrmFATScan driver(engine().Context());
+    TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("fresh.img", false, false).string()));
     QSignalSpy finished(&dlg, &QDialog::finished);
     analyze(dlg);
     QVERIFY(child<QRadioButton>(dlg, "RBScanMethod")->isChecked());
@@ -137,8 +137,8 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void foldersWithoutDeletedPhotosAskForTheTypeThenContinue() {
-    TFrmFATScan driver;
-    TFrmAnalyzeDrive dlg(driver, Drives().AddImage(card("folders.img", true, false).string()));
+    TFrmFATScan driver(engine().Context());
+    TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("folders.img", true, false).string()));
     QSignalSpy finished(&dlg, &QDialog::finished);
     analyze(dlg);
     auto* pages = child<QStackedWidget>(dlg, "PCDriveMethod");
@@ -157,8 +157,8 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void deletedPhotosAreCountedAndTicked() {
-    TFrmFATScan driver;
-    TFrmAnalyzeDrive dlg(driver, Drives().AddImage(card("deleted.img", true, true).string()));
+    TFrmFATScan driver(engine().Context());
+    TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("deleted.img", true, true).string()));
     analyze(dlg);
     // Both folders are in the live tree and again in the deleted tree.
     QCOMPARE(child<QLabel>(dlg, "LabelTotalFolders")->text(), QString("Found 4 deleted folders"));
@@ -169,11 +169,12 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void cancelDuringTheCountClosesWithoutFillingTheLabels() {
-    CancellingUi cancelling;
-    test::UiScope scope(cancelling);
-    TFrmFATScan driver;
-    TFrmAnalyzeDrive dlg(driver, Drives().AddImage(card("cancel.img", true, true).string()));
-    cancelling.cancel = child<QPushButton>(dlg, "ButtonCancel");
+    // The interface is the engine's from its start: this count runs on an
+    // engine built on the cancelling one.
+    test::FrontEngine<CancellingUi> cancelling;
+    TFrmFATScan driver(cancelling.engine.Context());
+    TFrmAnalyzeDrive dlg(driver, cancelling.engine.AddImage(card("cancel.img", true, true).string()));
+    cancelling.ui.cancel = child<QPushButton>(dlg, "ButtonCancel");
     QSignalSpy finished(&dlg, &QDialog::finished);
     dlg.show();
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kCountTimeoutMs);
@@ -190,8 +191,8 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void cancelBeforeTheCountStartsNeverCounts() {
-    TFrmFATScan driver;
-    TFrmAnalyzeDrive dlg(driver, Drives().AddImage(card("early.img", true, true).string()));
+    TFrmFATScan driver(engine().Context());
+    TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("early.img", true, true).string()));
     QSignalSpy finished(&dlg, &QDialog::finished);
     dlg.show();
     QTest::keyClick(&dlg, Qt::Key_Escape);  // Esc cancels like the button
@@ -203,7 +204,7 @@ class AnalyzeDriveTest : public QObject {
   }
 
   void blinkGrowsByDotsAndWrapsAfterSeven() {
-    TFrmFATScan driver;
+    TFrmFATScan driver(engine().Context());
     TFrmAnalyzeDrive dlg(driver, 0);
     dlg.show();
     child<QTimer>(dlg, "AnalyzeTimer")->stop();

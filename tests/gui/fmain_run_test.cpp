@@ -6,6 +6,8 @@
 // the user ticks what to keep; Cancel during a run ends it early with the
 // save step still following; Preview switched during a run hides and shows
 // the preview. Found files the temporary folder could not take are named.
+// The window and kestrella-cli refuse the same destinations (the card image,
+// a folder inside it) in the same words, before anything is read.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -24,16 +26,14 @@
 #include <memory>
 #include <vector>
 
-#include "diskio/drivetable.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fmain.h"
 #include "gui/fpreview.h"
 #include "gui/thumbnailbox.h"
 #include "gui/guiui.h"
-#include "util/destprobe.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
-using kestrella::Drives;
 using kestrella::gui::TFrmAnalyzeDrive;
 using kestrella::gui::TFrmMain;
 using kestrella::gui::TFrmPreview;
@@ -85,13 +85,17 @@ class FrmMainRunTest : public QObject {
 
  private:
   std::unique_ptr<test::TempDir> dir_;
-  HookedUi ui_;
-  std::unique_ptr<test::UiScope> scope_;
+  // An engine of its own for every test: an empty drive table, no hook and
+  // a temporary folder that takes everything.
+  std::unique_ptr<test::FrontEngine<HookedUi>> rig_;
   std::vector<fs::path> photos_;
   fs::path dest_;
   fs::path temp_;
   QByteArray savedTmpdir_;
   bool hadTmpdir_ = false;
+
+  kestrella::Engine& engine() { return rig_->engine; }
+  HookedUi& ui() { return rig_->ui; }
 
   // A fresh FAT16 card onto which two photos were copied and then deleted.
   fs::path card() {
@@ -178,14 +182,11 @@ class FrmMainRunTest : public QObject {
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((*dir_ / "settings").string()));
-    scope_ = std::make_unique<test::UiScope>(ui_);
-    Drives().Clear();
+    rig_ = std::make_unique<test::FrontEngine<HookedUi>>();
   }
 
   void cleanup() {
-    ui_.hook = nullptr;
-    Drives().Clear();
-    scope_.reset();
+    rig_.reset();
     // The test's folders live under the build's temporary area, which is
     // found through TMPDIR: it must point there again before they go.
     if (hadTmpdir_) qputenv("TMPDIR", savedTmpdir_);
@@ -194,7 +195,7 @@ class FrmMainRunTest : public QObject {
   }
 
   void folderRouteSavesTheDeletedPhotos() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     run(w, false);
     if (QTest::currentTestFailed()) return;
@@ -206,7 +207,7 @@ class FrmMainRunTest : public QObject {
   }
 
   void cancelledAnalysisChangesNothing() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     QVERIFY(w.OpenImage(QString::fromStdString(card().string())));
     auto* preview = Child<QCheckBox>(w, "cb_preview");
@@ -238,8 +239,100 @@ class FrmMainRunTest : public QObject {
     QCOMPARE(Entries(temp_), QStringList());
   }
 
+  // Before anything is read, the window and kestrella-cli check the folders
+  // through the one destination check: a destination that is the card image,
+  // or would lie inside it, is refused by both in the same words, with
+  // nothing read or written; a normal folder is taken by both (and made).
+  void windowAndCliShareTheDestinationCheck_data() {
+    QTest::addColumn<QString>("dest");  // in the test's folder, beside the card
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the image itself") << "card.img" << true;
+    QTest::newRow("below the image") << "card.img/DCIM/100KEST" << true;
+    QTest::newRow("a normal folder") << "recovered/new" << false;
+  }
+
+  void windowAndCliShareTheDestinationCheck() {
+    QFETCH(QString, dest);
+    QFETCH(bool, refused);
+    const std::string cli = KESTRELLA_CLI_PATH;
+    QVERIFY2(fs::exists(cli), "kestrella-cli is not built");
+    const fs::path image = card();
+    const fs::path folder = *dir_ / dest.toStdString();
+    const std::string md5 = test::Md5Of(image);
+
+    // The window. Reads of the card are counted from before it is opened:
+    // a source the window still holds open counts on.
+    rig_->sources.Watch(fs::weakly_canonical(image).string());
+    TFrmMain w(engine());
+    w.show();
+    QVERIFY(w.OpenImage(QString::fromStdString(image.string())));
+    Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(folder.string()));
+    Child<QCheckBox>(w, "cb_preview")->setChecked(true);
+    const auto before = rig_->sources.Get(fs::weakly_canonical(image).string());
+    QStringList warnings, captions;
+    bool analysed = false;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (auto* box = qobject_cast<QMessageBox*>(top)) {
+          warnings << box->text();
+          captions << box->windowTitle();
+          box->accept();
+          return;
+        }
+        // Getting as far as the analysis is the folder taken. Its count is
+        // let finish (it reads the card), then no run follows.
+        if (auto* dlg = qobject_cast<TFrmAnalyzeDrive*>(top)) {
+          analysed = true;
+          if (Child<QPushButton>(*dlg, "ButtonContinue")->isEnabled())
+            Child<QPushButton>(*dlg, "ButtonCancel")->click();
+          return;
+        }
+      }
+    });
+    answer.start();
+    Child<QPushButton>(w, "ButtonStart")->click();
+    answer.stop();
+    const auto after = rig_->sources.Get(fs::weakly_canonical(image).string());
+    const bool windowMadeIt = fs::is_directory(folder);
+
+    // kestrella-cli on the same card and folder.
+    if (!refused) fs::remove_all(folder);  // so that it must make it too
+    const test::CommandResult out =
+        test::Run("TMPDIR=" + test::Quote(temp_.string()) + " " + test::Quote(cli) + " scan " +
+                  test::Quote(image.string()) + " -o " + test::Quote(folder.string()));
+
+    if (refused) {
+      QCOMPARE(warnings.size(), 1);
+      QCOMPARE(captions, QStringList({"Warning"}));
+      QVERIFY2(warnings[0].contains(QString::fromStdString(folder.string())), qPrintable(warnings[0]));
+      QVERIFY(!analysed);
+      QVERIFY(w.Preview() == nullptr);
+      QCOMPARE(after.opensForRead, before.opensForRead);
+      QCOMPARE(after.reads, before.reads);
+      QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
+      // The same words, after the program's name, and nothing else.
+      QVERIFY(out.exitCode != 0);
+      QCOMPARE(QString::fromStdString(out.output).trimmed(),
+               QStringLiteral("kestrella-cli: ") + warnings[0]);
+      QCOMPARE(test::Md5Of(image), md5);
+    } else {
+      QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join("\n")));
+      QVERIFY(analysed);
+      // The count's reads were seen: the counting above would see a read.
+      QVERIFY(after.reads > before.reads);
+      QVERIFY(windowMadeIt);
+      QVERIFY2(out.exitCode == 0, out.output.c_str());
+      QVERIFY(fs::is_directory(folder));
+      QCOMPARE(test::Md5Of(image), md5);
+    }
+    QCOMPARE(Entries(temp_), QStringList());
+  }
+
   void scanRouteSavesTheDeletedPhotos() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     run(w, true);
     if (QTest::currentTestFailed()) return;
@@ -253,11 +346,11 @@ class FrmMainRunTest : public QObject {
   }
 
   void saveStepWithPreviewLetsTheUserChoose() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     // During the run the preview shows beside the window, not modally.
     bool sawPreview = false;
-    ui_.hook = [&] {
+    ui().hook = [&] {
       TFrmPreview* p = w.Preview();
       if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images")
         sawPreview = true;
@@ -294,13 +387,13 @@ class FrmMainRunTest : public QObject {
   }
 
   void cancelDuringTheScanEndsItAndTheSaveStepFollows() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     auto* gauge = Child<QProgressBar>(w, "GProgress");
     int highest = 0;
     connect(gauge, &QProgressBar::valueChanged, [&](int v) { highest = std::max(highest, v); });
     bool cancelled = false, animated = false;
-    ui_.hook = [&] {
+    ui().hook = [&] {
       // Cancel as soon as the first photo has begun.
       if (cancelled || Child<QLabel>(w, "LabelInfoImagesFound")->text() != QStringLiteral("1")) return;
       auto* cancel = Child<QPushButton>(w, "ButtonCancel");
@@ -329,12 +422,12 @@ class FrmMainRunTest : public QObject {
   }
 
   void previewSwitchedDuringTheRunHidesAndShowsIt() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     auto* box = Child<QCheckBox>(w, "cb_preview");
     int calls = 0;
     std::vector<bool> visibleAfter;
-    ui_.hook = [&] {
+    ui().hook = [&] {
       TFrmPreview* p = w.Preview();
       if (p == nullptr || !Child<QPushButton>(w, "ButtonCancel")->isEnabled()) return;
       ++calls;
@@ -353,11 +446,11 @@ class FrmMainRunTest : public QObject {
   }
 
   void filesTheTemporaryFolderCouldNotTakeAreNamed() {
-    TFrmMain w;
+    TFrmMain w(engine());
     w.show();
     // Room for the first kilobyte only: the first found file is cut short,
     // the second gets nothing.
-    kestrella::destprobe::LimitBytes(temp_.string(), 1024);
+    rig_->files.LimitBytes(temp_.string(), 1024);
     QStringList warnings;
     QTimer boxes;
     boxes.setInterval(20);
@@ -373,7 +466,6 @@ class FrmMainRunTest : public QObject {
     boxes.start();
     run(w, true);
     boxes.stop();
-    kestrella::destprobe::Reset();
     if (QTest::currentTestFailed()) return;
 
     const QStringList listed = warnings.filter(QStringLiteral("could not be written completely"));

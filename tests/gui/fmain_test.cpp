@@ -20,9 +20,9 @@
 #include "diskio/drivetable.h"
 #include "gui/fmain.h"
 #include "gui/settings.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
-using kestrella::Drives;
 using kestrella::gui::TFrmMain;
 namespace fs = std::filesystem;
 
@@ -59,6 +59,10 @@ class FrmMainTest : public QObject {
  private:
   std::unique_ptr<kestrella::test::TempDir> dir_;
   fs::path home_;
+  // Every test starts with an empty drive table of its own.
+  std::unique_ptr<kestrella::test::FrontEngine<>> rig_;
+
+  kestrella::Engine& engine() { return rig_->engine; }
 
  private slots:
   void init() {
@@ -74,17 +78,17 @@ class FrmMainTest : public QObject {
                        QString::fromStdString((dir_->path() / "settings").string()));
     // A locale that groups thousands, so that "1023.50 KB" shows none.
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    Drives().Clear();
+    rig_ = std::make_unique<kestrella::test::FrontEngine<>>();
   }
 
   void cleanup() {
-    Drives().Clear();
+    rig_.reset();
     dir_.reset();
   }
 
   void startsWithStartAndCancelDisabled() {
     Store(QString::fromStdString((dir_->path() / "gone").string()), "holiday", "0");
-    TFrmMain w;
+    TFrmMain w(engine());
     QVERIFY(!Child<QPushButton>(w, "ButtonStart")->isEnabled());
     QVERIFY(!Child<QPushButton>(w, "ButtonCancel")->isEnabled());
     QCOMPARE(w.windowTitle(), QStringLiteral("Kestrella"));
@@ -109,7 +113,7 @@ class FrmMainTest : public QObject {
     const QString kept = QString::fromStdString((dir_->path() / "photos").string());
     QDir().mkpath(kept);
     Store(kept, "image", "1");
-    TFrmMain w;
+    TFrmMain w(engine());
     QCOMPARE(Child<QLineEdit>(w, "EditDestPath")->text(), kept);
     QVERIFY(Child<QCheckBox>(w, "cb_preview")->isChecked());
   }
@@ -129,8 +133,8 @@ class FrmMainTest : public QObject {
     QFETCH(qulonglong, bytes);
     QFETCH(QString, capacity);
     QFETCH(int, position);
-    QVERIFY(Drives().AddImage(MakeImage(dir_->path() / "card.img", bytes).toStdString()) != 0);
-    TFrmMain w;
+    QVERIFY(engine().AddImage(MakeImage(dir_->path() / "card.img", bytes).toStdString()) != 0);
+    TFrmMain w(engine());
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
     QCOMPARE(list->count(), 1);
     list->setCurrentIndex(0);
@@ -150,10 +154,10 @@ class FrmMainTest : public QObject {
   }
 
   void unreadableDriveIsNotReadyAndLocksPages() {
-    Drives().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
+    engine().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
     // An empty file reads as a card reader without a card.
-    Drives().AddImage(MakeImage(dir_->path() / "empty.img", 0).toStdString());
-    TFrmMain w;
+    engine().AddImage(MakeImage(dir_->path() / "empty.img", 0).toStdString());
+    TFrmMain w(engine());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
@@ -180,8 +184,8 @@ class FrmMainTest : public QObject {
   }
 
   void busyWindowOnlyAnswersCancel() {
-    Drives().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
-    TFrmMain w;
+    engine().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
+    TFrmMain w(engine());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(0);
@@ -203,15 +207,15 @@ class FrmMainTest : public QObject {
   void listsDrivesInLetterOrderWithCaptions() {
     const QString first = MakeImage(dir_->path() / "b.img", 1024 * 1024);
     const QString second = MakeImage(dir_->path() / "a.img", 2 * 1024 * 1024);
-    QCOMPARE(Drives().AddImage(first.toStdString()), 4);
-    QCOMPARE(Drives().AddImage(second.toStdString()), 5);
-    TFrmMain w;
+    QCOMPARE(engine().AddImage(first.toStdString()), 4);
+    QCOMPARE(engine().AddImage(second.toStdString()), 5);
+    TFrmMain w(engine());
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
     QCOMPARE(list->count(), 2);
     QCOMPARE(list->itemText(0),
-             QStringLiteral("D:\\ ") + QString::fromStdString(Drives().Find(4)->Caption()));
+             QStringLiteral("D:\\ ") + QString::fromStdString(engine().FindDrive(4)->Caption()));
     QCOMPARE(list->itemText(1),
-             QStringLiteral("E:\\ ") + QString::fromStdString(Drives().Find(5)->Caption()));
+             QStringLiteral("E:\\ ") + QString::fromStdString(engine().FindDrive(5)->Caption()));
     QVERIFY(list->itemText(0).contains(first));
     QVERIFY(!list->itemIcon(0).isNull());
   }
@@ -230,8 +234,8 @@ class FrmMainTest : public QObject {
     roots.sysClassBlock = classDir.string();
     roots.devDir = devDir.string();
     roots.rootDevice = "8:0";
-    Drives().ScanSystem(roots);
-    TFrmMain w;
+    engine().ScanDrives(roots);
+    TFrmMain w(engine());
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
     QCOMPARE(list->count(), 3);
     QVERIFY(list->itemText(0).startsWith(QStringLiteral("C:\\ ")));
@@ -248,11 +252,11 @@ class FrmMainTest : public QObject {
 
   void refreshKeepsSelectionAndWaitsWhileBusy() {
     const QString card = MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024);
-    Drives().AddImage(card.toStdString());
-    TFrmMain w;
+    engine().AddImage(card.toStdString());
+    TFrmMain w(engine());
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
     list->setCurrentIndex(0);
-    Drives().AddImage(MakeImage(dir_->path() / "later.img", 1024 * 1024).toStdString());
+    engine().AddImage(MakeImage(dir_->path() / "later.img", 1024 * 1024).toStdString());
     // A run owns the drive: the list stays as it is.
     w.EnableControls(false);
     w.RefreshDrives();
@@ -267,7 +271,7 @@ class FrmMainTest : public QObject {
   }
 
   void openImageAddsAndSelectsIt() {
-    TFrmMain w;
+    TFrmMain w(engine());
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->count(), 0);
     QVERIFY(w.OpenImage(MakeImage(dir_->path() / "card.img", 64 * 1024 * 1024)));
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->currentIndex(), 0);
@@ -279,7 +283,7 @@ class FrmMainTest : public QObject {
     Store("", "old", "1");
     const QString dest = QString::fromStdString((dir_->path() / "out").string());
     {
-      TFrmMain w;
+      TFrmMain w(engine());
       Child<QLineEdit>(w, "EditDestPath")->setText(dest);
       Child<QLineEdit>(w, "EditFilenamePrefix")->setText("trip");
       Child<QCheckBox>(w, "cb_preview")->setChecked(false);

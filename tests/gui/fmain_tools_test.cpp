@@ -26,9 +26,9 @@
 #include "fat/bootprobe.h"
 #include "gui/fformat.h"
 #include "gui/fmain.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
-using kestrella::Drives;
 using kestrella::MsgResult;
 using kestrella::gui::TFrmFormat;
 using kestrella::gui::TFrmMain;
@@ -106,9 +106,18 @@ class FrmMainToolsTest : public QObject {
 
  private:
   std::unique_ptr<test::TempDir> dir_;
-  ToolsUi ui_;
-  std::unique_ptr<test::UiScope> scope_;
+  std::unique_ptr<test::FrontEngine<ToolsUi>> rig_;
   fs::path card_;
+
+  kestrella::Engine& engine() { return rig_->engine; }
+  ToolsUi& ui() { return rig_->ui; }
+
+  // An engine of its own for every window: an empty drive table (the card
+  // is D: again) and no answers or messages left from before.
+  void freshEngine() {
+    rig_ = std::make_unique<test::FrontEngine<ToolsUi>>();
+    rig_->ui.defaultAnswer = MsgResult::No;
+  }
 
   // A card image of 16 MB filled with 0xAB, opened and selected; the window
   // shows the Tools page.
@@ -144,16 +153,11 @@ class FrmMainToolsTest : public QObject {
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((*dir_ / "settings").string()));
-    ui_.shown.clear();
-    ui_.answers.clear();
-    ui_.defaultAnswer = MsgResult::No;
-    scope_ = std::make_unique<test::UiScope>(ui_);
-    Drives().Clear();
+    freshEngine();
   }
 
   void cleanup() {
-    Drives().Clear();
-    scope_.reset();
+    rig_.reset();
     dir_.reset();
   }
 
@@ -170,26 +174,26 @@ class FrmMainToolsTest : public QObject {
     roots.sysClassBlock = classDir.string();
     roots.devDir = devDir.string();
     roots.rootDevice = "8:0";
-    Drives().ScanSystem(roots);
-    TFrmMain w;
+    engine().ScanDrives(roots);
+    TFrmMain w(engine());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.CurDriveLetter(), 'C');
     Child<QToolButton>(w, "ButtonUtil")->click();
-    ui_.defaultAnswer = MsgResult::Yes;  // any question would be answered yes
+    ui().defaultAnswer = MsgResult::Yes;  // any question would be answered yes
     FormatDialogDriver dialog([](TFrmFormat& d) { d.reject(); });
 
     Child<QPushButton>(w, "FormatButton")->click();
     Child<QPushButton>(w, "WipeButton")->click();
-    QCOMPARE(Texts(ui_), std::vector<std::string>({"Can not format fixed drive.", "Cannot wipe fixed drive."}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({"Can not format fixed drive.", "Cannot wipe fixed drive."}));
 
     Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(1);
     QCOMPARE(w.CurDriveLetter(), 'D');
     QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("CD-ROM"));
-    ui_.shown.clear();
+    ui().shown.clear();
     Child<QPushButton>(w, "FormatButton")->click();
     Child<QPushButton>(w, "WipeButton")->click();
-    QCOMPARE(Texts(ui_), std::vector<std::string>({"Can not format cd-rom.", "Cannot wipe cd-rom."}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({"Can not format cd-rom.", "Cannot wipe cd-rom."}));
 
     QTest::qWait(100);
     QVERIFY(!dialog.acted());
@@ -199,22 +203,22 @@ class FrmMainToolsTest : public QObject {
   }
 
   void noToTheWipeQuestionWritesNothingAndAsksNothingMore() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     const std::string md5 = test::Md5Of(card_);
     int gaugeMoves = 0;
     connect(Child<QProgressBar>(w, "WipeGauge"), &QProgressBar::valueChanged, [&] { ++gaugeMoves; });
-    ui_.answers = {MsgResult::No};
+    ui().answers = {MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
-    QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe")}));
     QCOMPARE(test::Md5Of(card_), md5);
     QCOMPARE(gaugeMoves, 0);
     checkIdle(w);
   }
 
   void wipeLeavesZerosThenNoToFormatRefreshesTheInformation() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     QCOMPARE(Child<QSlider>(w, "TrackBarSecAtOnce")->value(), 327);
@@ -241,11 +245,11 @@ class FrmMainToolsTest : public QObject {
     });
     // Something stale in the panel shows whether the information was read anew.
     Child<QLabel>(w, "LabelInfoCapacity")->setText(QStringLiteral("stale"));
-    ui_.answers = {MsgResult::Yes, MsgResult::No};
+    ui().answers = {MsgResult::Yes, MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
 
     QVERIFY(busyChecked);
-    QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe"), question("format")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QCOMPARE(bytes.size(), size_t(kCardSectors) * 512);
     QVERIFY(AllBytes(bytes, 0, bytes.size(), 0));
@@ -258,7 +262,7 @@ class FrmMainToolsTest : public QObject {
   }
 
   void yesToFormatAfterAWipeOpensTheFormatDialog() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     QString outcome;
@@ -272,11 +276,11 @@ class FrmMainToolsTest : public QObject {
       Child<QPushButton>(d, "ButtonClose")->click();
     });
     Child<QLabel>(w, "LabelInfoCapacity")->setText(QStringLiteral("stale"));
-    ui_.answers = {MsgResult::Yes, MsgResult::Yes};
+    ui().answers = {MsgResult::Yes, MsgResult::Yes};
     Child<QPushButton>(w, "WipeButton")->click();
 
     QVERIFY(dialog.acted());
-    QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe"), question("format")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
     QCOMPARE(outcome, QStringLiteral("Format complete: FAT16, label FRESHCARD."));
     QCOMPARE(FatOf(card_), std::make_pair(std::string("FAT16"), std::string("FRESHCARD  ")));
     const test::CommandResult fsck = test::Run("fsck.fat -n " + test::Quote(card_.string()));
@@ -286,7 +290,7 @@ class FrmMainToolsTest : public QObject {
   }
 
   void cancelStopsTheWipeEarlyAndTheFormatQuestionFollows() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     auto* gauge = Child<QProgressBar>(w, "WipeGauge");
@@ -295,11 +299,11 @@ class FrmMainToolsTest : public QObject {
       highest = std::max(highest, v);
       if (v == 5000) QTest::mouseClick(Child<QPushButton>(w, "WipeCancelButton"), Qt::LeftButton);
     });
-    ui_.answers = {MsgResult::Yes, MsgResult::No};
+    ui().answers = {MsgResult::Yes, MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
 
     QCOMPARE(highest, 5000);
-    QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe"), question("format")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
     // Sector 5000 lies in the block of sectors 4905 to 5231 (327 at once):
     // that block was written whole, nothing after it.
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
@@ -309,18 +313,18 @@ class FrmMainToolsTest : public QObject {
   }
 
   void closingTheWindowStopsTheWipeAndAsksNothingMore() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     connect(Child<QProgressBar>(w, "WipeGauge"), &QProgressBar::valueChanged, [&](int v) {
       if (v == 700) w.close();
     });
-    ui_.answers = {MsgResult::Yes, MsgResult::Yes};
+    ui().answers = {MsgResult::Yes, MsgResult::Yes};
     FormatDialogDriver dialog([](TFrmFormat& d) { d.reject(); });
     Child<QPushButton>(w, "WipeButton")->click();
     QTest::qWait(100);
 
-    QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe")}));
     QVERIFY(!dialog.acted());
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QVERIFY(AllBytes(bytes, 0, 981 * 512, 0));  // the block of sectors 654 to 980
@@ -329,7 +333,7 @@ class FrmMainToolsTest : public QObject {
   }
 
   void writesTheCardRefusesAreReportedAndTheWipeGoesOn() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w);
     if (QTest::currentTestFailed()) return;
     // The card shrinks under the window: writes past its new end fail, as on
@@ -338,18 +342,18 @@ class FrmMainToolsTest : public QObject {
     int highest = -1;
     connect(Child<QProgressBar>(w, "WipeGauge"), &QProgressBar::valueChanged,
             [&](int v) { highest = std::max(highest, v); });
-    ui_.answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::No};
+    ui().answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
 
     QCOMPARE(highest, int(kCardSectors) - 1);  // every block was tried
     // 50 blocks of 327 sectors fit; the 51st runs past the end.
-    QCOMPARE(Texts(ui_),
+    QCOMPARE(Texts(ui()),
              std::vector<std::string>(
                  {question("wipe"),
                   "Some sectors of [D:] could not be written and still hold their old data "
                   "(16350 of 32768 sectors were wiped).",
                   question("format")}));
-    QCOMPARE(ui_.shown[1].icon, kestrella::MsgIcon::Warning);
+    QCOMPARE(ui().shown[1].icon, kestrella::MsgIcon::Warning);
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QVERIFY(AllBytes(bytes, 0, 16350 * 512, 0));
     checkIdle(w);
@@ -370,7 +374,7 @@ class FrmMainToolsTest : public QObject {
     QFETCH(uint, sectors);
     QFETCH(QString, cluster);
     QFETCH(int, sectorsPerCluster);
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w, sectors);
     if (QTest::currentTestFailed()) return;
     const std::string md5 = test::Md5Of(card_);
@@ -390,7 +394,7 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "FormatButton")->click();
 
     QVERIFY(dialog.acted());
-    QVERIFY(ui_.shown.empty());  // Start is the confirmation; no other question
+    QVERIFY(ui().shown.empty());  // Start is the confirmation; no other question
     QCOMPARE(chosen.fatBits, fileSystem.mid(3).toInt());
     QCOMPARE(chosen.label, std::string("CAM"));
     QCOMPARE(outcome, QStringLiteral("Format complete: %1, label CAM.").arg(fileSystem));
@@ -404,7 +408,7 @@ class FrmMainToolsTest : public QObject {
   }
 
   void formatResultIsTheStatusOrMinusOneWhenClosedWithoutFormatting() {
-    TFrmMain w;
+    TFrmMain w(engine());
     openCard(w, 8192);
     if (QTest::currentTestFailed()) return;
     const std::string md5 = test::Md5Of(card_);
@@ -431,7 +435,7 @@ class FrmMainToolsTest : public QObject {
       QVERIFY2(outcome.contains(QStringLiteral("FAT32")), qPrintable(outcome));
       QCOMPARE(FatOf(card_).first, std::string("FAT12"));
     }
-    QVERIFY(ui_.shown.empty());
+    QVERIFY(ui().shown.empty());
   }
 
   void volumeLabelKeepsToWhatFatAllows() {
@@ -441,7 +445,7 @@ class FrmMainToolsTest : public QObject {
     QCOMPARE(TFrmFormat::CleanLabel(QStringLiteral("fotos_ä~1")), QStringLiteral("FOTOS_~1"));
     kestrella::DriveEntry drive;
     drive.number = 4;
-    TFrmFormat d(drive);
+    TFrmFormat d(engine(), drive);
     auto* label = Child<QLineEdit>(d, "EditVolumeLabel");
     QTest::keyClicks(label, QStringLiteral("holiday 2024 spain"));
     QCOMPARE(label->text(), QStringLiteral("HOLIDAY 202"));
@@ -455,7 +459,7 @@ class FrmMainToolsTest : public QObject {
 
   void busyAnimationRunsDuringAWipeAndIsHiddenWithoutItsFile() {
     {
-      TFrmMain w;
+      TFrmMain w(engine());
       openCard(w, 4096);
       if (QTest::currentTestFailed()) return;
       auto* movie = w.findChild<QMovie*>(QStringLiteral("BusyAnimation"));
@@ -466,17 +470,16 @@ class FrmMainToolsTest : public QObject {
         if (v != 2000) return;
         seen = Child<QLabel>(w, "AnimateWipe")->isVisible() && movie->state() == QMovie::Running;
       });
-      ui_.answers = {MsgResult::Yes, MsgResult::No};
+      ui().answers = {MsgResult::Yes, MsgResult::No};
       QVERIFY(!Child<QLabel>(w, "AnimateWipe")->isVisible());
       Child<QPushButton>(w, "WipeButton")->click();
       QVERIFY(seen);
       QVERIFY(!Child<QLabel>(w, "AnimateWipe")->isVisible());
       QCOMPARE(movie->state(), QMovie::NotRunning);
     }
-    Drives().Clear();
-    ui_.shown.clear();
+    freshEngine();
     {
-      TFrmMain w;
+      TFrmMain w(engine());
       w.SetBusyAnimation(QString::fromStdString((*dir_ / "missing.gif").string()));
       QVERIFY(w.findChild<QMovie*>(QStringLiteral("BusyAnimation")) == nullptr);
       openCard(w, 4096);
@@ -485,11 +488,11 @@ class FrmMainToolsTest : public QObject {
       connect(Child<QProgressBar>(w, "WipeGauge"), &QProgressBar::valueChanged, [&](int v) {
         if (v == 2000) shown = Child<QLabel>(w, "AnimateWipe")->isVisible();
       });
-      ui_.answers = {MsgResult::Yes, MsgResult::No};
+      ui().answers = {MsgResult::Yes, MsgResult::No};
       Child<QPushButton>(w, "WipeButton")->click();
       QVERIFY(!shown);
       // Only the two questions: a missing animation is not worth a word.
-      QCOMPARE(Texts(ui_), std::vector<std::string>({question("wipe"), question("format")}));
+      QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
     }
   }
 };

@@ -14,6 +14,7 @@
 #include "gui/thumbnailbox.h"
 #include "support/testsupport.h"
 
+using kestrella::FoundFileList;
 using kestrella::SaveReport;
 using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
@@ -68,6 +69,9 @@ QPushButton* Button(TFrmPreview* d, const char* name) {
 class FPreviewTest : public QObject {
   Q_OBJECT
 
+  // The save step writes through the system's files, as in the program.
+  kestrella::OutputFiles output_;
+
  private slots:
   void init() {
     if (GoodPhoto().empty() || SmallPhoto().empty()) QSKIP("corpus photos not available");
@@ -75,7 +79,8 @@ class FPreviewTest : public QObject {
 
   void LayoutAndSecondRow() {
     kt::TempDir temp;
-    TFrmPreview d;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
     QCOMPARE(d.windowTitle(), QString("Preview"));
     QCOMPARE(d.size(), QSize(537, 408));
     for (const char* name : {"ButtonSelectAll", "ButtonSelectNone", "ButtonOK", "ButtonCancel"}) {
@@ -90,6 +95,8 @@ class FPreviewTest : public QObject {
 
     AddCopies(&d, temp, 5, ".CRW");
     QCOMPARE(d.ImageCount(), 5);
+    // The files went into the caller's list, which the dialog only shows.
+    QCOMPARE(found.ImageCount(), size_t(5));
     QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 145));
     QCOMPARE(d.PanelGeometry(5), QRect(2, 149, 125, 145));
     QCOMPARE(d.PanelBoxHeight(), 296);
@@ -121,7 +128,8 @@ class FPreviewTest : public QObject {
       bytes.resize(2000);
       kt::WriteFileBytes(temp / "cut.src", bytes);
     }
-    TFrmPreview d;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
     d.AddImage(Q(Found(temp, "raw.CRW", GoodPhoto())));
     d.AddImage(Q(Found(temp, "cut.JPG", temp / "cut.src")));
     d.AddImage(Q(Found(temp, "good.jpg", GoodPhoto())));
@@ -144,7 +152,8 @@ class FPreviewTest : public QObject {
 
   void SaveLeavesGapsAndKeepsExtension() {
     kt::TempDir temp, dest;
-    TFrmPreview d;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
     AddCopies(&d, temp, 4, ".JPG");
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -162,7 +171,8 @@ class FPreviewTest : public QObject {
   void SaveSkipsTakenNamesForTheRestOfTheSave() {
     kt::TempDir temp, dest;
     kt::WriteFileBytes(dest / "image2.JPG", {'o', 'l', 'd'});
-    TFrmPreview d;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
     AddCopies(&d, temp, 4, ".JPG");
     d.SelectAll();
     const SaveReport r = d.SaveSelectedImages(Q(dest.path()), "image");
@@ -176,7 +186,8 @@ class FPreviewTest : public QObject {
 
   void SelectNoneThenOkSavesNothingAndDeletesTemporaries() {
     kt::TempDir temp, dest;
-    QPointer<TFrmPreview> d = new TFrmPreview;
+    FoundFileList found(output_);
+    QPointer<TFrmPreview> d = new TFrmPreview(found);
     d->SetHooks(RunEnded(dest.path(), "image"));
     AddCopies(d, temp, 3, ".jpg");
     d->show();
@@ -190,7 +201,8 @@ class FPreviewTest : public QObject {
 
   void OkAfterTheRunSavesTickedAndCloses() {
     kt::TempDir temp, dest;
-    QPointer<TFrmPreview> d = new TFrmPreview;
+    FoundFileList found(output_);
+    QPointer<TFrmPreview> d = new TFrmPreview(found);
     d->SetHooks(RunEnded(dest.path(), "pic"));
     AddCopies(d, temp, 2, ".jpg");
     d->BeginSaveStep();
@@ -208,7 +220,8 @@ class FPreviewTest : public QObject {
 
   void CancelInTheSaveStepKeepsNothing() {
     kt::TempDir temp, dest;
-    QPointer<TFrmPreview> d = new TFrmPreview;
+    FoundFileList found(output_);
+    QPointer<TFrmPreview> d = new TFrmPreview(found);
     d->SetHooks(RunEnded(dest.path(), "image"));
     AddCopies(d, temp, 3, ".jpg");
     d->AddImage(Q(Found(temp, "f4.CRW", GoodPhoto())));
@@ -227,7 +240,8 @@ class FPreviewTest : public QObject {
   void OkDuringARunHidesAndTurnsPreviewOff() {
     kt::TempDir temp, dest;
     bool previewOn = true;
-    auto* d = new TFrmPreview;
+    FoundFileList found(output_);
+    auto* d = new TFrmPreview(found);
     QPointer<TFrmPreview> guard = d;
     d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); }, [] { return QString("image"); },
                  [&] { previewOn = false; }, {}});
@@ -259,8 +273,11 @@ class FPreviewTest : public QObject {
     kt::TempDir temp;
     std::vector<std::string> told;
     const fs::path f = Found(temp, "f1.jpg", GoodPhoto());
+    // The list outlives the dialog: what is checked below is the dialog's
+    // own clean-up.
+    FoundFileList found(output_);
     {
-      TFrmPreview d;
+      TFrmPreview d(found);
       d.SetHooks({{}, {}, {}, {}, [&](const SaveReport& r) {
                     for (const auto& x : r.failed) told.push_back(x.source);
                   }});
@@ -277,8 +294,9 @@ class FPreviewTest : public QObject {
     kt::TempDir temp;
     const fs::path original = Found(temp, "original.src", GoodPhoto());
     constexpr int kCount = 10000;
+    FoundFileList found(output_);
     {
-      TFrmPreview d;
+      TFrmPreview d(found);
       d.show();
       QVERIFY(QTest::qWaitForWindowExposed(&d));
       for (int i = 1; i <= kCount; ++i) {
