@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 
 #include "diskio/sourcefile.h"
+#include "util/bytes.h"
 #include "util/sizetext.h"
 
 namespace kestrella {
@@ -102,11 +103,6 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
 constexpr uint32_t kImageSector = 512;
 // A chain of extended tables longer than this is taken as broken.
 constexpr size_t kMaxTables = 128;
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool IsFatPartitionType(uint8_t type) {
   switch (type) {

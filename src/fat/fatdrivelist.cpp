@@ -8,6 +8,7 @@
 
 #include "devices/scanhost.h"
 #include "fat/fatanalyser.h"
+#include "util/bytes.h"
 
 namespace kestrella {
 
@@ -27,11 +28,6 @@ struct TableEntry {
   uint32_t first;  // relative to the table's base
   uint32_t count;
 };
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 TableEntry EntryAt(const std::vector<uint8_t>& sector, int index) {
   const uint8_t* e = sector.data() + kTableOffset + static_cast<size_t>(index) * kEntrySize;

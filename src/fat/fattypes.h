@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/bytes.h"
+
 namespace kestrella {
 
 // FAT types.
@@ -28,12 +30,6 @@ inline constexpr uint8_t kAttrArchive = 0x20;
 inline constexpr uint8_t kAttrLongName = 0x0F;
 
 inline constexpr uint8_t kDeletedMarker = 0xE5;
-
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // One 32-byte directory entry.
 struct TDirEntry {
