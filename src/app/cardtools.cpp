@@ -12,8 +12,8 @@
 
 #include "app/destinationcheck.h"
 #include "detect/recoverutils.h"
+#include "diskio/bootsector.h"
 #include "diskio/diskutils.h"
-#include "fat/bootprobe.h"
 #include "util/userinterface.h"
 
 namespace kestrella {

@@ -5,9 +5,9 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/source.h"
+#include "diskio/bootsector.h"
 #include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
-#include "fat/bootprobe.h"
 #include "util/sizetext.h"
 
 namespace kestrella::cli {

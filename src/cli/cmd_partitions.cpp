@@ -9,8 +9,8 @@
 #include "cli/options.h"
 #include "cli/runsupport.h"
 #include "cli/source.h"
+#include "diskio/bootsector.h"
 #include "diskio/pdiskio.h"
-#include "fat/bootprobe.h"
 #include "fat/fatdrivelist.h"
 
 namespace kestrella::cli {

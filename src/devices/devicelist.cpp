@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "devices/scanhost.h"
+#include "diskio/bootsector.h"
 #include "diskio/drivetable.h"
 #include "diskio/ldiskio.h"
 #include "diskio/pdiskio.h"
-#include "fat/bootprobe.h"
 
 namespace kestrella {
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "diskio/bootsector.h"
 #include "diskio/sourcefile.h"
 #include "util/bytes.h"
 #include "util/sizetext.h"
@@ -111,15 +112,6 @@ bool IsFatPartitionType(uint8_t type) {
   }
 }
 
-// A card formatted without a table starts with its boot sector, which ends
-// in 55 AA as a table does; its jump and sector size tell it apart.
-bool LooksLikeBootSector(const uint8_t* s) {
-  if (s[0] != 0xEB && s[0] != 0xE9) return false;
-  const uint32_t bytesPerSector = static_cast<uint32_t>(s[11] | (s[12] << 8));
-  return bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 ||
-         bytesPerSector == 4096;
-}
-
 // One table of an image, read the way the FAT layer reads a disk's tables:
 // volumes relative to their table, links of the master table absolute and
 // later links relative to the first extended partition. A table read before
@@ -161,7 +153,9 @@ std::vector<ImagePartition> ImageFatPartitions(const std::string& path) {
   uint32_t sectorSize = 0;
   if (!file.OpenForQuery(path) || !file.QuerySize(bytes, sectorSize)) return out;
   uint8_t s[kImageSector];
-  if (!file.ReadAt(0, s, sizeof s) || LooksLikeBootSector(s)) return out;
+  // A card formatted without a table starts with its boot sector, which ends
+  // in 55 AA as a table does.
+  if (!file.ReadAt(0, s, sizeof s) || LooksLikeBootSector(s, sizeof s)) return out;
   std::vector<uint64_t> visited;
   CollectPartitions(file, bytes / kImageSector, 0, 0, visited, out);
   return out;

@@ -127,15 +127,6 @@ std::string TFATAnalyser::CnvName(const TDirEntry& entry) {
 
 // ---- buffer tests --------------------------------------------------------------
 
-bool TFATAnalyser::IsBootSecB(const uint8_t* buffer, uint32_t size) {
-  if (buffer == nullptr || size < 512) return false;
-  if (buffer[510] != 0x55 || buffer[511] != 0xAA || buffer[0] != 0xEB) return false;
-  switch (Le16(buffer + 11)) {
-    case 512: case 1024: case 2048: case 4096: case 8192: return true;
-    default: return false;
-  }
-}
-
 bool TFATAnalyser::GetNextRecordB(const uint8_t* buffer, uint32_t size, TDirEntry& entry,
                                   uint32_t& index) {
   if (buffer == nullptr || (static_cast<uint64_t>(index) + 1) * 32 > size) return false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devices/scanhost.h"
+#include "diskio/bootsector.h"
 #include "fat/fatanalyser.h"
 #include "util/bytes.h"
 
@@ -177,7 +178,7 @@ int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
     }
     // The first sector that cannot be read ends the search.
     if (!device.ReadSec(current, 1, sector.data(), true)) break;
-    if (TFATAnalyser::IsBootSecB(sector.data(), size) && !StartsListedDrive(*drives, current)) {
+    if (LooksLikeBootSector(sector.data(), size) && !StartsListedDrive(*drives, current)) {
       AddVirtualDrive(*drives, device, current, current, 0, true);
       ++found;
     }

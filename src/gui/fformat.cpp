@@ -11,8 +11,8 @@
 #include <array>
 #include <string>
 
+#include "diskio/bootsector.h"
 #include "diskio/diskutils.h"
-#include "fat/bootprobe.h"
 
 namespace kestrella::gui {
 

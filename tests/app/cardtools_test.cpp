@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "app/cardtools.h"
+#include "diskio/bootsector.h"
 #include "diskio/diskutils.h"
 #include "diskio/sourceprobe.h"
-#include "fat/bootprobe.h"
 #include "support/testsupport.h"
 
 namespace kestrella {

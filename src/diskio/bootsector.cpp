@@ -1,4 +1,4 @@
-#include "fat/bootprobe.h"
+#include "diskio/bootsector.h"
 
 #include "util/bytes.h"
 
@@ -8,10 +8,16 @@ namespace {
 bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 }  // namespace
 
+bool LooksLikeBootSector(const uint8_t* s, size_t size) {
+  if (s == nullptr || size < 512) return false;
+  if (s[510] != 0x55 || s[511] != 0xAA) return false;
+  if (s[0] != 0xEB && s[0] != 0xE9) return false;
+  const uint32_t bytesPerSector = Le16(s + 11);
+  return bytesPerSector >= 512 && bytesPerSector <= 4096 && PowerOfTwo(bytesPerSector);
+}
+
 std::string ProbeFatBootSector(const uint8_t* s, size_t size) {
-  if (size < 512) return "";
-  if (s[510] != 0x55 || s[511] != 0xAA) return "";
-  if (s[0] != 0xEB && s[0] != 0xE9) return "";
+  if (!LooksLikeBootSector(s, size)) return "";
   const uint32_t bytesPerSector = Le16(s + 11);
   const uint32_t sectorsPerCluster = s[13];
   const uint32_t reserved = Le16(s + 14);
@@ -19,7 +25,6 @@ std::string ProbeFatBootSector(const uint8_t* s, size_t size) {
   const uint32_t rootEntries = Le16(s + 17);
   const uint32_t total = Le16(s + 19) != 0 ? Le16(s + 19) : Le32(s + 32);
   const uint32_t fatSize = Le16(s + 22) != 0 ? Le16(s + 22) : Le32(s + 36);
-  if (bytesPerSector < 512 || bytesPerSector > 4096 || !PowerOfTwo(bytesPerSector)) return "";
   if (!PowerOfTwo(sectorsPerCluster) || reserved == 0 || fats == 0 || fats > 4 || fatSize == 0)
     return "";
   const uint64_t rootSectors = (rootEntries * 32ull + bytesPerSector - 1) / bytesPerSector;
