@@ -1,8 +1,10 @@
 #include "detect/filekinds.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
-#include <string_view>
+#include <string>
 #include <utility>
 
 namespace kestrella {
@@ -141,12 +143,28 @@ const char* FirstMatch(const uint8_t* d, uint32_t n, std::index_sequence<Row...>
   return kind;
 }
 
+// Extensions of the kinds worth recovering, upper case: the raw scan's
+// kinds (with DCR and RAF, its TIFF-shaped raw files) under the names
+// cameras give them, and PCX pictures.
+constexpr std::array<std::string_view, 17> kRecoverableExtensions = {
+    "JPG", "JPEG", "CRW", "BMP", "GIF", "PNG", "WAV", "AVI", "RIFF",
+    "MOV", "NEF",  "MRW", "DCR", "RAF", "TIF", "TIFF", "PCX"};
+
 }  // namespace
 
 const char* MatchSignature(SignatureReader reader, const uint8_t* data, uint32_t size) {
   if (reader == SignatureReader::RawScan)
     return FirstMatch<kRawRows>(data, size, std::make_index_sequence<kRawRows.size()>());
   return FirstMatch<kHuntRows>(data, size, std::make_index_sequence<kHuntRows.size()>());
+}
+
+bool IsRecoverableName(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string ext(name.substr(dot + 1));
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return std::find(kRecoverableExtensions.begin(), kRecoverableExtensions.end(), ext) !=
+         kRecoverableExtensions.end();
 }
 
 }  // namespace kestrella

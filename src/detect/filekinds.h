@@ -1,8 +1,9 @@
 // The file kinds Kestrella knows: how a file of each kind starts (the
-// signature table both detectors read).
+// signature table both detectors read) and which kinds it recovers.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace kestrella {
 
@@ -20,5 +21,10 @@ enum class SignatureReader : uint8_t {
 // The kind ("JPG", "NEF", ...) of the first signature for `reader` that lies
 // wholly inside data[0 .. size-1], or nullptr. Never reads at or past `size`.
 const char* MatchSignature(SignatureReader reader, const uint8_t* data, uint32_t size);
+
+// Whether a file of this name is of a kind Kestrella recovers: pictures,
+// camera raw files and the sound and video clips cameras record. The name's
+// extension decides, in any case ("IMG_0001.JPG", "clip.mov").
+bool IsRecoverableName(std::string_view name);
 
 }  // namespace kestrella
