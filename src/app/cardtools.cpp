@@ -100,8 +100,8 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   ui().ProcessMessages();
   const uint32_t total = params.TotalSectors;
   const uint32_t bps = params.BytesPerSector;
-  // One zeroed buffer, at most 2,047,999 bytes per write as for the scan.
-  const uint32_t maxBlock = std::max<uint32_t>(1, 2047999 / bps);
+  // One zeroed buffer, at most kLargestReadBytes per write as for the scan.
+  const uint32_t maxBlock = std::max<uint32_t>(1, kLargestReadBytes / bps);
   uint32_t block = std::clamp<uint32_t>(blockSize, 1, std::min<uint32_t>(maxBlock, 65535));
   std::vector<uint8_t> zeros(static_cast<size_t>(block) * bps);
   uint32_t next = 0;

@@ -3,7 +3,7 @@
 namespace kestrella::diskutils {
 
 LogicalSectorAccess& Module() {
-  static LogicalSectorAccess module({/*chunkSectors=*/1000, /*bufferBytes=*/2048000,
+  static LogicalSectorAccess module({/*chunkSectors=*/1000, /*bufferBytes=*/kSectorBufferBytes,
                                      /*writeThrough=*/false, /*askOpticalSize=*/true});
   return module;
 }
