@@ -44,7 +44,7 @@ class TFATAnalyser {
   // to clusterLimit + 1, sizes up to sectorLimit 512-byte sectors, times and
   // dates); long-name runs pass unchecked.
   static bool DirEntriesValidB(const uint8_t* buffer, uint32_t size, uint32_t clusterLimit,
-                               uint32_t sectorLimit);
+                               uint64_t sectorLimit);
   // The buffer starts a subdirectory: "." then "..", both directories;
   // `cluster` gets the "." entry's cluster.
   static bool IsDirB(const uint8_t* buffer, uint32_t size, uint32_t& cluster);

@@ -31,6 +31,17 @@ inline constexpr uint8_t kAttrLongName = 0x0F;
 
 inline constexpr uint8_t kDeletedMarker = 0xE5;
 
+// Whole allocation-table entries in `bytes` bytes of a table of `fatType`
+// (0 for any other value).
+inline uint64_t TableEntriesIn(uint64_t bytes, uint8_t fatType) {
+  switch (fatType) {
+    case kFat32: return bytes / 4;
+    case kFat16: return bytes / 2;
+    case kFat12: return bytes * 2 / 3;
+    default: return 0;
+  }
+}
+
 // One 32-byte directory entry.
 struct TDirEntry {
   std::array<uint8_t, 32> raw{};
