@@ -14,6 +14,7 @@
 #include "detect/recoverutils.h"
 #include "diskio/bootsector.h"
 #include "diskio/diskutils.h"
+#include "diskio/logicalio.h"
 #include "util/userinterface.h"
 
 namespace kestrella {

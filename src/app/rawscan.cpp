@@ -8,6 +8,7 @@
 #include "app/foundfiles.h"
 #include "detect/recoverutils.h"
 #include "diskio/diskutils.h"
+#include "diskio/logicalio.h"
 #include "util/userinterface.h"
 
 namespace kestrella {

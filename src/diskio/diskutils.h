@@ -8,17 +8,6 @@
 #include "diskio/driveparams.h"
 #include "diskio/logicalio.h"
 
-namespace kestrella {
-
-// The transfer buffer of this sector access: room for 1000 sectors of 2048
-// bytes. The raw scan reads and the wipe writes through it, so one of their
-// transfers never moves more than kLargestReadBytes; a window that offers a
-// number of sectors at once offers no more than fit that.
-inline constexpr uint32_t kSectorBufferBytes = 2048000;
-inline constexpr uint32_t kLargestReadBytes = kSectorBufferBytes - 1;
-
-}  // namespace kestrella
-
 namespace kestrella::diskutils {
 
 bool ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer);

@@ -19,6 +19,13 @@ struct LogicalAccessTraits {
   bool askOpticalSize;
 };
 
+// The transfer buffer of the main window's access: room for 1000 sectors of
+// 2048 bytes. The raw scan reads and the wipe writes through it, so one of
+// their transfers never moves more than kLargestReadBytes; a window that
+// offers a number of sectors at once offers no more than fit that.
+inline constexpr uint32_t kSectorBufferBytes = 2048000;
+inline constexpr uint32_t kLargestReadBytes = kSectorBufferBytes - 1;
+
 class LogicalSectorAccess {
  public:
   explicit LogicalSectorAccess(const LogicalAccessTraits& traits) : traits_(traits) {}
