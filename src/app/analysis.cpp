@@ -5,6 +5,8 @@ namespace kestrella {
 TRouteProposal AnalyzeDrive(TFrmFATScan& driver, uint8_t drive,
                             const std::function<bool()>& cancelled) {
   TRouteProposal p;
+  // A Start mounts the card afresh; the route after this reuses the mount.
+  driver.CloseDrive();
   auto isCancelled = [&] { return cancelled && cancelled(); };
   int32_t folders = 0, files = 0;
   if (!isCancelled()) {

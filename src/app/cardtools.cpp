@@ -13,7 +13,7 @@
 #include "app/destinationcheck.h"
 #include "detect/recoverutils.h"
 #include "diskio/bootsector.h"
-#include "diskio/diskutils.h"
+#include "diskio/enginecontext.h"
 #include "diskio/logicalio.h"
 #include "util/userinterface.h"
 
@@ -21,12 +21,12 @@ namespace kestrella {
 
 namespace {
 
-void Warn(const std::string& text) {
-  ui().MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
+void Warn(UserInterface& ui, const std::string& text) {
+  ui.MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
 }
 
-bool Ask(const std::string& text) {
-  return ui().MessageBox(text, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes;
+bool Ask(UserInterface& ui, const std::string& text) {
+  return ui.MessageBox(text, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes;
 }
 
 std::string DriveName(const DriveEntry& drive) { return std::string(1, drive.Letter()); }
@@ -84,21 +84,21 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   switch (drive.source.rootType) {
     case kRootRemovable:
     case kRootRamDisk: break;
-    case kRootFixed: Warn("Cannot wipe fixed drive."); return result;
-    case kRootRemote: Warn("Cannot wipe remote drive."); return result;
-    case kRootCDROM: Warn("Cannot wipe cd-rom."); return result;
+    case kRootFixed: Warn(context_.ui(), "Cannot wipe fixed drive."); return result;
+    case kRootRemote: Warn(context_.ui(), "Cannot wipe remote drive."); return result;
+    case kRootCDROM: Warn(context_.ui(), "Cannot wipe cd-rom."); return result;
     default: return result;
   }
   if (params.TotalSectors == 0 || params.BytesPerSector == 0) return result;
   if (const std::string point = MountPointOf(drive.source); !point.empty()) {
-    Warn("Cannot wipe [" + DriveName(drive) + ":]: it is mounted at " + point +
+    Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: it is mounted at " + point +
          ". Unmount it first.");
     return result;
   }
-  if (!Ask("Do you want to wipe [" + DriveName(drive) + ":]?")) return result;
+  if (!Ask(context_.ui(), "Do you want to wipe [" + DriveName(drive) + ":]?")) return result;
 
   stopRequested_ = false;
-  ui().ProcessMessages();
+  context_.ui().ProcessMessages();
   const uint32_t total = params.TotalSectors;
   const uint32_t bps = params.BytesPerSector;
   // One zeroed buffer, at most kLargestReadBytes per write as for the scan.
@@ -111,7 +111,7 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
     while (next < total && !stopRequested_) {
       if (next + block > total) block = total - next;
       FillBytes(zeros.data(), static_cast<int32_t>(static_cast<size_t>(block) * bps), 0);
-      if (diskutils::WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data())) {
+      if (context_.diskutils().WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data())) {
         result.sectorsWritten += block;
       } else {
         // Reported at the end: a wipe that silently left data behind would
@@ -120,7 +120,7 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
       }
       for (uint32_t i = 0; i < block; ++i) {
         if (OnProgress) OnProgress(next, total);
-        ui().ProcessMessages();
+        context_.ui().ProcessMessages();
         ++next;
         if (stopRequested_) break;
       }
@@ -129,36 +129,38 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   }
   stopRequested_ = true;
   if (OnProgress) OnProgress(0, total);
-  diskutils::NT_CloseDrive();
+  context_.diskutils().NT_CloseDrive();
   return result;
 }
 
-bool FormatAllowed(const DriveEntry& drive) {
+bool FormatAllowed(EngineContext& context, const DriveEntry& drive) {
+  UserInterface& ui = context.ui();
   switch (drive.source.rootType) {
     case kRootRemovable:
     case kRootRamDisk: break;
-    case kRootFixed: Warn("Can not format fixed drive."); return false;
-    case kRootRemote: Warn("Can not format remote drive."); return false;
-    case kRootCDROM: Warn("Can not format cd-rom."); return false;
+    case kRootFixed: Warn(ui, "Can not format fixed drive."); return false;
+    case kRootRemote: Warn(ui, "Can not format remote drive."); return false;
+    case kRootCDROM: Warn(ui, "Can not format cd-rom."); return false;
     default: return false;
   }
   if (const std::string point = MountPointOf(drive.source); !point.empty()) {
-    Warn("Cannot format [" + DriveName(drive) + ":]: it is mounted at " + point +
+    Warn(ui, "Cannot format [" + DriveName(drive) + ":]: it is mounted at " + point +
          ". Unmount it first.");
     return false;
   }
   if (drive.source.partition != 0) {
     // mkfs.fat formats whole files; a partition inside an image is left to
     // tools that know the image's table.
-    Warn("Cannot format a partition inside a disk image.");
+    Warn(ui, "Cannot format a partition inside a disk image.");
     return false;
   }
   return true;
 }
 
-int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output) {
-  if (!FormatAllowed(drive)) return -1;
-  diskutils::NT_CloseDrive();
+int FormatDrive(EngineContext& context, const DriveEntry& drive, const TFormatOptions& options,
+                std::string* output) {
+  if (!FormatAllowed(context, drive)) return -1;
+  context.diskutils().NT_CloseDrive();
   // mkfs.fat lives in /usr/sbin, which an ordinary user's PATH on Debian
   // does not name; formatting a card image needs no root, so look there too.
   std::string cmd = "PATH=\"${PATH:-/usr/bin:/bin}:/usr/sbin:/sbin\" mkfs.fat";

@@ -29,8 +29,12 @@ struct TWipeResult {
   uint32_t failedWrites = 0;    // blocks the medium refused
 };
 
+class EngineContext;
+
 class TWipe {
  public:
+  explicit TWipe(EngineContext& context) : context_(context) {}
+
   // Called once per sector with the gauge position and maximum.
   std::function<void(uint32_t position, uint32_t maximum)> OnProgress;
 
@@ -41,6 +45,7 @@ class TWipe {
   void Stop() { stopRequested_ = true; }
 
  private:
+  EngineContext& context_;
   bool stopRequested_ = false;
 };
 
@@ -54,11 +59,12 @@ struct TFormatOptions {
 // and CD-ROM drives, mounted ones and partitions inside an image. A window
 // asks this before it offers its format choices, so that a refused drive
 // gets the warning and nothing else.
-bool FormatAllowed(const DriveEntry& drive);
+bool FormatAllowed(EngineContext& context, const DriveEntry& drive);
 
 // Refuses the drive types and mounted drives Wipe refuses (with the format
 // wording), then runs mkfs.fat on the drive. Returns mkfs.fat's exit status,
 // or -1 when no format was started.
-int FormatDrive(const DriveEntry& drive, const TFormatOptions& options, std::string* output = nullptr);
+int FormatDrive(EngineContext& context, const DriveEntry& drive, const TFormatOptions& options,
+                std::string* output = nullptr);
 
 }  // namespace kestrella

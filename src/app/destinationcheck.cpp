@@ -1,5 +1,10 @@
 #include "app/destinationcheck.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -76,6 +81,57 @@ DestinationClash CheckDestination(const fs::path& folder, const DriveSource& sou
       return DestinationClash::OnTheSourceDevice;
   }
   return DestinationClash::None;
+}
+
+namespace {
+
+void CheckWritable(const fs::path& folder, const std::string& what) {
+  std::string probe = (folder / ".kestrella-write-test-XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    throw UserError("cannot write into the " + what + " " + folder.string() + ": " +
+                    std::strerror(errno));
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+}
+
+void CheckClash(const fs::path& folder, const std::string& what, const DriveEntry& source,
+                bool allowOnSource) {
+  switch (CheckDestination(folder, source.source)) {
+    case DestinationClash::None:
+      return;
+    case DestinationClash::IsTheImage:
+      throw UserError("the " + what + " " + folder.string() + " is the card image " +
+                      source.source.path + " itself, or inside it");
+    case DestinationClash::OnTheSourceDevice:
+      if (allowOnSource) return;
+      throw DestinationClashError(
+          "the " + what + " " + folder.string() + " lies on " + source.source.path +
+          ", the device being recovered: writing there would overwrite the files still to be "
+          "found.\n  Choose a folder on another disk.");
+  }
+}
+
+}  // namespace
+
+void PrepareFolders(const fs::path& dest, const fs::path& temp, const DriveEntry& source,
+                    bool allowOnSource) {
+  CheckClash(dest, "destination folder", source, allowOnSource);
+  CheckClash(temp, "temporary folder", source, allowOnSource);
+  std::error_code ec;
+  fs::create_directories(dest, ec);
+  if (ec) {
+    throw UserError("cannot create the destination folder " + dest.string() + ": " +
+                    ec.message());
+  }
+  if (!fs::is_directory(dest, ec)) throw UserError(dest.string() + " is not a folder");
+  CheckWritable(dest, "destination folder");
+  if (!fs::is_directory(temp, ec)) {
+    throw UserError("the temporary folder " + temp.string() +
+                    " does not exist; set TMPDIR to a folder with room for the found files");
+  }
+  CheckWritable(temp, "temporary folder");
 }
 
 }  // namespace kestrella

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "diskio/drivetable.h"
+#include "app/source.h"
 
 namespace kestrella {
 
@@ -23,5 +23,20 @@ DestinationClash CheckDestination(const std::filesystem::path& folder, const Dri
 // device `sourceDev`: the same device, a partition of it, or a mapping over it.
 bool DeviceStacksOn(const std::string& devNumber, const std::string& sourceDev,
                     const std::string& sysDevBlock = "/sys/dev/block");
+
+// A destination or temporary folder on the device being recovered.
+class DestinationClashError : public UserError {
+ public:
+  using UserError::UserError;
+};
+
+// Before a run, in every front end: neither the destination nor the
+// temporary folder may be the card image or lie on the device being
+// recovered (`allowOnSource` lets a user who insists put them on the
+// device, never inside the image); the destination is created if need be;
+// both must take files. Throws UserError (DestinationClashError for a folder
+// on the device) saying what to do.
+void PrepareFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
+                    const DriveEntry& source, bool allowOnSource = false);
 
 }  // namespace kestrella

@@ -9,11 +9,10 @@
 
 #include "detect/filekinds.h"
 #include "devices/device.h"
-#include "diskio/diskutils.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
+#include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "util/outputfile.h"
 #include "util/userinterface.h"
 
 namespace kestrella {
@@ -29,9 +28,6 @@ constexpr int32_t kLostDataIntervalMs = 500;
 // rounding to whole seconds does not swallow the time of many short slices.
 constexpr uint32_t kTimeSliceMs = 5000;
 
-// Files are saved here first, inside the destination (so the final move is a
-// rename on one file system) and out of the way of the files already saved.
-constexpr const char* kStagingFolder = ".kestrella-incoming";
 // Numbered names tried before a file is given up as unplaceable.
 constexpr int kMaxNameNumber = 100000;
 
@@ -48,104 +44,84 @@ int32_t ClampToInt32(int64_t v) {
                                                   std::numeric_limits<int32_t>::max()));
 }
 
-bool Taken(const fs::path& p) {
-  std::error_code ec;
-  // symlink_status: a dangling link still occupies the name.
-  return fs::exists(fs::symlink_status(p, ec));
-}
-
-// `name` if nothing in `folder` has it yet, else "stem (2).ext", "stem (3).ext"
-// and so on. Empty when every number is taken.
-std::string FreeName(const fs::path& folder, const std::string& name) {
-  if (!Taken(folder / name)) return name;
+// "stem (n).ext" for the n-th photo of one name.
+std::string Numbered(const std::string& name, int n) {
+  if (n == 1) return name;
   const size_t dot = name.rfind('.');
   const bool hasExt = dot != std::string::npos && dot > 0;
   const std::string stem = hasExt ? name.substr(0, dot) : name;
   const std::string ext = hasExt ? name.substr(dot) : std::string();
-  for (int n = 2; n <= kMaxNameNumber; ++n) {
-    std::string candidate = stem + " (" + std::to_string(n) + ")" + ext;
-    if (!Taken(folder / candidate)) return candidate;
-  }
-  return {};
+  return stem + " (" + std::to_string(n) + ")" + ext;
 }
 
 // Cameras start numbering afresh in every DCIM folder, so two different
-// photos often share a name. Each file is saved into a folder of its own first
-// and then moved to the first free name in `dest`, so that no photo replaces
-// another and saving never stops to ask about replacing. Returns the path of
-// the saved file, empty when saving produced none; what went wrong is added
-// to `problems`.
-std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest,
+// photos often share a name. Each file is created under the first name that
+// nothing in `dest` has yet (`name`, "stem (2).ext", ...), in one step, so
+// that no photo replaces another and saving never stops to ask; its data is
+// then written there once. Returns the path of the saved file, empty when
+// there is none; what went wrong is added to `problems`.
+std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles& files,
                               std::vector<TSaveProblem>& problems) {
-  const fs::path staging = dest / kStagingFolder;
-  fs::create_directories(staging);
   const std::string name = file.OutputName();
-  const fs::path staged = staging / name;
-  std::error_code ec;
-  fs::remove(staged, ec);  // a leftover of an interrupted run is not this file
-
   TFATdrive* drive = file.FatDrive();
-  const uint8_t useFAT = drive != nullptr ? drive->UseFAT : 0;
-  const size_t problemsBefore = drive != nullptr ? drive->SaveProblems.size() : 0;
-  file.SaveTo(staging, useFAT);
-  std::vector<TSaveProblem> mine;
-  if (drive != nullptr) {
-    mine.assign(drive->SaveProblems.begin() + static_cast<ptrdiff_t>(problemsBefore),
-                drive->SaveProblems.end());
+  if (drive == nullptr) {
+    problems.push_back({name, "nothing was saved", false});
+    return {};
   }
-  if (!Taken(staged)) {
-    for (TSaveProblem& p : mine) problems.push_back({name, p.reason, false});
+  OutputFile out(files);
+  std::string target;
+  for (int n = 1; n <= kMaxNameNumber && target.empty(); ++n) {
+    const std::string candidate = (dest / Numbered(name, n)).string();
+    // A failed creation is reported by WriteTo, under the name tried.
+    if (out.CreateNew(candidate) != OutputFile::NewFile::Exists) target = candidate;
+  }
+  if (target.empty()) {
+    problems.push_back({name, "no free name", false});
+    return {};
+  }
+  const size_t problemsBefore = drive->SaveProblems.size();
+  const bool kept = file.WriteTo(out, drive->UseFAT);
+  const std::vector<TSaveProblem> mine(
+      drive->SaveProblems.begin() + static_cast<ptrdiff_t>(problemsBefore),
+      drive->SaveProblems.end());
+  if (!kept) {
+    for (const TSaveProblem& p : mine) problems.push_back({name, p.reason, false});
     if (mine.empty()) problems.push_back({name, "nothing was saved", false});
     return {};
   }
-
-  const std::string target = FreeName(dest, name);
-  // Without a free name the data stays in the staging folder rather than
-  // being thrown away.
-  if (target.empty()) {
-    problems.push_back({name, "no free name; kept as " + staged.string(), false});
-    return {};
-  }
-  fs::rename(staged, dest / target, ec);
-  if (ec) {
-    problems.push_back({name, ec.message() + "; kept as " + staged.string(), false});
-    return {};
-  }
-  for (TSaveProblem& p : mine) problems.push_back({(dest / target).string(), p.reason, true});
-  return (dest / target).string();
+  for (const TSaveProblem& p : mine) problems.push_back({target, p.reason, true});
+  return target;
 }
 
 }  // namespace
 
-TFrmFATScan::TFrmFATScan() {
+TFrmFATScan::TFrmFATScan(EngineContext& context) : context_(context) {
   SkipOption = true;
   // Without the lists the searches have nothing to work on, but the driver
   // itself still answers; the failure shows up when a scan is started.
   try {
-    DeviceList = std::make_unique<TDeviceList>();
-    DriveListItems = std::make_unique<TDriveList>();
+    DeviceList = std::make_unique<TDeviceList>(context_, this);
+    DriveListItems = std::make_unique<TDriveList>(this);
   } catch (...) {
   }
   ProcessOptions();
-  SetHost(this);
 }
 
 TFrmFATScan::~TFrmFATScan() {
   StopRequestedFlag = true;
-  if (&Host() == this) SetHost(nullptr);
   // Drives refer to the devices they sit on: they go first.
   DriveListItems.reset();
   DeviceList.reset();
 }
 
-void TFrmFATScan::ProcessMessages() { ui().ProcessMessages(); }
+void TFrmFATScan::ProcessMessages() { context_.ui().ProcessMessages(); }
 
 void TFrmFATScan::ProcessOptions() {
-  diskutils::Module().optUseINT25 = true;
-  ldiskio::Module().optUseINT25 = true;
-  pdiskio::OptUseINT13 = true;
-  pdiskio::OptUseINT13EXT = true;
-  optCacheEnabled = true;
+  EngineOptions& o = context_.options;
+  o.optUseINT25 = true;
+  o.OptUseINT13 = true;
+  o.OptUseINT13EXT = true;
+  o.optCacheEnabled = true;
 }
 
 bool TFrmFATScan::ReportDue(uint32_t now) const {
@@ -170,7 +146,7 @@ void TFrmFATScan::UpdateStatus(const std::string&, const std::string&, const std
 
 void TFrmFATScan::ProgressStepIt() {
   Position += Step;
-  const uint32_t now = ui().TickCount();
+  const uint32_t now = context_.ui().TickCount();
   if (ReportDue(now)) {
     UpdatePending = true;
     LastUpdateTick = now;
@@ -192,7 +168,7 @@ bool TFrmFATScan::TimeForUserUpdate() {
     UpdatePending = false;
     return true;
   }
-  const uint32_t now = ui().TickCount();
+  const uint32_t now = context_.ui().TickCount();
   if (!ReportDue(now)) return false;
   LastUpdateTick = now;
   return true;
@@ -256,15 +232,13 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
   std::string saved;
   try {
     if (!IsRecoverableName(file.Name)) return;
-    saved = SaveUnderFreeName(file, fs::path(DestFolder), SaveProblems);
+    saved = SaveUnderFreeName(file, fs::path(DestFolder), context_.files(), SaveProblems);
   } catch (const std::exception& e) {
     // One file that cannot be saved must not end the search.
     SaveProblems.push_back({file.OutputName(), e.what(), false});
   } catch (...) {
     SaveProblems.push_back({file.OutputName(), "unexpected failure", false});
   }
-  std::error_code ec;
-  fs::remove(fs::path(DestFolder) / kStagingFolder, ec);  // only when empty
   if (!saved.empty() && OnFoundImage) OnFoundImage(saved);
 }
 

@@ -18,6 +18,7 @@
 
 namespace kestrella {
 
+class EngineContext;
 class TFATdrive;
 
 using TOnStartScanDataEvent =
@@ -30,9 +31,9 @@ using TOnFoundImageEvent = std::function<void(const std::string& fileName)>;
 
 class TFrmFATScan : public ScanHost {
  public:
-  // Creates the lists, switches on the options of the lower layers and
-  // installs itself as the host of the searches.
-  TFrmFATScan();
+  // Creates the lists (whose devices and drives report to this driver) and
+  // switches on the options of the lower layers.
+  explicit TFrmFATScan(EngineContext& context);
   ~TFrmFATScan() override;
   TFrmFATScan(const TFrmFATScan&) = delete;
   TFrmFATScan& operator=(const TFrmFATScan&) = delete;
@@ -59,7 +60,8 @@ class TFrmFATScan : public ScanHost {
   void SetTotals(int32_t totalFiles, int32_t totalFolders) override;
   // Hands a found file over for recovery (saved into DestFolder when its kind
   // is one Kestrella recovers). Filled in with the folder route.
-  void AddRecoverFile(TFATFile& file) override;
+  void AddRecoverFile(TFATFile& file);
+  EngineContext& Context() const { return context_; }
 
   // ---- the folder route ------------------------------------------------------
   // Runs the whole folder route on a drive letter's FAT volume: the files of
@@ -74,10 +76,16 @@ class TFrmFATScan : public ScanHost {
                         int32_t& files, int32_t& folders);
   TDevice* GetWindowsDrive(uint8_t drive);
   void FindLostData();
+  // Forgets the mounted card and its device (and with it the open handle):
+  // the next count or route mounts it afresh. Every Start begins with this,
+  // so a card changed in the reader is never read from an old mount.
+  void CloseDrive();
 
   // Switches on the options of the lower layers (sector access, cache).
   void ProcessOptions();
   void StopScan() { StopRequestedFlag = true; }
+  // Sectors of the current device that could not be read.
+  uint64_t ReadErrors() const { return Device != nullptr ? Device->ReadErrors : 0; }
 
   // ---- fields ----------------------------------------------------------------
   TOnStartScanDataEvent OnStartScanData;
@@ -110,6 +118,9 @@ class TFrmFATScan : public ScanHost {
 
  private:
   bool ReportDue(uint32_t now) const;
+
+  EngineContext& context_;
+  uint8_t mountedDrive_ = 0;  // the drive letter Drive was mounted from
   // The FAT drive behind a drive letter (Device and Drive set), or nullptr.
   TFATdrive* OpenFatDrive(uint8_t drive);
   // Hands over every file of the drive's "Searched" item; false when stopped.

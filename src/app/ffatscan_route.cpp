@@ -17,6 +17,12 @@ void TFrmFATScan::FindLostData() {
 }
 
 TFATdrive* TFrmFATScan::OpenFatDrive(uint8_t drive) {
+  // The analysis counts and the route that follows read one mount of the
+  // card: mounting it afresh for each would measure the device's cache and
+  // read its boot sector and tables again, three times per Start.
+  if (auto* mounted = dynamic_cast<TFATdrive*>(Drive); mounted != nullptr && mountedDrive_ == drive)
+    return mounted;
+  CloseDrive();
   TDevice* device = GetWindowsDrive(drive);
   if (device == nullptr) return nullptr;
   Device = device;
@@ -25,7 +31,18 @@ TFATdrive* TFrmFATScan::OpenFatDrive(uint8_t drive) {
   Drive = fat;
   Device = fat->Device;
   fat->SkipOption = SkipOption ? 1 : 0;
+  fat->OnFoundFile = [this](TFATFile& file) { AddRecoverFile(file); };
+  mountedDrive_ = drive;
   return fat;
+}
+
+void TFrmFATScan::CloseDrive() {
+  Drive = nullptr;
+  Device = nullptr;
+  mountedDrive_ = 0;
+  // Drives refer to the devices they sit on: they go first.
+  if (DriveListItems) DriveListItems->clear();
+  if (DeviceList) DeviceList->clear();
 }
 
 bool TFrmFATScan::HandOverSearched(TFATdrive& fat) {

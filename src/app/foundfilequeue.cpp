@@ -50,7 +50,7 @@ uint8_t* FoundFileQueue::Buffer() {
   return pending_.buffer;
 }
 
-void FoundFileQueue::Begin(std::unique_ptr<FoundFileWriter> file) {
+void FoundFileQueue::Begin(std::unique_ptr<OutputFile> file) {
   pending_.ops.push_back(Op{Op::kBegin, std::move(file), nullptr, 0});
 }
 

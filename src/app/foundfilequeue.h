@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/foundfilewriter.h"
+#include "util/outputfile.h"
 
 namespace kestrella {
 
@@ -49,7 +49,7 @@ class FoundFileQueue {
   size_t BufferBytes() const { return bufferBytes_; }
 
   // A created file; the following Appends go into it until End.
-  void Begin(std::unique_ptr<FoundFileWriter> file);
+  void Begin(std::unique_ptr<OutputFile> file);
   // `data` lies in the buffer in hand and must not change until Submit.
   void Append(const uint8_t* data, size_t length);
   // Closes the file begun last once its data is written.
@@ -65,7 +65,7 @@ class FoundFileQueue {
  private:
   struct Op {
     enum Kind { kBegin, kAppend, kEnd } kind;
-    std::unique_ptr<FoundFileWriter> file;  // kBegin
+    std::unique_ptr<OutputFile> file;  // kBegin
     const uint8_t* data = nullptr;          // kAppend
     size_t length = 0;
   };
@@ -96,7 +96,7 @@ class FoundFileQueue {
   bool quit_ = false;
 
   // The writer's side: the file being written.
-  std::unique_ptr<FoundFileWriter> current_;
+  std::unique_ptr<OutputFile> current_;
 
   std::thread thread_;
 };

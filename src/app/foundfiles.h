@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "util/outputfile.h"
+
 namespace kestrella {
 
 // The file name prefix as typed, made unable to leave the folder it names
@@ -40,16 +42,17 @@ struct SaveReport {
 
 class FoundFileList {
  public:
-  FoundFileList() = default;
+  // The copies of the save step are written through `files`.
+  explicit FoundFileList(OutputFiles& files) : files_(files) {}
   ~FoundFileList();
   FoundFileList(const FoundFileList&) = delete;
   FoundFileList& operator=(const FoundFileList&) = delete;
 
   void AddImage(const std::string& path);
-  size_t ImageCount() const { return files_.size(); }
+  size_t ImageCount() const { return found_.size(); }
   // Thumbnail number n, counted from 1.
-  FoundFile& Image(size_t n) { return files_.at(n - 1); }
-  const std::vector<FoundFile>& Files() const { return files_; }
+  FoundFile& Image(size_t n) { return found_.at(n - 1); }
+  const std::vector<FoundFile>& Files() const { return found_; }
   void SelectAll(bool ticked);
 
   // Copies every ticked file into destFolder (replacing a file of the target
@@ -60,7 +63,8 @@ class FoundFileList {
   std::vector<std::string> DeleteImageFiles();
 
  private:
-  std::vector<FoundFile> files_;
+  OutputFiles& files_;
+  std::vector<FoundFile> found_;
   bool deleted_ = false;
 };
 

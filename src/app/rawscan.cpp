@@ -7,9 +7,8 @@
 
 #include "app/foundfiles.h"
 #include "detect/recoverutils.h"
-#include "diskio/diskutils.h"
+#include "diskio/enginecontext.h"
 #include "diskio/logicalio.h"
-#include "util/userinterface.h"
 
 namespace kestrella {
 
@@ -30,10 +29,10 @@ uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {
   return std::clamp<uint32_t>(totalSectors / 100, 1, MaxSectorsAtOnce(bytesPerSector));
 }
 
-RawScan::RawScan() = default;
+RawScan::RawScan(EngineContext& context) : context_(context) {}
 
 void RawScan::UpdateProgress(bool force) {
-  const uint32_t now = ui().TickCount();
+  const uint32_t now = context_.ui().TickCount();
   // Unsigned difference: keeps working when the tick count wraps.
   if (force || lastUpdateTick_ == 0 || now - lastUpdateTick_ > kProgressIntervalMs) {
     lastUpdateTick_ = now;
@@ -58,7 +57,7 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   // Names already taken in the temporary folder are passed over; after
   // 100000 of them the last name is used anyway. The file is created here,
   // not by the writer thread, because the next name depends on the outcome.
-  auto out = std::make_unique<FoundFileWriter>();
+  auto out = std::make_unique<OutputFile>(context_.files());
   bool created = false;
   std::string path;
   for (;;) {
@@ -67,9 +66,9 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
       created = out->Create(path);
       break;
     }
-    const FoundFileWriter::NewFile r = out->CreateNew(path);
-    if (r != FoundFileWriter::NewFile::Exists) {
-      created = r == FoundFileWriter::NewFile::Created;
+    const OutputFile::NewFile r = out->CreateNew(path);
+    if (r != OutputFile::NewFile::Exists) {
+      created = r == OutputFile::NewFile::Created;
       break;
     }
     ++nameSkip_;
@@ -123,7 +122,7 @@ void RawScan::Run(const RawScanSettings& s) {
 
   // Preparation shared with the folder route.
   stopRequested_ = false;
-  tempFolder_ = s.tempFolder.empty() ? ui().TempFolder() : s.tempFolder;
+  tempFolder_ = s.tempFolder.empty() ? context_.ui().TempFolder() : s.tempFolder;
   status_ = RawScanStatus{};
   status_.totalSectors = s.totalSectors;
   status_.busy = true;
@@ -135,7 +134,7 @@ void RawScan::Run(const RawScanSettings& s) {
   fileStartSector_ = 0;
   toHandOn_.clear();
   CountsChanged();
-  ui().ProcessMessages();
+  context_.ui().ProcessMessages();
 
   try {
     queue_ = std::make_unique<FoundFileQueue>(kReadBuffers, kSectorBufferBytes);
@@ -164,7 +163,7 @@ void RawScan::Run(const RawScanSettings& s) {
   }
   status_.busy = false;
   UpdateProgress(true);
-  diskutils::NT_CloseDrive();
+  context_.diskutils().NT_CloseDrive();
   stopRequested_ = true;
 }
 
@@ -176,7 +175,7 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
   uint32_t& current = status_.currentSector;
   current = 0;
   std::string ext;
-  ui().ProcessMessages();
+  context_.ui().ProcessMessages();
 
   while (current < s.totalSectors && !stopRequested_) {
     // The block read last goes to the writer; this one is read into a free
@@ -188,7 +187,7 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
     if (blockSize > s.totalSectors - current) blockSize = s.totalSectors - current;
     // The buffer is not zeroed first: a read that succeeds fills all of it,
     // and nothing of a failed one is used.
-    bool ok = diskutils::ReadLogicalSectors(s.drive, current, static_cast<uint16_t>(blockSize), buffer);
+    bool ok = context_.diskutils().ReadLogicalSectors(s.drive, current, static_cast<uint16_t>(blockSize), buffer);
     bool lastFailedWasBlock = false;
     while (!ok) {
       // From the first failure on, the drive is read one sector at a time.
@@ -196,12 +195,12 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
       blockSize = 1;
       ++attempts;
       ++status_.readErrors;
-      ui().ProcessMessages();
+      context_.ui().ProcessMessages();
       CountsChanged();
       // A sector is never skipped without having failed on its own: when the
       // only failure was the whole block's, read its first sector once alone.
       if (attempts >= retryLimit && !lastFailedWasBlock) break;
-      ok = diskutils::ReadLogicalSectors(s.drive, current, 1, buffer);
+      ok = context_.diskutils().ReadLogicalSectors(s.drive, current, 1, buffer);
     }
     if (!ok) {
       // The unreadable sector is skipped; nothing is written for it.
@@ -214,7 +213,7 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
     for (uint32_t i = 0; i < blockSize; ++i) {
       const uint8_t* sector = buffer + static_cast<size_t>(i) * bps;
       UpdateProgress(false);
-      ui().ProcessMessages();
+      context_.ui().ProcessMessages();
       const bool start = DetectImageStart(sector, static_cast<int32_t>(bps), ext);
       const bool end = DetectImageEnd(sector, static_cast<int32_t>(bps), ext);
       bool countsChanged = false;

@@ -52,9 +52,11 @@ struct WriteFailure {
   bool partlyWritten = false;  // the file exists but lacks its tail
 };
 
+class EngineContext;
+
 class RawScan {
  public:
-  RawScan();
+  explicit RawScan(EngineContext& context);
 
   // Progress display: at most every 500 ms by the user interface's clock, and
   // once at the end.
@@ -87,6 +89,7 @@ class RawScan {
   void HandOnOne();
   std::string NameFor(const RawScanSettings& s, const std::string& ext) const;
 
+  EngineContext& context_;
   RawScanStatus status_;
   std::vector<WriteFailure> writeFailures_;
   std::string abortReason_;

@@ -1,7 +1,6 @@
 #include "app/recoveryrun.h"
 
-#include "diskio/diskutils.h"
-#include "util/userinterface.h"
+#include "diskio/enginecontext.h"
 
 namespace kestrella {
 
@@ -32,6 +31,9 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
   stopped_ = false;
   folderRoute_ = choice.FolderMethod;
   if (!choice.FolderMethod) {
+    // The scan reads the drive through the window's own access; the
+    // analysis' mount is not needed and lets go of the card.
+    driver_.CloseDrive();
     scan_.OnFileClosed = [this](const std::string& path) { Add(path); };
     scan_.Run(settings);
     scan_.OnFileClosed = nullptr;
@@ -39,13 +41,16 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
   }
   // The driver reports each saved file through its event; during the run
   // the hand-off is the run's (front ends listen to OnFound).
-  const std::filesystem::path temp = settings.tempFolder.empty() ? ui().TempFolder() : settings.tempFolder;
+  const std::filesystem::path temp =
+      settings.tempFolder.empty() ? driver_.Context().ui().TempFolder() : settings.tempFolder;
   driver_.DestFolder = temp.string();
   TOnFoundImageEvent previous = driver_.OnFoundImage;
   driver_.OnFoundImage = [this](const std::string& path) { Add(path); };
   driver_.ScanDrive(settings.drive, false, choice.RecoverDeleted, choice.RecoverLost);
   driver_.OnFoundImage = previous;
-  diskutils::NT_CloseDrive();
+  driver_.Context().diskutils().NT_CloseDrive();
+  // The run is over: the card is not held open until the next Start.
+  driver_.CloseDrive();
   driver_.StopScan();
 }
 

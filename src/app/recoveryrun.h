@@ -1,7 +1,8 @@
 // One recovery run without its windows: the chosen route writes every found
-// file into the temporary folder and hands it on; the save step then copies
-// the ticked ones into the destination (see FoundFileList). The desktop
-// window and kestrella-cli both drive runs through this.
+// file into the temporary folder and adds it to the run's list of found
+// files; the save step then copies the ticked ones into the destination (see
+// FoundFileList). The desktop window and kestrella-cli both drive runs
+// through this.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,10 @@ struct TRunChoice {
 
 class TRecoveryRun {
  public:
-  TRecoveryRun(TFrmFATScan& driver, RawScan& scan) : driver_(driver), scan_(scan) {}
+  // `found` (not owned) is the list the run fills: its owner keeps it for
+  // the save step and the preview shows it.
+  TRecoveryRun(TFrmFATScan& driver, RawScan& scan, FoundFileList& found)
+      : driver_(driver), scan_(scan), found_(found) {}
 
   // Every found file as it arrives (after it was added to Found()).
   std::function<void(const std::string& path)> OnFound;
@@ -49,7 +53,7 @@ class TRecoveryRun {
 
   TFrmFATScan& driver_;
   RawScan& scan_;
-  FoundFileList found_;
+  FoundFileList& found_;
   bool stopped_ = false;
   bool folderRoute_ = true;
 };

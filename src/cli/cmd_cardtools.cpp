@@ -6,7 +6,6 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/runsupport.h"
-#include "cli/source.h"
 
 namespace kestrella::cli {
 
@@ -32,18 +31,23 @@ const char* const kFormatHelp =
 
 namespace {
 
-// Answers the wipe question yes and the format question no.
-class ScriptedAnswers : public TerminalUi {
+// With --yes: answers the wipe question yes and the format question no.
+// Ctrl+C still stops the wipe.
+class ScriptedAnswers : public InterruptibleUi {
  public:
+  explicit ScriptedAnswers(bool answer) : answer_(answer) {}
   MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                        MsgButtons buttons) override {
-    if (buttons == MsgButtons::YesNo) {
+    if (answer_ && buttons == MsgButtons::YesNo) {
       const bool wipe = text.rfind("Do you want to wipe", 0) == 0;
       std::fprintf(stderr, "%s %s\n", std::string(text).c_str(), wipe ? "yes" : "no");
       return wipe ? MsgResult::Yes : MsgResult::No;
     }
-    return TerminalUi::MessageBox(text, caption, icon, buttons);
+    return InterruptibleUi::MessageBox(text, caption, icon, buttons);
   }
+
+ private:
+  bool answer_;
 };
 
 }  // namespace
@@ -55,15 +59,15 @@ int RunWipe(const std::vector<std::string>& args) {
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("wipe needs exactly one SOURCE");
   const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
-  const OpenedSource src = OpenSource(opts.Positional()[0]);
+  ScriptedAnswers terminal(opts.Flag("--yes"));
+  Engine engine(terminal);
+  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
   const uint32_t block = static_cast<uint32_t>(
       opts.Number("--sectors-at-once", 1, MaxSectorsAtOnce(src.params.BytesPerSector))
           .value_or(DefaultSectorsAtOnce(src.params.TotalSectors, src.params.BytesPerSector)));
 
-  TWipe wipe;
-  ScriptedAnswers scripted;
-  InterruptibleUi terminal([&wipe] { wipe.Stop(); });
-  if (opts.Flag("--yes")) SetUserInterface(&scripted);
+  TWipe wipe(engine.Context());
+  terminal.OnInterrupt([&wipe] { wipe.Stop(); });
   ProgressLine progress(quiet);
   uint32_t last = 0;
   bool started = false;
@@ -83,12 +87,11 @@ int RunWipe(const std::vector<std::string>& args) {
     std::fprintf(stderr, "kestrella-cli: %u writes failed; those sectors were not wiped\n", r.failedWrites);
   }
   if (!quiet) std::fprintf(stderr, "Wiped %u of %u sectors.\n", r.sectorsWritten, src.params.TotalSectors);
-  if (ui().MessageBox("Do you want to format [" + std::string(1, src.entry.Letter()) + ":]?", "Confirm",
-                      MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+  if (terminal.MessageBox("Do you want to format [" + std::string(1, src.entry.Letter()) + ":]?",
+                          "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
     std::string out;
-    if (FormatDrive(src.entry, {}, &out) != 0) std::fputs(out.c_str(), stderr);
+    if (FormatDrive(engine.Context(), src.entry, {}, &out) != 0) std::fputs(out.c_str(), stderr);
   }
-  SetUserInterface(&terminal);
   return r.failedWrites == 0 && r.sectorsWritten == src.params.TotalSectors ? kExitOk : kExitIncomplete;
 }
 
@@ -105,12 +108,11 @@ int RunFormat(const std::vector<std::string>& args) {
   options.label = opts.Value("--label").value_or("");
   if (options.label.size() > 11) throw UsageError("--label holds at most 11 characters");
   options.clusterBytes = static_cast<uint32_t>(opts.Number("--cluster-size", 512, 65536).value_or(0));
-  const OpenedSource src = OpenSource(opts.Positional()[0]);
   TerminalUi terminal;
-  UserInterface* previous = SetUserInterface(&terminal);
+  Engine engine(terminal);
+  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
   std::string out;
-  const int status = FormatDrive(src.entry, options, &out);
-  SetUserInterface(previous);
+  const int status = FormatDrive(engine.Context(), src.entry, options, &out);
   if (status == -1) return kExitUsage;
   if (status != 0) {
     std::fputs(out.c_str(), stderr);

@@ -1,13 +1,12 @@
 // kestrella-cli drives: the drive table with what is on each drive.
 #include <cstdio>
+#include <optional>
 #include <vector>
 
+#include "app/source.h"
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/source.h"
-#include "diskio/bootsector.h"
-#include "diskio/diskutils.h"
-#include "diskio/drivetable.h"
+#include "cli/terminal.h"
 #include "util/sizetext.h"
 
 namespace kestrella::cli {
@@ -39,10 +38,11 @@ const char* TypeName(const DriveSource& s) {
 
 int RunDrives(const std::vector<std::string>& args) {
   Options opts(args, OptionSpec{});
-  DriveTable& table = Drives();
-  table.ScanSystem();
+  TerminalUi terminal;
+  Engine engine(terminal);
+  engine.ScanDrives();
   for (const std::string& image : opts.Positional()) {
-    if (table.AddImage(image) == 0) {
+    if (engine.AddImage(image) == 0) {
       std::fprintf(stderr, "kestrella-cli: cannot add %s (missing, or no drive letter left)\n",
                    image.c_str());
       return kExitUsage;
@@ -50,22 +50,15 @@ int RunDrives(const std::vector<std::string>& args) {
   }
   std::printf("%-6s %-28s %-10s %10s %7s  %s\n", "DRIVE", "PATH", "TYPE", "SIZE", "SECTOR",
               "FILE SYSTEM");
-  std::vector<uint8_t> sector;
-  for (const DriveEntry& e : table.Drives()) {
+  for (const DriveEntry& e : engine.Drives()) {
     TLogDriveParams p;
     std::string size = AccessProblem(e.source.path), sectorSize = "-", fs = "-";
     if (size.empty()) size = "no medium";
-    if (diskutils::GetLogDriveParams(e.number, p)) {
+    if (engine.DriveParams(e.number, p)) {
       size = FormatByteSize(static_cast<uint64_t>(p.TotalSectors) * p.BytesPerSector);
       sectorSize = std::to_string(p.BytesPerSector);
-      sector.assign(p.BytesPerSector, 0);
-      if (!diskutils::ReadLogicalSectors(e.number, 0, 1, sector.data())) {
-        fs = "? (cannot read)";
-      } else {
-        const std::string type = ProbeFatBootSector(sector.data(), sector.size());
-        fs = type.empty() ? "no FAT" : type;
-      }
-      diskutils::NT_CloseDrive();
+      const std::optional<FileSystemFound> found = engine.FileSystemAt(e.number);
+      fs = !found ? "? (cannot read)" : found->type.empty() ? "no FAT" : found->type;
     }
     std::string path = e.source.path;
     if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";

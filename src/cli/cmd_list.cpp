@@ -1,11 +1,10 @@
 // kestrella-cli list: what the folders of a FAT card still describe.
 #include <cstdio>
 
+#include "app/mountedcard.h"
 #include "cli/commands.h"
-#include "cli/fatsource.h"
 #include "cli/options.h"
-#include "fat/fatnodes.h"
-#include "util/helpers.h"
+#include "cli/terminal.h"
 
 namespace kestrella::cli {
 
@@ -26,12 +25,6 @@ const char* const kListHelp =
 
 namespace {
 
-int Depth(const TCustomDirectory* parent, const TCustomDirectory* start) {
-  int depth = 1;
-  for (const TCustomDirectory* p = parent; p != nullptr && p != start; p = p->Parent) ++depth;
-  return depth;
-}
-
 // A name from the medium as it may reach a terminal: control characters
 // (an escape sequence could rewrite the screen) are shown as "?".
 std::string Printable(std::string name) {
@@ -42,49 +35,24 @@ std::string Printable(std::string name) {
   return name;
 }
 
-// The path below the start item, from the names as they read on Linux.
-std::string DisplayPath(const TCustomDirectory* parent, const TCustomDirectory* start,
-                        const std::string& name) {
-  std::string path = Printable(ReplaceDeletedChar(name));
-  for (const TCustomDirectory* p = parent; p != nullptr && p != start; p = p->Parent) {
-    const auto* dir = dynamic_cast<const TFATDirectory*>(p);
-    path = Printable(ReplaceDeletedChar(dir != nullptr ? dir->Utf8Name : p->Name)) + "/" + path;
+std::string Mark(const TreeRow& row) {
+  if (!row.deleted) return "";
+  return "  deleted, condition " + std::to_string(row.condition);
+}
+
+void PrintTree(const std::string& name, const std::vector<TreeRow>& rows) {
+  std::printf("%s\n", Printable(name).c_str());
+  for (const TreeRow& row : rows) {
+    const std::string indent(static_cast<size_t>(row.depth) * 2, ' ');
+    if (row.directory) {
+      std::printf("%s%s/  cluster %u%s\n", indent.c_str(), Printable(row.path).c_str(),
+                  row.firstCluster, Mark(row).c_str());
+    } else {
+      std::printf("%s%s  %u bytes  cluster %u  %s%s\n", indent.c_str(), Printable(row.path).c_str(),
+                  row.size, row.firstCluster, row.written.c_str(), Mark(row).c_str());
+    }
   }
-  return path;
-}
-
-std::string TrimRight(std::string s) {
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-  return s;
-}
-
-std::string Mark(uint8_t flags, uint8_t condition) {
-  if ((flags & kNodeDeleted) == 0) return "";
-  return "  deleted, condition " + std::to_string(condition);
-}
-
-void ListTree(TFATDirectory& start, bool includeDeleted, bool deletedOnly) {
-  std::printf("%s\n", Printable(start.Name).c_str());
-  size_t count = 0;
-  start.ForEachChild(
-      [&](TCustomNode& node, intptr_t) {
-        ++count;
-        if (auto* dir = dynamic_cast<TFATDirectory*>(&node)) {
-          const std::string indent(static_cast<size_t>(Depth(dir->Parent, &start)) * 2, ' ');
-          std::printf("%s%s/  cluster %u%s\n", indent.c_str(),
-                      DisplayPath(dir->Parent, &start, dir->Utf8Name).c_str(), dir->FirstCluster,
-                      Mark(dir->Flags, dir->Condition).c_str());
-        } else if (auto* file = dynamic_cast<TFATFile*>(&node)) {
-          const std::string indent(static_cast<size_t>(Depth(file->Parent, &start)) * 2, ' ');
-          const std::string path = DisplayPath(file->Parent, &start, file->Utf8Name);
-          std::printf("%s%s  %u bytes  cluster %u  %s%s\n", indent.c_str(), path.c_str(), file->Size,
-                      file->FirstCluster, fsTimeDate2Str(file->Time, file->Date).c_str(),
-                      Mark(file->Flags, file->Condition).c_str());
-        }
-        return true;
-      },
-      includeDeleted, deletedOnly, true, 0);
-  if (count == 0) std::printf("  (empty)\n");
+  if (rows.empty()) std::printf("  (empty)\n");
 }
 
 }  // namespace
@@ -94,17 +62,16 @@ int RunList(const std::vector<std::string>& args) {
   spec.flags = {"--deleted-only"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("list needs exactly one SOURCE");
-  MountedSource m = MountSource(opts.Positional()[0]);
-  TFATdrive& drive = *m.drive;
-  std::printf("%s: FAT%s volume \"%s\", %u clusters of %u bytes%s\n",
-              m.source.entry.source.path.c_str(),
-              drive.FATType == kFat12 ? "12" : drive.FATType == kFat16 ? "16" : "32",
-              Printable(TrimRight(drive.Name)).c_str(), drive.ClusterCount, drive.BytesPerCluster,
-              drive.UseFAT == 0 ? " (allocation table empty: files read as consecutive clusters)" : "");
-  if (!opts.Flag("--deleted-only")) {
-    ListTree(static_cast<TFATDirectory&>(*drive.RootItem), false, false);
-  }
-  ListTree(static_cast<TFATDirectory&>(*drive.DeletedItem), true, true);
+  TerminalUi terminal;
+  Engine engine(terminal);
+  MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
+  const CardSummary s = card.Summary();
+  std::printf("%s: %s volume \"%s\", %u clusters of %u bytes%s\n",
+              card.Source().entry.source.path.c_str(), s.fatType.c_str(),
+              Printable(s.label).c_str(), s.clusters, s.bytesPerCluster,
+              s.tableEmpty ? " (allocation table empty: files read as consecutive clusters)" : "");
+  if (!opts.Flag("--deleted-only")) PrintTree("Root", card.ListRoot());
+  PrintTree("Deleted", card.ListDeleted());
   return kExitOk;
 }
 

@@ -4,14 +4,10 @@
 #include <memory>
 #include <optional>
 
-#include "app/ffatscan.h"
+#include "app/partitions.h"
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/runsupport.h"
-#include "cli/source.h"
-#include "diskio/bootsector.h"
-#include "diskio/pdiskio.h"
-#include "fat/fatdrivelist.h"
 
 namespace kestrella::cli {
 
@@ -26,21 +22,9 @@ const char* const kPartitionsHelp =
 
 namespace {
 
-std::string TypeOf(const TFATdrive& d) {
-  switch (d.FATType) {
-    case kFat12: return "FAT12";
-    case kFat16: return "FAT16";
-    case kFat32: return "FAT32";
-    default: return "?";
-  }
-}
-
-void PrintDrive(const TCustomDrive& drive) {
-  const auto* fat = dynamic_cast<const TFATdrive*>(&drive);
-  std::string name = drive.Name;
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  std::printf("  start %10u  sectors %10u  %-6s %s\n", drive.StartSector, drive.SectorCount,
-              fat != nullptr ? TypeOf(*fat).c_str() : "", name.c_str());
+void PrintDrive(const DriveRow& drive) {
+  std::printf("  start %10u  sectors %10u  %-6s %s\n", drive.start, drive.sectors,
+              drive.fatType.c_str(), drive.name.c_str());
 }
 
 }  // namespace
@@ -65,50 +49,22 @@ int RunPartitions(const std::vector<std::string>& args) {
     positional.pop_back();
   }
   if (positional.size() != 1) throw UsageError("partitions needs exactly one SOURCE");
-  const OpenedSource src = OpenSource(positional[0]);
-
-  // The whole disk behind the source, read by its BIOS number.
-  uint8_t bios = 0;
-  bool found = false;
-  for (const auto& [number, path] : Drives().PhysicalDisks()) {
-    if (path == src.entry.source.path && number >= 0x80) {
-      bios = number;
-      found = true;
-    }
-  }
-  if (!found) throw CliError(src.entry.source.path + " is not a whole disk (name the disk, not a partition)");
-  TPhysDriveParams params;
-  if (!pdiskio::GetPhysDriveParams(bios, params)) throw CliError("cannot read " + src.entry.source.path);
-
-  TFrmFATScan driver;
-  InterruptibleUi terminal([&driver] { driver.StopScan(); });
-  auto device = std::make_unique<TDevice>();
-  device->Kind = kDevicePhysical;
-  device->DriveNumber = bios;
-  device->TotalSectors = params.TotalSectors;
-  device->BytesPerSector = params.BytesPerSector;
-  device->Removable = params.Removable;
-  std::vector<uint8_t> sector0(params.BytesPerSector);
-  // A card formatted without a table is one volume; otherwise sector 0 holds
-  // the table.
-  device->Partitioned =
-      device->ReadSec(0, 1, sector0.data(), false) && ProbeFatBootSector(sector0.data(), sector0.size()).empty() ? 1 : 0;
-  TDevice& dev = *device;
-  driver.DeviceList->DeviceItems.push_back(std::move(device));
-
-  TDriveList& list = *driver.DriveList();
-  DetectDrives(list, dev);
+  InterruptibleUi terminal;
+  Engine engine(terminal);
+  const OpenedSource src = OpenSource(engine, positional[0]);
+  DiskSurvey survey(engine, src);
+  terminal.OnInterrupt([&survey] { survey.Stop(); });
+  const std::vector<DriveRow> drives = survey.Drives();
   std::printf("%s: %s\n", src.entry.source.path.c_str(),
-              dev.Partitioned != 0 ? "partition table" : "one volume, no partition table");
-  for (int i = 0; i < list.count(); ++i) PrintDrive(*list.GetDrive(i));
-  if (list.count() == 0) std::printf("  (no FAT drive)\n");
-
+              survey.Partitioned() ? "partition table" : "one volume, no partition table");
+  for (const DriveRow& d : drives) PrintDrive(d);
+  if (drives.empty()) std::printf("  (no FAT drive)\n");
   if (first) {
-    const int known = list.count();
     std::fprintf(stderr, "Searching sectors %lld to %lld for lost drives...\n", *first, *last);
-    FindLostDrives(dev, driver.DeviceList.get(), static_cast<uint32_t>(*first), static_cast<uint32_t>(*last));
-    std::printf("lost drives found: %d\n", list.count() - known);
-    for (int i = known; i < list.count(); ++i) PrintDrive(*list.GetDrive(i));
+    const std::vector<DriveRow> lost =
+        survey.FindLostDrives(static_cast<uint32_t>(*first), static_cast<uint32_t>(*last));
+    std::printf("lost drives found: %zu\n", lost.size());
+    for (const DriveRow& d : lost) PrintDrive(d);
   }
   return terminal.Interrupted() ? kExitIncomplete : kExitOk;
 }

@@ -7,11 +7,8 @@
 #include "app/analysis.h"
 #include "app/recoveryrun.h"
 #include "cli/commands.h"
-#include "cli/destination.h"
 #include "cli/options.h"
 #include "cli/runsupport.h"
-#include "cli/source.h"
-#include "devices/device.h"
 #include "util/sizetext.h"
 
 namespace kestrella::cli {
@@ -66,9 +63,11 @@ void PrintProposal(const TRouteProposal& p) {
 int RunAnalyze(const std::vector<std::string>& args) {
   Options opts(args, OptionSpec{});
   if (opts.Positional().size() != 1) throw UsageError("analyze needs exactly one SOURCE");
-  const OpenedSource src = OpenSource(opts.Positional()[0]);
-  TFrmFATScan driver;
-  InterruptibleUi terminal([&driver] { driver.StopScan(); });
+  InterruptibleUi terminal;
+  Engine engine(terminal);
+  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  TFrmFATScan driver(engine.Context());
+  terminal.OnInterrupt([&driver] { driver.StopScan(); });
   const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
   if (p.Cancelled) return kExitIncomplete;
   PrintProposal(p);
@@ -91,13 +90,16 @@ int RunRecover(const std::vector<std::string>& args) {
   if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
   opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
-  const OpenedSource src = OpenSource(opts.Positional()[0]);
-  TFrmFATScan driver;
-  RawScan scan;
-  TRecoveryRun run(driver, scan);
-  InterruptibleUi terminal([&run] { run.Stop(); });
-  const std::filesystem::path temp = terminal.TempFolder();
-  PrepareFolders(*dest, temp, src, opts.Flag("--force"));
+  InterruptibleUi terminal;
+  Engine engine(terminal);
+  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  TFrmFATScan driver(engine.Context());
+  RawScan scan(engine.Context());
+  FoundFileList found(engine.Context().files());
+  TRecoveryRun run(driver, scan, found);
+  terminal.OnInterrupt([&run] { run.Stop(); });
+  const std::filesystem::path temp = engine.TempFolder();
+  CheckFolders(*dest, temp, src, opts.Flag("--force"));
 
   TRunChoice choice;
   if (method == "auto") {
@@ -175,7 +177,7 @@ int RunRecover(const std::vector<std::string>& args) {
     } else {
       if (notWritten > 0) std::fprintf(stderr, "  not written:  %zu\n", notWritten);
       std::fprintf(stderr, "  read errors:  %llu\n  time:         %.1f s\n",
-                   static_cast<unsigned long long>(driver.Device != nullptr ? driver.Device->ReadErrors : 0),
+                   static_cast<unsigned long long>(driver.ReadErrors()),
                    elapsed);
     }
   }

@@ -2,13 +2,11 @@
 // files included, into a destination folder.
 #include <cstdio>
 
+#include "app/mountedcard.h"
 #include "cli/commands.h"
-#include "cli/destination.h"
-#include "cli/fatsource.h"
 #include "cli/options.h"
+#include "cli/runsupport.h"
 #include "cli/terminal.h"
-#include "fat/fatdrive.h"
-#include "fat/fatnodes.h"
 
 namespace kestrella::cli {
 
@@ -61,24 +59,16 @@ int RunSave(const std::vector<std::string>& args) {
 
   TerminalUi asking;
   AnsweringUi never(MsgResult::No);
-  UserInterface* previous = SetUserInterface(mode == "never" ? &never : &asking);
-  struct Restore {
-    UserInterface* p;
-    ~Restore() { SetUserInterface(p); }
-  } restore{previous};
+  Engine engine(mode == "never" ? static_cast<UserInterface&>(never) : asking);
 
-  MountedSource m = MountSource(opts.Positional()[0]);
-  PrepareFolders(*dest, ui().TempFolder(), m.source, opts.Flag("--force"));
+  MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
+  CheckFolders(*dest, engine.TempFolder(), card.Source(), opts.Flag("--force"));
 
-  bool replaceAll = mode == "all";
-  bool replaceAnswer = replaceAll;
   const bool deletedOnly = opts.Flag("--deleted-only");
-  TFATdrive& drive = *m.drive;
-  const bool ok = drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), *dest,
-                                      /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
-                                      drive.UseFAT, replaceAll, replaceAnswer);
+  const TreeSave saved = card.SaveTree(*dest, deletedOnly, mode == "all");
+  const bool ok = saved.completed;
   size_t notWritten = 0;
-  for (const TSaveProblem& p : drive.SaveProblems) {
+  for (const TSaveProblem& p : saved.problems) {
     if (p.saved) {
       std::fprintf(stderr, "kestrella-cli: %s: %s\n", p.target.c_str(), p.reason.c_str());
     } else {
@@ -88,7 +78,7 @@ int RunSave(const std::vector<std::string>& args) {
   }
   std::fprintf(stderr, "%s %s into %s/%s\n", ok ? "Saved" : "Stopped saving",
                deletedOnly ? "the deleted files" : "the folder tree", dest->c_str(),
-               drive.RootItem->Name.c_str());
+               saved.folder.c_str());
   if (notWritten > 0) std::fprintf(stderr, "  not written:  %zu\n", notWritten);
   return ok && notWritten == 0 ? kExitOk : kExitIncomplete;
 }

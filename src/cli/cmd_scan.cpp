@@ -6,10 +6,8 @@
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
 #include "cli/commands.h"
-#include "cli/destination.h"
 #include "cli/options.h"
 #include "cli/runsupport.h"
-#include "cli/source.h"
 #include "cli/terminal.h"
 #include "util/sizetext.h"
 
@@ -52,12 +50,14 @@ int RunScan(const std::vector<std::string>& args) {
   if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
   opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
-  RawScan scan;
-  InterruptibleUi terminal([&scan] { scan.Stop(); });
+  InterruptibleUi terminal;
+  Engine engine(terminal);
+  RawScan scan(engine.Context());
+  terminal.OnInterrupt([&scan] { scan.Stop(); });
 
-  const OpenedSource src = OpenSource(opts.Positional()[0]);
-  const std::filesystem::path temp = terminal.TempFolder();
-  PrepareFolders(*dest, temp, src, opts.Flag("--force"));
+  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  const std::filesystem::path temp = engine.TempFolder();
+  CheckFolders(*dest, temp, src, opts.Flag("--force"));
 
   const RawScanSettings settings = ScanSettingsFor(src, opts, prefix, temp);
 
@@ -68,7 +68,7 @@ int RunScan(const std::vector<std::string>& args) {
                  settings.totalSectors, settings.bytesPerSector, dest->c_str());
   }
 
-  FoundFileList found;
+  FoundFileList found(engine.Context().files());
   ProgressLine progress(quiet);
   const auto started = std::chrono::steady_clock::now();
   auto seconds = [&] {

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "cli/source.h"
+#include "cli/runsupport.h"
 
 namespace {
 

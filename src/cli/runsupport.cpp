@@ -10,23 +10,19 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void InterruptHandler(int) {
   g_interrupted = true;
   std::signal(SIGINT, SIG_DFL);
 }
 
 }  // namespace
 
-InterruptibleUi::InterruptibleUi(std::function<void()> stop)
-    : stop_(std::move(stop)), previous_(SetUserInterface(this)) {
+InterruptibleUi::InterruptibleUi() {
   g_interrupted = false;
-  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGINT, InterruptHandler);
 }
 
-InterruptibleUi::~InterruptibleUi() {
-  std::signal(SIGINT, SIG_DFL);
-  SetUserInterface(previous_);
-}
+InterruptibleUi::~InterruptibleUi() { std::signal(SIGINT, SIG_DFL); }
 
 void InterruptibleUi::ProcessMessages() {
   if (!stopped_ && g_interrupted.load(std::memory_order_relaxed)) {
@@ -36,6 +32,15 @@ void InterruptibleUi::ProcessMessages() {
 }
 
 bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
+
+void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
+                  const OpenedSource& source, bool force) {
+  try {
+    PrepareFolders(dest, temp, source.entry, force);
+  } catch (const DestinationClashError& e) {
+    throw CliError(std::string(e.what()) + " (or pass --force if you are sure)");
+  }
+}
 
 RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
                                 const std::string& prefix, const std::filesystem::path& temp) {

@@ -6,30 +6,39 @@
 #include <string>
 #include <vector>
 
+#include "app/destinationcheck.h"
+#include "app/ffatscan.h"
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
-#include "fat/fatdrive.h"
 #include "cli/options.h"
-#include "cli/source.h"
 #include "cli/terminal.h"
 
 namespace kestrella::cli {
 
+// A failure the user can act on; the message is printed as it stands.
+using CliError = UserError;
+
 // A terminal user interface whose pending-events call notices Ctrl+C and
-// calls `stop` once, the way the Cancel button stops a run. A second Ctrl+C
-// ends the program at once.
+// calls the stop set with OnInterrupt once, the way the Cancel button stops
+// a run. A second Ctrl+C ends the program at once.
 class InterruptibleUi : public TerminalUi {
  public:
-  explicit InterruptibleUi(std::function<void()> stop);
+  InterruptibleUi();
   ~InterruptibleUi() override;
+  void OnInterrupt(std::function<void()> stop) { stop_ = std::move(stop); }
   void ProcessMessages() override;
   bool Interrupted() const;
 
  private:
   std::function<void()> stop_;
   bool stopped_ = false;
-  UserInterface* previous_;
 };
+
+// The folder checks every front end makes before a run (see
+// kestrella::PrepareFolders); a refusal because a folder lies on the device
+// being recovered says that --force overrides it.
+void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
+                  const OpenedSource& source, bool force);
 
 // The raw scan's settings for SOURCE from the command line's --prefix (given
 // as `prefix`), --retries and --sectors-at-once (default: 1% of the drive).

@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diskio/ldiskio.h"
+#include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
-#include "util/userinterface.h"
 
 namespace kestrella {
-
-bool optCacheEnabled = false;
 
 namespace {
 
@@ -23,27 +20,41 @@ constexpr uint32_t kSmallestCachedDevice = 2048;
 // How long the line size measurement reads single sectors, in milliseconds.
 constexpr uint32_t kMeasureMillis = 100;
 
-struct CacheLine {
-  const TDevice* Owner = nullptr;
+}  // namespace
+
+struct SectorCache::Slot {
+  bool Used = false;
   uint8_t Score = 0;
   uint32_t FirstSector = 0;
   uint32_t LastSector = 0;
+  // Allocated at the first fill, so a device that is never cached costs
+  // nothing; kept until the device goes so that a read never allocates.
+  std::unique_ptr<uint8_t[]> Data;
 };
 
-CacheLine g_lines[sectorcache::kLines];
-// The line data lives for the whole run so that a read never allocates.
-alignas(4096) uint8_t g_lineData[sectorcache::kLines][sectorcache::kLineBytes];
+SectorCache::SectorCache() : lines_(new Slot[kLines]) {}
+SectorCache::~SectorCache() = default;
 
-// One pass over the lines: the first line of `device` holding `sector`
-// serves as much of the request as it holds and the request is advanced past
-// that; every other line ages. True when the whole request was served.
-bool ServeFromCache(const TDevice& device, uint32_t& sector, uint16_t& count, uint8_t*& buffer) {
+SectorCache::LineState SectorCache::Line(int index) const {
+  const Slot& l = lines_[index];
+  return LineState{l.Used, l.Score, l.FirstSector, l.LastSector};
+}
+
+void SectorCache::Reset() {
+  for (int i = 0; i < kLines; ++i) {
+    lines_[i].Used = false;
+    lines_[i].Score = 0;
+  }
+}
+
+bool SectorCache::Serve(uint32_t bytesPerSector, uint32_t& sector, uint16_t& count,
+                        uint8_t*& buffer) {
   bool served = false;
   bool complete = false;
-  for (int i = 0; i < sectorcache::kLines; ++i) {
-    CacheLine& line = g_lines[i];
-    const bool holds = !served && line.Owner == &device && sector >= line.FirstSector &&
-                       sector <= line.LastSector;
+  for (int i = 0; i < kLines; ++i) {
+    Slot& line = lines_[i];
+    const bool holds =
+        !served && line.Used && sector >= line.FirstSector && sector <= line.LastSector;
     if (!holds) {
       if (line.Score > 0) --line.Score;
       continue;
@@ -55,9 +66,9 @@ bool ServeFromCache(const TDevice& device, uint32_t& sector, uint16_t& count, ui
     const uint64_t requestLast = static_cast<uint64_t>(sector) + count - 1;
     uint32_t m = count;
     if (count > 0 && requestLast > line.LastSector) m = line.LastSector - sector + 1;
-    const size_t bytes = static_cast<size_t>(m) * device.BytesPerSector;
-    const size_t offset = static_cast<size_t>(sector - line.FirstSector) * device.BytesPerSector;
-    if (bytes > 0) std::memcpy(buffer, g_lineData[i] + offset, bytes);
+    const size_t bytes = static_cast<size_t>(m) * bytesPerSector;
+    const size_t offset = static_cast<size_t>(sector - line.FirstSector) * bytesPerSector;
+    if (bytes > 0) std::memcpy(buffer, line.Data.get() + offset, bytes);
     if (m < count) {
       sector += m;
       count = static_cast<uint16_t>(count - m);
@@ -69,51 +80,55 @@ bool ServeFromCache(const TDevice& device, uint32_t& sector, uint16_t& count, ui
   return complete;
 }
 
-// The line with the lowest score; ties go to the lowest line number.
-int PickVictim() {
+int SectorCache::PickVictim() {
+  // The line with the lowest score; ties go to the lowest line number.
   int victim = 0;
   uint8_t bound = kTopScore;
-  for (int i = 0; i < sectorcache::kLines; ++i) {
-    if (g_lines[i].Score < bound) {
+  for (int i = 0; i < kLines; ++i) {
+    if (lines_[i].Score < bound) {
       victim = i;
-      bound = g_lines[i].Score;
+      bound = lines_[i].Score;
     }
   }
   return victim;
 }
 
-}  // namespace
-
-namespace sectorcache {
-
-LineState Line(int index) {
-  const CacheLine& l = g_lines[index];
-  return LineState{l.Owner, l.Score, l.FirstSector, l.LastSector};
+uint8_t* SectorCache::LineData(int index) {
+  Slot& line = lines_[index];
+  if (!line.Data) line.Data.reset(new uint8_t[kLineBytes]);
+  return line.Data.get();
 }
 
-void Reset() {
-  for (CacheLine& l : g_lines) l = CacheLine{};
+void SectorCache::Filled(int index, uint32_t firstSector, uint32_t sectors) {
+  Slot& line = lines_[index];
+  line.Used = true;
+  line.Score = kTopScore;
+  line.FirstSector = firstSector;
+  line.LastSector = firstSector + sectors - 1;
 }
 
-}  // namespace sectorcache
+TDevice::TDevice(EngineContext& context) : context_(context) {}
 
-TDevice::~TDevice() { InvalidateCache(); }
+TDevice::~TDevice() = default;
 
-void TDevice::InvalidateCache() {
-  for (CacheLine& l : g_lines) {
-    if (l.Owner == this) {
-      l.Owner = nullptr;
-      l.Score = 0;
-    }
-  }
+void TDevice::InvalidateCache() { cache_.Reset(); }
+
+LogicalSectorAccess& TDevice::Logical() {
+  if (!logical_) logical_ = std::make_unique<LogicalSectorAccess>(kLdiskioTraits, context_);
+  return *logical_;
+}
+
+PhysicalSectorAccess& TDevice::Physical() {
+  if (!physical_) physical_ = std::make_unique<PhysicalSectorAccess>(context_);
+  return *physical_;
 }
 
 bool TDevice::DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
   switch (Kind) {
     case kDevicePhysical:
-      return pdiskio::ReadPhysicalSectors(DriveNumber, sector, count, buffer, showErrors);
+      return Physical().ReadPhysicalSectors(DriveNumber, sector, count, buffer, showErrors);
     case kDeviceLogical:
-      return ldiskio::ReadLogicalSectors(DriveNumber, sector, count, buffer);
+      return Logical().ReadLogicalSectors(DriveNumber, sector, count, buffer);
     default:
       return false;
   }
@@ -123,24 +138,21 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
   auto* out = static_cast<uint8_t*>(buffer);
   // A request from beyond the end never touches the cache: the device
   // itself answers it.
-  if (optCacheEnabled && CacheActive && CacheLineSize > 0 && BytesPerSector > 0 &&
-      sector < TotalSectors) {
-    if (ServeFromCache(*this, sector, count, out)) return true;
+  if (context_.options.optCacheEnabled && CacheActive && CacheLineSize > 0 &&
+      BytesPerSector > 0 && sector < TotalSectors) {
+    if (cache_.Serve(BytesPerSector, sector, count, out)) return true;
 
-    const int victim = PickVictim();
+    const int victim = cache_.PickVictim();
     // Never more than a line holds or one transfer can name, whatever
     // CacheLineSize was set to; never past the last sector.
-    uint32_t n = std::min<uint32_t>(CacheLineSize, sectorcache::kLineBytes / BytesPerSector);
+    uint32_t n = std::min<uint32_t>(CacheLineSize, SectorCache::kLineBytes / BytesPerSector);
     n = std::min<uint32_t>(n, UINT16_MAX);
     // (A partial serve may have moved the request to the end of the device.)
     n = sector < TotalSectors ? std::min(n, TotalSectors - sector) : 0;
-    if (n > 0 && DirectRead(sector, static_cast<uint16_t>(n), g_lineData[victim], showErrors)) {
-      CacheLine& line = g_lines[victim];
-      line.Owner = this;
-      line.Score = kTopScore;
-      line.FirstSector = sector;
-      line.LastSector = sector + n - 1;
-      if (ServeFromCache(*this, sector, count, out)) return true;
+    if (n > 0 &&
+        DirectRead(sector, static_cast<uint16_t>(n), cache_.LineData(victim), showErrors)) {
+      cache_.Filled(victim, sector, n);
+      if (cache_.Serve(BytesPerSector, sector, count, out)) return true;
     }
     // A failed fill is no error by itself: the device is asked directly
     // for what is still missing.
@@ -158,9 +170,9 @@ bool TDevice::WriteSec(uint32_t sector, uint16_t count, const void* buffer, bool
   // cache is left as it is.
   switch (Kind) {
     case kDevicePhysical:
-      return pdiskio::WritePhysicalSectors(DriveNumber, sector, count, buffer, showErrors);
+      return Physical().WritePhysicalSectors(DriveNumber, sector, count, buffer, showErrors);
     case kDeviceLogical:
-      return ldiskio::WriteLogicalSectors(DriveNumber, sector, count, buffer);
+      return Logical().WriteLogicalSectors(DriveNumber, sector, count, buffer);
     default:
       return false;
   }
@@ -181,9 +193,10 @@ void TDevice::DetectCacheLineSize() {
   }
   // Count the single-sector reads of 100 ms. The difference of tick counts
   // stays right when the tick counter wraps.
-  const uint32_t start = ui().TickCount();
+  UserInterface& ui = context_.ui();
+  const uint32_t start = ui.TickCount();
   uint32_t reads = 0;
-  while (ok && ui().TickCount() - start < kMeasureMillis) {
+  while (ok && ui.TickCount() - start < kMeasureMillis) {
     ok = ReadSec(reads, 1, scratch.data(), false);
     ++reads;
   }
@@ -194,7 +207,7 @@ void TDevice::DetectCacheLineSize() {
   // A line then holds about one second's worth of single-sector reads, at
   // most what a line's data area takes.
   const uint64_t perSecond = reads >= 2 ? static_cast<uint64_t>(reads) * 10 : 1;
-  const uint64_t fits = sectorcache::kLineBytes / std::max<uint32_t>(BytesPerSector, 1);
+  const uint64_t fits = SectorCache::kLineBytes / std::max<uint32_t>(BytesPerSector, 1);
   CacheLineSize = static_cast<uint32_t>(std::min(perSecond, fits));
 }
 

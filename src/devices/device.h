@@ -1,24 +1,59 @@
 // A device holds sectors: a whole disk read by BIOS number, or a drive read
-// by its letter. Every upper layer reads devices through ReadSec, which puts
-// a small global cache in front of slow card readers.
+// by its letter. Every upper layer reads devices through ReadSec. Each
+// device carries its own sector access (its own open handle) and its own
+// small cache in front of slow card readers.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kestrella {
 
+class EngineContext;
+class LogicalSectorAccess;
+class PhysicalSectorAccess;
+
 // Device kinds.
 inline constexpr uint8_t kDevicePhysical = 0;  // whole disk, by BIOS number
 inline constexpr uint8_t kDeviceLogical = 1;   // drive, by letter number
 
-// The cache serves only when this is on (the scan driver switches it on).
-extern bool optCacheEnabled;
+// A device's sector cache: four lines of up to 2 MiB, each allocated the
+// first time it is filled. A line is picked by score: a hit adds one, a
+// pass that does not serve from it takes one away.
+class SectorCache {
+ public:
+  static constexpr int kLines = 4;
+  static constexpr uint32_t kLineBytes = 2097152;
+  struct LineState {
+    bool Used;
+    uint8_t Score;
+    uint32_t FirstSector, LastSector;
+  };
+
+  SectorCache();
+  ~SectorCache();
+  LineState Line(int index) const;
+  // Forgets every line.
+  void Reset();
+  // One pass over the lines: the first line holding `sector` serves as much
+  // of the request as it holds and the request is advanced past that; every
+  // other line ages. True when the whole request was served.
+  bool Serve(uint32_t bytesPerSector, uint32_t& sector, uint16_t& count, uint8_t*& buffer);
+  // The line to fill next, with room for kLineBytes.
+  int PickVictim();
+  uint8_t* LineData(int index);
+  void Filled(int index, uint32_t firstSector, uint32_t sectors);
+
+ private:
+  struct Slot;
+  std::unique_ptr<Slot[]> lines_;
+};
 
 class TDevice {
  public:
-  TDevice() = default;
+  explicit TDevice(EngineContext& context);
   virtual ~TDevice();
   TDevice(const TDevice&) = delete;
   TDevice& operator=(const TDevice&) = delete;
@@ -26,8 +61,10 @@ class TDevice {
   bool ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showErrors);
   bool WriteSec(uint32_t sector, uint16_t count, const void* buffer, bool showErrors);
   void UseCache(bool on) { CacheActive = on; }
-  // Drops every cache line this device owns.
+  // Drops every cache line.
   void InvalidateCache();
+  EngineContext& Context() const { return context_; }
+  const SectorCache& Cache() const { return cache_; }
   // Measures how many single-sector reads the device manages in 100 ms and
   // sizes its cache line to ten times that (at most 2 MiB).
   void DetectCacheLineSize();
@@ -50,20 +87,13 @@ class TDevice {
 
  private:
   bool DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors);
-};
+  LogicalSectorAccess& Logical();
+  PhysicalSectorAccess& Physical();
 
-// The shared sector cache: four lines of 2 MiB. Exposed for tests.
-namespace sectorcache {
-inline constexpr int kLines = 4;
-inline constexpr uint32_t kLineBytes = 2097152;
-struct LineState {
-  const TDevice* Owner;
-  uint8_t Score;
-  uint32_t FirstSector, LastSector;
+  EngineContext& context_;
+  std::unique_ptr<LogicalSectorAccess> logical_;
+  std::unique_ptr<PhysicalSectorAccess> physical_;
+  SectorCache cache_;
 };
-LineState Line(int index);
-// Forgets every line (program start state).
-void Reset();
-}  // namespace sectorcache
 
 }  // namespace kestrella

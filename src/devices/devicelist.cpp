@@ -4,10 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "devices/scanhost.h"
 #include "diskio/bootsector.h"
-#include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
+#include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
 
 namespace kestrella {
@@ -23,40 +21,55 @@ std::string Printf(const char* format, double value) {
   return text;
 }
 
-void ShowChecking(const std::string& line) {
-  Host().UpdateStatus(kStatusTitle, line, kStatusWait, "", "");
-  Host().ProcessMessages();
-}
-
 // The system's type of the drive's root: 2 removable, 3 fixed, 4 remote,
 // 5 CD-ROM, 6 RAM disk; 0 for anything else.
-uint8_t RootMediaType(uint8_t drive) {
-  const DriveEntry* entry = Drives().Find(drive);
+uint8_t RootMediaType(const DriveTable& drives, uint8_t drive) {
+  const DriveEntry* entry = drives.Find(drive);
   if (entry == nullptr) return 0;
   const uint32_t type = entry->source.rootType;
   return type >= kRootRemovable && type <= kRootRamDisk ? static_cast<uint8_t>(type) : 0;
 }
 
-std::unique_ptr<TDevice> NewWindowsDevice(uint8_t drive, const TLogDriveParams& params) {
-  auto device = std::make_unique<TDevice>();
+}  // namespace
+
+void TDeviceList::ShowChecking(const std::string& line) {
+  host_->UpdateStatus(kStatusTitle, line, kStatusWait, "", "");
+  host_->ProcessMessages();
+}
+
+std::unique_ptr<TDevice> TDeviceList::NewWindowsDevice(uint8_t drive,
+                                                       const TLogDriveParams& params) {
+  auto device = std::make_unique<TDevice>(context_);
   device->Kind = kDeviceLogical;
   device->Partitioned = 0;
   device->DriveNumber = drive;
-  device->MediaType = RootMediaType(drive);
+  device->MediaType = RootMediaType(context_.drives(), drive);
   device->TotalSectors = params.TotalSectors;
   device->BytesPerSector = params.BytesPerSector;
   device->Removable = static_cast<int16_t>(params.Removable & 1);
   return device;
 }
 
+namespace {
+
+// Whether sector 0 of the device holds a FAT boot sector.
+bool HoldsFat(TDevice& device) {
+  std::vector<uint8_t> sector(std::max<uint32_t>(device.BytesPerSector, 512));
+  if (!device.ReadSec(0, 1, sector.data(), false)) return false;
+  return !ProbeFatBootSector(sector.data(), sector.size()).empty();
+}
+
 }  // namespace
 
-bool DriveHoldsFat(uint8_t drive) {
+bool DriveHoldsFat(EngineContext& context, uint8_t drive) {
   TLogDriveParams params;
-  if (!ldiskio::GetLogDriveParams(drive, params)) return false;
-  std::vector<uint8_t> sector(std::max<uint32_t>(params.BytesPerSector, 512));
-  if (!ldiskio::ReadLogicalSectors(drive, 0, 1, sector.data())) return false;
-  return !ProbeFatBootSector(sector.data(), sector.size()).empty();
+  if (!LogicalSectorAccess(kLdiskioTraits, context).GetLogDriveParams(drive, params)) return false;
+  TDevice device(context);
+  device.Kind = kDeviceLogical;
+  device.DriveNumber = drive;
+  device.TotalSectors = params.TotalSectors;
+  device.BytesPerSector = params.BytesPerSector;
+  return HoldsFat(device);
 }
 
 int TDeviceList::IndexOf(const TDevice* device) const {
@@ -96,15 +109,17 @@ std::string TDeviceList::GetDeviceText(int index, bool withSize) const {
 }
 
 void TDeviceList::DetectDevices() {
-  Host().SetStatus(kStatusTitle, "", kStatusWait, "", "", false, false);
+  host_->SetStatus(kStatusTitle, "", kStatusWait, "", "", false, false);
+  PhysicalSectorAccess physical(context_);
+  LogicalSectorAccess logical(kLdiskioTraits, context_);
 
   // Whole disks by BIOS number; the drive table decides which exist.
   for (int i = 0; i <= 255; ++i) {
     const auto bios = static_cast<uint8_t>(i);
     ShowChecking("Checking BIOS drive " + std::to_string(i));
     TPhysDriveParams params;
-    if (!pdiskio::GetPhysDriveParams(bios, params)) continue;
-    auto device = std::make_unique<TDevice>();
+    if (!physical.GetPhysDriveParams(bios, params)) continue;
+    auto device = std::make_unique<TDevice>(context_);
     device->Kind = kDevicePhysical;
     device->DriveNumber = bios;
     device->TotalSectors = params.TotalSectors;
@@ -122,10 +137,12 @@ void TDeviceList::DetectDevices() {
   for (int j = 1; j <= 26; ++j) {
     const auto drive = static_cast<uint8_t>(j);
     TLogDriveParams params;
-    if (!ldiskio::GetLogDriveParams(drive, params)) continue;
+    if (!logical.GetLogDriveParams(drive, params)) continue;
     ShowChecking("Checking Windows drive " + std::string(1, static_cast<char>(64 + j)) + ":\\");
-    if (!DriveHoldsFat(drive)) continue;
-    DeviceItems.push_back(NewWindowsDevice(drive, params));
+    // The device itself looks at sector 0, so the card is opened once.
+    std::unique_ptr<TDevice> device = NewWindowsDevice(drive, params);
+    if (!HoldsFat(*device)) continue;
+    DeviceItems.push_back(std::move(device));
     DeviceItems.back()->DetectCacheLineSize();
   }
 
@@ -134,11 +151,14 @@ void TDeviceList::DetectDevices() {
 
 TDevice* TDeviceList::GetWindowsDrive(uint8_t drive) {
   TLogDriveParams params;
-  if (!ldiskio::GetLogDriveParams(drive, params)) return nullptr;
-  Host().ProcessMessages();
-  if (!DriveHoldsFat(drive)) return nullptr;
+  if (!LogicalSectorAccess(kLdiskioTraits, context_).GetLogDriveParams(drive, params))
+    return nullptr;
+  host_->ProcessMessages();
   // Always a new device, even when the list has one for this drive already.
-  DeviceItems.push_back(NewWindowsDevice(drive, params));
+  // It looks at sector 0 itself, so the card is opened once.
+  std::unique_ptr<TDevice> candidate = NewWindowsDevice(drive, params);
+  if (!HoldsFat(*candidate)) return nullptr;
+  DeviceItems.push_back(std::move(candidate));
   TDevice* device = DeviceItems.back().get();
   device->DetectCacheLineSize();
   return device;

@@ -5,13 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "diskio/driveparams.h"
+
 #include "devices/device.h"
+#include "devices/scanhost.h"
 
 namespace kestrella {
 
+class EngineContext;
+
 class TDeviceList {
  public:
-  TDeviceList() = default;
+  // `host` (not owned) hears of the drives checked; none: a quiet one.
+  explicit TDeviceList(EngineContext& context, ScanHost* host = nullptr)
+      : context_(context), host_(host != nullptr ? host : &quiet_) {}
   virtual ~TDeviceList() { clear(); }
   TDeviceList(const TDeviceList&) = delete;
   TDeviceList& operator=(const TDeviceList&) = delete;
@@ -28,10 +35,18 @@ class TDeviceList {
   TDevice* GetWindowsDrive(uint8_t drive);
 
   std::vector<std::unique_ptr<TDevice>> DeviceItems;
+
+ private:
+  void ShowChecking(const std::string& line);
+  std::unique_ptr<TDevice> NewWindowsDevice(uint8_t drive, const TLogDriveParams& params);
+
+  EngineContext& context_;
+  QuietScanHost quiet_;
+  ScanHost* host_;
 };
 
 // Whether a FAT file system starts at sector 0 of the drive (the question a
 // volume's file system name answers).
-bool DriveHoldsFat(uint8_t drive);
+bool DriveHoldsFat(EngineContext& context, uint8_t drive);
 
 }  // namespace kestrella

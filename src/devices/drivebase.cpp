@@ -1,5 +1,8 @@
 #include "devices/drivebase.h"
 
+#include "devices/device.h"
+#include "diskio/enginecontext.h"
+
 namespace kestrella {
 
 void TCustomFile::duplicate(TCustomFile& target) const {
@@ -47,6 +50,10 @@ bool TCustomDirectory::ChildIsSubDir() const {
   for (const auto& node : *Nodes)
     if (dynamic_cast<const TCustomDirectory*>(node.get()) != nullptr) return true;
   return false;
+}
+
+UserInterface& TCustomDrive::UI() const {
+  return Device != nullptr ? Device->Context().ui() : silentUi_;
 }
 
 }  // namespace kestrella

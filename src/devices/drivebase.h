@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "devices/scanhost.h"
+#include "util/userinterface.h"
+
 namespace kestrella {
 
 class TDevice;
@@ -111,6 +114,14 @@ class TCustomDrive {
     return false;
   }
 
+  // The scan driver the searches of this drive report to (not owned);
+  // without one a quiet host answers.
+  void SetHost(ScanHost* host) { host_ = host; }
+  ScanHost& host() { return host_ != nullptr ? *host_ : quietHost_; }
+  ScanHost* HostOrNull() const { return host_; }
+  // The person the drive asks and warns: its device's engine's.
+  UserInterface& UI() const;
+
   TDevice* Device = nullptr;  // not owned
   std::string Name;
   uint8_t StateFlags = 0;
@@ -118,11 +129,18 @@ class TCustomDrive {
   uint32_t StartSector = 0;  // device sector of volume sector 0
   uint32_t SectorCount = 0;  // 0 = not known
   std::unique_ptr<TCustomDirectory> RootItem, DeletedItem, LostItem, SearchedItem;
+
+ private:
+  ScanHost* host_ = nullptr;
+  QuietScanHost quietHost_;
+  mutable SilentUserInterface silentUi_;
 };
 
 class TDriveList {
  public:
-  TDriveList() = default;
+  // Drives added to the list report to `host` (not owned), the scan driver
+  // that owns the list; none: each answers to a quiet one.
+  explicit TDriveList(ScanHost* host = nullptr) : host_(host) {}
   virtual ~TDriveList() { clear(); }
   TDriveList(const TDriveList&) = delete;
   TDriveList& operator=(const TDriveList&) = delete;
@@ -131,7 +149,12 @@ class TDriveList {
   int count() const { return static_cast<int>(DriveItems.size()); }
   TCustomDrive* GetDrive(int index) const { return DriveItems.at(static_cast<size_t>(index)).get(); }
 
+  ScanHost* Host() const { return host_; }
+
   std::vector<std::unique_ptr<TCustomDrive>> DriveItems;
+
+ private:
+  ScanHost* host_;
 };
 
 }  // namespace kestrella

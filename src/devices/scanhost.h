@@ -1,7 +1,8 @@
 // What the long searches of the device and FAT layers need from the scan
 // driver above them: the stop flag, throttled progress, status lines, pending
-// events, and the hand-over of found files. The driver installs itself as the
-// host; without one, a quiet host answers (never stopped, no events).
+// events and the list that found drives go into. The driver hands itself to
+// the searches it starts; a search given no host answers to a quiet one
+// (never stopped, no events).
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,7 @@
 
 namespace kestrella {
 
-class TDeviceList;
 class TDriveList;
-class TFATFile;
 
 class ScanHost {
  public:
@@ -42,17 +41,14 @@ class ScanHost {
   virtual TDriveList* DriveList() = 0;
   // Counters written by the folder and file count of the FAT layer.
   virtual void SetTotals(int32_t totalFiles, int32_t totalFolders) = 0;
-  // Hands a found file over for recovery.
-  virtual void AddRecoverFile(TFATFile& file) = 0;
 };
 
-// The host of an engine used without a scan driver: never stopped, reports
-// nothing, still lets pending events run. Tests derive from it and override
-// what they watch.
+// The host of a search run without a scan driver: never stopped, reports
+// nothing. Tests derive from it and override what they watch.
 class QuietScanHost : public ScanHost {
  public:
   bool StopRequested() const override { return false; }
-  void ProcessMessages() override;
+  void ProcessMessages() override {}
   void SetStatus(const std::string&, const std::string&, const std::string&, const std::string&,
                  const std::string&, bool, bool) override {}
   void UpdateStatus(const std::string&, const std::string&, const std::string&, const std::string&,
@@ -66,12 +62,6 @@ class QuietScanHost : public ScanHost {
   void SetProgressRange(int32_t, int32_t, int32_t) override {}
   TDriveList* DriveList() override { return nullptr; }
   void SetTotals(int32_t, int32_t) override {}
-  void AddRecoverFile(TFATFile&) override {}
 };
-
-// The installed host (a quiet one until a driver installs itself).
-ScanHost& Host();
-// Installs `h` (not owned); nullptr restores the quiet host.
-void SetHost(ScanHost* h);
 
 }  // namespace kestrella

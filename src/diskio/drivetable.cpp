@@ -309,9 +309,4 @@ std::optional<std::string> DriveTable::PhysicalDiskPath(uint8_t biosNumber) cons
   return std::nullopt;
 }
 
-DriveTable& Drives() {
-  static DriveTable table;
-  return table;
-}
-
 }  // namespace kestrella

@@ -95,9 +95,6 @@ class DriveTable {
   std::vector<DriveEntry> drives_;
 };
 
-// The program's drive table.
-DriveTable& Drives();
-
 // The FAT partitions of the partition table in sector 0 of an image file (of
 // 512-byte sectors), as ReadFatPartitions lists them. Empty when sector 0 is
 // the boot sector of a card formatted without a table.

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "diskio/drivetable.h"
+#include "diskio/enginecontext.h"
 
 namespace kestrella {
 
@@ -20,20 +20,20 @@ uint32_t LogicalSectorAccess::ChunkSectors() const {
 }
 
 bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
-  const DriveEntry* entry = Drives().Find(drive);
+  const DriveEntry* entry = context_.drives().Find(drive);
   // A rescan or a new image may give the letter to another source while the
   // handle is open; the handle serves only the source the letter names now.
   // Partitions of one image share its path and differ by their window.
-  if (handle_.IsOpen() && handleDrive_ == drive && handleForRead_ == forRead &&
-      entry != nullptr && handle_.Path() == entry->source.path &&
-      handle_.Window() == WindowOf(entry->source))
+  if (handle_ && handleDrive_ == drive && handleForRead_ == forRead && entry != nullptr &&
+      handle_->Path() == entry->source.path && handle_->Window() == WindowOf(entry->source))
     return true;
-  handle_.Close();
+  handle_.reset();
   handleDrive_ = drive;
   handleForRead_ = forRead;
   if (entry == nullptr) return false;
-  if (!handle_.Open(entry->source.path, forRead, traits_.writeThrough, WindowOf(entry->source)))
-    return false;
+  handle_ = context_.opener().Open(entry->source.path, forRead, traits_.writeThrough,
+                                   WindowOf(entry->source));
+  if (!handle_) return false;
   // The parameters are refreshed at every (re)open, so a new card in the
   // reader is noticed at the next open.
   params_ = TLogDriveParams{};
@@ -42,7 +42,7 @@ bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
 }
 
 bool LogicalSectorAccess::NT_CloseDrive() {
-  handle_.Close();
+  handle_.reset();
   handleDrive_ = 0;
   return true;
 }
@@ -60,7 +60,7 @@ bool LogicalSectorAccess::ReadLogicalSectors(uint8_t drive, uint32_t sector, uin
     const uint32_t n = std::min(remaining, chunk);
     const size_t bytes = static_cast<size_t>(n) * bps;
     // A short read (past the end of the medium) fails the whole call.
-    if (!handle_.ReadAt(offset, out, bytes)) return false;
+    if (!handle_->ReadAt(offset, out, bytes)) return false;
     out += bytes;
     offset += bytes;
     remaining -= n;
@@ -73,19 +73,19 @@ bool LogicalSectorAccess::WriteLogicalSectors(uint8_t drive, uint32_t sector, ui
   if (!NT_OpenDrive(drive, false)) return false;
   const uint32_t bps = params_.BytesPerSector;
   if (bps == 0) return false;
-  return handle_.WriteAt(static_cast<uint64_t>(sector) * bps, buffer,
+  return handle_->WriteAt(static_cast<uint64_t>(sector) * bps, buffer,
                          static_cast<size_t>(count) * bps);
 }
 
 bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& params) {
-  const DriveEntry* entry = Drives().Find(drive);
+  const DriveEntry* entry = context_.drives().Find(drive);
   if (entry == nullptr) return false;
-  SourceFile query;
-  if (!query.OpenForQuery(entry->source.path, WindowOf(entry->source))) return false;
+  auto query = context_.opener().OpenForQuery(entry->source.path, WindowOf(entry->source));
+  if (!query) return false;
 
   uint64_t bytes = 0;
   uint32_t sectorSize = 0;
-  const bool sized = query.QuerySize(bytes, sectorSize);
+  const bool sized = query->QuerySize(bytes, sectorSize);
 
   if (entry->source.rootType == kRootCDROM) {
     params = TLogDriveParams{};

@@ -1,14 +1,17 @@
-// Sector access to logical drives (drive letters), shared by the two modules
-// that each keep their own open handle: Diskutils for the main window (drive
-// information, raw scan, wipe) and Ldiskio for the device layer.
+// Sector access to logical drives (drive letters). Each user keeps its own
+// open handle: the main window one (drive information, raw scan, wipe), and
+// every device of the device layer one of its own.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "diskio/driveparams.h"
-#include "diskio/sourcefile.h"
+#include "diskio/sectorsource.h"
 
 namespace kestrella {
+
+class EngineContext;
 
 struct LogicalAccessTraits {
   uint32_t chunkSectors;  // sectors per system call
@@ -26,18 +29,23 @@ struct LogicalAccessTraits {
 inline constexpr uint32_t kSectorBufferBytes = 2048000;
 inline constexpr uint32_t kLargestReadBytes = kSectorBufferBytes - 1;
 
+// The main window's access: up to 1000 sectors per call, the
+// kSectorBufferBytes sector buffer, optical drives asked for their size.
+inline constexpr LogicalAccessTraits kDiskutilsTraits{1000, kSectorBufferBytes, false, true};
+// A device's access: up to 128 sectors per call (fewer for sectors larger
+// than 512 bytes, so that a chunk fits 64 KiB); writes reach the medium
+// before they return.
+inline constexpr LogicalAccessTraits kLdiskioTraits{128, 65536, true, false};
+
 class LogicalSectorAccess {
  public:
-  explicit LogicalSectorAccess(const LogicalAccessTraits& traits) : traits_(traits) {}
+  LogicalSectorAccess(const LogicalAccessTraits& traits, EngineContext& context)
+      : traits_(traits), context_(context) {}
 
   bool ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer);
   bool WriteLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer);
   bool GetLogDriveParams(uint8_t drive, TLogDriveParams& params);
   bool NT_CloseDrive();
-
-  // Allows the old DOS absolute-disk services. They have no Linux
-  // counterpart, so the switch is kept for callers but changes nothing.
-  bool optUseINT25 = true;
 
   // Sectors moved per system call for the cached drive's sector size.
   uint32_t ChunkSectors() const;
@@ -46,7 +54,8 @@ class LogicalSectorAccess {
   bool NT_OpenDrive(uint8_t drive, bool forRead);
 
   LogicalAccessTraits traits_;
-  SourceFile handle_;
+  EngineContext& context_;
+  std::unique_ptr<SectorSource> handle_;
   uint8_t handleDrive_ = 0;
   bool handleForRead_ = false;
   TLogDriveParams params_{};

@@ -1,29 +1,43 @@
 // Sector access to whole disks by BIOS number: 0 and 1 are the floppies,
 // 80h + n the n-th hard disk (see the drive table). Sectors are 512 bytes on
-// every path of this module.
+// every path of this module. Each user keeps its own open handle.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "diskio/driveparams.h"
+#include "diskio/sectorsource.h"
 
-namespace kestrella::pdiskio {
+namespace kestrella {
 
-// When showErrors is true a failed transfer asks Abort, Retry or Ignore
-// through the user interface: Retry repeats it, Ignore counts it as done
-// (the buffer keeps whatever it held for that part), Abort fails the call.
-bool ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer,
-                         bool showErrors);
-bool WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer,
-                          bool showErrors);
-bool GetPhysDriveParams(uint8_t drive, TPhysDriveParams& params);
+class EngineContext;
 
-// Switches of the BIOS disk services of old systems. They have no Linux
-// counterpart; they are kept for callers and change nothing.
-extern bool OptUseINT13;
-extern bool OptUseINT13EXT;
+class PhysicalSectorAccess {
+ public:
+  explicit PhysicalSectorAccess(EngineContext& context) : context_(context) {}
 
-// Closes the cached disk handle (used by tests and at shutdown).
-void CloseDrive();
+  // When showErrors is true a failed transfer asks Abort, Retry or Ignore
+  // through the user interface: Retry repeats it, Ignore counts it as done
+  // (the buffer keeps whatever it held for that part), Abort fails the call.
+  bool ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer,
+                           bool showErrors);
+  bool WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer,
+                            bool showErrors);
+  bool GetPhysDriveParams(uint8_t drive, TPhysDriveParams& params);
+  // Closes the open disk handle.
+  void CloseDrive();
 
-}  // namespace kestrella::pdiskio
+ private:
+  bool NT_OpenDrive(uint8_t drive, bool forRead);
+  template <typename Transfer>
+  bool Chunked(bool write, uint8_t drive, uint32_t sector, uint16_t count, bool showErrors,
+               Transfer transfer);
+
+  EngineContext& context_;
+  std::unique_ptr<SectorSource> handle_;
+  uint8_t drive_ = 0;
+  bool forRead_ = false;
+};
+
+}  // namespace kestrella

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diskio/sourceprobe.h"
 
 namespace kestrella {
 
@@ -30,8 +29,6 @@ bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough,
   fd_ = ::open(path.c_str(), flags);
   if (fd_ < 0) return false;
   path_ = path;
-  probe_ = sourceprobe::Lookup(path);
-  if (probe_) ++(forRead ? probe_->counters.opensForRead : probe_->counters.opensForWrite);
   return true;
 }
 
@@ -50,7 +47,6 @@ void SourceFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   window_ = SourceWindow{};
-  probe_.reset();
 }
 
 bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
@@ -64,16 +60,6 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     return false;
   }
   offset += window_.offset;
-  if (probe_) {
-    ++probe_->counters.reads;
-    for (auto [begin, end] : probe_->unreadable) {
-      if (offset < end && begin < offset + length) {
-        ++probe_->counters.failedReads;
-        errno = EIO;
-        return false;
-      }
-    }
-  }
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < length) {
@@ -88,7 +74,6 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     }
     done += static_cast<size_t>(n);
   }
-  if (probe_) probe_->counters.bytesRead += length;
   return true;
 }
 
@@ -97,7 +82,6 @@ bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
     errno = EBADF;
     return false;
   }
-  if (probe_) ++probe_->counters.writes;
   if (!InsideWindow(window_, offset, length)) {
     errno = ENOSPC;
     return false;
@@ -149,6 +133,20 @@ bool SourceFile::QuerySize(uint64_t& bytes, uint32_t& sectorSize) {
   bytes = whole > window_.offset ? whole - window_.offset : 0;
   if (window_.length != 0) bytes = std::min(bytes, window_.length);
   return true;
+}
+
+std::unique_ptr<SectorSource> SourceOpener::Open(const std::string& path, bool forRead,
+                                                 bool writeThrough, SourceWindow window) {
+  auto file = std::make_unique<SourceFile>();
+  if (!file->Open(path, forRead, writeThrough, window)) return nullptr;
+  return file;
+}
+
+std::unique_ptr<SectorSource> SourceOpener::OpenForQuery(const std::string& path,
+                                                         SourceWindow window) {
+  auto file = std::make_unique<SourceFile>();
+  if (!file->OpenForQuery(path, window)) return nullptr;
+  return file;
 }
 
 }  // namespace kestrella

@@ -2,27 +2,16 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
+
+#include "diskio/sectorsource.h"
 
 namespace kestrella {
 
-namespace sourceprobe {
-struct Entry;
-}
-
-// The part of a source a handle may reach: `length` bytes from `offset` (a
-// partition inside a whole-disk image); length 0 reaches to the end.
-struct SourceWindow {
-  uint64_t offset = 0;
-  uint64_t length = 0;
-  bool operator==(const SourceWindow&) const = default;
-};
-
-class SourceFile {
+class SourceFile : public SectorSource {
  public:
   SourceFile() = default;
-  ~SourceFile() { Close(); }
+  ~SourceFile() override { Close(); }
   SourceFile(const SourceFile&) = delete;
   SourceFile& operator=(const SourceFile&) = delete;
 
@@ -34,27 +23,26 @@ class SourceFile {
   bool OpenForQuery(const std::string& path, SourceWindow window = {});
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
-  const std::string& Path() const { return path_; }
-  const SourceWindow& Window() const { return window_; }
+  const std::string& Path() const override { return path_; }
+  const SourceWindow& Window() const override { return window_; }
 
   // Offsets below are relative to the window.
   // Reads exactly `length` bytes at `offset`. A short read (end of the medium
   // or of the window) fails with errno EIO; a failed read leaves errno set.
-  bool ReadAt(uint64_t offset, void* buffer, size_t length);
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
   // Writes exactly `length` bytes at `offset`. Past the end of an image
   // file or of the window nothing is written and the call fails with errno
   // ENOSPC.
-  bool WriteAt(uint64_t offset, const void* buffer, size_t length);
+  bool WriteAt(uint64_t offset, const void* buffer, size_t length) override;
 
   // Size in bytes (of the window, as far as the source holds it) and logical
   // sector size (512 for regular files).
-  bool QuerySize(uint64_t& bytes, uint32_t& sectorSize);
+  bool QuerySize(uint64_t& bytes, uint32_t& sectorSize) override;
 
  private:
   int fd_ = -1;
   std::string path_;
   SourceWindow window_;
-  std::shared_ptr<sourceprobe::Entry> probe_;
 };
 
 }  // namespace kestrella

@@ -17,6 +17,7 @@
 
 namespace kestrella {
 
+class ScanHost;
 class TDevice;
 class TFATdrive;
 
@@ -102,7 +103,11 @@ class TFATAnalyser {
                              uint16_t sectorsPerCluster, uint16_t rootEntries, uint32_t rootCluster,
                              uint32_t tableSize, uint8_t tableCopies, uint32_t clusterEstimate);
 
-  // Rebuilt drives that no scan driver's list took (no driver installed).
+  // The scan driver whose drive list takes rebuilt drives (not owned); they
+  // report to it too.
+  ScanHost* Host = nullptr;
+  // Rebuilt drives that no scan driver's list took (no host, or one without
+  // a list).
   std::vector<std::unique_ptr<TFATdrive>> Rebuilt;
   TFATdrive* LastRebuilt = nullptr;
 

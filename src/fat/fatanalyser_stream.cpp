@@ -279,7 +279,8 @@ bool TFATAnalyser::Rebuild(TDevice& device) {
   drive->Name += "DRIVE (without BootSec)";
   drive->CreateStartItems();
   LastRebuilt = drive.get();
-  if (TDriveList* list = Host().DriveList(); list != nullptr) {
+  drive->SetHost(Host);
+  if (TDriveList* list = Host != nullptr ? Host->DriveList() : nullptr; list != nullptr) {
     list->DriveItems.push_back(std::move(drive));
   } else {
     Rebuilt.push_back(std::move(drive));

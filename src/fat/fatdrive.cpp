@@ -11,8 +11,8 @@ namespace kestrella {
 
 namespace {
 
-void Inform(bool silent, const std::string& text) {
-  if (!silent) ui().MessageBox(text, "Information", MsgIcon::Information, MsgButtons::Ok);
+void Inform(UserInterface& ui, bool silent, const std::string& text) {
+  if (!silent) ui.MessageBox(text, "Information", MsgIcon::Information, MsgButtons::Ok);
 }
 
 }  // namespace
@@ -67,7 +67,7 @@ bool TFATdrive::CalcDriveInfo(const TBootRecord& boot, bool silent) {
   const uint32_t reserved = boot.ReservedSectors();
   auto fail = [&] {
     if (!silent) {
-      ui().MessageBox("Bad parameters for calculating logical drive information from Boot Sector",
+      UI().MessageBox("Bad parameters for calculating logical drive information from Boot Sector",
                       "Error", MsgIcon::Error, MsgButtons::Ok);
     }
     return false;
@@ -105,16 +105,16 @@ bool TFATdrive::CalcDriveInfo(const TBootRecord& boot, bool silent) {
 
   BytesPerCluster = bytesPerSector * perCluster;
   if (BytesPerCluster > 32768) {
-    Inform(silent, "bad parameter in boot sector: bytes per sector (" +
+    Inform(UI(), silent, "bad parameter in boot sector: bytes per sector (" +
                        std::to_string(BytesPerCluster) + ") > 32768 !");
   }
   if (FATType == kFat32) {
     const uint32_t root = boot.RootCluster();
     if (root > ClusterCount) {
-      Inform(silent, "bad parameter in boot sector: root directory cluster (" +
+      Inform(UI(), silent, "bad parameter in boot sector: root directory cluster (" +
                          std::to_string(root) + ") > count of clusters !");
     } else if (root < 2) {
-      Inform(silent, "bad parameter in boot sector: root directory cluster (" +
+      Inform(UI(), silent, "bad parameter in boot sector: root directory cluster (" +
                          std::to_string(root) + ") < 2 !");
     }
     RootDirStart = static_cast<int32_t>((root - 2) * perCluster + FirstDataSector);

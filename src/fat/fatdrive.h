@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,7 +102,7 @@ class TFATdrive : public TCustomDrive {
   // Fills "Lost": directories found cluster by cluster (and, on FAT12/16,
   // sector by sector in the root region) that no entry leads to, and the
   // files that start in clusters nothing accounts for. Every lost file is
-  // handed to the scan host as it is found.
+  // handed to OnFoundFile as it is found.
   void FindLostData() override;
   // Empties "Searched" and fills it with copies of the picture files of the
   // chosen trees (deleted, then lost, then root) not yet handed over.
@@ -112,6 +113,8 @@ class TFATdrive : public TCustomDrive {
                         int32_t& directories) override;
 
   // ---- fields --------------------------------------------------------------
+  // Hears of every lost file the search adds to "Lost", as it is found.
+  std::function<void(TFATFile&)> OnFoundFile;
   uint8_t UseFAT = 0;
   uint8_t SkipOption = 0;
   TBootRecord BootRec;
@@ -142,11 +145,26 @@ class TFATdrive : public TCustomDrive {
  private:
   // Sector size of the windows: the device's, 512 without a device.
   void SizeWindows();
+  // The sectors a file read can take in one transfer from where `info`
+  // stands (at `sectorInCluster` of its current cluster), at most `wanted`:
+  // to the end of the run of adjacent clusters its chain follows. `cluster`
+  // and `sectorInCluster` say where the read stands after them.
+  struct SectorRun {
+    uint32_t sectors;
+    uint32_t cluster;
+    uint32_t sectorInCluster;
+  };
+  SectorRun NextRun(const TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted,
+                    uint8_t useFAT);
   uint32_t sectorSize_ = 512;
   // Clusters from here on hold no free one (0 = not known yet). The table
   // does not change while it is read, so a search that found nothing is not
   // repeated for every cluster of a long deleted file on a full card.
   uint32_t noFreeFrom_ = 0;
+  // First clusters of the directories a SaveDirectory is inside, outermost
+  // first. An entry that points back at one of them (a reused or damaged
+  // cluster) would otherwise be saved inside itself without end.
+  std::vector<uint32_t> savingDirs_;
 };
 
 // The name with a leading deleted marker (0xE5) replaced by "_".

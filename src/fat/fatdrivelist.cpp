@@ -27,6 +27,7 @@ TFATdrive* AppendDrive(TDriveList& list, TDevice& device, uint8_t stateFlags, ui
   TFATdrive* added = drive.get();
   list.DriveItems.push_back(std::move(drive));
   added->StateFlags = stateFlags;
+  added->SetHost(list.Host());
   added->Device = &device;
   added->BootSector = bootSector;
   added->StartSector = startSector;
@@ -103,20 +104,21 @@ TFATdrive* AddVirtualDrive(TDriveList& list, TDevice& device, uint32_t bootSecto
   return drive;
 }
 
-int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
+int FindLostDrives(ScanHost& host, TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
                    uint32_t lastSector) {
   // Found drives belong to the scan driver; without its list there is
   // nowhere to keep them.
-  TDriveList* drives = Host().DriveList();
+  TDriveList* drives = host.DriveList();
   if (drives == nullptr || firstSector > lastSector) return 0;
 
   std::vector<uint8_t> sector = SectorBuffer(device);
   const auto size = static_cast<uint32_t>(sector.size());
   TFATAnalyser analyser;
+  analyser.Host = &host;
   CacheScope cache(device);
-  Host().SetStatus(kLostTitle, "", "", "", "", true, true);
+  host.SetStatus(kLostTitle, "", "", "", "", true, true);
   const uint64_t span = uint64_t{lastSector} - firstSector + 1;
-  Host().SetProgressRange(static_cast<int32_t>(std::min<uint64_t>(span, INT32_MAX)), 1, 500);
+  host.SetProgressRange(static_cast<int32_t>(std::min<uint64_t>(span, INT32_MAX)), 1, 500);
 
   analyser.AnalyseSecStart(device);
   int found = 0;
@@ -124,12 +126,12 @@ int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
   uint64_t i = firstSector;
   do {
     const auto current = static_cast<uint32_t>(i);
-    if (Host().TimeForUserUpdate()) {
-      Host().UpdateStatus(kLostTitle,
+    if (host.TimeForUserUpdate()) {
+      host.UpdateStatus(kLostTitle,
                           "Physical sector " + std::to_string(current) + " of " +
                               std::to_string(lastSector),
                           "Lost drives found: " + std::to_string(found), "", "");
-      Host().ProcessMessages();
+      host.ProcessMessages();
     }
     // The first sector that cannot be read ends the search.
     if (!device.ReadSec(current, 1, sector.data(), true)) break;
@@ -139,7 +141,7 @@ int FindLostDrives(TDevice& device, TDeviceList* /*list*/, uint32_t firstSector,
     }
     if (analyser.AnalyseSec(device, current, sector.data(), size)) ++found;
     ++i;
-  } while (!Host().StopRequested() && i <= lastSector);
+  } while (!host.StopRequested() && i <= lastSector);
   analyser.AnalyseSecStop();
   return found;
 }

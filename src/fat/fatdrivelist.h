@@ -7,6 +7,7 @@
 #include "devices/device.h"
 #include "devices/devicelist.h"
 #include "devices/drivebase.h"
+#include "devices/scanhost.h"
 #include "fat/fatdrive.h"
 
 namespace kestrella {
@@ -25,8 +26,9 @@ void DetectPartitions(TDriveList& list, TDevice& device, uint32_t tableSector,
 TFATdrive* AddVirtualDrive(TDriveList& list, TDevice& device, uint32_t bootSector,
                            uint32_t startSector, uint32_t sectorCount, bool silent);
 // Searches sectors first..last of `device` for boot sectors and for volumes
-// whose boot sector is gone; found drives go into the scan driver's drive
-// list. Returns how many were found.
-int FindLostDrives(TDevice& device, TDeviceList* list, uint32_t firstSector, uint32_t lastSector);
+// whose boot sector is gone, reporting to `host`; found drives go into the
+// host's drive list. Returns how many were found.
+int FindLostDrives(ScanHost& host, TDevice& device, TDeviceList* list, uint32_t firstSector,
+                   uint32_t lastSector);
 
 }  // namespace kestrella

@@ -11,6 +11,7 @@
 
 namespace kestrella {
 
+class OutputFile;
 class TFATdrive;
 
 class TFATDirectory : public TCustomDirectory {
@@ -49,6 +50,11 @@ class TFATFile : public TCustomFile {
   void ChangeListViewItem(TListItem& item) const override;
   // Saves the file's data into `folder` under its (sanitised) name.
   virtual bool SaveTo(const std::filesystem::path& folder, uint8_t useFAT);
+  // Writes the file's data into `out`, which the caller created under the
+  // name it is to have (or failed to create: that is reported). Whatever
+  // goes wrong is added to the drive's SaveProblems; an output that could
+  // not be written whole is removed. True when the file was kept.
+  bool WriteTo(OutputFile& out, uint8_t useFAT);
   TFATdrive* FatDrive() const;
   // The file name it is saved under: the UTF-8 name made safe for a file
   // system (no "/", not "." or "..", not empty) with the deleted marker

@@ -30,6 +30,30 @@ uint32_t FollowingCluster(TFATdrive& drive, uint32_t cluster, uint8_t useFAT) {
 
 }  // namespace
 
+TFATdrive::SectorRun TFATdrive::NextRun(const TFATFileInfo& info, uint32_t sectorInCluster,
+                                        uint32_t wanted, uint8_t useFAT) {
+  // One transfer names at most 65535 sectors.
+  wanted = std::min<uint32_t>(wanted, UINT16_MAX);
+  const uint32_t perCluster = BootRec.SectorsPerCluster();
+  const uint32_t sectorSize = SectorSize();
+  SectorRun r{0, info.CurrentCluster, sectorInCluster};
+  while (r.sectors < wanted) {
+    const uint32_t take = std::min(perCluster - r.sectorInCluster, wanted - r.sectors);
+    r.sectors += take;
+    r.sectorInCluster += take;
+    if (r.sectorInCluster < perCluster) break;  // the run ends inside this cluster
+    r.sectorInCluster = 0;
+    // As the sector-wise read does: at the file's end the read stays on its
+    // last cluster.
+    if (uint64_t{info.Position} + uint64_t{r.sectors} * sectorSize >= info.Size) break;
+    const uint32_t next = FollowingCluster(*this, r.cluster, useFAT);
+    const bool adjacent = next == r.cluster + 1;
+    r.cluster = next;
+    if (!adjacent) break;
+  }
+  return r;
+}
+
 bool TFATdrive::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInfo& info) {
   info.FirstCluster = firstCluster;
   info.CurrentCluster = firstCluster;
@@ -62,6 +86,28 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
   bool lastReadOk = true;
 
   for (;;) {
+    // Whole sectors that lie next to each other on the medium are read in
+    // one go, straight into the caller's buffer: a photo in one run of
+    // clusters then costs a read per buffer, not one per sector. A run that
+    // fails is read again sector by sector below, so that only the sectors
+    // that really cannot be read are delivered as zeros.
+    if (offset == 0 && remaining >= sectorSize) {
+      const SectorRun r = NextRun(info, sectorInCluster, remaining / sectorSize, useFAT);
+      if (r.sectors > 1 &&
+          ReadSec(Cluster2Sec(info.CurrentCluster) + sectorInCluster,
+                  static_cast<uint16_t>(r.sectors), buffer, false)) {
+        const uint32_t bytes = r.sectors * sectorSize;
+        buffer += bytes;
+        bytesRead += bytes;
+        info.Position += bytes;
+        remaining -= bytes;
+        info.CurrentCluster = r.cluster;
+        sectorInCluster = r.sectorInCluster;
+        readMade = true;
+        if (remaining == 0) break;
+        continue;
+      }
+    }
     const uint32_t chunk = std::min(room, remaining);
     const uint32_t sector = Cluster2Sec(info.CurrentCluster) + sectorInCluster;
     if (static_cast<int32_t>(sector) != DataWindowSector || DataWindowSector == 0) {

@@ -6,6 +6,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -16,23 +17,15 @@
 #include "devices/scanhost.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
-#include "util/destprobe.h"
+#include "diskio/enginecontext.h"
 #include "util/helpers.h"
-#include "util/userinterface.h"
+#include "util/outputfile.h"
 
 namespace kestrella {
 
 namespace fs = std::filesystem;
 
 namespace fatsave {
-
-namespace {
-FreeSpaceQuery g_freeSpace = nullptr;
-}  // namespace
-
-FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query) {
-  return std::exchange(g_freeSpace, query);
-}
 
 bool IsNetworkFolder(const fs::path& folder) {
   struct statfs info {};
@@ -53,10 +46,6 @@ bool IsNetworkFolder(const fs::path& folder) {
 
 namespace {
 
-uint64_t FreeSpaceOf(const fs::path& folder) {
-  const fatsave::FreeSpaceQuery query = fatsave::g_freeSpace;
-  return query != nullptr ? query(folder.string()) : NewDiskFree(folder.string());
-}
 
 // The folder, or the nearest folder above it that exists: where the file
 // system that a save would land on can be asked. A destination folder that
@@ -79,78 +68,9 @@ bool IsPlainName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-void Warn(const std::string& text) {
-  ui().MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
+void Warn(UserInterface& ui, const std::string& text) {
+  ui.MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
 }
-
-// The output file of a save. Every failure of the file system (no space,
-// file too large, a failing close) is remembered with its reason, so the
-// output can be removed again rather than left cut short.
-class OutputFile {
- public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { Close(); }
-
-  // Never follows a link planted under the output's name.
-  bool Create(const fs::path& path) {
-    path_ = path.string();
-    if (const int err = destprobe::CreateError(path_)) {
-      Fail(err);
-      return false;
-    }
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd_ < 0) Fail(errno);
-    return fd_ >= 0;
-  }
-  bool IsOpen() const { return fd_ >= 0; }
-
-  // Bytes written; fewer than asked only after a failure.
-  size_t Write(const uint8_t* data, size_t count) {
-    if (fd_ < 0) return 0;
-    const size_t room = destprobe::WriteRoom(path_, count);
-    size_t done = 0;
-    while (done < room) {
-      const ssize_t n = ::write(fd_, data + done, room - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        Fail(n < 0 ? errno : ENOSPC);
-        return done;
-      }
-      done += static_cast<size_t>(n);
-    }
-    if (room < count) Fail(ENOSPC);
-    return done;
-  }
-
-  void Close() {
-    if (fd_ < 0) return;
-    if (::close(fd_) != 0) Fail(errno);
-    fd_ = -1;
-  }
-
-  bool Failed() const { return err_ != 0; }
-  std::string Reason() const { return std::strerror(err_); }
-
- private:
-  void Fail(int err) {
-    if (err_ == 0) err_ = err != 0 ? err : EIO;
-  }
-
-  int fd_ = -1;
-  int err_ = 0;
-  std::string path_;
-};
-
-// Directories being saved, from the one the save started at down to the one
-// in hand. A directory entry that points back at one of them (a reused or
-// damaged cluster) would otherwise be saved inside itself without end.
-struct ActiveDir {
-  const TFATdrive* drive;
-  uint32_t cluster;
-};
-std::vector<ActiveDir> g_activeDirs;
 
 // Deeper than any card is organised; a chain of damaged entries that keeps
 // naming new clusters ends here.
@@ -158,17 +78,16 @@ constexpr size_t kMaxDirDepth = 128;
 
 class ActiveDirScope {
  public:
-  ActiveDirScope(const TFATdrive* drive, uint32_t cluster) { g_activeDirs.push_back({drive, cluster}); }
-  ~ActiveDirScope() { g_activeDirs.pop_back(); }
+  ActiveDirScope(std::vector<uint32_t>& active, uint32_t cluster) : active_(active) {
+    active_.push_back(cluster);
+  }
+  ~ActiveDirScope() { active_.pop_back(); }
   ActiveDirScope(const ActiveDirScope&) = delete;
   ActiveDirScope& operator=(const ActiveDirScope&) = delete;
-};
 
-bool IsActiveDir(const TFATdrive* drive, uint32_t cluster) {
-  for (const ActiveDir& a : g_activeDirs)
-    if (a.drive == drive && a.cluster == cluster) return true;
-  return false;
-}
+ private:
+  std::vector<uint32_t>& active_;
+};
 
 // The child list of a directory for the time of its save: one the caller
 // had is used as it is; one listed here is disposed of again afterwards.
@@ -199,20 +118,30 @@ std::string DirOutputName(const TFATDirectory& dir) {
 
 bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
   auto* drive = dynamic_cast<TFATdrive*>(Drive);
-  if (drive == nullptr) return false;
+  if (drive == nullptr || drive->Device == nullptr) return false;
   const std::string name = OutputName();
   if (!IsPlainName(name)) return false;
-  const fs::path target = folder / name;
+  OutputFile out(drive->Device->Context().files());
+  out.Create((folder / name).string());
+  return WriteTo(out, useFAT);
+}
 
+bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
+  auto* drive = dynamic_cast<TFATdrive*>(Drive);
+  if (drive == nullptr || drive->Device == nullptr) {
+    out.Remove();
+    return false;
+  }
+  const std::string target = out.Path();
   TFATFileInfo info;
   drive->ResetByCluster(FirstCluster, Size, info);
-  Host().ProcessMessages();
+  ScanHost& host = drive->host();
+  host.ProcessMessages();
   std::vector<uint8_t> buffer(fatsave::kSaveBufferSize);
 
-  OutputFile out;
   bool readOk = true;
   const uint64_t unreadableBefore = drive->UnreadableSectors;
-  if (out.Create(target) && Size != 0) {
+  if (out.IsOpen() && Size != 0) {
     uint32_t got = 0;
     size_t written = 0;
     // A read of 3 bytes or fewer is taken as the file's last: it is written
@@ -220,35 +149,32 @@ bool TFATFile::SaveTo(const fs::path& folder, uint8_t useFAT) {
     do {
       readOk = drive->BlockRead(info, fatsave::kSaveBufferSize, buffer.data(), useFAT, got);
       if (!readOk) {
-        const std::string device = drive->Device != nullptr ? drive->Device->Name : std::string();
-        Warn("Could not read source file! (dev:" + device + ", cluster:" +
-             std::to_string(FirstCluster) + ", size: " + std::to_string(Size) + ")");
-        Host().ProgressStopTime();
+        Warn(drive->UI(), "Could not read source file! (dev:" + drive->Device->Name +
+                              ", cluster:" + std::to_string(FirstCluster) +
+                              ", size: " + std::to_string(Size) + ")");
+        host.ProgressStopTime();
         break;
       }
       written = out.Write(buffer.data(), got);
-    } while (written > 0 && !out.Failed() && got > 3 && !Host().StopRequested());
+    } while (written > 0 && !out.Failed() && got > 3 && !host.StopRequested());
   }
   const bool created = out.IsOpen();
   out.Close();
 
-  std::error_code ec;
   bool kept = created;
-  if (created && (!readOk || Host().StopRequested())) {
-    fs::remove(target, ec);
+  if (created && (!readOk || host.StopRequested() || out.Failed())) {
+    out.Remove();
     kept = false;
   }
   if (out.Failed()) {
-    if (created) fs::remove(target, ec);
-    kept = false;
-    drive->SaveProblems.push_back({target.string(), out.Reason(), false});
-    Warn("Disk Full");
-    Host().ProgressStopTime();
+    drive->SaveProblems.push_back({target, out.Error(), false});
+    Warn(drive->UI(), "Disk Full");
+    host.ProgressStopTime();
   } else if (!readOk) {
-    drive->SaveProblems.push_back({target.string(), "could not read the source", false});
+    drive->SaveProblems.push_back({target, "could not read the source", false});
   } else if (kept && drive->UnreadableSectors != unreadableBefore) {
     const uint64_t n = drive->UnreadableSectors - unreadableBefore;
-    drive->SaveProblems.push_back({target.string(),
+    drive->SaveProblems.push_back({target,
                                    std::to_string(n) + (n == 1 ? " sector" : " sectors") +
                                        " could not be read and hold zeros",
                                    true});
@@ -264,11 +190,11 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
   const fs::path target = folder / name;
   std::error_code ec;
   if (!replaceAll && fs::exists(fs::symlink_status(target, ec))) {
-    const MsgResult answer = ui().MessageBox(
+    const MsgResult answer = UI().MessageBox(
         "This folder already contains a file called '" + target.string() + "'." +
             "\r\rWould you like to replace the existing file?",
         "Confirm", MsgIcon::Question, MsgButtons::YesNoAll);
-    Host().ProgressStopTime();
+    host().ProgressStopTime();
     if (answer == MsgResult::All) {
       replaceAll = true;
     } else if (answer != MsgResult::Yes) {
@@ -277,8 +203,9 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
   }
 
   const fs::path probe = ExistingFolder(folder);
-  if (!fatsave::IsNetworkFolder(probe) && FreeSpaceOf(probe) < file.Size) {
-    ui().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
+  if (!fatsave::IsNetworkFolder(probe) &&
+      Device->Context().files().FreeSpace(probe.string()) < file.Size) {
+    UI().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
                         folder.string() + ".",
                     "Error", MsgIcon::Error, MsgButtons::Ok);
     SaveProblems.push_back({target.string(), "not enough free space", false});
@@ -291,7 +218,7 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
 bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool recurse,
                               bool includeDeleted, bool deletedOnly, uint8_t useFAT,
                               bool& replaceAll, bool& replaceAnswer) {
-  if (Host().StopRequested()) return false;
+  if (host().StopRequested()) return false;
   const std::string name = DirOutputName(dir);
   // Such a name is never created; the entries after it are still saved.
   if (!IsPlainName(name)) return true;
@@ -301,15 +228,15 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
   if (!fs::is_directory(target, ec)) {
     if (!fs::create_directory(target, ec) || ec) {
       // The files below then fail one by one as they are saved.
-      Warn("Could not create directory: " + target.string() + "!");
+      Warn(UI(), "Could not create directory: " + target.string() + "!");
     }
   } else if (!replaceAll) {
-    const MsgResult answer = ui().MessageBox(
+    const MsgResult answer = UI().MessageBox(
         "This folder already contains a folder called '" + name + "'" +
             "\r\rIf the files in the existing folder have the same name as files you are saving, "
             "do you want to replace the existing files?",
         "Confirm", MsgIcon::Question, MsgButtons::YesNoAll);
-    Host().ProgressStopTime();
+    host().ProgressStopTime();
     if (answer == MsgResult::All) {
       replaceAll = true;
       replaceAnswer = true;
@@ -321,7 +248,7 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
     }
   }
 
-  ActiveDirScope active(this, dir.FirstCluster);
+  ActiveDirScope active(savingDirs_, dir.FirstCluster);
   ListedForSave listed(dir, includeDeleted, deletedOnly);
 
   bool result = true;
@@ -330,11 +257,14 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
       if (auto* file = dynamic_cast<TFATFile*>(node.get())) {
         result = SaveFile(*file, target, useFAT, replaceAnswer);
       } else if (auto* sub = dynamic_cast<TFATDirectory*>(node.get()); sub != nullptr && recurse) {
-        if (g_activeDirs.size() >= kMaxDirDepth || IsActiveDir(this, sub->FirstCluster)) continue;
+        if (savingDirs_.size() >= kMaxDirDepth ||
+            std::find(savingDirs_.begin(), savingDirs_.end(), sub->FirstCluster) !=
+                savingDirs_.end())
+          continue;
         result = SaveDirectory(*sub, target, recurse, includeDeleted, deletedOnly, useFAT,
                                replaceAll, replaceAnswer);
       }
-      if (!result || Host().StopRequested()) break;
+      if (!result || host().StopRequested()) break;
     }
   }
 

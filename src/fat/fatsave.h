@@ -1,5 +1,4 @@
-// Saving files and directory trees of a FAT volume into a folder: the parts
-// of it that callers and tests may adjust.
+// Saving files and directory trees of a FAT volume into a folder.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +6,6 @@
 #include <string>
 
 namespace kestrella::fatsave {
-
-// Bytes that may still be written on the file system holding `folder`.
-using FreeSpaceQuery = uint64_t (*)(const std::string& folder);
-// Installs the query used before each save (nullptr restores NewDiskFree);
-// returns the one installed before.
-FreeSpaceQuery SetFreeSpaceQuery(FreeSpaceQuery query);
 
 // Whether `folder` lies on a network file system (NFS, SMB/CIFS, FUSE). The
 // free space such a file system reports is not a promise, so saves there are

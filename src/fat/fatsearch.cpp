@@ -99,7 +99,7 @@ class LostSearch {
 };
 
 void LostSearch::Run() {
-  ScanHost& host = Host();
+  ScanHost& host = drive_.host();
   host.OnStartScanLostData(drive_.ClusterCount, 2, drive_.ClusterCount + 1, drive_.BytesPerCluster);
   if (!lost_.Nodes) lost_.Nodes = std::make_shared<TNodeList>();
   lost_.DeleteChildren();
@@ -116,7 +116,7 @@ void LostSearch::Run() {
 }
 
 void LostSearch::MarkTree(uint32_t cluster, uint32_t sector, bool nested, int depth) {
-  ScanHost& host = Host();
+  ScanHost& host = drive_.host();
   if (host.StopRequested()) return;
   if (host.TimeForUserUpdate()) {
     host.UpdateCurrentClustorProgress(cluster != 0 ? cluster : sector);
@@ -164,7 +164,7 @@ void LostSearch::MarkTree(uint32_t cluster, uint32_t sector, bool nested, int de
 // Marks the clusters of a file's chain. Without a usable table (selector 0)
 // only the first cluster is known to be the file's.
 void LostSearch::MarkChain(uint32_t first) {
-  ScanHost& host = Host();
+  ScanHost& host = drive_.host();
   if (drive_.UseFAT == 0) {
     if (drive_.IsValidCluster(first) && !map_.Test(first)) {
       map_.Set(first);
@@ -209,7 +209,7 @@ void LostSearch::RemoveExplained(uint32_t key, uint32_t sectorKey) {
       node.reset();
       removed = true;
     }
-    Host().ProcessMessages();
+    drive_.host().ProcessMessages();
   }
   if (removed) nodes.erase(std::remove(nodes.begin(), nodes.end(), nullptr), nodes.end());
 }
@@ -242,7 +242,7 @@ void LostSearch::AddLostFile(uint32_t cluster, const std::string& kind) {
   file->Parent = &lost_;
   TFATFile& added = *file;
   lost_.Nodes->push_back(std::move(file));
-  Host().AddRecoverFile(added);
+  if (drive_.OnFoundFile) drive_.OnFoundFile(added);
 }
 
 void LostSearch::CountLost(int& directories, int& files) const {
@@ -257,7 +257,7 @@ void LostSearch::CountLost(int& directories, int& files) const {
 // a root directory written elsewhere than the boot sector says, or the
 // remains of an earlier format with another geometry.
 void LostSearch::ScanRootRegion() {
-  ScanHost& host = Host();
+  ScanHost& host = drive_.host();
   TFATAnalyser& analyser = *drive_.Analyser;
   const uint32_t from = drive_.BootRec.ReservedSectors() + drive_.FATAreaSectors;
   for (uint32_t s = from; s <= drive_.FirstDataSector; ++s) {
@@ -286,7 +286,7 @@ bool LostSearch::PassedOver(uint32_t cluster) {
 }
 
 void LostSearch::ScanClusters() {
-  ScanHost& host = Host();
+  ScanHost& host = drive_.host();
   TFATAnalyser& analyser = *drive_.Analyser;
   host.OnStartScanLostDataClustor(drive_.ClusterCount, 2, drive_.ClusterCount + 1, drive_.BytesPerCluster);
   cache_.Set(true);
@@ -340,13 +340,13 @@ void WalkChosenTrees(TFATdrive& drive, bool root, bool deleted, bool lost, int32
       visit(*file);
     } else {
       if (directories != nullptr && dynamic_cast<TCustomDirectory*>(&node) != nullptr) ++*directories;
-      Host().ProcessMessages();
+      drive.host().ProcessMessages();
     }
-    return !Host().StopRequested();
+    return !drive.host().StopRequested();
   };
   auto walk = [&](const std::unique_ptr<TCustomDirectory>& item, bool includeDeleted, bool deletedOnly) {
     auto* dir = dynamic_cast<TFATDirectory*>(item.get());
-    if (dir != nullptr && !Host().StopRequested())
+    if (dir != nullptr && !drive.host().StopRequested())
       dir->ForEachChild(callback, includeDeleted, deletedOnly, true, 0);
   };
   if (deleted) walk(drive.DeletedItem, true, true);
@@ -381,14 +381,14 @@ bool TFATdrive::FindFiles(bool root, bool deleted, bool lost) {
 
 bool TFATdrive::AnalyzeTotalFile(bool root, bool deleted, bool lost, int32_t& matchedFiles,
                                  int32_t& directories) {
-  Host().SetTotals(0, 0);
+  host().SetTotals(0, 0);
   if (!RootItem) CreateStartItems();
   matchedFiles = 0;
   directories = 0;
   WalkChosenTrees(*this, root, deleted, lost, &directories, [&](TFATFile& file) {
     if (IsRecoverableName(file.Name)) ++matchedFiles;
   });
-  Host().SetTotals(matchedFiles, directories);
+  host().SetTotals(matchedFiles, directories);
   return true;
 }
 

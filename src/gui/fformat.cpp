@@ -11,8 +11,6 @@
 #include <array>
 #include <string>
 
-#include "diskio/bootsector.h"
-#include "diskio/diskutils.h"
 
 namespace kestrella::gui {
 
@@ -51,16 +49,11 @@ QString LastLine(const std::string& output) {
 }
 
 // What the card holds now, read back from its boot sector.
-QString Outcome(const DriveEntry& drive) {
-  std::array<uint8_t, 4096> sector{};
-  const bool read = diskutils::ReadLogicalSectors(drive.number, 0, 1, sector.data());
-  diskutils::NT_CloseDrive();
-  const std::string type = read ? ProbeFatBootSector(sector.data(), 512) : std::string();
-  if (type.empty()) return QStringLiteral("Format complete.");
-  const size_t labelAt = type == "FAT32" ? 71 : 43;
-  const QString label =
-      QString::fromLatin1(reinterpret_cast<const char*>(&sector[labelAt]), kLabelLength).trimmed();
-  QString text = QStringLiteral("Format complete: %1").arg(QString::fromStdString(type));
+QString Outcome(Engine& engine, const DriveEntry& drive) {
+  const std::optional<FileSystemFound> found = engine.FileSystemAt(drive.number);
+  if (!found || found->type.empty()) return QStringLiteral("Format complete.");
+  const QString label = QString::fromLatin1(found->label.c_str()).trimmed();
+  QString text = QStringLiteral("Format complete: %1").arg(QString::fromStdString(found->type));
   if (!label.isEmpty() && label != QStringLiteral("NO NAME"))
     text += QStringLiteral(", label %1").arg(label);
   return text + QLatin1Char('.');
@@ -68,8 +61,8 @@ QString Outcome(const DriveEntry& drive) {
 
 }  // namespace
 
-TFrmFormat::TFrmFormat(const DriveEntry& drive, QWidget* parent)
-    : QDialog(parent), drive_(drive) {
+TFrmFormat::TFrmFormat(Engine& engine, const DriveEntry& drive, QWidget* parent)
+    : QDialog(parent), engine_(engine), drive_(drive) {
   setObjectName(QStringLiteral("TFrmFormat"));
   const QString name = QStringLiteral("[%1:]").arg(QLatin1Char(drive_.Letter()));
   setWindowTitle(QStringLiteral("Format %1").arg(name));
@@ -171,10 +164,10 @@ void TFrmFormat::StartClicked() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   std::string output;
-  status_ = FormatDrive(drive_, Options(), &output);
+  status_ = FormatDrive(engine_.Context(), drive_, Options(), &output);
   QApplication::restoreOverrideCursor();
   if (status_ == 0) {
-    LabelResult->setText(Outcome(drive_));
+    LabelResult->setText(Outcome(engine_, drive_));
   } else if (status_ == kNotFormatted) {
     // The engine refused the drive and said why in a message box.
     LabelResult->setText(QStringLiteral("Not formatted."));

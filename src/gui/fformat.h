@@ -10,7 +10,7 @@
 #include <QString>
 
 #include "app/cardtools.h"
-#include "diskio/drivetable.h"
+#include "app/engine.h"
 
 class QComboBox;
 class QLabel;
@@ -26,7 +26,7 @@ class TFrmFormat : public QDialog {
   // Result of a dialog closed without a format having been started.
   static constexpr int kNotFormatted = -1;
 
-  explicit TFrmFormat(const DriveEntry& drive, QWidget* parent = nullptr);
+  TFrmFormat(Engine& engine, const DriveEntry& drive, QWidget* parent = nullptr);
 
   // The choices as the engine takes them.
   TFormatOptions Options() const;
@@ -44,6 +44,7 @@ class TFrmFormat : public QDialog {
   void StartClicked();
   void LabelEdited(const QString& text);
 
+  Engine& engine_;
   DriveEntry drive_;
   int status_ = kNotFormatted;
   QComboBox* CBFileSystem = nullptr;

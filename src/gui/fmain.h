@@ -1,50 +1,47 @@
 // The program's main window: a column of page buttons beside three pages
 // (recovery, card tools, settings), the drive list with its information
-// panel, the settings kept between runs, and the recovery run itself: Start
-// asks the analysis dialog for a route, runs it inside the click handler with
-// the preview filling as files turn up, and ends with the save step.
+// panel, the settings kept between runs, and the recovery run: Start asks the
+// analysis dialog for a route and hands it to the run controller, which runs
+// it inside the click handler with the preview filling as files turn up and
+// ends with the save step.
+//
+// The window's code is spread over the files named for what they hold:
+// fmain.cpp (the window, its page column, settings, help and the busy
+// animation), mainpages.cpp (the pages' controls), fmain_drives.cpp (the drive
+// list and its information panel), fmain_tools.cpp (Format and Wipe) and
+// runcontroller.cpp (the run and its save step).
 #pragma once
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
-#include "diskio/driveparams.h"
-#include "gui/fpreview.h"
+#include "app/engine.h"
+#include "gui/mainpages.h"
 
 class QButtonGroup;
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 class QMovie;
-class QProgressBar;
-class QPushButton;
-class QSlider;
 class QStackedWidget;
 class QTimer;
 class QToolButton;
 
 namespace kestrella {
-class RawScan;
-class TFrmFATScan;
-class TRecoveryRun;
 class TWipe;
-struct RawScanStatus;
 }  // namespace kestrella
 
 namespace kestrella::gui {
+
+class RunController;
+class TFrmPreview;
 
 class TFrmMain : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TFrmMain(QWidget* parent = nullptr);
+  // `engine` (not owned) outlives the window.
+  explicit TFrmMain(Engine& engine, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
   // Fills the drive list from the drive table, selects C: when there is one
@@ -86,7 +83,7 @@ class TFrmMain : public QWidget {
   uint32_t CurDriveType() const { return curDriveType_; }
   bool StopRequested() const { return stopRequested_; }
   // The preview of the current or last run; null once it was closed.
-  TFrmPreview* Preview() const { return preview_; }
+  TFrmPreview* Preview() const;
   const QString& UpdateURL() const { return updateURL_; }
 
  public slots:
@@ -116,26 +113,15 @@ class TFrmMain : public QWidget {
 
  private:
   void BuildUi();
-  QWidget* BuildRecoverPage();
-  QWidget* BuildUtilPage();
-  QWidget* BuildOptionsPage();
   void ShowPage(QWidget* page);
+  // Busy: the stop flag down, every control but the Cancel buttons off, the
+  // busy animation on; idle: the other way round. A run and a wipe share it.
+  void SetBusyState(bool busy);
+  void ShowBusyAnimation(bool on);
   void SelectDriveNumber(uint32_t number);
   static QStringList BlockDeviceNames();
-  void ShowBusyAnimation(bool on);
-
-  // The recovery run.
-  void PrepareRun();
-  void ShowRunProblems(const std::vector<std::string>& problems);
-  void CreatePreview();
-  void FinishRun();
-  void SaveStep();
-  void FoundImage(const std::string& path);
-  void ShowScanProgress(const RawScanStatus& status);
-  void ShowScanCounts(const RawScanStatus& status);
-  void StartScanData(int64_t startClustor, int64_t endClustor);
-  void ScanProgress(int64_t position);
-  void ScanClustorProgress(int64_t clustor);
+  // Starts watching /sys/class/block for card readers coming and going.
+  void WatchBlockDevices();
 
   // Left column.
   QToolButton* ButtonMain = nullptr;
@@ -146,42 +132,12 @@ class TFrmMain : public QWidget {
   QButtonGroup* pageButtons_ = nullptr;
 
   QStackedWidget* PageControl = nullptr;
-  QWidget* TSRecover = nullptr;
-  QWidget* TSUtil = nullptr;
-  QWidget* TSOptions = nullptr;
-
-  // Recovery page.
-  QComboBox* ListBoxDrives = nullptr;
-  QPushButton* ButtonOpenImage = nullptr;
-  QLineEdit* EditDestPath = nullptr;
-  QPushButton* ButtonBrowse = nullptr;
-  QLabel* LabelInfoMedia = nullptr;
-  QLabel* LabelInfoCapacity = nullptr;
-  QLabel* LabelInfoBytesPerSec = nullptr;
-  QLabel* LabelInfoStatus = nullptr;
-  QLabel* LabelInfoImagesFound = nullptr;
-  QLabel* LabelInfoReadErrors = nullptr;
-  QLabel* LabelCurrSec = nullptr;
-  QLabel* LabelInfoCurrentSector = nullptr;
-  QProgressBar* GProgress = nullptr;
-  QCheckBox* cb_preview = nullptr;
-  QPushButton* ButtonStart = nullptr;
-  QPushButton* ButtonCancel = nullptr;
-  QLabel* Animate1 = nullptr;
-
-  // Tools page.
-  QPushButton* FormatButton = nullptr;
-  QProgressBar* WipeGauge = nullptr;
-  QPushButton* WipeButton = nullptr;
-  QPushButton* WipeCancelButton = nullptr;
-  QLabel* AnimateWipe = nullptr;
+  RecoverPage recoverPage_;
+  ToolsPage toolsPage_;
+  SettingsPage settingsPage_;
   QMovie* busyMovie_ = nullptr;
 
-  // Settings page.
-  QLineEdit* EditFilenamePrefix = nullptr;
-  QSlider* TrackBarSecAtOnce = nullptr;
-  QSlider* TrackBarRetryCount = nullptr;
-
+  Engine& engine_;
   TLogDriveParams driveParams_{};
   uint32_t curDriveNumber_ = 0;
   char curDriveLetter_ = 0;
@@ -195,14 +151,7 @@ class TFrmMain : public QWidget {
   QTimer* devicePoll_ = nullptr;
   QStringList knownBlockDevices_;
 
-  // The folder route's driver and the scan route, kept for the window's
-  // life: the scan's read buffer is large and allocated once.
-  std::unique_ptr<TFrmFATScan> frmFATScan_;
-  std::unique_ptr<RawScan> rawScan_;
-  TRecoveryRun* run_ = nullptr;  // the run in progress, if any
-  QPointer<TFrmPreview> preview_;
-  int32_t imagesFound_ = 0;
-  bool folderRoute_ = false;
+  std::unique_ptr<RunController> runController_;
 };
 
 }  // namespace kestrella::gui

@@ -51,7 +51,7 @@ void ShowFailures(QWidget* parent, const SaveReport& report) {
 
 }  // namespace
 
-TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
+TFrmPreview::TFrmPreview(FoundFileList& files, QWidget* parent) : QDialog(parent), files_(files) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Preview"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -124,7 +124,7 @@ TFrmPreview::TFrmPreview(QWidget* parent) : QDialog(parent) {
 
 TFrmPreview::~TFrmPreview() {
   WaitCursor wait;
-  // The box paints from files_, a member that goes before the child widgets.
+  // The box paints from the list, which may go right after this dialog.
   box_->StopDecoding();
   delete box_;
   box_ = nullptr;
@@ -135,8 +135,10 @@ void TFrmPreview::SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
 void TFrmPreview::AddImage(const QString& path) {
   files_.AddImage(path.toStdString());
-  box_->Added();
+  ShowAdded();
 }
+
+void TFrmPreview::ShowAdded() { box_->Added(); }
 
 int TFrmPreview::ImageCount() const { return static_cast<int>(files_.ImageCount()); }
 

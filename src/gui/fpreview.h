@@ -4,8 +4,9 @@
 //
 // Ownership: the dialog frees itself when it is closed (WA_DeleteOnClose), by
 // OK, by Cancel or by the end of a modal showing. Callers hold it through a
-// QPointer. Its destructor deletes the temporary files it was given, except
-// those whose save failed.
+// QPointer. It shows a list of found files that its caller owns (a run's),
+// which must outlive it; its destructor deletes the temporary files of that
+// list, except those whose save failed.
 #pragma once
 
 #include <QDialog>
@@ -36,12 +37,15 @@ class TFrmPreview : public QDialog {
     std::function<void(const SaveReport&)> reportFailures;
   };
 
-  explicit TFrmPreview(QWidget* parent = nullptr);
+  explicit TFrmPreview(FoundFileList& files, QWidget* parent = nullptr);
   ~TFrmPreview() override;
 
   void SetHooks(Hooks hooks);
 
+  // Adds a file to the list and shows it.
   void AddImage(const QString& path);
+  // The list grew (a run added to it): shows the new files.
+  void ShowAdded();
   int ImageCount() const;
   void SelectAll();
   void SelectNone();
@@ -73,7 +77,7 @@ class TFrmPreview : public QDialog {
   void OkClicked();
   void CancelClicked();
 
-  FoundFileList files_;
+  FoundFileList& files_;
   Hooks hooks_;
   ThumbnailBox* box_ = nullptr;
   QScrollArea* scroll_ = nullptr;

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <exception>
 
-#include "diskio/drivetable.h"
+#include "app/engine.h"
 #include "gui/fmain.h"
 #include "gui/guiui.h"
 
@@ -52,11 +52,11 @@ int main(int argc, char* argv[]) {
     }
   }
   kestrella::gui::GuiUserInterface ui;
-  kestrella::SetUserInterface(&ui);
+  kestrella::Engine engine(ui);
   int rc = 1;
   try {
-    kestrella::Drives().ScanSystem();
-    kestrella::gui::TFrmMain window;
+    engine.ScanDrives();
+    kestrella::gui::TFrmMain window(engine);
     window.show();
     for (const QString& image : images) {
       if (!window.OpenImage(image)) {
@@ -71,6 +71,5 @@ int main(int argc, char* argv[]) {
     QMessageBox::critical(nullptr, QStringLiteral("Kestrella"),
                           QStringLiteral("An unexpected error ended the program."));
   }
-  kestrella::SetUserInterface(nullptr);
   return rc;
 }

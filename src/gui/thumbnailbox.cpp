@@ -90,14 +90,17 @@ int ThumbnailBox::PanelAt(const QPoint& pos) {
 }
 
 void ThumbnailBox::Added() {
-  const int n = static_cast<int>(files_.ImageCount());
-  Thumb t;
-  t.kind = QFileInfo(QString::fromStdString(files_.Image(n).path)).suffix();
-  if (!Decodable(t.kind)) t.picture = Picture::NotImage;
-  thumbs_.push_back(t);
-  // The row of the new thumbnail must fit.
-  setFixedHeight(((n - 1) / kColumns) * kRowPitch + 149);
-  update(PanelGeometry(n));
+  // Every file the list gained since the last call gets its thumbnail.
+  while (thumbs_.size() < files_.ImageCount()) {
+    const int n = static_cast<int>(thumbs_.size()) + 1;
+    Thumb t;
+    t.kind = QFileInfo(QString::fromStdString(files_.Image(static_cast<size_t>(n)).path)).suffix();
+    if (!Decodable(t.kind)) t.picture = Picture::NotImage;
+    thumbs_.push_back(t);
+    // The row of the new thumbnail must fit.
+    setFixedHeight(((n - 1) / kColumns) * kRowPitch + 149);
+    update(PanelGeometry(n));
+  }
 }
 
 bool ThumbnailBox::HasPicture(int n) const { return pictures_.contains(n); }

@@ -31,7 +31,8 @@ class ThumbnailBox : public QWidget {
   ThumbnailBox(FoundFileList& files, QWidget* parent);
   ~ThumbnailBox() override;
 
-  // Called after the caller appended a file to the list.
+  // Called after the caller appended to the list: adds the thumbnails of the
+  // files it gained since the last call.
   void Added();
 
   // Geometry of thumbnail n (from 1) in box coordinates.

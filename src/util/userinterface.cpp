@@ -36,17 +36,4 @@ std::filesystem::path SystemTempFolder() {
 
 std::filesystem::path SilentUserInterface::TempFolder() { return SystemTempFolder(); }
 
-namespace {
-SilentUserInterface g_silent;
-UserInterface* g_current = &g_silent;
-}  // namespace
-
-UserInterface& ui() { return *g_current; }
-
-UserInterface* SetUserInterface(UserInterface* u) {
-  UserInterface* old = g_current == &g_silent ? nullptr : g_current;
-  g_current = u != nullptr ? u : &g_silent;
-  return old;
-}
-
 }  // namespace kestrella

@@ -2,8 +2,9 @@
 //
 // Everything below the front ends (sector access, the FAT engine, the scans)
 // asks questions, shows messages, lets pending events run, reads the clock and
-// finds the temporary folder only through this interface. The desktop window,
-// the command line and the tests each install their own implementation.
+// finds the temporary folder only through this interface, reached through
+// the engine context. The desktop window, the command line and the tests
+// each create their own implementation.
 #pragma once
 
 #include <cstdint>
@@ -64,11 +65,5 @@ std::filesystem::path SystemTempFolder();
 
 // Milliseconds of the monotonic clock, truncated to 32 bits.
 uint32_t MonotonicTickCount();
-
-// The installed interface (a SilentUserInterface until one is installed).
-UserInterface& ui();
-// Installs `u` (not owned); nullptr restores the silent default. Returns the
-// previously installed one.
-UserInterface* SetUserInterface(UserInterface* u);
 
 }  // namespace kestrella

@@ -1,5 +1,5 @@
-// Devices and the device list: the line size measurement, the shared sector
-// cache, device texts and the finding of FAT drives. The media are image
+// Devices and the device list: the line size measurement, each device's
+// sector cache, device texts and the finding of FAT drives. The media are image
 // files whose every sector names itself.
 #include <gtest/gtest.h>
 
@@ -10,16 +10,14 @@
 #include "devices/devicelist.h"
 #include "devices/scanhost.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
-#include "diskio/sourceprobe.h"
+#include "diskio/enginecontext.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella::test {
 namespace {
 
 constexpr uint32_t kSector = 512;
-using sectorcache::Line;
 
 // Sector `s` of image `tag`: its number, the tag, then bytes unique to both.
 std::vector<uint8_t> Stamp(uint32_t tag, uint32_t s) {
@@ -41,26 +39,28 @@ std::vector<uint8_t> Stamp(uint32_t tag, uint32_t s) {
   return ::testing::AssertionSuccess();
 }
 
-// "own 10..109 score 15" or "free score 0".
-std::string Describe(int line) {
-  const auto l = Line(line);
-  return (l.Owner
+// "own 10..109 score 15" or "free score 0", of a line of the device's cache.
+std::string Describe(const TDevice& device, int line) {
+  const auto l = device.Cache().Line(line);
+  return (l.Used
               ? "own " + std::to_string(l.FirstSector) + ".." + std::to_string(l.LastSector) + " "
               : std::string("free ")) +
          "score " + std::to_string(l.Score);
 }
 
-std::string Scores() {
+std::string Scores(const TDevice& device) {
   std::string s;
-  for (int l = 0; l < sectorcache::kLines; ++l) s += std::to_string(Line(l).Score) + " ";
+  for (int l = 0; l < SectorCache::kLines; ++l)
+    s += std::to_string(device.Cache().Line(l).Score) + " ";
   return s;
 }
 
-// A clock answering from a script, then staying at its last answer.
+// A clock answering from a script, then staying at its last answer; with no
+// script, the scripted user's own clock.
 class ClockScript : public ScriptedUi {
  public:
-  explicit ClockScript(std::deque<uint32_t> s) : script(std::move(s)) {}
   uint32_t TickCount() override {
+    if (script.empty()) return ScriptedUi::TickCount();
     const uint32_t t = script.front();
     if (script.size() > 1) script.pop_front();
     return t;
@@ -76,27 +76,27 @@ std::deque<uint32_t> Managing(uint32_t reads) {
   return s;
 }
 
+// Records the status lines of the device detection.
+class RecordingHost : public QuietScanHost {
+ public:
+  void ProcessMessages() override { ++processCalls; }
+  void SetStatus(const std::string& a, const std::string& b, const std::string& c,
+                 const std::string&, const std::string&, bool, bool) override {
+    lines.push_back("set " + a + "|" + b + "|" + c);
+  }
+  void UpdateStatus(const std::string& a, const std::string& b, const std::string& c,
+                    const std::string&, const std::string&) override {
+    lines.push_back(a + "|" + b + "|" + c);
+  }
+  std::vector<std::string> lines;
+  int processCalls = 0;
+};
+
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Forget();
-    optCacheEnabled = true;
+    context_.options.optCacheEnabled = true;
     ui_.tickStep = 100;  // measurements end at once unless a test scripts the clock
-  }
-  void TearDown() override {
-    Forget();
-    optCacheEnabled = false;
-  }
-  static void Forget() {
-    CloseHandles();
-    Drives().Clear();
-    sourceprobe::Reset();
-    sectorcache::Reset();
-  }
-  // Open handles only see probes set up before they were opened.
-  static void CloseHandles() {
-    ldiskio::Module().NT_CloseDrive();
-    pdiskio::CloseDrive();
   }
 
   uint8_t Image(const std::string& name, uint32_t sectors, uint32_t tag) {
@@ -114,19 +114,19 @@ class DeviceTest : public ::testing::Test {
   }
   uint8_t Register(const std::string& name) {
     const uint8_t drive = Drives().AddImage((dir_ / name).string());
-    sourceprobe::Watch(Drives().Find(drive)->source.path);
+    sources_.Watch(Drives().Find(drive)->source.path);
     return drive;
   }
-  static void MarkUnreadable(uint8_t drive, std::initializer_list<uint64_t> sectors) {
-    sourceprobe::MarkUnreadable(Drives().Find(drive)->source.path, sectors);
-    CloseHandles();
+  // Handles opened before see the marks too: the marks live in the watched
+  // path's entry, which every handle of the path shares.
+  void MarkUnreadable(uint8_t drive, std::initializer_list<uint64_t> sectors) {
+    sources_.MarkUnreadable(Drives().Find(drive)->source.path, sectors);
   }
-  static uint64_t Reads(uint8_t drive) {
-    return sourceprobe::Get(Drives().Find(drive)->source.path).reads;
-  }
+  uint64_t Reads(uint8_t drive) { return sources_.Get(Drives().Find(drive)->source.path).reads; }
+  DriveTable& Drives() { return context_.drives(); }
 
-  static std::unique_ptr<TDevice> Logical(uint8_t drive, uint32_t total, uint32_t lineSize) {
-    auto d = std::make_unique<TDevice>();
+  std::unique_ptr<TDevice> Logical(uint8_t drive, uint32_t total, uint32_t lineSize) {
+    auto d = std::make_unique<TDevice>(context_);
     d->Kind = kDeviceLogical;
     d->DriveNumber = drive;
     d->TotalSectors = total;
@@ -137,8 +137,9 @@ class DeviceTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  ScriptedUi ui_;
-  UiScope scope_{ui_};
+  ClockScript ui_;
+  FaultySources sources_;
+  EngineContext context_{ui_, &sources_};
   std::vector<uint8_t> buf_ = std::vector<uint8_t>(100 * kSector);
 };
 
@@ -165,8 +166,7 @@ TEST_F(DeviceTest, LineSizeIsTenTimesTheSingleSectorReadsOfATenthOfASecond) {
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.total) + " sectors, " + std::to_string(row.clock.size()) +
                  " ticks");
-    ClockScript clock(row.clock);
-    UiScope scope(clock);
+    ui_.script = row.clock;
     auto d = Logical(drive, row.total, 0);
     d->BytesPerSector = row.bytesPerSector;
     const uint64_t before = Reads(drive);
@@ -181,14 +181,12 @@ TEST_F(DeviceTest, AFailedMeasuringReadMeansNoCache) {
   const uint8_t card = Image("card.img", 3000, 1);
   const uint8_t exact = Image("exact.img", 2048, 2);
   {  // a clock that never moves: the reads run past the last sector
-    ScriptedUi still;
-    UiScope scope(still);
+    ui_.script = {1};
     auto d = Logical(exact, 2048, 99);
     d->DetectCacheLineSize();
     EXPECT_EQ(d->CacheLineSize, 0u);
   }
-  ClockScript clock(Managing(50));
-  UiScope scope(clock);
+  ui_.script = Managing(50);
   MarkUnreadable(card, {30});
   auto d = Logical(card, 3000, 99);
   d->DetectCacheLineSize();
@@ -206,7 +204,7 @@ TEST_F(DeviceTest, WithoutOptionActiveFlagOrLineSizeEveryReadGoesToTheDevice) {
   for (int variant = 0; variant < 3; ++variant) {
     SCOPED_TRACE(variant);
     auto d = Logical(drive, 3000, variant == 2 ? 0 : 100);
-    optCacheEnabled = variant != 0;
+    context_.options.optCacheEnabled = variant != 0;
     d->UseCache(variant != 1);
     const uint64_t before = Reads(drive);
     for (int i = 0; i < 3; ++i) {
@@ -214,7 +212,7 @@ TEST_F(DeviceTest, WithoutOptionActiveFlagOrLineSizeEveryReadGoesToTheDevice) {
       EXPECT_TRUE(Holds(buf_, 4, 100, 4));
     }
     EXPECT_EQ(Reads(drive) - before, 3u);
-    EXPECT_EQ(Describe(0), "free score 0");
+    EXPECT_EQ(Describe(*d, 0), "free score 0");
   }
 }
 
@@ -223,7 +221,7 @@ TEST_F(DeviceTest, LinesServeWhatTheyHoldAndFreshLinesTheRest) {
   auto d = Logical(drive, 3000, 100);
   ASSERT_TRUE(d->ReadSec(10, 5, buf_.data(), false));
   EXPECT_TRUE(Holds(buf_, 4, 10, 5));
-  EXPECT_EQ(Describe(0), "own 10..109 score 15");
+  EXPECT_EQ(Describe(*d, 0), "own 10..109 score 15");
   for (uint32_t at : {10u, 50u, 100u, 109u}) {
     ASSERT_TRUE(d->ReadSec(at, 1, buf_.data(), false));
     EXPECT_TRUE(Holds(buf_, 4, at, 1));
@@ -234,8 +232,8 @@ TEST_F(DeviceTest, LinesServeWhatTheyHoldAndFreshLinesTheRest) {
   ASSERT_TRUE(d->ReadSec(105, 10, buf_.data(), false));
   EXPECT_TRUE(Holds(buf_, 4, 105, 10));
   EXPECT_EQ(Reads(drive), 2u);
-  EXPECT_EQ(Describe(0), "own 10..109 score 14");
-  EXPECT_EQ(Describe(1), "own 110..209 score 15");
+  EXPECT_EQ(Describe(*d, 0), "own 10..109 score 14");
+  EXPECT_EQ(Describe(*d, 1), "own 110..209 score 15");
 
   // What a fresh line cannot hold is read directly.
   d->CacheLineSize = 10;
@@ -244,8 +242,8 @@ TEST_F(DeviceTest, LinesServeWhatTheyHoldAndFreshLinesTheRest) {
   EXPECT_TRUE(Holds(buf_, 4, 1000, 25));
   EXPECT_EQ(buf_[25 * kSector], 0xEE);
   EXPECT_EQ(Reads(drive), 4u);
-  EXPECT_EQ(Describe(2), "own 1000..1009 score 15");
-  EXPECT_EQ(Describe(3), "free score 0");
+  EXPECT_EQ(Describe(*d, 2), "own 1000..1009 score 15");
+  EXPECT_EQ(Describe(*d, 3), "free score 0");
 }
 
 TEST_F(DeviceTest, TheEndOfTheDeviceBoundsLinesAndRequestsBeyondItBypassTheCache) {
@@ -253,16 +251,16 @@ TEST_F(DeviceTest, TheEndOfTheDeviceBoundsLinesAndRequestsBeyondItBypassTheCache
   auto d = Logical(drive, 2500, 100);  // claims less than its medium holds
   ASSERT_TRUE(d->ReadSec(2450, 10, buf_.data(), false));
   EXPECT_TRUE(Holds(buf_, 4, 2450, 10));
-  EXPECT_EQ(Describe(0), "own 2450..2499 score 15");
+  EXPECT_EQ(Describe(*d, 0), "own 2450..2499 score 15");
   for (uint32_t beyond : {2500u, 2600u}) {  // lines neither serve nor age
     ASSERT_TRUE(d->ReadSec(beyond, 4, buf_.data(), false));
     EXPECT_TRUE(Holds(buf_, 4, beyond, 4));
-    EXPECT_EQ(Describe(0), "own 2450..2499 score 15");
+    EXPECT_EQ(Describe(*d, 0), "own 2450..2499 score 15");
   }
   ASSERT_TRUE(d->ReadSec(2495, 10, buf_.data(), false));  // served, then the medium
   EXPECT_TRUE(Holds(buf_, 4, 2495, 10));
-  EXPECT_EQ(Describe(0), "own 2450..2499 score 15");
-  EXPECT_EQ(Describe(1), "free score 0");
+  EXPECT_EQ(Describe(*d, 0), "own 2450..2499 score 15");
+  EXPECT_EQ(Describe(*d, 1), "free score 0");
   EXPECT_EQ(Reads(drive), 4u);
 
   d->TotalSectors = 3000;
@@ -279,32 +277,32 @@ TEST_F(DeviceTest, UnusedLinesAgeAndTheLowestScoreIsReplacedTiesGoingToTheFirst)
   };
   // A miss ages the other lines twice, before and after the fill.
   for (uint32_t s : {0u, 1000u, 2000u, 2500u}) read(s);
-  EXPECT_EQ(Scores(), "9 11 13 15 ");
+  EXPECT_EQ(Scores(*d), "9 11 13 15 ");
   read(10);
-  EXPECT_EQ(Scores(), "10 10 12 14 ");
+  EXPECT_EQ(Scores(*d), "10 10 12 14 ");
   for (uint32_t s : {2001u, 2u, 1001u, 3u, 1002u}) read(s);
-  EXPECT_EQ(Scores(), "9 9 9 9 ");
+  EXPECT_EQ(Scores(*d), "9 9 9 9 ");
   read(1500);  // all alike: the first line goes, not the last used or filled
-  EXPECT_EQ(Describe(0), "own 1500..1599 score 15");
-  EXPECT_EQ(Scores(), "15 7 7 7 ");
+  EXPECT_EQ(Describe(*d, 0), "own 1500..1599 score 15");
+  EXPECT_EQ(Scores(*d), "15 7 7 7 ");
   read(20);
-  EXPECT_EQ(Describe(1), "own 20..119 score 15");
-  EXPECT_EQ(Scores(), "13 15 5 5 ");
+  EXPECT_EQ(Describe(*d, 1), "own 20..119 score 15");
+  EXPECT_EQ(Scores(*d), "13 15 5 5 ");
   read(1550);  // a hit keeps a line at the top
   read(1560);
-  EXPECT_EQ(Scores(), "15 13 3 3 ");
+  EXPECT_EQ(Scores(*d), "15 13 3 3 ");
   read(700);
-  EXPECT_EQ(Describe(2), "own 700..799 score 15");
+  EXPECT_EQ(Describe(*d, 2), "own 700..799 score 15");
   read(900);
-  EXPECT_EQ(Scores(), "11 9 13 15 ");
+  EXPECT_EQ(Scores(*d), "11 9 13 15 ");
   read(950);
   read(960);
   read(400);  // the lowest line, which is not the first
-  EXPECT_EQ(Describe(1), "own 400..499 score 15");
-  EXPECT_EQ(Scores(), "7 15 9 13 ");
+  EXPECT_EQ(Describe(*d, 1), "own 400..499 score 15");
+  EXPECT_EQ(Scores(*d), "7 15 9 13 ");
 }
 
-TEST_F(DeviceTest, LinesBelongToOneDeviceAndOfOverlappingOnesTheFirstServes) {
+TEST_F(DeviceTest, EachDeviceHasLinesOfItsOwnAndOfOverlappingOnesTheFirstServes) {
   const uint8_t a = Image("a.img", 3000, 1);
   const uint8_t b = Image("b.img", 3000, 2);
   auto da = Logical(a, 3000, 100);
@@ -312,26 +310,31 @@ TEST_F(DeviceTest, LinesBelongToOneDeviceAndOfOverlappingOnesTheFirstServes) {
   ASSERT_TRUE(da->ReadSec(10, 1, buf_.data(), false));
   ASSERT_TRUE(da->ReadSec(5, 10, buf_.data(), false));  // 5 is not in line 0
   EXPECT_TRUE(Holds(buf_, 1, 5, 10));
-  EXPECT_EQ(Scores(), "13 15 0 0 ");
+  EXPECT_EQ(Scores(*da), "13 15 0 0 ");
   ASSERT_TRUE(da->ReadSec(50, 10, buf_.data(), false));
-  EXPECT_EQ(Scores(), "14 14 0 0 ");
+  EXPECT_EQ(Scores(*da), "14 14 0 0 ");
+  // Another device fills a line of its own and leaves the first one's alone.
   ASSERT_TRUE(db->ReadSec(50, 10, buf_.data(), false));
   EXPECT_TRUE(Holds(buf_, 2, 50, 10));
-  EXPECT_EQ(Line(2).Owner, db.get());
+  EXPECT_EQ(Describe(*db, 0), "own 50..149 score 15");
+  EXPECT_EQ(Scores(*db), "15 0 0 0 ");
+  EXPECT_EQ(Scores(*da), "14 14 0 0 ");
   EXPECT_EQ(Reads(a), 2u);
   EXPECT_EQ(Reads(b), 1u);
 
-  // A freed device leaves its lines free; a new device starts with none.
+  // A new device of the same drive starts with no line, whatever the freed
+  // one held.
   da.reset();
-  EXPECT_EQ(Describe(0) + ", " + Describe(1), "free score 0, free score 0");
   auto again = Logical(a, 3000, 100);
+  EXPECT_EQ(Describe(*again, 0) + ", " + Describe(*again, 1), "free score 0, free score 0");
   ASSERT_TRUE(again->ReadSec(50, 1, buf_.data(), false));
   EXPECT_TRUE(Holds(buf_, 1, 50, 1));
   EXPECT_EQ(Reads(a), 3u);
-  EXPECT_EQ(Line(0).Owner, again.get());
+  EXPECT_EQ(Describe(*again, 0), "own 50..149 score 15");
+  // Emptying one device's cache leaves the other's lines as they were.
   db->InvalidateCache();
-  EXPECT_EQ(Describe(2), "free score 0");
-  EXPECT_EQ(Line(0).Owner, again.get());
+  EXPECT_EQ(Describe(*db, 0), "free score 0");
+  EXPECT_EQ(Describe(*again, 0), "own 50..149 score 15");
 }
 
 TEST_F(DeviceTest, AFailedFillFallsBackToTheDeviceWhichShowsItsErrors) {
@@ -339,19 +342,18 @@ TEST_F(DeviceTest, AFailedFillFallsBackToTheDeviceWhichShowsItsErrors) {
   MarkUnreadable(drive, {50});
   for (uint8_t kind : {kDeviceLogical, kDevicePhysical}) {
     SCOPED_TRACE(static_cast<int>(kind));
-    sectorcache::Reset();
     auto d = Logical(kind == kDeviceLogical ? drive : 0x80, 3000, 100);
     d->Kind = kind;
     ASSERT_TRUE(d->ReadSec(0, 10, buf_.data(), true));
     EXPECT_TRUE(Holds(buf_, 9, 0, 10));
-    EXPECT_EQ(Describe(0), "free score 0");
+    EXPECT_EQ(Describe(*d, 0), "free score 0");
     ui_.shown.clear();
     EXPECT_FALSE(d->ReadSec(45, 10, buf_.data(), true));
     // Whole disks ask Abort, Retry or Ignore: for the fill, then the request.
     EXPECT_EQ(ui_.shown.size(), kind == kDevicePhysical ? 2u : 0u);
     ASSERT_TRUE(d->ReadSec(51, 10, buf_.data(), false));
     EXPECT_TRUE(Holds(buf_, 9, 51, 10));
-    EXPECT_EQ(Describe(0), "own 51..150 score 15");
+    EXPECT_EQ(Describe(*d, 0), "own 51..150 score 15");
   }
 }
 
@@ -392,8 +394,7 @@ TEST_F(DeviceTest, WritesPassTheCacheByAndTestCacheReadsEverySectorTwice) {
   EXPECT_EQ(bytes[6 * kSector + 4], 77);
   EXPECT_EQ(bytes[7 * kSector + 4], 4);
 
-  sectorcache::Reset();
-  auto t = Logical(drive, 3000, 100);
+  auto t = Logical(drive, 3000, 100);  // with lines of its own, all free
   const uint64_t before = Reads(drive);
   t->TestCache();
   EXPECT_EQ(Reads(drive) - before, 11u + 1001u);  // line fills for 0..1000, each sector directly
@@ -403,7 +404,7 @@ TEST_F(DeviceTest, WritesPassTheCacheByAndTestCacheReadsEverySectorTwice) {
 // --- The device list -----------------------------------------------------------
 
 TEST_F(DeviceTest, DeviceTexts) {
-  TDeviceList list;
+  TDeviceList list(context_);
   const std::tuple<uint8_t, uint8_t, uint8_t, uint32_t> devices[] = {
       {kDevicePhysical, 1, 0, 2880},
       {kDevicePhysical, 2, 0x80, 125440},
@@ -434,18 +435,19 @@ TEST_F(DeviceTest, WindowsDrivesOnlyForReadableFatAndANewDeviceOnEveryCall) {
   const uint8_t fat = FatImage("fat.img");
   const uint8_t broken = FatImage("broken.img");
   MarkUnreadable(broken, {0});
-  EXPECT_TRUE(DriveHoldsFat(fat));
-  TDeviceList list;
+  EXPECT_TRUE(DriveHoldsFat(context_, fat));
+  RecordingHost host;
+  TDeviceList list(context_, &host);
   for (uint8_t none : {plain, broken, uint8_t{26}}) {
-    EXPECT_FALSE(DriveHoldsFat(none));
+    EXPECT_FALSE(DriveHoldsFat(context_, none));
     EXPECT_EQ(list.GetWindowsDrive(none), nullptr);
   }
   EXPECT_EQ(list.count(), 0);
 
-  ui_.processCalls = 0;
+  host.processCalls = 0;
   TDevice* d = list.GetWindowsDrive(fat);
   ASSERT_NE(d, nullptr);
-  EXPECT_EQ(ui_.processCalls, 1u);
+  EXPECT_EQ(host.processCalls, 1);
   EXPECT_EQ(std::make_tuple(d->Kind, d->DriveNumber, d->TotalSectors, d->BytesPerSector),
             std::make_tuple(kDeviceLogical, fat, 16384u, 512u));
   EXPECT_EQ(std::make_tuple(d->MediaType, d->Removable, d->Partitioned), std::make_tuple(2, 1, 0));
@@ -457,34 +459,19 @@ TEST_F(DeviceTest, WindowsDrivesOnlyForReadableFatAndANewDeviceOnEveryCall) {
 
   d->UseCache(true);
   ASSERT_TRUE(d->ReadSec(0, 1, buf_.data(), false));
-  list.clear();  // frees the devices and so their lines
-  EXPECT_EQ(Describe(0), "free score 0");
+  // The line filled is the reading device's own.
+  EXPECT_EQ(Describe(*d, 0), "own 0..0 score 15");
+  EXPECT_EQ(Describe(*again, 0), "free score 0");
+  list.clear();
+  EXPECT_EQ(list.count(), 0);
 }
-
-// Records the status lines of the device detection.
-class RecordingHost : public QuietScanHost {
- public:
-  void ProcessMessages() override { ++processCalls; }
-  void SetStatus(const std::string& a, const std::string& b, const std::string& c,
-                 const std::string&, const std::string&, bool, bool) override {
-    lines.push_back("set " + a + "|" + b + "|" + c);
-  }
-  void UpdateStatus(const std::string& a, const std::string& b, const std::string& c,
-                    const std::string&, const std::string&) override {
-    lines.push_back(a + "|" + b + "|" + c);
-  }
-  std::vector<std::string> lines;
-  int processCalls = 0;
-};
 
 TEST_F(DeviceTest, DetectDevicesListsEveryDiskAndEveryFatDrive) {
   ASSERT_EQ(FatImage("fat.img"), 4);  // D:, and whole disk 80h
   ASSERT_EQ(Image("plain.img", 3000, 1), 5);
   RecordingHost host;
-  SetHost(&host);
-  TDeviceList list;
+  TDeviceList list(context_, &host);
   list.DetectDevices();
-  SetHost(nullptr);
 
   ASSERT_EQ(list.count(), 3);
   std::vector<std::string> seen;

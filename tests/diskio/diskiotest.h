@@ -1,6 +1,6 @@
 // Shared pieces of the sector access tests: image files whose sectors carry
-// their own numbers, a fixture that leaves no handle or probe behind, and a
-// look at the descriptors this process holds open.
+// their own numbers, a fixture that gives every test an engine of its own,
+// and a look at the descriptors this process holds open.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
+#include "diskio/enginecontext.h"
+#include "diskio/logicalio.h"
 #include "diskio/pdiskio.h"
-#include "diskio/sourceprobe.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella::test {
@@ -66,19 +66,11 @@ inline std::vector<int> OpenFlagsOf(const std::string& path) {
   return out;
 }
 
-// Starts every test with an empty drive table, no probe and no open handle.
+// Every test runs on a fresh engine: an empty drive table, sources opened
+// through the counting fake, and no handle open.
 class DiskioTest : public ::testing::Test {
  protected:
-  void SetUp() override { Release(); }
-  void TearDown() override { Release(); }
-
-  static void Release() {
-    diskutils::NT_CloseDrive();
-    ldiskio::Module().NT_CloseDrive();
-    pdiskio::CloseDrive();
-    sourceprobe::Reset();
-    Drives().Clear();
-  }
+  DriveTable& Drives() { return engine.context.drives(); }
 
   // Writes a stamped image into the test folder and gives it a drive letter.
   uint8_t AddImage(const std::string& name, uint64_t sectors, size_t tailBytes = 0,
@@ -88,13 +80,19 @@ class DiskioTest : public ::testing::Test {
     return n;
   }
 
-  // The source path of a drive, as the probe and the descriptors name it.
-  static std::string PathOf(uint8_t drive) {
+  // The source path of a drive, as the fake sources and the descriptors name it.
+  std::string PathOf(uint8_t drive) {
     const DriveEntry* e = Drives().Find(drive);
     return e == nullptr ? std::string() : e->source.path;
   }
 
+  // Declared first, so that it outlives every handle open on its images.
   TempDir dir;
+  TestEngine engine;
+  // The sector access a device reads a drive letter through (128 sectors per
+  // call, writes through), and the whole-disk access.
+  LogicalSectorAccess deviceAccess{kLdiskioTraits, engine.context};
+  PhysicalSectorAccess physical{engine.context};
 };
 
 }  // namespace kestrella::test

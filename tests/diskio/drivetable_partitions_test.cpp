@@ -47,14 +47,16 @@ class StampedDisk {
 // Sector `stamp` of a stamped disk.
 std::vector<uint8_t> StampedSector(uint64_t stamp) { return Stamped(stamp, 1); }
 
-std::vector<uint8_t> ReadSector(uint8_t drive, uint32_t sector, bool* ok = nullptr) {
-  std::vector<uint8_t> b(kSector, 0);
-  const bool r = ldiskio::ReadLogicalSectors(drive, sector, 1, b.data());
-  if (ok != nullptr) *ok = r;
-  return b;
-}
-
-using DriveTablePartitions = DiskioTest;
+class DriveTablePartitions : public DiskioTest {
+ protected:
+  // One sector of a drive, read as a device reads it.
+  std::vector<uint8_t> ReadSector(uint8_t drive, uint32_t sector, bool* ok = nullptr) {
+    std::vector<uint8_t> b(kSector, 0);
+    const bool r = deviceAccess.ReadLogicalSectors(drive, sector, 1, b.data());
+    if (ok != nullptr) *ok = r;
+    return b;
+  }
+};
 
 // ---- finding the partitions of an image ------------------------------------
 
@@ -155,7 +157,7 @@ TEST_F(DriveTablePartitions, SectorAccessStaysInsideThePartition) {
   const uint8_t p1 = d + 1, p2 = d + 2;
 
   TLogDriveParams params;
-  ASSERT_TRUE(ldiskio::GetLogDriveParams(p1, params));
+  ASSERT_TRUE(deviceAccess.GetLogDriveParams(p1, params));
   EXPECT_EQ(params.TotalSectors, 200u);
   EXPECT_EQ(params.BytesPerSector, kSector);
   EXPECT_EQ(params.DriveType, kDriveRemovable);
@@ -172,13 +174,13 @@ TEST_F(DriveTablePartitions, SectorAccessStaysInsideThePartition) {
   ReadSector(p1, 200, &ok);
   EXPECT_FALSE(ok);
   std::vector<uint8_t> two(2 * kSector);
-  EXPECT_FALSE(ldiskio::ReadLogicalSectors(p1, 199, 2, two.data()));
+  EXPECT_FALSE(deviceAccess.ReadLogicalSectors(p1, 199, 2, two.data()));
 
   // Writes land at the partition and never cross its end.
   const std::vector<uint8_t> mark(kSector, 0x5A);
-  EXPECT_TRUE(ldiskio::WriteLogicalSectors(p2, 0, 1, mark.data()));
-  EXPECT_FALSE(ldiskio::WriteLogicalSectors(p2, 50, 1, mark.data()));
-  ldiskio::Module().NT_CloseDrive();
+  EXPECT_TRUE(deviceAccess.WriteLogicalSectors(p2, 0, 1, mark.data()));
+  EXPECT_FALSE(deviceAccess.WriteLogicalSectors(p2, 50, 1, mark.data()));
+  deviceAccess.NT_CloseDrive();
   const std::vector<uint8_t> now = ReadFileBytes(image);
   EXPECT_TRUE(std::equal(mark.begin(), mark.end(), now.begin() + 300 * kSector));
   EXPECT_TRUE(std::equal(now.begin() + 350 * kSector, now.begin() + 351 * kSector,
@@ -191,14 +193,14 @@ TEST_F(DriveTablePartitions, FaultsMarkedOnTheImageHitItsPartitions) {
   const fs::path image = disk.Write(dir / "disk.img");
   const uint8_t d = Drives().AddImage(image.string());
   ASSERT_NE(d, 0);
-  sourceprobe::MarkUnreadable(PathOf(d), {101});
+  engine.sources.MarkUnreadable(PathOf(d), {101});
 
   bool ok = false;
   ReadSector(d + 1, 1, &ok);
   EXPECT_FALSE(ok);
   EXPECT_EQ(ReadSector(d + 1, 2, &ok), StampedSector(102));
   EXPECT_TRUE(ok);
-  EXPECT_EQ(sourceprobe::Get(PathOf(d)).failedReads, 1u);
+  EXPECT_EQ(engine.sources.Get(PathOf(d)).failedReads, 1u);
 }
 
 // The letter a handle was opened for may come to name another partition of
@@ -257,7 +259,7 @@ TEST_F(DriveTablePartitions, CorpusExtendedPartitionImageGivesSixDrives) {
   for (size_t k = 0; k < expected.size(); ++k) {
     const auto drive = static_cast<uint8_t>(d + 1 + k);
     TLogDriveParams params;
-    ASSERT_TRUE(ldiskio::GetLogDriveParams(drive, params)) << k;
+    ASSERT_TRUE(deviceAccess.GetLogDriveParams(drive, params)) << k;
     EXPECT_EQ(params.TotalSectors, expected[k].sectors) << k;
     bool ok = false;
     const std::vector<uint8_t> boot = ReadSector(drive, 0, &ok);

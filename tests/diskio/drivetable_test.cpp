@@ -64,12 +64,12 @@ class FakeSysfs {
 
 class DriveTableTest : public DiskioTest {
  protected:
-  static std::map<char, std::string> Letters() {
+  std::map<char, std::string> Letters() {
     std::map<char, std::string> out;
     for (const DriveEntry& e : Drives().Drives()) out[e.Letter()] = e.source.name;
     return out;
   }
-  static const DriveSource& Source(char letter) {
+  const DriveSource& Source(char letter) {
     const DriveEntry* e = Drives().Find(static_cast<uint8_t>(letter - 64));
     if (e == nullptr) throw std::runtime_error(std::string("no drive ") + letter);
     return e->source;

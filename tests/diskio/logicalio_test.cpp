@@ -1,5 +1,5 @@
-// Sector access by drive letter through the main window's module (diskutils)
-// and the device layer's module (ldiskio).
+// Sector access by drive letter through the main window's access (the
+// engine's diskutils) and the one each device keeps of its own.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,42 +16,37 @@ namespace {
 
 struct ModuleUnderTest {
   const char* name;
-  bool (*read)(uint8_t, uint32_t, uint16_t, void*);
-  bool (*write)(uint8_t, uint32_t, uint16_t, const void*);
-  bool (*params)(uint8_t, TLogDriveParams&);
-  LogicalSectorAccess& (*module)();
+  bool window;  // the engine's own (main window's) access, else a device's
   uint32_t chunkSectors;
   uint16_t longRead;  // sectors of a read that takes three calls
   bool writeThrough;
   bool asksOpticalSize;
 };
 
-const ModuleUnderTest kDiskutils{"diskutils", diskutils::ReadLogicalSectors,
-                                 diskutils::WriteLogicalSectors, diskutils::GetLogDriveParams,
-                                 diskutils::Module, 1000, 2500, false, true};
-const ModuleUnderTest kLdiskio{"ldiskio", ldiskio::ReadLogicalSectors, ldiskio::WriteLogicalSectors,
-                               ldiskio::GetLogDriveParams, ldiskio::Module, 128, 300, true, false};
+const ModuleUnderTest kDiskutils{"diskutils", true, 1000, 2500, false, true};
+const ModuleUnderTest kLdiskio{"ldiskio", false, 128, 300, true, false};
 
 void PrintTo(const ModuleUnderTest& m, std::ostream* os) { *os << m.name; }
 
 class LogicalIoTest : public DiskioTest, public ::testing::WithParamInterface<ModuleUnderTest> {
  protected:
   const ModuleUnderTest& M() const { return GetParam(); }
+  LogicalSectorAccess& Access() { return M().window ? engine.context.diskutils() : deviceAccess; }
 
   bool Read(uint8_t drive, uint32_t sector, uint16_t count, std::vector<uint8_t>& buf) {
     buf.assign(static_cast<size_t>(count) * kSector, 0xEE);
-    return M().read(drive, sector, count, buf.data());
+    return Access().ReadLogicalSectors(drive, sector, count, buf.data());
   }
 
   // Reads with sector `marked` unreadable and tells how many reads reached
   // the image before the call gave up.
   uint64_t ReadsUntilFailure(uint8_t drive, uint32_t sector, uint16_t count, uint64_t marked) {
-    M().module().NT_CloseDrive();
-    sourceprobe::Reset();
-    sourceprobe::MarkUnreadable(PathOf(drive), {marked});
+    Access().NT_CloseDrive();
+    engine.sources.Reset();
+    engine.sources.MarkUnreadable(PathOf(drive), {marked});
     std::vector<uint8_t> buf;
     EXPECT_FALSE(Read(drive, sector, count, buf)) << "sector " << marked;
-    const auto c = sourceprobe::Get(PathOf(drive));
+    const auto c = engine.sources.Get(PathOf(drive));
     EXPECT_EQ(c.failedReads, 1u);
     return c.reads;
   }
@@ -60,8 +55,8 @@ class LogicalIoTest : public DiskioTest, public ::testing::WithParamInterface<Mo
 TEST_P(LogicalIoTest, KeepsOneHandleUntilDriveOrModeChanges) {
   const uint8_t d = AddImage("d.img", 16);
   const uint8_t e = AddImage("e.img", 16);
-  sourceprobe::Watch(PathOf(d));
-  sourceprobe::Watch(PathOf(e));
+  engine.sources.Watch(PathOf(d));
+  engine.sources.Watch(PathOf(e));
   std::vector<uint8_t> buf;
 
   ASSERT_TRUE(Read(d, 0, 1, buf));
@@ -69,12 +64,12 @@ TEST_P(LogicalIoTest, KeepsOneHandleUntilDriveOrModeChanges) {
   EXPECT_TRUE(OpenFlagsOf(PathOf(d)).empty()) << "D: still held after reading E:";
   ASSERT_TRUE(Read(e, 2, 1, buf));
   EXPECT_EQ(buf, Stamped(2, 1));
-  auto c = sourceprobe::Get(PathOf(e));
+  auto c = engine.sources.Get(PathOf(e));
   EXPECT_EQ(c.opensForRead, 1u);
   EXPECT_EQ(c.reads, 2u);
 
-  ASSERT_TRUE(M().write(e, 3, 1, buf.data()));
-  c = sourceprobe::Get(PathOf(e));
+  ASSERT_TRUE(Access().WriteLogicalSectors(e, 3, 1, buf.data()));
+  c = engine.sources.Get(PathOf(e));
   EXPECT_EQ(c.opensForWrite, 1u);
   auto flags = OpenFlagsOf(PathOf(e));
   ASSERT_EQ(flags.size(), 1u);
@@ -83,17 +78,17 @@ TEST_P(LogicalIoTest, KeepsOneHandleUntilDriveOrModeChanges) {
 
   ASSERT_TRUE(Read(e, 3, 1, buf));
   EXPECT_EQ(buf, Stamped(2, 1));  // what was written
-  c = sourceprobe::Get(PathOf(e));
+  c = engine.sources.Get(PathOf(e));
   EXPECT_EQ(c.opensForRead, 2u);
   EXPECT_EQ(c.opensForWrite, 1u);
   flags = OpenFlagsOf(PathOf(e));
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
 
-  ASSERT_TRUE(M().module().NT_CloseDrive());
+  ASSERT_TRUE(Access().NT_CloseDrive());
   EXPECT_TRUE(OpenFlagsOf(PathOf(e)).empty());
   ASSERT_TRUE(Read(e, 4, 1, buf));
-  EXPECT_EQ(sourceprobe::Get(PathOf(e)).opensForRead, 3u);
+  EXPECT_EQ(engine.sources.Get(PathOf(e)).opensForRead, 3u);
 }
 
 TEST_P(LogicalIoTest, ALetterThatNowNamesAnotherImageReadsThatImage) {
@@ -113,11 +108,11 @@ TEST_P(LogicalIoTest, SplitsLongReadsIntoChunksAndPlacesEachOne) {
   const uint32_t chunk = M().chunkSectors;
   const uint16_t count = M().longRead;
   const uint8_t d = AddImage("big.img", count + 20);
-  sourceprobe::Watch(PathOf(d));
+  engine.sources.Watch(PathOf(d));
   std::vector<uint8_t> buf;
   ASSERT_TRUE(Read(d, 7, count, buf));
   EXPECT_TRUE(buf == Stamped(7, count));
-  const auto c = sourceprobe::Get(PathOf(d));
+  const auto c = engine.sources.Get(PathOf(d));
   EXPECT_EQ(c.reads, 3u);
   EXPECT_EQ(c.bytesRead, uint64_t{count} * kSector);
 
@@ -144,16 +139,15 @@ TEST_P(LogicalIoTest, AReadPastTheEndFailsWholly) {
 }
 
 TEST_P(LogicalIoTest, AnUnreadableSectorFailsTheReadWithoutAMessage) {
-  ScriptedUi ui;
-  UiScope scope(ui);
+  const ScriptedUi& ui = engine.ui;
   const uint8_t d = AddImage("bad.img", 64);
-  sourceprobe::MarkUnreadable(PathOf(d), {40});
+  engine.sources.MarkUnreadable(PathOf(d), {40});
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(d, 32, 16, buf));
   EXPECT_TRUE(Read(d, 41, 16, buf));
   EXPECT_EQ(buf, Stamped(41, 16));
   EXPECT_TRUE(ui.shown.empty());
-  EXPECT_EQ(sourceprobe::Get(PathOf(d)).failedReads, 1u);
+  EXPECT_EQ(engine.sources.Get(PathOf(d)).failedReads, 1u);
 }
 
 TEST_P(LogicalIoTest, ReadsLeaveAWriteProtectedImageAsItWas) {
@@ -161,7 +155,7 @@ TEST_P(LogicalIoTest, ReadsLeaveAWriteProtectedImageAsItWas) {
   const fs::path image = PathOf(d);
   ASSERT_EQ(::chmod(image.c_str(), 0444), 0);
   const std::string md5 = Md5Of(image);
-  sourceprobe::Watch(image);
+  engine.sources.Watch(image);
 
   std::vector<uint8_t> buf;
   ASSERT_TRUE(Read(d, 0, 64, buf));
@@ -169,12 +163,12 @@ TEST_P(LogicalIoTest, ReadsLeaveAWriteProtectedImageAsItWas) {
   const auto flags = OpenFlagsOf(image);
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_EQ(flags[0] & O_ACCMODE, O_RDONLY);
-  EXPECT_EQ(sourceprobe::Get(image).opensForRead, 1u);
-  EXPECT_EQ(sourceprobe::Get(image).opensForWrite, 0u);
+  EXPECT_EQ(engine.sources.Get(image).opensForRead, 1u);
+  EXPECT_EQ(engine.sources.Get(image).opensForWrite, 0u);
 
   if (::geteuid() != 0) {
     // Permissions hold for everybody but root.
-    EXPECT_FALSE(M().write(d, 0, 1, buf.data()));
+    EXPECT_FALSE(Access().WriteLogicalSectors(d, 0, 1, buf.data()));
   }
   EXPECT_EQ(Md5Of(image), md5);
 }
@@ -184,7 +178,7 @@ TEST_P(LogicalIoTest, WritesChangeExactlyTheSectorsWritten) {
   const fs::path image = PathOf(d);
   std::vector<uint8_t> expected = ReadFileBytes(image);
   const std::vector<uint8_t> data = Stamped(900, 3);
-  ASSERT_TRUE(M().write(d, 10, 3, data.data()));
+  ASSERT_TRUE(Access().WriteLogicalSectors(d, 10, 3, data.data()));
   std::copy(data.begin(), data.end(), expected.begin() + 10 * kSector);
   EXPECT_TRUE(ReadFileBytes(image) == expected);
 
@@ -199,11 +193,11 @@ TEST_P(LogicalIoTest, AWritePastTheEndOfAnImageFailsAndKeepsItsSize) {
   const fs::path image = PathOf(d);
   const std::string md5 = Md5Of(image);
   const std::vector<uint8_t> data = Stamped(700, 2);
-  EXPECT_FALSE(M().write(d, 15, 2, data.data()));
-  EXPECT_FALSE(M().write(d, 16, 1, data.data()));
+  EXPECT_FALSE(Access().WriteLogicalSectors(d, 15, 2, data.data()));
+  EXPECT_FALSE(Access().WriteLogicalSectors(d, 16, 1, data.data()));
   EXPECT_EQ(fs::file_size(image), 16 * kSector);
   EXPECT_EQ(Md5Of(image), md5);
-  EXPECT_TRUE(M().write(d, 15, 1, data.data()));
+  EXPECT_TRUE(Access().WriteLogicalSectors(d, 15, 1, data.data()));
 }
 
 void ExpectRecord(const TLogDriveParams& p, int16_t type, int16_t removable, uint32_t cylinders,
@@ -232,11 +226,11 @@ TLogDriveParams Sentinel() {
 TEST_P(LogicalIoTest, DriveParamsOfImages) {
   TLogDriveParams p;
   const uint8_t card = AddImage("card.img", 1000, 100);
-  ASSERT_TRUE(M().params(card, p));
+  ASSERT_TRUE(Access().GetLogDriveParams(card, p));
   ExpectRecord(p, kDriveRemovable, 1, 0, 255, 63, 512, 1000);
 
   const uint8_t floppy = AddImage("floppy.img", 2880);
-  ASSERT_TRUE(M().params(floppy, p));
+  ASSERT_TRUE(Access().GetLogDriveParams(floppy, p));
   ExpectRecord(p, kDriveRemovable, 1, 80, 2, 18, 512, 2880);
 
   // Beyond two whole cylinders: every sector counts.
@@ -244,15 +238,15 @@ TEST_P(LogicalIoTest, DriveParamsOfImages) {
   std::ofstream(big).close();
   fs::resize_file(big, (2ull * 255 * 63 + 7) * kSector);
   const uint8_t b = Drives().AddImage(big);
-  ASSERT_TRUE(M().params(b, p));
+  ASSERT_TRUE(Access().GetLogDriveParams(b, p));
   ExpectRecord(p, kDriveRemovable, 1, 2, 255, 63, 512, 2 * 255 * 63 + 7);
 
   // Gone since it was named, or never named: the record stays as it was.
   fs::remove(dir / "card.img");
   p = Sentinel();
-  EXPECT_FALSE(M().params(card, p));
+  EXPECT_FALSE(Access().GetLogDriveParams(card, p));
   ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
-  EXPECT_FALSE(M().params(20, p));
+  EXPECT_FALSE(Access().GetLogDriveParams(20, p));
   ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(card, 0, 1, buf));
@@ -292,21 +286,21 @@ TEST_P(LogicalIoDeviceTest, DriveParamsFollowTheKindOfDevice) {
   ASSERT_EQ(Drives().Find(6)->source.name, "sr0");
 
   TLogDriveParams p;
-  ASSERT_TRUE(M().params(1, p));
+  ASSERT_TRUE(Access().GetLogDriveParams(1, p));
   ExpectRecord(p, kDriveFloppy, 1, 80, 2, 18, 512, 2880);
-  ASSERT_TRUE(M().params(4, p));
+  ASSERT_TRUE(Access().GetLogDriveParams(4, p));
   ExpectRecord(p, kDriveFixed, 0, 0, 255, 63, 512, 4096);
 
   p = Sentinel();
-  EXPECT_FALSE(M().params(5, p));
+  EXPECT_FALSE(Access().GetLogDriveParams(5, p));
   ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
 
   p = Sentinel();
   if (M().asksOpticalSize) {
-    EXPECT_FALSE(M().params(6, p));
+    EXPECT_FALSE(Access().GetLogDriveParams(6, p));
     ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 358400);
   } else {
-    EXPECT_TRUE(M().params(6, p));
+    EXPECT_TRUE(Access().GetLogDriveParams(6, p));
     ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 0);
   }
 }
@@ -317,17 +311,18 @@ TEST_F(LogicalIoModules, EachModuleKeepsItsOwnHandle) {
   const uint8_t d = AddImage("d.img", 8);
   const uint8_t e = AddImage("e.img", 8);
   const std::string path = PathOf(d);
-  sourceprobe::Watch(path);
+  engine.sources.Watch(path);
   std::vector<uint8_t> buf(kSector);
 
-  ASSERT_TRUE(diskutils::ReadLogicalSectors(d, 0, 1, buf.data()));
-  ASSERT_TRUE(ldiskio::ReadLogicalSectors(d, 1, 1, buf.data()));
+  LogicalSectorAccess& window = engine.context.diskutils();
+  ASSERT_TRUE(window.ReadLogicalSectors(d, 0, 1, buf.data()));
+  ASSERT_TRUE(deviceAccess.ReadLogicalSectors(d, 1, 1, buf.data()));
   EXPECT_EQ(OpenFlagsOf(path).size(), 2u);
-  ASSERT_TRUE(ldiskio::ReadLogicalSectors(e, 0, 1, buf.data()));
-  EXPECT_EQ(OpenFlagsOf(path).size(), 1u);  // diskutils' handle is still open
-  ASSERT_TRUE(diskutils::ReadLogicalSectors(d, 2, 1, buf.data()));
+  ASSERT_TRUE(deviceAccess.ReadLogicalSectors(e, 0, 1, buf.data()));
+  EXPECT_EQ(OpenFlagsOf(path).size(), 1u);  // the window's handle is still open
+  ASSERT_TRUE(window.ReadLogicalSectors(d, 2, 1, buf.data()));
   EXPECT_EQ(buf, Stamped(2, 1));
-  EXPECT_EQ(sourceprobe::Get(path).opensForRead, 2u);
+  EXPECT_EQ(engine.sources.Get(path).opensForRead, 2u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, LogicalIoTest, ::testing::Values(kDiskutils, kLdiskio),

@@ -16,28 +16,28 @@ class PdiskioTest : public DiskioTest {
   bool Read(uint8_t drive, uint32_t sector, uint16_t count, std::vector<uint8_t>& buf,
             bool showErrors) {
     buf.assign(static_cast<size_t>(count) * kSector, 0xEE);
-    return pdiskio::ReadPhysicalSectors(drive, sector, count, buf.data(), showErrors);
+    return physical.ReadPhysicalSectors(drive, sector, count, buf.data(), showErrors);
   }
-  static std::string DiskPath(uint8_t bios) { return Drives().PhysicalDiskPath(bios).value_or(""); }
+  std::string DiskPath(uint8_t bios) { return Drives().PhysicalDiskPath(bios).value_or(""); }
 
   uint64_t ReadsUntilFailure(uint8_t drive, uint32_t sector, uint16_t count, uint64_t marked) {
-    pdiskio::CloseDrive();
-    sourceprobe::Reset();
-    sourceprobe::MarkUnreadable(DiskPath(drive), {marked});
+    physical.CloseDrive();
+    engine.sources.Reset();
+    engine.sources.MarkUnreadable(DiskPath(drive), {marked});
     std::vector<uint8_t> buf;
     EXPECT_FALSE(Read(drive, sector, count, buf, false)) << "sector " << marked;
-    return sourceprobe::Get(DiskPath(drive)).reads;
+    return engine.sources.Get(DiskPath(drive)).reads;
   }
 };
 
 TEST_F(PdiskioTest, ReadsInChunksOf128SectorsFromTheRightDisk) {
   AddImage("first.img", 400);
   AddImage("second.img", 400, 0, 10000);
-  sourceprobe::Watch(DiskPath(0x81));
+  engine.sources.Watch(DiskPath(0x81));
   std::vector<uint8_t> buf;
   ASSERT_TRUE(Read(0x81, 50, 300, buf, false));
   EXPECT_TRUE(buf == Stamped(10050, 300));
-  EXPECT_EQ(sourceprobe::Get(DiskPath(0x81)).reads, 3u);
+  EXPECT_EQ(engine.sources.Get(DiskPath(0x81)).reads, 3u);
   EXPECT_EQ(OpenFlagsOf(DiskPath(0x81)).at(0) & O_ACCMODE, O_RDONLY);
 
   EXPECT_EQ(ReadsUntilFailure(0x81, 50, 300, 50 + 127), 1u);
@@ -64,24 +64,22 @@ TEST_F(PdiskioTest, ADiskNumberThatNowNamesAnotherImageReadsThatImage) {
 }
 
 TEST_F(PdiskioTest, WithoutErrorsShownAFailureEndsTheCallAtOnce) {
-  ScriptedUi ui;
+  ScriptedUi& ui = engine.ui;
   ui.defaultAnswer = MsgResult::Ignore;
-  UiScope scope(ui);
   AddImage("bad.img", 400);
-  sourceprobe::MarkUnreadable(DiskPath(0x80), {130});
+  engine.sources.MarkUnreadable(DiskPath(0x80), {130});
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(0x80, 0, 300, buf, false));
   EXPECT_TRUE(ui.shown.empty());
-  EXPECT_EQ(sourceprobe::Get(DiskPath(0x80)).reads, 2u);
+  EXPECT_EQ(engine.sources.Get(DiskPath(0x80)).reads, 2u);
 }
 
 TEST_F(PdiskioTest, RetryRepeatsTheChunkAndAbortFailsTheCall) {
-  ScriptedUi ui;
+  ScriptedUi& ui = engine.ui;
   ui.answers = {MsgResult::Retry, MsgResult::Abort};
-  UiScope scope(ui);
   AddImage("a.img", 400);
   AddImage("b.img", 400);
-  sourceprobe::MarkUnreadable(DiskPath(0x81), {200});
+  engine.sources.MarkUnreadable(DiskPath(0x81), {200});
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(0x81, 10, 300, buf, true));
   ASSERT_EQ(ui.shown.size(), 2u);
@@ -91,17 +89,16 @@ TEST_F(PdiskioTest, RetryRepeatsTheChunkAndAbortFailsTheCall) {
     EXPECT_EQ(box.icon, MsgIcon::Warning);
     EXPECT_EQ(box.buttons, MsgButtons::AbortRetryIgnore);
   }
-  const auto c = sourceprobe::Get(DiskPath(0x81));
+  const auto c = engine.sources.Get(DiskPath(0x81));
   EXPECT_EQ(c.reads, 3u);  // the first chunk, then the second twice
   EXPECT_EQ(c.failedReads, 2u);
 }
 
 TEST_F(PdiskioTest, IgnoreSkipsTheChunkAndReadsTheRestInPlace) {
-  ScriptedUi ui;
+  ScriptedUi& ui = engine.ui;
   ui.answers = {MsgResult::Ignore};
-  UiScope scope(ui);
   AddImage("a.img", 400);
-  sourceprobe::MarkUnreadable(DiskPath(0x80), {0});
+  engine.sources.MarkUnreadable(DiskPath(0x80), {0});
   std::vector<uint8_t> buf;
   EXPECT_TRUE(Read(0x80, 0, 300, buf, true));
   ASSERT_EQ(ui.shown.size(), 1u);
@@ -113,8 +110,7 @@ TEST_F(PdiskioTest, IgnoreSkipsTheChunkAndReadsTheRestInPlace) {
 }
 
 TEST_F(PdiskioTest, AShortReadAsksToo) {
-  ScriptedUi ui;
-  UiScope scope(ui);
+  ScriptedUi& ui = engine.ui;
   AddImage("a.img", 200);
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(0x80, 100, 150, buf, true));
@@ -123,18 +119,17 @@ TEST_F(PdiskioTest, AShortReadAsksToo) {
 }
 
 TEST_F(PdiskioTest, WritesLandInChunksAndFailuresAsk) {
-  ScriptedUi ui;
-  UiScope scope(ui);
+  ScriptedUi& ui = engine.ui;
   AddImage("w.img", 400);
   const std::string path = DiskPath(0x80);
-  sourceprobe::Watch(path);
+  engine.sources.Watch(path);
   std::vector<uint8_t> expected = ReadFileBytes(path);
   const std::vector<uint8_t> data = Stamped(800, 300);
-  ASSERT_TRUE(pdiskio::WritePhysicalSectors(0x80, 40, 300, data.data(), true));
+  ASSERT_TRUE(physical.WritePhysicalSectors(0x80, 40, 300, data.data(), true));
   std::copy(data.begin(), data.end(), expected.begin() + 40 * kSector);
   EXPECT_TRUE(ReadFileBytes(path) == expected);
-  EXPECT_EQ(sourceprobe::Get(path).writes, 3u);
-  EXPECT_EQ(sourceprobe::Get(path).opensForWrite, 1u);
+  EXPECT_EQ(engine.sources.Get(path).writes, 3u);
+  EXPECT_EQ(engine.sources.Get(path).opensForWrite, 1u);
   const auto flags = OpenFlagsOf(path);
   ASSERT_EQ(flags.size(), 1u);
   EXPECT_EQ(flags[0] & O_ACCMODE, O_WRONLY);
@@ -143,7 +138,7 @@ TEST_F(PdiskioTest, WritesLandInChunksAndFailuresAsk) {
 
   // The disk ends after 400 sectors: the second chunk does not fit.
   ui.answers = {MsgResult::Ignore, MsgResult::Abort};
-  EXPECT_FALSE(pdiskio::WritePhysicalSectors(0x80, 200, 300, data.data(), true));
+  EXPECT_FALSE(physical.WritePhysicalSectors(0x80, 200, 300, data.data(), true));
   ASSERT_EQ(ui.shown.size(), 2u);
   EXPECT_EQ(ui.shown[0].caption, "NT_write error");
   EXPECT_EQ(ui.shown[0].text,
@@ -171,7 +166,7 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
   AddImage("card.img", 2 * 255 * 63 + 7, 100);
 
   TPhysDriveParams p;
-  ASSERT_TRUE(pdiskio::GetPhysDriveParams(0x00, p));
+  ASSERT_TRUE(physical.GetPhysDriveParams(0x00, p));
   EXPECT_EQ(p.DriveType, kDriveFloppy);
   EXPECT_EQ(p.Removable, 1);
   EXPECT_EQ(p.Cylinders, 80u);
@@ -179,12 +174,12 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
   EXPECT_EQ(p.SectorsPerTrack, 18u);
   EXPECT_EQ(p.TotalSectors, 2880u);
 
-  ASSERT_TRUE(pdiskio::GetPhysDriveParams(0x80, p));
+  ASSERT_TRUE(physical.GetPhysDriveParams(0x80, p));
   EXPECT_EQ(p.DriveType, kDriveFixed);
   EXPECT_EQ(p.Removable, 0);
   EXPECT_EQ(p.TotalSectors, 40000u);
 
-  ASSERT_TRUE(pdiskio::GetPhysDriveParams(0x81, p));
+  ASSERT_TRUE(physical.GetPhysDriveParams(0x81, p));
   EXPECT_EQ(p.DriveType, kDriveRemovable);
   EXPECT_EQ(p.Removable, 1);
   EXPECT_EQ(p.BytesPerSector, 512u);
@@ -192,8 +187,8 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
   EXPECT_EQ(p.TotalSectors, 2u * 255 * 63 + 7);
 
   p.TotalSectors = 99;
-  EXPECT_FALSE(pdiskio::GetPhysDriveParams(0x82, p));
-  EXPECT_FALSE(pdiskio::GetPhysDriveParams(0x01, p));
+  EXPECT_FALSE(physical.GetPhysDriveParams(0x82, p));
+  EXPECT_FALSE(physical.GetPhysDriveParams(0x01, p));
   EXPECT_EQ(p.TotalSectors, 99u);
 }
 

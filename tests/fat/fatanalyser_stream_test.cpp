@@ -23,7 +23,7 @@ class StreamTest : public ::testing::Test {
  protected:
   int Feed(const fs::path& image) {
     volume_.Mount(image);  // fails without a boot sector; the device is set up
-    TDevice& device = volume_.device;
+    TDevice& device = volume_.device();
     analyser_.AnalyseSecStart(device);
     Sector buffer(512);
     int rebuilt = 0;
@@ -40,9 +40,8 @@ class StreamTest : public ::testing::Test {
   TFATDirectory& Root(TFATdrive& d) { return static_cast<TFATDirectory&>(*d.RootItem); }
 
   TempDir dir_;
-  ScriptedUi ui_;
-  UiScope scope_{ui_};
   ImageVolume volume_;
+  ScriptedUi& ui_ = volume_.engine.ui;  // the user of the volume's engine
   TFATAnalyser analyser_;  // destroyed before the device its drives read
 };
 
@@ -90,7 +89,7 @@ class CardTest : public StreamTest {
     TFATdrive* d = analyser_.LastRebuilt;
     if (d == nullptr) return nullptr;
     EXPECT_EQ(d->StateFlags & kDriveRebuilt, kDriveRebuilt);
-    EXPECT_EQ(d->Device, &volume_.device);
+    EXPECT_EQ(d->Device, &volume_.device());
     EXPECT_EQ(d->StartSector, l.reserved - 1);
     EXPECT_EQ(d->BootSector, l.reserved - 1);
     EXPECT_EQ(d->StartSector + d->FirstDataSector, l.firstData);
@@ -203,9 +202,8 @@ class ListHost : public QuietScanHost {
 TEST_F(CardTest, AnalyserRebuildsAFat32CardIntoTheDriversList) {
   Build("-F 32 -s 1", 40960);
   ListHost host;
-  SetHost(&host);
+  analyser_.Host = &host;
   TFATdrive* d = RebuildAndCheck(kFat32, true);
-  SetHost(nullptr);
   ASSERT_EQ(host.list.count(), 1);
   EXPECT_EQ(host.list.GetDrive(0), d);
   EXPECT_TRUE(analyser_.Rebuilt.empty());

@@ -122,9 +122,8 @@ TEST(FatDirHostile, ImpossibleBootSectorsGiveAnEmptyTreeAndAClearAnswer) {
     std::copy(p.value.begin(), p.value.end(), bytes.begin() + static_cast<std::ptrdiff_t>(p.at));
     WriteFileBytes(img, bytes);
     for (bool silent : {false, true}) {
-      ScriptedUi ui;
-      UiScope scope(ui);
       ImageVolume v;
+      const ScriptedUi& ui = v.engine.ui;
       EXPECT_EQ(v.Mount(img, silent), p.mounts);
       ASSERT_EQ(ui.shown.size(), p.mounts || silent ? 0u : 1u);
       for (const ScriptedUi::Shown& s : ui.shown) EXPECT_EQ(s.caption, "Error");

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
 
 namespace kestrella::test {
 
@@ -100,13 +99,11 @@ void Put(std::vector<uint8_t>& image, uint64_t offset, const std::vector<TDirEnt
   }
 }
 
-// The logical path keeps its drive open; the next image may get the number.
-ImageVolume::~ImageVolume() { ldiskio::Module().NT_CloseDrive(); }
-
 bool ImageVolume::Mount(const fs::path& image, bool silent) {
-  ldiskio::Module().NT_CloseDrive();
-  Drives().Clear();
-  device.DriveNumber = Drives().AddImage(image.string());
+  DriveTable& drives = engine.context.drives();
+  drives.Clear();
+  TDevice& device = *devices_.emplace_back(std::make_unique<TDevice>(engine.context));
+  device.DriveNumber = drives.AddImage(image.string());
   device.Kind = kDeviceLogical;
   device.TotalSectors = static_cast<uint32_t>(fs::file_size(image) / 512);
   device.BytesPerSector = 512;

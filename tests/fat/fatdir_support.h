@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "devices/device.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella::test {
@@ -37,14 +39,24 @@ TDirEntry ShortEntry(const std::string& name11, uint8_t attributes, uint32_t clu
 std::vector<TDirEntry> Named(const std::u16string& longName, const TDirEntry& shortEntry);
 void Put(std::vector<uint8_t>& image, uint64_t offset, const std::vector<TDirEntry>& entries);
 
-// A FAT volume of an image file, read through the logical drive path.
-struct ImageVolume {
-  ~ImageVolume();
+// A FAT volume of an image file, read through the logical drive path of an
+// engine of its own (whose user the volume's messages go to).
+class ImageVolume {
+ public:
   bool Mount(const fs::path& image, bool silent = true);
   TFATDirectory& Root() { return static_cast<TFATDirectory&>(*drive.RootItem); }
   TFATDirectory& Deleted() { return static_cast<TFATDirectory&>(*drive.DeletedItem); }
-  TDevice device;
+  // The device of the latest Mount.
+  TDevice& device() { return *devices_.back(); }
+
+  TestEngine engine;
   TFATdrive drive;
+
+ private:
+  // A new device for every Mount, so that sector access starts from a fresh
+  // open: the image may have been made anew under the same name since.
+  // Earlier ones stay for drives that still read through them.
+  std::vector<std::unique_ptr<TDevice>> devices_;
 };
 
 // A node met by a tree walk; path = GetPath of the node plus its shown name,

@@ -5,7 +5,7 @@
 
 #include "devices/devicelist.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
+#include "diskio/logicalio.h"
 #include "diskio/pdiskio.h"
 #include "fat/fatdrivelist.h"
 #include "fatdir_support.h"
@@ -40,33 +40,26 @@ class ExtendedPartitionCorpus : public ::testing::Test {
   }
   void SetUp() override {
     if (dir_ == nullptr) GTEST_SKIP() << "corpus not available";
-    Release();
-    image = Drives().AddImage(image_.string());
+    image = engine.context.drives().AddImage(image_.string());
     ASSERT_NE(image, 0);
-  }
-  void TearDown() override { Release(); }
-  static void Release() {
-    pdiskio::CloseDrive();
-    ldiskio::Module().NT_CloseDrive();
-    Drives().Clear();
   }
 
   static TempDir* dir_;
   static fs::path image_;
-  ScriptedUi ui;
-  UiScope scope{ui};
+  TestEngine engine;
+  ScriptedUi& ui = engine.ui;
   uint8_t image = 0;
 };
 TempDir* ExtendedPartitionCorpus::dir_ = nullptr;
 fs::path ExtendedPartitionCorpus::image_;
 
 TEST_F(ExtendedPartitionCorpus, WholeDiskByBiosNumberListsSixFat16Drives) {
-  TDevice device;
+  TDevice device(engine.context);
   device.Kind = kDevicePhysical;
   device.DriveNumber = 0x80;
-  ASSERT_EQ(Drives().PhysicalDiskPath(0x80), image_.string());
+  ASSERT_EQ(engine.context.drives().PhysicalDiskPath(0x80), image_.string());
   TPhysDriveParams params;
-  ASSERT_TRUE(pdiskio::GetPhysDriveParams(0x80, params));
+  ASSERT_TRUE(PhysicalSectorAccess(engine.context).GetPhysDriveParams(0x80, params));
   device.TotalSectors = params.TotalSectors;
   device.BytesPerSector = params.BytesPerSector;
   device.Partitioned = 1;
@@ -87,19 +80,20 @@ TEST_F(ExtendedPartitionCorpus, WholeDiskByBiosNumberListsSixFat16Drives) {
 }
 
 TEST_F(ExtendedPartitionCorpus, EachPartitionLetterMountsAsAFat16Card) {
+  LogicalSectorAccess access(kLdiskioTraits, engine.context);
   for (size_t k = 0; k < kPartitions.size(); ++k) {
     const auto letter = static_cast<uint8_t>(image + 1 + k);
     TLogDriveParams params;
-    ASSERT_TRUE(ldiskio::GetLogDriveParams(letter, params)) << k;
+    ASSERT_TRUE(access.GetLogDriveParams(letter, params)) << k;
     EXPECT_EQ(params.TotalSectors, kPartitions[k].count) << k;
 
-    TDevice device;
+    TDevice device(engine.context);
     device.Kind = kDeviceLogical;
     device.DriveNumber = letter;
     device.TotalSectors = params.TotalSectors;
     device.BytesPerSector = params.BytesPerSector;
     device.Removable = 1;
-    ASSERT_TRUE(DriveHoldsFat(letter)) << k;
+    ASSERT_TRUE(DriveHoldsFat(engine.context, letter)) << k;
 
     TDriveList list;
     TFATdrive* d = GetFATDrive(list, device);
@@ -110,7 +104,7 @@ TEST_F(ExtendedPartitionCorpus, EachPartitionLetterMountsAsAFat16Card) {
     ExpectFillsItsPartition(*d, kPartitions[k].count, k);
   }
   // The whole image itself holds no volume at its sector 0.
-  EXPECT_FALSE(DriveHoldsFat(image));
+  EXPECT_FALSE(DriveHoldsFat(engine.context, image));
 }
 
 }  // namespace

@@ -8,9 +8,6 @@
 
 #include "devices/scanhost.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
-#include "diskio/sourceprobe.h"
 #include "fat/fatdrivelist.h"
 #include "fatdir_support.h"
 
@@ -95,21 +92,13 @@ std::vector<Seen> Drives(const TDriveList& list) {
 
 class DriveListTest : public ::testing::Test {
  protected:
-  void SetUp() override { Release(); }
-  void TearDown() override { Release(); }
-  static void Release() {
-    pdiskio::CloseDrive();
-    ldiskio::Module().NT_CloseDrive();
-    sourceprobe::Reset();
-    kestrella::Drives().Clear();
-  }
 
   // The image as a partitioned hard disk, read by its BIOS number.
   void AsDisk(const fs::path& image) {
-    ASSERT_NE(kestrella::Drives().AddImage(image.string()), 0);
+    ASSERT_NE(engine.context.drives().AddImage(image.string()), 0);
     device.Kind = kDevicePhysical;
     device.DriveNumber = 0x80;
-    ASSERT_EQ(kestrella::Drives().PhysicalDiskPath(0x80), image.string());
+    ASSERT_EQ(engine.context.drives().PhysicalDiskPath(0x80), image.string());
     device.BytesPerSector = kSector;
     device.TotalSectors = static_cast<uint32_t>(fs::file_size(image) / kSector);
     device.Partitioned = 1;
@@ -118,7 +107,7 @@ class DriveListTest : public ::testing::Test {
   // The image as a card in a reader, read by its drive letter.
   void AsCard(const fs::path& image) {
     device.Kind = kDeviceLogical;
-    device.DriveNumber = kestrella::Drives().AddImage(image.string());
+    device.DriveNumber = engine.context.drives().AddImage(image.string());
     ASSERT_NE(device.DriveNumber, 0);
     device.BytesPerSector = kSector;
     device.TotalSectors = static_cast<uint32_t>(fs::file_size(image) / kSector);
@@ -127,9 +116,9 @@ class DriveListTest : public ::testing::Test {
   }
 
   TempDir dir;
-  ScriptedUi ui;
-  UiScope scope{ui};
-  TDevice device;
+  TestEngine engine;
+  ScriptedUi& ui = engine.ui;
+  TDevice device{engine.context};
   TDriveList list;
 };
 
@@ -258,7 +247,7 @@ TEST_F(DriveListTest, UnreadableFirstSectorAddsNothingAndAsksNothingOfARemovable
   const fs::path image = disk.Write("disk.img");
   AsDisk(image);
   device.Removable = 1;
-  sourceprobe::MarkUnreadable(image.string(), {0});
+  engine.sources.MarkUnreadable(image.string(), {0});
 
   EXPECT_EQ(GetFATDrive(list, device), nullptr);
   DetectDrives(list, device);
@@ -273,7 +262,7 @@ TEST_F(DriveListTest, UnreadableMasterTableOfAFixedDiskAsksAboutTheError) {
   const fs::path image = disk.Write("disk.img");
   AsDisk(image);
   device.Removable = 0;
-  sourceprobe::MarkUnreadable(image.string(), {0});
+  engine.sources.MarkUnreadable(image.string(), {0});
   ui.defaultAnswer = MsgResult::Abort;
 
   EXPECT_EQ(GetFATDrive(list, device), nullptr);
@@ -330,14 +319,6 @@ class LostSearchHost : public QuietScanHost {
 
 class LostDriveTest : public DriveListTest {
  protected:
-  void SetUp() override {
-    DriveListTest::SetUp();
-    SetHost(&host);
-  }
-  void TearDown() override {
-    SetHost(nullptr);
-    DriveListTest::TearDown();
-  }
   LostSearchHost host;
 };
 
@@ -355,7 +336,7 @@ TEST_F(LostDriveTest, BootSectorOfAListedDriveAddsNothingItsBackupIsLost) {
   ASSERT_EQ(host.drives.count(), 1);
   host.watched = &device;
 
-  EXPECT_EQ(FindLostDrives(device, nullptr, 60, 80), 1);
+  EXPECT_EQ(FindLostDrives(host, device, nullptr, 60, 80), 1);
   ASSERT_EQ(host.drives.count(), 2);
   const TCustomDrive* lost = host.drives.GetDrive(1);
   EXPECT_EQ(lost->BootSector, 70u);
@@ -375,7 +356,7 @@ TEST_F(LostDriveTest, BootSectorOfAListedDriveAddsNothingItsBackupIsLost) {
   EXPECT_FALSE(device.CacheActive);
 
   // Found once, a lost drive counts as listed in the next search.
-  EXPECT_EQ(FindLostDrives(device, nullptr, 60, 80), 0);
+  EXPECT_EQ(FindLostDrives(host, device, nullptr, 60, 80), 0);
   EXPECT_EQ(host.drives.count(), 2);
 }
 
@@ -386,7 +367,7 @@ TEST_F(LostDriveTest, RebuiltDriveAtTheSameStartDoesNotHideABootSector) {
   TFATdrive* rebuilt = AddVirtualDrive(host.drives, device, 200, 200, 0, true);
   rebuilt->StateFlags = kDriveRebuilt;
 
-  EXPECT_EQ(FindLostDrives(device, nullptr, 195, 205), 1);
+  EXPECT_EQ(FindLostDrives(host, device, nullptr, 195, 205), 1);
   ASSERT_EQ(host.drives.count(), 2);
   EXPECT_EQ(host.drives.GetDrive(1)->StartSector, 200u);
 }
@@ -398,7 +379,7 @@ TEST_F(LostDriveTest, StopEndsTheSearchAfterTheSectorInHand) {
   AsDisk(disk.Write("disk.img"));
   host.stopAfterChecks = 0;  // raised before the first sector is done
 
-  EXPECT_EQ(FindLostDrives(device, nullptr, 10, 8000), 1);
+  EXPECT_EQ(FindLostDrives(host, device, nullptr, 10, 8000), 1);
   ASSERT_EQ(host.drives.count(), 1);
   EXPECT_EQ(host.drives.GetDrive(0)->StartSector, 10u);
   EXPECT_EQ(host.checks, 1);
@@ -412,10 +393,10 @@ TEST_F(LostDriveTest, UnreadableSectorEndsTheSearchAndTheCacheIsOff) {
   const fs::path image = disk.Write("disk.img");
   AsDisk(image);
   device.Removable = 1;
-  sourceprobe::MarkUnreadable(image.string(), {15});
+  engine.sources.MarkUnreadable(image.string(), {15});
   ui.defaultAnswer = MsgResult::Abort;
 
-  EXPECT_EQ(FindLostDrives(device, nullptr, 5, 4000), 1);
+  EXPECT_EQ(FindLostDrives(host, device, nullptr, 5, 4000), 1);
   ASSERT_EQ(host.drives.count(), 1);
   EXPECT_EQ(host.drives.GetDrive(0)->StartSector, 10u);
   EXPECT_EQ(ui.shown.size(), 1u);  // the one Abort, Retry or Ignore

@@ -206,7 +206,7 @@ TEST_F(ThreeClusterCard, AFirstChunkFromTheWindowEndsTheCall) {
 
 TEST_F(ThreeClusterCard, AnUnreadableSectorIsZerosAndEndsTheCall) {
   const uint32_t bad = card_->drive().Cluster2Sec(wChain_.front()) + 1;
-  sourceprobe::MarkUnreadable(card_->sourcePath(), {bad});
+  card_->sources().MarkUnreadable(card_->sourcePath(), {bad});
   card_->Mount();
   TFATdrive& d = card_->drive();
   TFATFileInfo info;
@@ -218,12 +218,12 @@ TEST_F(ThreeClusterCard, AnUnreadableSectorIsZerosAndEndsTheCall) {
   EXPECT_EQ(Slice(buf, 0, 512), Slice(w_, 0, 512));
   EXPECT_EQ(Slice(buf, 512, 512), std::vector<uint8_t>(512, 0));
   // The failed sector is not taken as held: reading in it asks again.
-  const uint64_t failedBefore = sourceprobe::Get(card_->sourcePath()).failedReads;
+  const uint64_t failedBefore = card_->sources().Get(card_->sourcePath()).failedReads;
   info.Position = 600;
   info.CurrentCluster = wChain_.front();
   ASSERT_TRUE(d.BlockRead(info, 10, buf.data(), 1, got));
   EXPECT_EQ(got, 10u);
-  EXPECT_EQ(sourceprobe::Get(card_->sourcePath()).failedReads, failedBefore + 1);
+  EXPECT_EQ(card_->sources().Get(card_->sourcePath()).failedReads, failedBefore + 1);
   // The sectors after it read as usual.
   info.Position = 1024;
   ASSERT_TRUE(d.BlockRead(info, 1000, buf.data(), 1, got));
@@ -244,17 +244,17 @@ TEST_F(ThreeClusterCard, ClustersOutsideTheVolumeCannotBeRead) {
 }
 
 TEST_F(ThreeClusterCard, AnEmptyFileReadsNothing) {
-  sourceprobe::Watch(card_->sourcePath());
+  card_->sources().Watch(card_->sourcePath());
   card_->Mount();
   TFATdrive& d = card_->drive();
-  const uint64_t before = sourceprobe::Get(card_->sourcePath()).reads;
+  const uint64_t before = card_->sources().Get(card_->sourcePath()).reads;
   TFATFileInfo info;
   d.ResetByCluster(wChain_.front(), 0, info);
   std::vector<uint8_t> buf(10);
   uint32_t got = 99;
   EXPECT_TRUE(d.BlockRead(info, 10, buf.data(), 1, got));
   EXPECT_EQ(got, 0u);
-  EXPECT_EQ(sourceprobe::Get(card_->sourcePath()).reads, before);
+  EXPECT_EQ(card_->sources().Get(card_->sourcePath()).reads, before);
 }
 
 // Damaged tables on a FAT16 card: one photo on clusters 2..15.

@@ -1,6 +1,6 @@
 // A FAT card image built with mkfs.fat and mtools, mounted as a volume the
-// way the drive list does it: the image as a drive letter, a logical device
-// over it, and a TFATdrive on the device.
+// way the drive list does it: the image as a drive letter of the card's own
+// engine, a logical device over it, and a TFATdrive on the device.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,10 +13,9 @@
 
 #include "devices/device.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
-#include "diskio/sourceprobe.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella::test {
@@ -35,11 +34,6 @@ class FatCard {
   }
   // A card image that exists already (it is read, never changed).
   explicit FatCard(const fs::path& existing) : image_(existing) {}
-  ~FatCard() {
-    ldiskio::Module().NT_CloseDrive();
-    sourceprobe::Reset();
-    Drives().Clear();
-  }
 
   const fs::path& image() const { return image_; }
   const fs::path& dir() const { return dir_.path(); }
@@ -71,15 +65,17 @@ class FatCard {
     return chain;
   }
 
-  // Mounts the card (again): sector access starts from a fresh open, so
-  // faults marked on the image since apply.
+  // Mounts the card (again) on a new device: sector access starts from a
+  // fresh open, so faults marked on the image since apply.
   void Mount() {
-    ldiskio::Module().NT_CloseDrive();
-    Drives().Clear();
-    const uint8_t n = Drives().AddImage(image_.string());
+    drive_.reset();
+    device_.reset();
+    DriveTable& drives = engine_.context.drives();
+    drives.Clear();
+    const uint8_t n = drives.AddImage(image_.string());
     ASSERT_NE(n, 0);
-    sourcePath_ = Drives().Find(n)->source.path;
-    device_ = std::make_unique<TDevice>();
+    sourcePath_ = drives.Find(n)->source.path;
+    device_ = std::make_unique<TDevice>(engine_.context);
     device_->Name = "testcard";
     device_->Kind = kDeviceLogical;
     device_->DriveNumber = n;
@@ -95,7 +91,10 @@ class FatCard {
 
   TFATdrive& drive() { return *drive_; }
   TDevice& device() { return *device_; }
-  // The image's path as sector access opens it (what the fault probe watches).
+  // The engine the card is read on: its user, its sources, its output files.
+  TestEngine& engine() { return engine_; }
+  FaultySources& sources() { return engine_.sources; }
+  // The image's path as sector access opens it (what the fake sources watch).
   const std::string& sourcePath() const { return sourcePath_; }
 
   // The image's bytes of `clusters`, one after the other, cut to `size`.
@@ -139,10 +138,11 @@ class FatCard {
 
  private:
   TempDir dir_;
+  TestEngine engine_;
   fs::path image_;
   std::string sourcePath_;
   std::unique_ptr<TDevice> device_;
-  std::unique_ptr<TFATdrive> drive_;
+  std::unique_ptr<TFATdrive> drive_;  // reads through device_: goes first
 };
 
 // A named photo of the corpus.

@@ -25,31 +25,6 @@ class TestHost : public QuietScanHost {
   void ProgressStopTime() override { ++progressStops; }
 };
 
-class HostScope {
- public:
-  explicit HostScope(ScanHost& h) { SetHost(&h); }
-  ~HostScope() { SetHost(nullptr); }
-};
-
-uint64_t g_fakeFree = 0;
-std::string g_fakeFreeAskedFor;
-uint64_t FakeFreeSpace(const std::string& folder) {
-  g_fakeFreeAskedFor = folder;
-  return g_fakeFree;
-}
-
-class FreeSpaceScope {
- public:
-  explicit FreeSpaceScope(uint64_t bytes) : previous_(fatsave::SetFreeSpaceQuery(&FakeFreeSpace)) {
-    g_fakeFree = bytes;
-    g_fakeFreeAskedFor.clear();
-  }
-  ~FreeSpaceScope() { fatsave::SetFreeSpaceQuery(previous_); }
-
- private:
-  fatsave::FreeSpaceQuery previous_;
-};
-
 const std::string kFileQuestionTail = "\r\rWould you like to replace the existing file?";
 const std::string kFolderQuestionTail =
     "\r\rIf the files in the existing folder have the same name as files you are saving, "
@@ -73,7 +48,7 @@ class SaveCard : public ::testing::Test {
       card_->Copy(local, name);
     }
     for (auto& [name, bytes] : originals_) first_[name] = card_->Chain(name).front();
-    card_->Mount();
+    Mount();
     dest_ = tmp_ / "dest";
     fs::create_directory(dest_);
   }
@@ -99,16 +74,20 @@ class SaveCard : public ::testing::Test {
     return d;
   }
   TFATdrive& drive() { return card_->drive(); }
+  // Mounts the card (again), its drive reporting to the test's scan driver.
+  void Mount() {
+    card_->Mount();
+    card_->drive().SetHost(&host_);
+  }
+  ScriptedUi& ui() { return card_->engine().ui; }
+  FaultyOutputFiles& files() { return card_->engine().files; }
 
+  TestHost host_;  // the card's drive reports to it: declared first
   std::unique_ptr<FatCard> card_;
   std::map<std::string, std::vector<uint8_t>> originals_;
   std::map<std::string, uint32_t> first_;
   TempDir tmp_;
   fs::path dest_;
-  ScriptedUi ui_;
-  UiScope uiScope_{ui_};
-  TestHost host_;
-  HostScope hostScope_{host_};
 };
 
 // ---- SaveTo -----------------------------------------------------------------
@@ -117,18 +96,18 @@ TEST_F(SaveCard, SaveToWritesTheFileUnderItsName) {
   auto a = File("A.JPG");
   EXPECT_TRUE(a->SaveTo(dest_, 1));
   EXPECT_EQ(ReadFileBytes(dest_ / "A.JPG"), originals_["A.JPG"]);
-  EXPECT_TRUE(ui_.shown.empty());
+  EXPECT_TRUE(ui().shown.empty());
 }
 
 TEST_F(SaveCard, AnEmptyFileGivesAnEmptyOutputWithoutReading) {
-  sourceprobe::Watch(card_->sourcePath());
-  card_->Mount();
-  const uint64_t before = sourceprobe::Get(card_->sourcePath()).reads;
+  card_->sources().Watch(card_->sourcePath());
+  Mount();
+  const uint64_t before = card_->sources().Get(card_->sourcePath()).reads;
   auto empty = card_->File("EMPTY.JPG", first_["A.JPG"], 0);
   EXPECT_TRUE(empty->SaveTo(dest_, 1));
   ASSERT_TRUE(fs::is_regular_file(dest_ / "EMPTY.JPG"));
   EXPECT_EQ(fs::file_size(dest_ / "EMPTY.JPG"), 0u);
-  EXPECT_EQ(sourceprobe::Get(card_->sourcePath()).reads, before);
+  EXPECT_EQ(card_->sources().Get(card_->sourcePath()).reads, before);
 }
 
 TEST_F(SaveCard, AReadOfThreeBytesOrLessIsWrittenBeforeTheSaveEnds) {
@@ -143,10 +122,10 @@ TEST_F(SaveCard, AnUnreadableSourceIsReportedAndLeavesNoOutput) {
   auto bad = card_->File("BAD.JPG", 0, 100);
   EXPECT_FALSE(bad->SaveTo(dest_, 1));
   EXPECT_FALSE(fs::exists(dest_ / "BAD.JPG"));
-  ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, "Could not read source file! (dev:testcard, cluster:0, size: 100)");
-  EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(ui_.shown[0].buttons, MsgButtons::Ok);
+  ASSERT_EQ(ui().shown.size(), 1u);
+  EXPECT_EQ(ui().shown[0].text, "Could not read source file! (dev:testcard, cluster:0, size: 100)");
+  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
+  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
   EXPECT_EQ(host_.progressStops, 1);
 }
 
@@ -154,7 +133,7 @@ TEST_F(SaveCard, AStoppedScanDeletesTheFileBeingWritten) {
   host_.stop = true;
   EXPECT_FALSE(File("A.JPG")->SaveTo(dest_, 1));
   EXPECT_FALSE(fs::exists(dest_ / "A.JPG"));
-  EXPECT_TRUE(ui_.shown.empty());
+  EXPECT_TRUE(ui().shown.empty());
 }
 
 // The file-size limit makes the write fail as a full disk would.
@@ -188,10 +167,10 @@ TEST_F(SaveCard, AFailingWriteIsDiskFullAndRemovesTheOutput) {
   }
   EXPECT_FALSE(saved);
   EXPECT_FALSE(fs::exists(dest_ / "A.JPG"));
-  ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, "Disk Full");
-  EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(ui_.shown[0].buttons, MsgButtons::Ok);
+  ASSERT_EQ(ui().shown.size(), 1u);
+  EXPECT_EQ(ui().shown[0].text, "Disk Full");
+  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
+  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
   EXPECT_EQ(host_.progressStops, 1);
 }
 
@@ -208,23 +187,23 @@ TEST_F(SaveCard, ALinkUnderTheOutputNameIsNotFollowed) {
 
 TEST_F(SaveCard, SaveFileAsksBeforeReplacing_NoKeepsTheOldFile) {
   WriteFileBytes(dest_ / "A.JPG", {'o', 'l', 'd'});
-  ui_.answers = {MsgResult::No};
+  ui().answers = {MsgResult::No};
   bool replaceAll = false;
   auto a = File("A.JPG");
   EXPECT_TRUE(drive().SaveFile(*a, dest_, 1, replaceAll));
   EXPECT_EQ(ReadFileBytes(dest_ / "A.JPG"), (std::vector<uint8_t>{'o', 'l', 'd'}));
   EXPECT_FALSE(replaceAll);
-  ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, "This folder already contains a file called '" +
-                                   (dest_ / "A.JPG").string() + "'." + kFileQuestionTail);
-  EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Question);
-  EXPECT_EQ(ui_.shown[0].buttons, MsgButtons::YesNoAll);
+  ASSERT_EQ(ui().shown.size(), 1u);
+  EXPECT_EQ(ui().shown[0].text, "This folder already contains a file called '" +
+                                    (dest_ / "A.JPG").string() + "'." + kFileQuestionTail);
+  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Question);
+  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::YesNoAll);
   EXPECT_EQ(host_.progressStops, 1);
 }
 
 TEST_F(SaveCard, SaveFileYesReplacesThisFile) {
   WriteFileBytes(dest_ / "A.JPG", {'o', 'l', 'd'});
-  ui_.answers = {MsgResult::Yes};
+  ui().answers = {MsgResult::Yes};
   bool replaceAll = false;
   auto a = File("A.JPG");
   EXPECT_TRUE(drive().SaveFile(*a, dest_, 1, replaceAll));
@@ -235,14 +214,14 @@ TEST_F(SaveCard, SaveFileYesReplacesThisFile) {
 TEST_F(SaveCard, SaveFileAllReplacesThisAndLaterFilesWithoutAsking) {
   WriteFileBytes(dest_ / "A.JPG", {'o', 'l', 'd'});
   WriteFileBytes(dest_ / "C.JPG", {'o', 'l', 'd'});
-  ui_.answers = {MsgResult::All};
+  ui().answers = {MsgResult::All};
   bool replaceAll = false;
   auto a = File("A.JPG");
   auto c = File("C.JPG");
   EXPECT_TRUE(drive().SaveFile(*a, dest_, 1, replaceAll));
   EXPECT_TRUE(replaceAll);
   EXPECT_TRUE(drive().SaveFile(*c, dest_, 1, replaceAll));
-  EXPECT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui().shown.size(), 1u);
   EXPECT_EQ(ReadFileBytes(dest_ / "A.JPG"), originals_["A.JPG"]);
   EXPECT_EQ(ReadFileBytes(dest_ / "C.JPG"), originals_["C.JPG"]);
 }
@@ -251,30 +230,26 @@ TEST_F(SaveCard, SaveFileRefusesWhenTheFreeSpaceIsSmallerThanTheFile) {
   const uint32_t size = static_cast<uint32_t>(originals_["A.JPG"].size());
   bool replaceAll = false;
   auto a = File("A.JPG");
-  {
-    FreeSpaceScope free(size - 1);
-    EXPECT_FALSE(drive().SaveFile(*a, dest_, 1, replaceAll));
-    EXPECT_EQ(g_fakeFreeAskedFor, dest_.string());
-  }
+  files().SetFreeSpace(size - 1);
+  EXPECT_FALSE(drive().SaveFile(*a, dest_, 1, replaceAll));
+  EXPECT_EQ(files().FreeSpaceAskedFor(), dest_.string());
   EXPECT_FALSE(fs::exists(dest_ / "A.JPG"));
-  ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, "Cannot save file A.JPG. There is not enough free space on drive " +
-                                   dest_.string() + ".");
-  EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Error);
-  EXPECT_EQ(ui_.shown[0].buttons, MsgButtons::Ok);
-  {
-    FreeSpaceScope free(size);
-    EXPECT_TRUE(drive().SaveFile(*a, dest_, 1, replaceAll));
-  }
+  ASSERT_EQ(ui().shown.size(), 1u);
+  EXPECT_EQ(ui().shown[0].text, "Cannot save file A.JPG. There is not enough free space on drive " +
+                                    dest_.string() + ".");
+  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Error);
+  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
+  files().SetFreeSpace(size);
+  EXPECT_TRUE(drive().SaveFile(*a, dest_, 1, replaceAll));
   EXPECT_EQ(ReadFileBytes(dest_ / "A.JPG"), originals_["A.JPG"]);
 }
 
 TEST_F(SaveCard, AFolderNotThereYetIsMeasuredOnTheFileSystemAbove) {
-  FreeSpaceScope free(1 << 30);
+  files().SetFreeSpace(1 << 30);
   bool replaceAll = false;
   auto a = File("A.JPG");
   EXPECT_TRUE(drive().SaveFile(*a, dest_ / "not" / "there", 1, replaceAll));
-  EXPECT_EQ(g_fakeFreeAskedFor, dest_.string());
+  EXPECT_EQ(files().FreeSpaceAskedFor(), dest_.string());
 }
 
 // ---- SaveDirectory ------------------------------------------------------------
@@ -289,7 +264,7 @@ TEST_F(SaveCard, SaveDirectoryWritesTheTree) {
   EXPECT_TRUE(drive().SaveDirectory(*pics, dest_, true, false, false, 1, replaceAll, replaceAnswer));
   EXPECT_EQ(ReadFileBytes(dest_ / "PICS" / "A.JPG"), originals_["A.JPG"]);
   EXPECT_EQ(ReadFileBytes(dest_ / "PICS" / "SUB" / "C.JPG"), originals_["C.JPG"]);
-  EXPECT_TRUE(ui_.shown.empty());
+  EXPECT_TRUE(ui().shown.empty());
   // A list the caller had is left to the caller.
   ASSERT_TRUE(pics->Nodes);
   EXPECT_EQ(pics->Nodes->size(), 2u);
@@ -315,7 +290,7 @@ TEST_F(SaveCard, NoToASubfolderEndsTheRestOfItsParent) {
   pics->Nodes->push_back(File("A.JPG"));
   pics->Nodes->push_back(std::move(sub));
   pics->Nodes->push_back(File("TINY.JPG"));
-  ui_.answers = {MsgResult::Yes, MsgResult::No};
+  ui().answers = {MsgResult::Yes, MsgResult::No};
   bool replaceAll = false, replaceAnswer = false;
   EXPECT_FALSE(drive().SaveDirectory(*pics, dest_, true, false, false, 1, replaceAll, replaceAnswer));
   EXPECT_FALSE(replaceAnswer);
@@ -323,11 +298,11 @@ TEST_F(SaveCard, NoToASubfolderEndsTheRestOfItsParent) {
   EXPECT_TRUE(fs::exists(dest_ / "PICS" / "A.JPG"));
   EXPECT_FALSE(fs::exists(dest_ / "PICS" / "SUB" / "C.JPG"));
   EXPECT_FALSE(fs::exists(dest_ / "PICS" / "TINY.JPG"));
-  ASSERT_EQ(ui_.shown.size(), 2u);
-  EXPECT_EQ(ui_.shown[0].text, "This folder already contains a folder called 'PICS'" + kFolderQuestionTail);
-  EXPECT_EQ(ui_.shown[1].text, "This folder already contains a folder called 'SUB'" + kFolderQuestionTail);
-  EXPECT_EQ(ui_.shown[1].icon, MsgIcon::Question);
-  EXPECT_EQ(ui_.shown[1].buttons, MsgButtons::YesNoAll);
+  ASSERT_EQ(ui().shown.size(), 2u);
+  EXPECT_EQ(ui().shown[0].text, "This folder already contains a folder called 'PICS'" + kFolderQuestionTail);
+  EXPECT_EQ(ui().shown[1].text, "This folder already contains a folder called 'SUB'" + kFolderQuestionTail);
+  EXPECT_EQ(ui().shown[1].icon, MsgIcon::Question);
+  EXPECT_EQ(ui().shown[1].buttons, MsgButtons::YesNoAll);
   EXPECT_EQ(host_.progressStops, 2);
 }
 
@@ -336,12 +311,12 @@ TEST_F(SaveCard, YesToAFolderReplacesItsFilesWithoutAskingEach) {
   WriteFileBytes(dest_ / "PICS" / "A.JPG", {'o', 'l', 'd'});
   auto pics = Dir("PICS", 100);
   pics->Nodes->push_back(File("A.JPG"));
-  ui_.answers = {MsgResult::Yes};
+  ui().answers = {MsgResult::Yes};
   bool replaceAll = false, replaceAnswer = false;
   EXPECT_TRUE(drive().SaveDirectory(*pics, dest_, true, false, false, 1, replaceAll, replaceAnswer));
   EXPECT_TRUE(replaceAnswer);
   EXPECT_FALSE(replaceAll);
-  EXPECT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui().shown.size(), 1u);
   EXPECT_EQ(ReadFileBytes(dest_ / "PICS" / "A.JPG"), originals_["A.JPG"]);
 }
 
@@ -351,12 +326,12 @@ TEST_F(SaveCard, AllToAFolderAsksNoMoreFolderQuestions) {
   auto sub = Dir("SUB", 101);
   sub->Nodes->push_back(File("C.JPG"));
   pics->Nodes->push_back(std::move(sub));
-  ui_.answers = {MsgResult::All};
+  ui().answers = {MsgResult::All};
   bool replaceAll = false, replaceAnswer = false;
   EXPECT_TRUE(drive().SaveDirectory(*pics, dest_, true, false, false, 1, replaceAll, replaceAnswer));
   EXPECT_TRUE(replaceAll);
   EXPECT_TRUE(replaceAnswer);
-  EXPECT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui().shown.size(), 1u);
   EXPECT_TRUE(fs::exists(dest_ / "PICS" / "SUB" / "C.JPG"));
 }
 
@@ -368,25 +343,25 @@ TEST_F(SaveCard, AFolderThatCannotBeCreatedIsReportedAndSavingGoesOn) {
   bool replaceAll = false, replaceAnswer = false;
   EXPECT_TRUE(drive().SaveDirectory(*pics, dest_ / "plain", true, false, false, 1, replaceAll,
                                     replaceAnswer));
-  ASSERT_EQ(ui_.shown.size(), 3u);
-  EXPECT_EQ(ui_.shown[0].text, "Could not create directory: " + (dest_ / "plain" / "PICS").string() + "!");
-  EXPECT_EQ(ui_.shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(ui_.shown[0].buttons, MsgButtons::Ok);
+  ASSERT_EQ(ui().shown.size(), 3u);
+  EXPECT_EQ(ui().shown[0].text, "Could not create directory: " + (dest_ / "plain" / "PICS").string() + "!");
+  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
+  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
   // Both files were tried, and failed on their own.
-  EXPECT_EQ(ui_.shown[1].text, "Disk Full");
-  EXPECT_EQ(ui_.shown[2].text, "Disk Full");
+  EXPECT_EQ(ui().shown[1].text, "Disk Full");
+  EXPECT_EQ(ui().shown[2].text, "Disk Full");
 }
 
 TEST_F(SaveCard, NotEnoughSpaceStopsTheDirectory) {
   auto pics = Dir("PICS", 100);
   pics->Nodes->push_back(File("A.JPG"));
   pics->Nodes->push_back(File("TINY.JPG"));
-  FreeSpaceScope free(10);
+  files().SetFreeSpace(10);
   bool replaceAll = false, replaceAnswer = false;
   EXPECT_FALSE(drive().SaveDirectory(*pics, dest_, true, false, false, 1, replaceAll, replaceAnswer));
   EXPECT_FALSE(fs::exists(dest_ / "PICS" / "A.JPG"));
   EXPECT_FALSE(fs::exists(dest_ / "PICS" / "TINY.JPG"));
-  EXPECT_EQ(ui_.shown.size(), 1u);
+  EXPECT_EQ(ui().shown.size(), 1u);
 }
 
 TEST_F(SaveCard, AStoppedScanSavesNoDirectory) {
@@ -467,9 +442,8 @@ TEST_F(SaveCard, NamesNeverLeaveTheDestination) {
 
 TEST(FatSaveCardTree, SavesTheRootTreeOfACard) {
   if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
-  ScriptedUi ui;
-  UiScope scope(ui);
   FatCard card(16, 8192, 2);
+  const ScriptedUi& ui = card.engine().ui;
   card.MakeDir("DIR1");
   card.MakeDir("DIR1/SUB");
   card.Copy(Photo("Nikon_D70.jpg"), "B.JPG");

@@ -14,8 +14,9 @@
 namespace kestrella::test {
 namespace {
 
-// Watches what the search hands over and reports; marks handed files the way
-// the scan driver does, unless told not to.
+// Watches what the search hands over (through the drive's OnFoundFile) and
+// reports; marks handed files the way the scan driver does, unless told not
+// to.
 struct RecordingHost : QuietScanHost {
   bool StopRequested() const override { return stop; }
   bool TimeForUserUpdate() override { return alwaysUpdate; }
@@ -24,7 +25,7 @@ struct RecordingHost : QuietScanHost {
     lines.push_back(l2);
   }
   void SetTotals(int32_t files, int32_t folders) override { totals.push_back({files, folders}); }
-  void AddRecoverFile(TFATFile& file) override {
+  void Found(TFATFile& file) {
     handed.push_back(file.Name);
     cacheOnWhenHanded = cacheOnWhenHanded && file.Drive->Device->CacheActive;
     if (markHanded) file.HandedOver = 1;
@@ -38,8 +39,10 @@ struct RecordingHost : QuietScanHost {
 
 class LostSearch : public ::testing::Test {
  protected:
-  void SetUp() override { SetHost(&host_); }
-  void TearDown() override { SetHost(nullptr); }
+  void SetUp() override {
+    v_.drive.SetHost(&host_);
+    v_.drive.OnFoundFile = [this](TFATFile& file) { host_.Found(file); };
+  }
 
   void Card(const std::string& options, uint32_t kb) { ASSERT_TRUE(MakeCard(image_, options, kb)); }
   void Copy(const fs::path& from, const std::string& to) {
@@ -121,7 +124,7 @@ TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
   EXPECT_EQ(host_.handed, expected);
   EXPECT_EQ(Lost(), expected);
   EXPECT_TRUE(host_.cacheOnWhenHanded);  // clusters are scanned through the cache
-  EXPECT_FALSE(v_.device.CacheActive);   // and it is off once the search ends
+  EXPECT_FALSE(v_.device().CacheActive);   // and it is off once the search ends
   for (const std::string& name : expected) {
     const TFATFile* f = LostFile(name);
     ASSERT_NE(f, nullptr);
@@ -276,7 +279,7 @@ TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
   host_.stopAfter = 2;
   Find();
   EXPECT_EQ(Lost(), (Strings{ClusterName(30, "JPG"), ClusterName(31, "JPG")}));
-  EXPECT_FALSE(v_.device.CacheActive);
+  EXPECT_FALSE(v_.device().CacheActive);
 }
 
 // ---- picking the pictures out of the trees ----------------------------------

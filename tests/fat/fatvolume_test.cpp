@@ -44,8 +44,10 @@ TEST(FatVolume, ClusterCountThresholdsPickTheTableWidth) {
 
 TEST(FatVolume, BadParametersFailOrInformAndSilenceShowsNothing) {
   ScriptedUi ui;
-  UiScope scope(ui);
+  EngineContext context(ui);
+  TDevice device(context);  // the drive tells the user of its device's engine
   TFATdrive drive;
+  drive.Device = &device;
   EXPECT_FALSE(drive.CalcDriveInfo(Boot(5000, 0), false));
   EXPECT_TRUE(drive.CalcDriveInfo(Boot(5000, 128), false));
   EXPECT_TRUE(drive.CalcDriveInfo(Boot(70000, 1, 0), false));

@@ -53,16 +53,6 @@ class ScriptedUi : public UserInterface {
   fs::path TempFolder() override { return temp; }
 };
 
-// Installs a user interface for the lifetime of the object.
-class UiScope {
- public:
-  explicit UiScope(UserInterface& u) : previous_(SetUserInterface(&u)) {}
-  ~UiScope() { SetUserInterface(previous_); }
-
- private:
-  UserInterface* previous_;
-};
-
 struct CommandResult {
   int exitCode = -1;
   std::string output;  // stdout and stderr together

@@ -11,7 +11,7 @@
 #include <cstdio>
 
 #include "app/ffatscan.h"
-#include "diskio/drivetable.h"
+#include "app/engine.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fformat.h"
 #include "gui/fmain.h"
@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
   QDir out(args[1]);
   out.mkpath(".");
   kestrella::gui::GuiUserInterface ui;
-  kestrella::SetUserInterface(&ui);
+  kestrella::Engine engine(ui);
   bool ok = true;
 
-  kestrella::gui::TFrmMain window;
+  kestrella::gui::TFrmMain window(engine);
   if (args.size() >= 3) window.OpenImage(args[2]);
   ok &= Save(window, out, "main-recovery");
   Click(window, "ButtonUtil");
@@ -60,10 +60,10 @@ int main(int argc, char** argv) {
   ok &= Save(window, out, "main-settings");
   Click(window, "ButtonMain");
 
-  kestrella::TFrmFATScan driver;
-  const uint8_t drive = args.size() >= 3 ? kestrella::Drives().AddImage(args[2].toStdString()) : 0;
-  if (const kestrella::DriveEntry* entry = kestrella::Drives().Find(drive)) {
-    kestrella::gui::TFrmFormat format(*entry);
+  kestrella::TFrmFATScan driver(engine.Context());
+  const uint8_t drive = args.size() >= 3 ? engine.AddImage(args[2].toStdString()) : 0;
+  if (const kestrella::DriveEntry* entry = engine.FindDrive(drive)) {
+    kestrella::gui::TFrmFormat format(engine, *entry);
     ok &= Save(format, out, "format");
     format.hide();
   }
@@ -80,7 +80,8 @@ int main(int argc, char** argv) {
 
   // The preview deletes the files it is given, so it gets copies.
   QTemporaryDir temp;
-  auto* preview = new kestrella::gui::TFrmPreview();
+  kestrella::FoundFileList found(engine.Context().files());
+  auto* preview = new kestrella::gui::TFrmPreview(found);
   for (int i = 3; i < args.size(); ++i) {
     const QString copy = temp.filePath(QString("image%1.%2").arg(i - 2).arg(QFileInfo(args[i]).suffix()));
     QFile::copy(args[i], copy);
@@ -96,6 +97,5 @@ int main(int argc, char** argv) {
 
   kestrella::gui::TFrmSelectFolderDialog folders;
   ok &= Save(folders, out, "select-folder");
-  kestrella::SetUserInterface(nullptr);
   return ok ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "cli/source.h"
+#include "app/source.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,9 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diskio/diskutils.h"
-
-namespace kestrella::cli {
+namespace kestrella {
 
 namespace {
 
@@ -26,7 +24,7 @@ namespace {
   } else if (err == ENOMEDIUM) {
     msg += "\n  Insert the card into the reader and try again.";
   }
-  throw CliError(msg);
+  throw UserError(msg);
 }
 
 }  // namespace
@@ -42,33 +40,41 @@ std::string AccessProblem(const std::string& path) {
   return std::strerror(errno);
 }
 
-OpenedSource OpenSource(const std::string& source) {
-  DriveTable& table = Drives();
-  table.ScanSystem();
-  OpenedSource out;
+OpenedSource OpenSource(Engine& engine, const std::string& source) {
+  engine.ScanDrives();
+  DriveTable& table = engine.Context().drives();
+  uint8_t drive = 0;
 
   if (const uint8_t letter = DriveTable::ParseLetter(source); letter != 0 && source.size() >= 2) {
     const DriveEntry* e = table.Find(letter);
     if (e == nullptr) {
-      throw CliError("there is no drive " + std::string(1, static_cast<char>(64 + letter)) +
+      throw UserError("there is no drive " + std::string(1, static_cast<char>(64 + letter)) +
                      ": (see kestrella-cli drives)");
     }
-    out.drive = letter;
+    drive = letter;
   } else {
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) {
-      throw CliError("cannot open " + source + ": " + std::strerror(errno));
+      throw UserError("cannot open " + source + ": " + std::strerror(errno));
     }
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
-      throw CliError(source + " is neither a card image file nor a block device");
+      throw UserError(source + " is neither a card image file nor a block device");
     }
     std::error_code ec;
     const std::string canon = std::filesystem::weakly_canonical(source, ec).string();
     const DriveEntry* e = table.FindByPath(canon);
-    out.drive = e != nullptr ? e->number : table.AddImage(source);
-    if (out.drive == 0) throw CliError("no free drive letter for " + source);
+    drive = e != nullptr ? e->number : table.AddImage(source);
+    if (drive == 0) throw UserError("no free drive letter for " + source);
   }
-  out.entry = *table.Find(out.drive);
+  return OpenDrive(engine, drive);
+}
+
+OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
+  const DriveEntry* entry = engine.FindDrive(drive);
+  if (entry == nullptr) throw UserError("there is no drive " + std::string(1, static_cast<char>(64 + drive)) + ":");
+  OpenedSource out;
+  out.drive = drive;
+  out.entry = *entry;
 
   const std::string& path = out.entry.source.path;
   struct stat st {};
@@ -78,10 +84,10 @@ OpenedSource OpenSource(const std::string& source) {
   if (fd < 0) CannotRead(path, errno, blockDevice);
   ::close(fd);
 
-  if (!diskutils::GetLogDriveParams(out.drive, out.params)) {
-    throw CliError(path + " is not ready: no medium, or its size cannot be read");
+  if (!engine.DriveParams(out.drive, out.params)) {
+    throw UserError(path + " is not ready: no medium, or its size cannot be read");
   }
   return out;
 }
 
-}  // namespace kestrella::cli
+}  // namespace kestrella

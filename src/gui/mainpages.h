@@ -1,0 +1,81 @@
+// The three pages of the main window (recovery, card tools, settings) and the
+// little the window's files share about drawing them. Each Build function
+// makes a page without a parent, ready for the window's page stack, and hands
+// back the controls the window works with; the controls belong to the page.
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QWidget;
+
+namespace kestrella::gui {
+
+// The busy animation fits the row of the Start and Wipe buttons.
+inline constexpr int kAnimationSize = 22;
+
+// The gauges hold int; sector counts of large cards do not.
+inline int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v, INT_MAX)); }
+
+// Bold 8 pt sans serif: the old dialog font when it is installed, otherwise
+// whatever sans serif the system offers.
+QFont CaptionFont();
+// The theme's icon for a drive of the drive table's root type.
+QIcon DriveIcon(uint32_t rootType);
+
+// The drive to recover, the destination, the drive information and the
+// run's status with Start and Cancel.
+struct RecoverPage {
+  QWidget* TSRecover = nullptr;
+  QComboBox* ListBoxDrives = nullptr;
+  QPushButton* ButtonOpenImage = nullptr;
+  QLineEdit* EditDestPath = nullptr;
+  QPushButton* ButtonBrowse = nullptr;
+  QLabel* LabelInfoMedia = nullptr;
+  QLabel* LabelInfoCapacity = nullptr;
+  QLabel* LabelInfoBytesPerSec = nullptr;
+  QLabel* LabelInfoStatus = nullptr;
+  QLabel* LabelInfoImagesFound = nullptr;
+  QLabel* LabelInfoReadErrors = nullptr;
+  QLabel* LabelCurrSec = nullptr;
+  QLabel* LabelInfoCurrentSector = nullptr;
+  QProgressBar* GProgress = nullptr;
+  QCheckBox* cb_preview = nullptr;
+  QPushButton* ButtonStart = nullptr;
+  QPushButton* ButtonCancel = nullptr;
+  QLabel* Animate1 = nullptr;
+};
+
+// Format and Wipe for the selected card.
+struct ToolsPage {
+  QWidget* TSUtil = nullptr;
+  QPushButton* FormatButton = nullptr;
+  QProgressBar* WipeGauge = nullptr;
+  QPushButton* WipeButton = nullptr;
+  QPushButton* WipeCancelButton = nullptr;
+  QLabel* AnimateWipe = nullptr;
+};
+
+// The file name prefix and the two sliders that tune reading.
+struct SettingsPage {
+  QWidget* TSOptions = nullptr;
+  QLineEdit* EditFilenamePrefix = nullptr;
+  QSlider* TrackBarSecAtOnce = nullptr;
+  QSlider* TrackBarRetryCount = nullptr;
+};
+
+RecoverPage BuildRecoverPage();
+ToolsPage BuildToolsPage();
+SettingsPage BuildSettingsPage();
+
+}  // namespace kestrella::gui

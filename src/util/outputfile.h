@@ -1,0 +1,88 @@
+// The one way Kestrella writes a file of its own: a found file into the
+// temporary folder, a file saved from a card, a copy into the destination.
+//
+// An output file never follows a link planted under its name, treats a
+// short write as a full disk, remembers the first failure with its reason
+// (so a caller can name it), and can be removed again when it was left cut
+// short: a partial photo under a normal name would pass for a saved one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrella {
+
+// The system calls behind output files. Production uses this class as it
+// is; tests derive from it to make a folder refuse files or fill up.
+class OutputFiles {
+ public:
+  virtual ~OutputFiles() = default;
+  // open(2) for writing with O_CREAT and `flags`: the descriptor, or -1
+  // with errno set.
+  virtual int Open(const std::string& path, int flags, mode_t mode);
+  // write(2) to a descriptor Open returned.
+  virtual ssize_t Write(int fd, const void* data, size_t length);
+  // copy_file_range(2) from `in`'s offset to the end of `out`.
+  virtual ssize_t CopyRange(int in, int out, size_t length);
+  // Bytes that may still be written on the file system holding `folder`.
+  virtual uint64_t FreeSpace(const std::string& folder);
+};
+
+class OutputFile {
+ public:
+  explicit OutputFile(OutputFiles& files) : files_(files) {}
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates the file, replacing one of that name. False with Error() set.
+  bool Create(const std::string& path);
+  // Creates the file only when nothing of that name exists yet, in one
+  // step: no time passes between looking and creating.
+  enum class NewFile { Created, Exists, Failed };
+  NewFile CreateNew(const std::string& path);
+
+  // Writes at once; returns the bytes written (fewer only after a failure).
+  size_t Write(const void* data, size_t length);
+  // Queues `length` bytes that must stay valid until the next Flush; bytes
+  // that continue the queued run are merged into one write.
+  void Append(const uint8_t* data, size_t length);
+  // Writes what is queued. False once anything of this file failed.
+  bool Flush();
+  // Copies `length` bytes of `in` from its current offset: inside the
+  // kernel where the file systems allow it, else through `buffer`. A source
+  // that ends early is no failure.
+  bool CopyFrom(int in, size_t length, std::vector<char>& buffer);
+  // Flushes and closes. False when anything of this file failed.
+  bool Close();
+  // Closes and deletes the file (what was written of it is not wanted).
+  void Remove();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  bool Failed() const { return err_ != 0; }
+  int ErrorCode() const { return err_; }
+  // The reason of the first failure ("No space left on device"), or "".
+  std::string Error() const;
+  const std::string& Path() const { return path_; }
+  uint64_t BytesWritten() const { return written_; }
+
+ private:
+  int Open(const std::string& path, int flags);
+  void Fail(int err);
+  bool WriteAll(const uint8_t* p, size_t length);
+
+  OutputFiles& files_;
+  int fd_ = -1;
+  int err_ = 0;
+  bool created_ = false;
+  std::string path_;
+  const uint8_t* pending_ = nullptr;
+  size_t pendingLength_ = 0;
+  uint64_t written_ = 0;
+};
+
+}  // namespace kestrella
