@@ -52,8 +52,9 @@
 #include <vector>
 
 #include "app/rawscan.h"
-#include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
+#include "diskio/enginecontext.h"
+#include "util/userinterface.h"
 
 extern char** environ;
 
@@ -505,10 +506,11 @@ Measure TimeCopy(const fs::path& image, const fs::path& work) {
   return m;
 }
 
-Measure TimeScan(uint8_t drive, const kestrella::TLogDriveParams& params, const fs::path& image,
+Measure TimeScan(kestrella::EngineContext& engine, uint8_t drive,
+                 const kestrella::TLogDriveParams& params, const fs::path& image,
                  const fs::path& work) {
   const fs::path out = FreshFolder(work, "scan");
-  RawScan scan;
+  RawScan scan(engine);
   uint64_t closed = 0;
   scan.OnFileClosed = [&closed](const std::string&) { ++closed; };
   RawScanSettings s;
@@ -629,10 +631,14 @@ int main(int argc, char** argv) {
   ReadThrough(image);
   const double warm = ResidentFraction(image);
 
-  const uint8_t drive = kestrella::Drives().AddImage(image.string());
+  // One engine for every scan step, as the window keeps one for its runs:
+  // nobody to ask, and the system's files.
+  kestrella::SilentUserInterface ui;
+  kestrella::EngineContext engine(ui);
+  const uint8_t drive = engine.drives().AddImage(image.string());
   if (drive == 0) Die("cannot add the image to the drive table");
   kestrella::TLogDriveParams params;
-  if (!kestrella::diskutils::GetLogDriveParams(drive, params)) Die("cannot size the image");
+  if (!engine.diskutils().GetLogDriveParams(drive, params)) Die("cannot size the image");
   const uint32_t sectorsAtOnce =
       kestrella::DefaultSectorsAtOnce(params.TotalSectors, params.BytesPerSector);
 
@@ -679,7 +685,7 @@ int main(int argc, char** argv) {
     std::printf("  %3d  cp     %8.3f  %8.1f  %6.2f       -  %5.0f%%\n", r, c.seconds,
                 MBps(imageBytes, c.seconds), c.cpuSeconds, c.resident * 100);
     std::fflush(stdout);
-    const Measure s = TimeScan(drive, params, image, opt.work);
+    const Measure s = TimeScan(engine, drive, params, image, opt.work);
     scanTimes.push_back(s.seconds);
     scanFiles = s.files;
     minResident = std::min(minResident, s.resident);

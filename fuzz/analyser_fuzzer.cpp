@@ -32,16 +32,15 @@ void BufferTests(const uint8_t* sector, uint32_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Sandbox& box = Box();
-  static fuzz::FuzzUserInterface face(box.Temp());
-  SetUserInterface(&face);
-
   const std::vector<uint8_t> image = fuzz::ShapeImage(data, size);
-  TDevice device;
-  device.DriveNumber = box.Load(image);
-  device.Kind = kDeviceLogical;
-  device.TotalSectors = static_cast<uint32_t>(image.size() / 512);
-  device.BytesPerSector = 512;
   {
+    fuzz::FuzzEngine engine(box);
+    TDevice device(engine.context);
+    device.DriveNumber = box.Load(image, engine.context.drives());
+    device.Kind = kDeviceLogical;
+    device.TotalSectors = static_cast<uint32_t>(image.size() / 512);
+    device.BytesPerSector = 512;
+    // The rebuilt drives sit on the device: the analyser goes first.
     TFATAnalyser analyser;
     analyser.AnalyseSecStart(device);
     std::vector<uint8_t> sector(512);
@@ -57,6 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           .ForEachChild([](TCustomNode&, intptr_t) { return true; }, true, false, true, 0);
     }
   }
+  // The engine is gone with every handle it held.
   box.CheckAndClean();
   return 0;
 }

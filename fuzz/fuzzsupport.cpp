@@ -9,10 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "diskio/diskutils.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
 
 namespace kestrella::fuzz {
 
@@ -28,12 +25,6 @@ namespace {
 void Empty(const fs::path& folder) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) fs::remove_all(entry.path(), ec);
-}
-
-void CloseHandles() {
-  diskutils::NT_CloseDrive();
-  ldiskio::Module().NT_CloseDrive();
-  pdiskio::CloseDrive();
 }
 
 }  // namespace
@@ -59,26 +50,21 @@ Sandbox::Sandbox() {
 }
 
 Sandbox::~Sandbox() {
-  // Only the folder: the drive table and the handle caches are statics that
-  // may already be gone when the process ends.
   std::error_code ec;
   fs::remove_all(root_, ec);
 }
 
-uint8_t Sandbox::Load(const std::vector<uint8_t>& image) {
-  CloseHandles();
-  Drives().Clear();
+uint8_t Sandbox::Load(const std::vector<uint8_t>& image, DriveTable& drives) {
   {
     std::ofstream f(image_, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     if (!f) Fail("cannot write " + image_.string());
   }
   loaded_ = image;
-  return Drives().AddImage(image_.string());
+  return drives.AddImage(image_.string());
 }
 
 void Sandbox::CheckAndClean() {
-  CloseHandles();
   // One read of the whole file: a byte-by-byte stream would cost more than
   // the engine's run.
   std::vector<uint8_t> now(loaded_.size() + 1);

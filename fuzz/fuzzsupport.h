@@ -1,7 +1,7 @@
 // What the fuzz harnesses share: a private folder per process in which the
-// input becomes a card image, a front end that answers every question
-// silently, and the checks that run after every input (the image was not
-// written, nothing appeared outside the output folders).
+// input becomes a card image, a fresh engine per input that answers every
+// question silently, and the checks that run after every input (the image
+// was not written, nothing appeared outside the output folders).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "diskio/enginecontext.h"
 #include "util/userinterface.h"
 
 namespace kestrella::fuzz {
@@ -33,9 +34,9 @@ class Sandbox {
   const std::filesystem::path& Out() const { return out_; }
   const std::filesystem::path& Temp() const { return temp_; }
 
-  // Writes the image and forgets every drive and cached handle of the last
-  // input. Returns the drive number of the image (0 if it could not be added).
-  uint8_t Load(const std::vector<uint8_t>& image);
+  // Writes the image and adds it to `drives` (a fresh engine's table).
+  // Returns the drive number of the image (0 if it could not be added).
+  uint8_t Load(const std::vector<uint8_t>& image, DriveTable& drives);
   // Aborts (so the fuzzer records the input) when the image changed or
   // anything but the image and the two output folders is in the sandbox, or
   // a link was made in them; then empties the output folders.
@@ -59,6 +60,15 @@ class FuzzUserInterface : public SilentUserInterface {
  private:
   std::filesystem::path temp_;
   uint32_t ticks_ = 0;
+};
+
+// The engine one input runs on. Nothing of an input outlives it (drives,
+// open handles, the clock), so every input runs as if it came first and a
+// crash replays from the input alone.
+struct FuzzEngine {
+  explicit FuzzEngine(const Sandbox& box) : ui(box.Temp()) {}
+  FuzzUserInterface ui;
+  EngineContext context{ui};
 };
 
 }  // namespace kestrella::fuzz

@@ -10,6 +10,7 @@
 #include "devices/device.h"
 #include "diskio/bootsector.h"
 #include "diskio/drivetable.h"
+#include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
 #include "fat/fatdrive.h"
 #include "fat/fatdrivelist.h"
@@ -45,8 +46,8 @@ void List(TCustomNode* start, bool includeDeleted, bool deletedOnly) {
   (void)text;
 }
 
-void FolderRoute(uint8_t drive, const std::filesystem::path& out) {
-  TFrmFATScan driver;
+void FolderRoute(EngineContext& context, uint8_t drive, const std::filesystem::path& out) {
+  TFrmFATScan driver(context);
   driver.DestFolder = out.string();
   int32_t files = 0, folders = 0;
   driver.AnalyzeTotalFile(drive, true, true, true, files, folders);
@@ -62,15 +63,15 @@ void FolderRoute(uint8_t drive, const std::filesystem::path& out) {
   }
 }
 
-void WholeDisk(const std::string& path) {
+void WholeDisk(EngineContext& context, const std::string& path) {
   uint8_t bios = 0;
-  for (const auto& [number, disk] : Drives().PhysicalDisks())
+  for (const auto& [number, disk] : context.drives().PhysicalDisks())
     if (disk == path && number >= 0x80) bios = number;
   TPhysDriveParams params;
-  if (bios == 0 || !pdiskio::GetPhysDriveParams(bios, params)) return;
+  if (bios == 0 || !PhysicalSectorAccess(context).GetPhysDriveParams(bios, params)) return;
 
-  TFrmFATScan driver;
-  auto device = std::make_unique<TDevice>();
+  TFrmFATScan driver(context);
+  auto device = std::make_unique<TDevice>(context);
   device->Kind = kDevicePhysical;
   device->DriveNumber = bios;
   device->TotalSectors = params.TotalSectors;
@@ -82,23 +83,25 @@ void WholeDisk(const std::string& path) {
   TDevice& dev = *device;
   driver.DeviceList->DeviceItems.push_back(std::move(device));
   DetectDrives(*driver.DriveList(), dev);
-  if (dev.TotalSectors > 0) FindLostDrives(dev, driver.DeviceList.get(), 0, dev.TotalSectors - 1);
+  if (dev.TotalSectors > 0)
+    FindLostDrives(driver, dev, driver.DeviceList.get(), 0, dev.TotalSectors - 1);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Sandbox& box = Box();
-  static fuzz::FuzzUserInterface face(box.Temp());
-  SetUserInterface(&face);
-
-  box.Load(fuzz::ShapeImage(data, size));
-  // The image itself, then each of its partitions under their own letters.
-  std::vector<uint8_t> letters;
-  for (const DriveEntry& e : Drives().Drives()) letters.push_back(e.number);
-  for (uint8_t letter : letters) FolderRoute(letter, box.Out());
-  WholeDisk(box.Image().string());
-
+  {
+    fuzz::FuzzEngine engine(box);
+    EngineContext& context = engine.context;
+    box.Load(fuzz::ShapeImage(data, size), context.drives());
+    // The image itself, then each of its partitions under their own letters.
+    std::vector<uint8_t> letters;
+    for (const DriveEntry& e : context.drives().Drives()) letters.push_back(e.number);
+    for (uint8_t letter : letters) FolderRoute(context, letter, box.Out());
+    WholeDisk(context, box.Image().string());
+  }
+  // The engine is gone with every handle it held.
   box.CheckAndClean();
   return 0;
 }

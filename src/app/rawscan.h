@@ -31,7 +31,7 @@ struct RawScanSettings {
   std::string prefix = "image";
   uint32_t sectorsAtOnce = 1;
   uint32_t retryLimit = 1;
-  std::filesystem::path tempFolder;  // empty: the user interface's temp folder
+  std::filesystem::path tempFolder{};  // empty: the user interface's temp folder
 };
 
 // What the window's labels and gauge show.

@@ -5,8 +5,8 @@
 
 #include "app/cardtools.h"
 #include "diskio/bootsector.h"
-#include "diskio/diskutils.h"
-#include "diskio/sourceprobe.h"
+#include "diskio/enginecontext.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella {
@@ -16,32 +16,26 @@ namespace fs = std::filesystem;
 
 class CardToolsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Drives().Clear();
-    sourceprobe::Reset();
-  }
-  void TearDown() override {
-    diskutils::NT_CloseDrive();
-    Drives().Clear();
-    sourceprobe::Reset();
-  }
   // A card image of `sectors` sectors filled with 0xAB.
   const DriveEntry& Card(uint32_t sectors) {
     path_ = (dir_ / "card.img").string();
     test::WriteFileBytes(path_, std::vector<uint8_t>(static_cast<size_t>(sectors) * 512, 0xAB));
-    const uint8_t n = Drives().AddImage(path_);
-    sourceprobe::Watch(Drives().Find(n)->source.path);
-    return *Drives().Find(n);
+    DriveTable& drives = engine_.context.drives();
+    const uint8_t n = drives.AddImage(path_);
+    engine_.sources.Watch(drives.Find(n)->source.path);
+    return *drives.Find(n);
   }
   TLogDriveParams Params(const DriveEntry& d) {
     TLogDriveParams p;
-    EXPECT_TRUE(diskutils::GetLogDriveParams(d.number, p));
+    EXPECT_TRUE(engine_.context.diskutils().GetLogDriveParams(d.number, p));
     return p;
   }
+  uint64_t Writes() const { return engine_.sources.Get(path_).writes; }
 
   test::TempDir dir_;
-  test::ScriptedUi ui_;
-  test::UiScope scope_{ui_};
+  test::TestEngine engine_;
+  EngineContext& context_ = engine_.context;
+  test::ScriptedUi& ui_ = engine_.ui;
   std::string path_;
 };
 
@@ -59,31 +53,31 @@ TEST_F(CardToolsTest, RefusesFixedRemoteAndOpticalDrivesWithoutAsking) {
     DriveEntry d = card;
     d.source.rootType = c.type;
     ui_.shown.clear();
-    TWipe wipe;
+    TWipe wipe(context_);
     EXPECT_FALSE(wipe.WipeDrive(d, Params(card), 8).ran);
-    EXPECT_EQ(FormatDrive(d, {}), -1);
+    EXPECT_EQ(FormatDrive(context_, d, {}), -1);
     ASSERT_EQ(ui_.shown.size(), 2u);
     EXPECT_EQ(ui_.shown[0].text, c.wipe);
     EXPECT_EQ(ui_.shown[1].text, c.format);
   }
   EXPECT_EQ(test::Md5Of(path_), md5);
-  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+  EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
   const DriveEntry& card = Card(64);
   ui_.answers = {MsgResult::No};
-  TWipe wipe;
+  TWipe wipe(context_);
   EXPECT_FALSE(wipe.WipeDrive(card, Params(card), 8).ran);
   ASSERT_EQ(ui_.shown.size(), 1u);
   EXPECT_EQ(ui_.shown[0].text, std::string("Do you want to wipe [") + card.Letter() + ":]?");
-  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+  EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
   const DriveEntry& card = Card(32768);  // 16 MB
   ui_.answers = {MsgResult::Yes};
-  TWipe wipe;
+  TWipe wipe(context_);
   std::vector<uint32_t> positions;
   wipe.OnProgress = [&](uint32_t pos, uint32_t max) {
     EXPECT_EQ(max, 32768u);
@@ -93,7 +87,7 @@ TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
   EXPECT_TRUE(r.ran);
   EXPECT_EQ(r.sectorsWritten, 32768u);
   EXPECT_EQ(r.failedWrites, 0u);
-  EXPECT_EQ(sourceprobe::Get(path_).writes, 101u);  // 100 of 327 sectors, then 68
+  EXPECT_EQ(Writes(), 101u);  // 100 of 327 sectors, then 68
   ASSERT_EQ(positions.size(), 32768u + 1);          // one per sector, then back to 0
   EXPECT_EQ(positions[32767], 32767u);
   EXPECT_EQ(positions.back(), 0u);
@@ -105,7 +99,7 @@ TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
 TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
   const DriveEntry& card = Card(1000);
   ui_.answers = {MsgResult::Yes};
-  TWipe wipe;
+  TWipe wipe(context_);
   wipe.OnProgress = [&](uint32_t pos, uint32_t) {
     if (pos == 150) wipe.Stop();
   };
@@ -118,7 +112,7 @@ TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
 TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
   const DriveEntry& card = Card(32768);
   std::string out;
-  ASSERT_EQ(FormatDrive(card, {16, "FRESH", 2048}, &out), 0) << out;
+  ASSERT_EQ(FormatDrive(context_, card, {16, "FRESH", 2048}, &out), 0) << out;
   const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
   EXPECT_EQ(ProbeFatBootSector(bytes.data(), 512), "FAT16");
   EXPECT_EQ(bytes[13], 4);  // 2048-byte clusters of 512-byte sectors
@@ -128,21 +122,21 @@ TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
 
 TEST_F(CardToolsTest, FormatAllowedWarnsAboutTheDrivesFormatRefuses) {
   const DriveEntry& card = Card(64);
-  EXPECT_TRUE(FormatAllowed(card));
+  EXPECT_TRUE(FormatAllowed(context_, card));
   EXPECT_TRUE(ui_.shown.empty());
   DriveEntry fixed = card;
   fixed.source.rootType = kRootFixed;
-  EXPECT_FALSE(FormatAllowed(fixed));
+  EXPECT_FALSE(FormatAllowed(context_, fixed));
   DriveEntry partition = card;
   partition.source.partition = 1;
-  EXPECT_FALSE(FormatAllowed(partition));
+  EXPECT_FALSE(FormatAllowed(context_, partition));
   DriveEntry unknown = card;
   unknown.source.rootType = kRootUnknown;
-  EXPECT_FALSE(FormatAllowed(unknown));  // refused without a word
+  EXPECT_FALSE(FormatAllowed(context_, unknown));  // refused without a word
   ASSERT_EQ(ui_.shown.size(), 2u);
   EXPECT_EQ(ui_.shown[0].text, "Can not format fixed drive.");
   EXPECT_EQ(ui_.shown[1].text, "Cannot format a partition inside a disk image.");
-  EXPECT_EQ(sourceprobe::Get(path_).writes, 0u);
+  EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(CardToolsTest, AFat32TooSmallToBeReadAsFat32IsAFailure) {
@@ -150,10 +144,10 @@ TEST_F(CardToolsTest, AFat32TooSmallToBeReadAsFat32IsAFailure) {
   // a FAT of 8,000 clusters for FAT16.
   const DriveEntry& card = Card(8192);
   std::string out;
-  EXPECT_EQ(FormatDrive(card, {32, "", 0}, &out), 1);
+  EXPECT_EQ(FormatDrive(context_, card, {32, "", 0}, &out), 1);
   EXPECT_NE(out.find("too few clusters for FAT32: it reads as FAT16"), std::string::npos) << out;
   // The choice that fits goes through.
-  EXPECT_EQ(FormatDrive(card, {12, "", 0}, &out), 0) << out;
+  EXPECT_EQ(FormatDrive(context_, card, {12, "", 0}, &out), 0) << out;
 }
 
 TEST_F(CardToolsTest, FormatFindsMkfsOutsideAnOrdinaryUsersPath) {
@@ -163,7 +157,7 @@ TEST_F(CardToolsTest, FormatFindsMkfsOutsideAnOrdinaryUsersPath) {
   const std::string saved = old != nullptr ? old : "";
   ::setenv("PATH", "/usr/bin:/bin", 1);
   std::string out;
-  const int status = FormatDrive(card, {12, "", 0}, &out);
+  const int status = FormatDrive(context_, card, {12, "", 0}, &out);
   ::setenv("PATH", saved.c_str(), 1);
   ASSERT_EQ(status, 0) << out;
   const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);

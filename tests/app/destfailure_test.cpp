@@ -14,11 +14,11 @@
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
+#include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatread_testcard.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
-#include "util/destprobe.h"
 
 namespace kestrella::test {
 namespace {
@@ -46,41 +46,38 @@ class DestFailureTest : public ::testing::Test {
     fs::create_directories(ui_.temp);
     fs::create_directories(dest_);
   }
-  void TearDown() override {
-    destprobe::Reset();
-    ldiskio::Module().NT_CloseDrive();
-    Drives().Clear();
-  }
-
   // A card with the three photos deleted from its root, mounted as a drive.
   uint8_t DeletedPhotosCard() {
     card_ = std::make_unique<FatCard>(16, 8192, 2);
     for (size_t i = 0; i < kCorpus.size(); ++i)
       card_->Copy(CorpusDir() / "photos" / kCorpus[i], "P" + std::to_string(i) + ".JPG");
     for (size_t i = 0; i < kCorpus.size(); ++i) card_->Delete("P" + std::to_string(i) + ".JPG");
-    const uint8_t n = Drives().AddImage(card_->image().string());
+    const uint8_t n = context_.drives().AddImage(card_->image().string());
     EXPECT_NE(n, 0);
     return n;
   }
 
   TempDir dir_;
   fs::path dest_ = dir_ / "dest";
-  ScriptedUi ui_;
-  UiScope scope_{ui_};
+  TestEngine engine_;
+  EngineContext& context_ = engine_.context;
+  ScriptedUi& ui_ = engine_.ui;
+  FaultyOutputFiles& files_ = engine_.files;
   std::unique_ptr<FatCard> card_;
 };
 
 // ---- the save step ---------------------------------------------------------
 
 TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
-  FoundFileList found;
+  FoundFileList found(context_.files());
   for (const std::string& name : kCorpus) {
     const fs::path temp = ui_.temp / name;
     fs::copy_file(CorpusDir() / "photos" / name, temp);
     found.AddImage(temp.string());
   }
   // Room for the first photo and half of the second.
-  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2);
+  const uint64_t room = PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2;
+  files_.LimitBytes(dest_.string(), room);
   const SaveReport report = found.SaveSelectedImages(dest_, "image");
 
   ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});
@@ -93,7 +90,13 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
   }
   // The copy cut short is not left behind under a name that looks saved.
   EXPECT_EQ(FilesIn(dest_), (std::set<std::string>{"image1.jpg"}));
-  EXPECT_EQ(destprobe::Get(dest_.string()).failedWrites, 2u);
+  // Every copy was tried, and the two that failed met the full disk: the
+  // second only once it had filled the room left (a copy may take several
+  // writes, each refused one counts).
+  const FaultyOutputFiles::Counters c = files_.Get(dest_.string());
+  EXPECT_EQ(c.creates, 3u);
+  EXPECT_EQ(c.bytesWritten, room);
+  EXPECT_GE(c.failedWrites, 2u);
 
   const std::vector<std::string> kept = found.DeleteImageFiles();
   EXPECT_EQ(kept, (std::vector<std::string>{report.failed[0].source, report.failed[1].source}));
@@ -102,12 +105,12 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
 }
 
 TEST_F(DestFailureTest, SaveStepIntoAFolderThatRefusesNewFiles) {
-  FoundFileList found;
+  FoundFileList found(context_.files());
   for (const std::string& name : kCorpus) {
     fs::copy_file(CorpusDir() / "photos" / name, ui_.temp / name);
     found.AddImage((ui_.temp / name).string());
   }
-  destprobe::FailCreate(dest_.string(), EACCES);
+  files_.FailCreate(dest_.string(), EACCES);
   const SaveReport report = found.SaveSelectedImages(dest_, "image");
   EXPECT_TRUE(report.saved.empty());
   ASSERT_EQ(report.failed.size(), 3u);
@@ -124,8 +127,8 @@ TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
   // Room for the first found file (the photo plus the slack up to the next
   // one) and a little of the second.
   const uint64_t room = 14336 + 1000;
-  destprobe::LimitBytes(ui_.temp.string(), room);
-  RawScan scan;
+  files_.LimitBytes(ui_.temp.string(), room);
+  RawScan scan(context_);
   std::vector<std::string> closed;
   scan.OnFileClosed = [&](const std::string& p) { closed.push_back(p); };
   RawScanSettings s;
@@ -158,8 +161,8 @@ TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
 
 TEST_F(DestFailureTest, RawScanIntoATemporaryFolderThatRefusesNewFiles) {
   const uint8_t drive = DeletedPhotosCard();
-  destprobe::FailCreate(ui_.temp.string(), EACCES);
-  RawScan scan;
+  files_.FailCreate(ui_.temp.string(), EACCES);
+  RawScan scan(context_);
   int closed = 0;
   scan.OnFileClosed = [&](const std::string&) { ++closed; };
   RawScanSettings s;
@@ -180,12 +183,12 @@ TEST_F(DestFailureTest, RawScanIntoATemporaryFolderThatRefusesNewFiles) {
 
 TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
   const uint8_t drive = DeletedPhotosCard();
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   driver.DestFolder = dest_.string();
   std::vector<std::string> found;
   driver.OnFoundImage = [&](const std::string& p) { found.push_back(p); };
   // The first photo fits, the second does not, nor the third.
-  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + 100);
+  files_.LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + 100);
   driver.ScanDrive(drive, false, true, false);
 
   ASSERT_EQ(found.size(), 1u);
@@ -207,11 +210,11 @@ TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
 
 TEST_F(DestFailureTest, FolderRouteIntoAFolderThatRefusesNewFiles) {
   const uint8_t drive = DeletedPhotosCard();
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   driver.DestFolder = dest_.string();
   int found = 0;
   driver.OnFoundImage = [&](const std::string&) { ++found; };
-  destprobe::FailCreate(dest_.string(), EACCES);
+  files_.FailCreate(dest_.string(), EACCES);
   driver.ScanDrive(drive, false, true, true);
   EXPECT_EQ(found, 0);
   ASSERT_EQ(driver.SaveProblems.size(), 3u);
@@ -226,7 +229,9 @@ TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
   DeletedPhotosCard();
   card_->Mount();
   TFATdrive& drive = card_->drive();
-  destprobe::LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) + 10);
+  // The mounted card saves through its own engine's output files.
+  card_->engine().files.LimitBytes(dest_.string(),
+                                   PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) + 10);
   bool replaceAll = true, replaceAnswer = true;
   EXPECT_TRUE(drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), dest_, true, true,
                                   false, drive.UseFAT, replaceAll, replaceAnswer));

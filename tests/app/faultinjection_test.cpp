@@ -16,12 +16,11 @@
 #include "app/rawscan.h"
 #include "devices/device.h"
 #include "diskio/drivetable.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
-#include "diskio/sourceprobe.h"
+#include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatdrivelist.h"
 #include "fat/fatread_testcard.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella::test {
@@ -117,37 +116,33 @@ class FaultInjectionTest : public ::testing::Test {
     ui_.temp = dir_ / "tmp";
     ui_.tickStep = 1;
     fs::create_directories(ui_.temp);
-    drive_ = Drives().AddImage(card_->image().string());
+    drive_ = context_.drives().AddImage(card_->image().string());
     ASSERT_NE(drive_, 0);
-    source_ = Drives().Find(drive_)->source.path;
-    sourceprobe::Watch(source_);
+    source_ = context_.drives().Find(drive_)->source.path;
+    sources_.Watch(source_);
     imageMd5_ = Md5Of(card_->image());
   }
   void TearDown() override {
-    ldiskio::Module().NT_CloseDrive();
-    pdiskio::CloseDrive();
     // The card is only ever read, whatever went wrong.
-    const sourceprobe::Counters c = sourceprobe::Get(source_);
+    const FaultySources::Counters c = sources_.Get(source_);
     EXPECT_EQ(c.opensForWrite, 0u);
     EXPECT_EQ(c.writes, 0u);
     if (card_) {
       EXPECT_EQ(Md5Of(card_->image()), imageMd5_);
     }
-    sourceprobe::Reset();
-    Drives().Clear();
   }
 
   uint32_t PhotoSector(const std::string& corpus) { return layout_.photoSector.at(corpus); }
-  void MarkUnreadable(std::initializer_list<uint64_t> sectors) { sourceprobe::MarkUnreadable(source_, sectors); }
+  void MarkUnreadable(std::initializer_list<uint64_t> sectors) { sources_.MarkUnreadable(source_, sectors); }
   void MarkRange(uint32_t first, uint32_t count) {
-    sourceprobe::MarkUnreadableRange(source_, uint64_t{first} * kSector, uint64_t{count} * kSector);
+    sources_.MarkUnreadableRange(source_, uint64_t{first} * kSector, uint64_t{count} * kSector);
   }
 
   // The raw scan over the card into its own folder.
   fs::path RawScanInto(uint32_t sectorsAtOnce, uint32_t retries, RawScanStatus& status) {
     const fs::path out = dir_ / "raw";
     fs::create_directories(out);
-    RawScan scan;
+    RawScan scan(context_);
     RawScanSettings s;
     s.drive = drive_;
     s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / kSector);
@@ -194,8 +189,10 @@ class FaultInjectionTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  ScriptedUi ui_;
-  UiScope scope_{ui_};
+  TestEngine engine_;
+  EngineContext& context_ = engine_.context;
+  ScriptedUi& ui_ = engine_.ui;
+  FaultySources& sources_ = engine_.sources;
   std::unique_ptr<FatCard> card_;
   Layout layout_;
   uint8_t drive_ = 0;
@@ -216,7 +213,7 @@ TEST_F(FaultInjectionTest, BadSectorInsideAPhotoRawScan) {
   // often as the retry limit allows; a bad sector that begins its block has
   // no separate block failure.
   EXPECT_EQ(st.readErrors, bad % block == 0 ? retries : 1 + retries);
-  EXPECT_EQ(sourceprobe::Get(source_).failedReads, st.readErrors);
+  EXPECT_EQ(sources_.Get(source_).failedReads, st.readErrors);
   EXPECT_EQ(st.imagesFound, 4);
   for (const CardPhoto& p : kPhotos)
     if (p.corpus != damaged) ExpectRecovered(out, p.corpus);
@@ -227,7 +224,7 @@ TEST_F(FaultInjectionTest, BadSectorInsideAPhotoRawScan) {
 TEST_F(FaultInjectionTest, BadSectorInsideAPhotoFolderRoute) {
   const std::string damaged = "Canon_PowerShot_S40.jpg";
   MarkUnreadable({PhotoSector(damaged) + 10});
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   EXPECT_EQ(found.size(), 4u);
@@ -250,13 +247,13 @@ TEST_F(FaultInjectionTest, BadSectorInsideAPhotoFolderRoute) {
 
 TEST_F(FaultInjectionTest, UnreadableFirstTableCopyLosesNoPhoto) {
   MarkRange(layout_.fatStart, layout_.sectorsPerFat);
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   for (const CardPhoto& p : kPhotos) ExpectExact(out, p.corpus);
   for (const TSaveProblem& p : driver.SaveProblems) ADD_FAILURE() << p.target << ": " << p.reason;
   // The table was asked for, and failed.
-  EXPECT_GT(sourceprobe::Get(source_).failedReads, 0u);
+  EXPECT_GT(sources_.Get(source_).failedReads, 0u);
 
   RawScanStatus st;
   const fs::path raw = RawScanInto(64, 1, st);
@@ -266,7 +263,7 @@ TEST_F(FaultInjectionTest, UnreadableFirstTableCopyLosesNoPhoto) {
 
 TEST_F(FaultInjectionTest, UnreadableTablesInBothCopiesLoseNoPhoto) {
   MarkRange(layout_.fatStart, layout_.fatCount * layout_.sectorsPerFat);
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   for (const CardPhoto& p : kPhotos) ExpectExact(out, p.corpus);
@@ -284,7 +281,7 @@ TEST_F(FaultInjectionTest, UnreadableTablesInBothCopiesLoseNoPhoto) {
 
 TEST_F(FaultInjectionTest, UnreadableRootDirectory) {
   MarkUnreadable({layout_.rootStart});
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   // The root's deleted entries are gone: its photos come back from the hunt
@@ -303,7 +300,7 @@ TEST_F(FaultInjectionTest, UnreadableRootDirectory) {
 
 TEST_F(FaultInjectionTest, UnreadableSubfolder) {
   MarkUnreadable({layout_.dcimSector});
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   // The root's deleted photos keep their entries and sizes.
@@ -320,7 +317,7 @@ TEST_F(FaultInjectionTest, UnreadableSubfolder) {
 
 TEST_F(FaultInjectionTest, UnreadableBootSector) {
   MarkUnreadable({0});
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   std::vector<std::string> found;
   int32_t files = -1, folders = -1;
   // No volume can be mounted: the analysis and the folder route end quietly.
@@ -362,80 +359,88 @@ class LostDriveFaultTest : public FaultInjectionTest {
     disk[511] = 0xAA;
     disk_ = dir_ / "disk.img";
     WriteFileBytes(disk_, disk);
-    ldiskio::Module().NT_CloseDrive();
-    Drives().Clear();
-    ASSERT_NE(Drives().AddImage(disk_.string()), 0);
-    sourceprobe::Watch(disk_.string());
-    device_.Kind = kDevicePhysical;
-    device_.DriveNumber = 0x80;
-    ASSERT_EQ(Drives().PhysicalDiskPath(0x80), disk_.string());
-    device_.BytesPerSector = kSector;
-    device_.TotalSectors = static_cast<uint32_t>(disk.size() / kSector);
-    device_.Partitioned = 1;
-    device_.Removable = 1;
+    context_.drives().Clear();
+    ASSERT_NE(context_.drives().AddImage(disk_.string()), 0);
+    sources_.Watch(disk_.string());
+    ASSERT_EQ(context_.drives().PhysicalDiskPath(0x80), disk_.string());
+    device_ = NewDisk();
   }
   void TearDown() override {
     if (!disk_.empty()) {
-      pdiskio::CloseDrive();
-      EXPECT_EQ(sourceprobe::Get(disk_.string()).opensForWrite, 0u);
-      EXPECT_EQ(sourceprobe::Get(disk_.string()).writes, 0u);
+      EXPECT_EQ(sources_.Get(disk_.string()).opensForWrite, 0u);
+      EXPECT_EQ(sources_.Get(disk_.string()).writes, 0u);
     }
     FaultInjectionTest::TearDown();
   }
 
+  // The disk as a device of its own: its sector access opens the disk
+  // afresh, so faults marked since apply.
+  std::unique_ptr<TDevice> NewDisk() {
+    auto d = std::make_unique<TDevice>(context_);
+    d->Kind = kDevicePhysical;
+    d->DriveNumber = 0x80;
+    d->BytesPerSector = kSector;
+    d->TotalSectors = static_cast<uint32_t>(fs::file_size(disk_) / kSector);
+    d->Partitioned = 1;
+    d->Removable = 1;
+    return d;
+  }
+
   fs::path disk_;
-  TDevice device_;
+  std::unique_ptr<TDevice> device_;
 };
 
 TEST_F(LostDriveFaultTest, BadSectorInAPhotoEndsTheSearchThereUnlessIgnored) {
   const uint32_t bad = kStart + PhotoSector("Pentax_K10D.jpg") + 3;
-  sourceprobe::MarkUnreadable(disk_.string(), {bad});
-  TFrmFATScan driver;
+  sources_.MarkUnreadable(disk_.string(), {bad});
+  TDevice& device = *device_;
+  TFrmFATScan driver(context_);
   TDriveList& list = *driver.DriveList();
-  DetectDrives(list, device_);
+  DetectDrives(list, device);
   ASSERT_EQ(list.count(), 1);
   EXPECT_EQ(list.GetDrive(0)->StartSector, kStart);
 
   // Abort: the search ends at the bad sector, with nothing new (the
   // volume's boot sector belongs to the listed partition).
   ui_.defaultAnswer = MsgResult::Abort;
-  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 0, device_.TotalSectors - 1), 0);
+  EXPECT_EQ(FindLostDrives(driver, device, driver.DeviceList.get(), 0, device.TotalSectors - 1), 0);
   EXPECT_EQ(list.count(), 1);
   EXPECT_EQ(ui_.shown.size(), 1u);
-  EXPECT_FALSE(device_.CacheActive);
+  EXPECT_FALSE(device.CacheActive);
 
   // Ignore: the search reads on past it to the end of the disk.
   ui_.shown.clear();
   ui_.defaultAnswer = MsgResult::Ignore;
-  const uint64_t readsBefore = sourceprobe::Get(disk_.string()).reads;
-  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 0, device_.TotalSectors - 1), 0);
+  const uint64_t readsBefore = sources_.Get(disk_.string()).reads;
+  EXPECT_EQ(FindLostDrives(driver, device, driver.DeviceList.get(), 0, device.TotalSectors - 1), 0);
   EXPECT_GE(ui_.shown.size(), 1u);
-  EXPECT_GT(sourceprobe::Get(disk_.string()).reads, readsBefore);
+  EXPECT_GT(sources_.Get(disk_.string()).reads, readsBefore);
 }
 
 TEST_F(LostDriveFaultTest, UnreadablePartitionTableOrBootSector) {
-  TFrmFATScan driver;
+  TFrmFATScan driver(context_);
   TDriveList& list = *driver.DriveList();
-  sourceprobe::MarkUnreadable(disk_.string(), {0});
+  sources_.MarkUnreadable(disk_.string(), {0});
   ui_.defaultAnswer = MsgResult::Abort;
-  DetectDrives(list, device_);
+  DetectDrives(list, *device_);
   EXPECT_EQ(list.count(), 0);
   // A search that starts after the table finds the volume as a lost drive.
-  EXPECT_EQ(FindLostDrives(device_, driver.DeviceList.get(), 1, kStart + 100), 1);
+  EXPECT_EQ(FindLostDrives(driver, *device_, driver.DeviceList.get(), 1, kStart + 100), 1);
   ASSERT_EQ(list.count(), 1);
   EXPECT_EQ(list.GetDrive(0)->StartSector, kStart);
 
   // With its boot sector unreadable instead, the partition is still listed
-  // (mounting fails quietly) and the search stops at that sector.
-  sourceprobe::Reset();
-  pdiskio::CloseDrive();
-  sourceprobe::MarkUnreadable(disk_.string(), {kStart});
-  TFrmFATScan second;
+  // (mounting fails quietly) and the search stops at that sector. A new
+  // device opens the disk with the new faults.
+  sources_.Reset();
+  sources_.MarkUnreadable(disk_.string(), {kStart});
+  const std::unique_ptr<TDevice> disk = NewDisk();
+  TFrmFATScan second(context_);
   TDriveList& list2 = *second.DriveList();
-  DetectDrives(list2, device_);
+  DetectDrives(list2, *disk);
   ASSERT_EQ(list2.count(), 1);
-  EXPECT_EQ(FindLostDrives(device_, second.DeviceList.get(), 1, kStart + 100), 0);
-  EXPECT_FALSE(device_.CacheActive);
+  EXPECT_EQ(FindLostDrives(second, *disk, second.DeviceList.get(), 1, kStart + 100), 0);
+  EXPECT_FALSE(disk->CacheActive);
 }
 
 }  // namespace

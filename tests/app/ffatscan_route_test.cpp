@@ -4,6 +4,7 @@
 
 #include "app/ffatscan.h"
 #include "diskio/drivetable.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella {
@@ -15,8 +16,8 @@ class FolderRouteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!test::CorpusAvailable()) GTEST_SKIP() << "corpus not found";
-    ui_.temp = dir_ / "tmp";
-    fs::create_directories(ui_.temp);
+    engine_.ui.temp = dir_ / "tmp";
+    fs::create_directories(engine_.ui.temp);
     const fs::path card = dir_ / "card.img";
     ASSERT_EQ(test::Run("mkfs.fat -C -F 16 " + test::Quote(card) + " 16384").exitCode, 0);
     const auto photos = test::CorpusPhotos();
@@ -26,8 +27,7 @@ class FolderRouteTest : public ::testing::Test {
                           test::Quote(photos[static_cast<size_t>(i)]) + " " + to).exitCode, 0);
     }
     ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mdel -i " + test::Quote(card) + " ::P0.JPG ::P1.JPG ::P2.JPG").exitCode, 0);
-    Drives().Clear();
-    drive_ = Drives().AddImage(card.string());
+    drive_ = engine_.context.drives().AddImage(card.string());
     ASSERT_NE(drive_, 0);
     driver_.DestFolder = (dir_ / "dest").string();
     fs::create_directories(driver_.DestFolder);
@@ -37,12 +37,9 @@ class FolderRouteTest : public ::testing::Test {
       if (stopAfter_ != 0 && found_.size() == stopAfter_) driver_.StopScan();
     };
   }
-  void TearDown() override { Drives().Clear(); }
-
   test::TempDir dir_;
-  test::ScriptedUi ui_;
-  test::UiScope scope_{ui_};
-  TFrmFATScan driver_;
+  test::TestEngine engine_;
+  TFrmFATScan driver_{engine_.context};
   uint8_t drive_ = 0;
   std::vector<int64_t> progress_;
   std::vector<std::string> found_;
@@ -74,7 +71,7 @@ TEST_F(FolderRouteTest, AStopDuringTheHandOverEndsTheRouteWithoutItsFinalReport)
 
 TEST_F(FolderRouteTest, ADriveWithoutFatCountsNothing) {
   test::WriteFileBytes(dir_ / "blank.img", std::vector<uint8_t>(1 << 20, 0));
-  const uint8_t blank = Drives().AddImage((dir_ / "blank.img").string());
+  const uint8_t blank = engine_.context.drives().AddImage((dir_ / "blank.img").string());
   int32_t files = -1, folders = -1;
   EXPECT_FALSE(driver_.AnalyzeTotalFile(blank, true, true, false, files, folders));
   EXPECT_EQ(files, 0);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <tuple>
@@ -11,11 +12,11 @@
 
 #include "app/ffatscan.h"
 #include "devices/device.h"
-#include "diskio/diskutils.h"
-#include "diskio/ldiskio.h"
-#include "diskio/pdiskio.h"
+#include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "fat/fatread_testcard.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella {
@@ -28,7 +29,7 @@ using StartArgs = std::tuple<int64_t, int64_t, int64_t, int32_t>;
 
 class FATScanTest : public ::testing::Test {
  protected:
-  FATScanTest() : scope_(ui) {
+  FATScanTest() {
     ui.tick = 10000;
     scan.OnStartScanData = [this](int64_t t, int64_t s, int64_t e, int32_t b) {
       started.emplace_back(t, s, e, b);
@@ -38,9 +39,9 @@ class FATScanTest : public ::testing::Test {
     };
     scan.OnScanProgress = [this](int64_t p) { progress.push_back(p); };
   }
-  test::ScriptedUi ui;
-  test::UiScope scope_;
-  TFrmFATScan scan;
+  test::TestEngine engine;
+  test::ScriptedUi& ui = engine.ui;
+  TFrmFATScan scan{engine.context};
   std::vector<StartArgs> started;
   Ints progress;
 };
@@ -137,72 +138,83 @@ TEST_F(FATScanTest, RemainingTimeScalesTheElapsedTime) {
 }
 
 TEST_F(FATScanTest, LowerLayersReachTheDriverThroughTheHost) {
-  ASSERT_EQ(&Host(), &scan);
+  // The searches are handed the driver as their host, and the drives its
+  // list takes report to it.
   ASSERT_NE(scan.DeviceList, nullptr);
-  EXPECT_EQ(Host().DriveList(), scan.DriveListItems.get());
-  EXPECT_NE(Host().DriveList(), nullptr);
+  ASSERT_NE(scan.DriveListItems, nullptr);
+  EXPECT_EQ(scan.DriveListItems->Host(), &scan);
+  EXPECT_EQ(&scan.Context(), &engine.context);
+  ScanHost& host = scan;
+  EXPECT_EQ(host.DriveList(), scan.DriveListItems.get());
   Ints clusters;
   scan.OnScanClustorProgress = [&](int64_t c) { clusters.push_back(c); };
-  Host().UpdateCurrentClustorProgress(0x123456789LL);
+  host.UpdateCurrentClustorProgress(0x123456789LL);
   EXPECT_EQ(clusters, Ints{0x123456789LL});
-  EXPECT_FALSE(Host().StopRequested());
+  EXPECT_FALSE(host.StopRequested());
   scan.StopScan();
-  EXPECT_TRUE(Host().StopRequested());
+  EXPECT_TRUE(host.StopRequested());
 }
 
-TEST(FATScanLifetime, SwitchesOptionsOnAndLeavesOnlyItsOwnHostPlace) {
-  diskutils::Module().optUseINT25 = ldiskio::Module().optUseINT25 = false;
-  pdiskio::OptUseINT13 = pdiskio::OptUseINT13EXT = optCacheEnabled = false;
-  ScanHost* quiet = &Host();
-  auto first = std::make_unique<TFrmFATScan>();
-  EXPECT_TRUE(diskutils::Module().optUseINT25 && ldiskio::Module().optUseINT25);
-  EXPECT_TRUE(pdiskio::OptUseINT13 && pdiskio::OptUseINT13EXT && optCacheEnabled);
+TEST(FATScanLifetime, SwitchesOptionsOnAndEachDriverHostsOnlyItsOwnLists) {
+  test::TestEngine engine;
+  EngineOptions& o = engine.context.options;
+  o.optUseINT25 = o.OptUseINT13 = o.OptUseINT13EXT = o.optCacheEnabled = false;
+  auto first = std::make_unique<TFrmFATScan>(engine.context);
+  EXPECT_TRUE(o.optUseINT25 && o.OptUseINT13 && o.OptUseINT13EXT && o.optCacheEnabled);
   EXPECT_TRUE(first->SkipOption);
-  auto second = std::make_unique<TFrmFATScan>();
+  // A second driver on the same engine takes nothing from the first, and
+  // the first going away leaves the second's lists answering to it.
+  auto second = std::make_unique<TFrmFATScan>(engine.context);
+  EXPECT_EQ(first->DriveListItems->Host(), first.get());
+  EXPECT_EQ(second->DriveListItems->Host(), second.get());
   first.reset();
-  EXPECT_EQ(&Host(), second.get());
+  EXPECT_EQ(second->DriveListItems->Host(), second.get());
+  EXPECT_EQ(static_cast<ScanHost&>(*second).DriveList(), second->DriveListItems.get());
   second.reset();
-  EXPECT_EQ(&Host(), quiet);
+  // Options are the engine's and outlive the drivers.
+  EXPECT_TRUE(o.optCacheEnabled);
 }
 
-// A found file whose data is known bytes instead of clusters of a volume.
-class FakeFile : public TFATFile {
+// Output files that fail in a way no file system does: creating the file of
+// one chosen name throws.
+class ThrowingFiles : public OutputFiles {
  public:
-  FakeFile(const std::string& name, Bytes data, TFATdrive* drive) : data_(std::move(data)) {
-    Name = Utf8Name = name;
-    Drive = drive;
+  int Open(const std::string& path, int flags, mode_t mode) override {
+    if (fs::path(path).filename() == throwOn) throw std::runtime_error("card removed");
+    return OutputFiles::Open(path, flags, mode);
   }
-  bool SaveTo(const fs::path& folder, uint8_t useFAT) override {
-    ++saves;
-    usedFAT = useFAT;
-    if (throws) throw std::runtime_error("card removed");
-    if (writes) test::WriteFileBytes(folder / OutputName(), data_);
-    return writes;
-  }
-  int saves = 0, usedFAT = -1;
-  bool writes = true, throws = false;
-
- private:
-  Bytes data_;
+  std::string throwOn;
 };
 
+// Found files handed over from a real card: every content a test uses is a
+// one-byte file on it, and a found file of any name can be made over it.
 class HandOverTest : public ::testing::Test {
  protected:
-  HandOverTest() : scope_(ui) {
-    drive.UseFAT = 2;
+  static constexpr uint8_t kContents[] = {9, 0xA1, 0xB2, 0xC3, 0x66, 0x77, 0x88};
+
+  void SetUp() override {
+    for (uint8_t c : kContents) {
+      const std::string name = "D" + std::to_string(c) + ".BIN";
+      test::WriteFileBytes(hostFiles / name, {c});
+      card.Copy(hostFiles / name, name);
+    }
+    for (uint8_t c : kContents) {
+      const std::vector<uint32_t> chain = card.Chain("D" + std::to_string(c) + ".BIN");
+      ASSERT_EQ(chain.size(), 1u);
+      cluster[c] = chain[0];
+    }
+    card.Mount();
+    card.drive().UseFAT = 2;
     scan.DestFolder = dest.path().string();
     scan.OnFoundImage = [this](const std::string& p) { found.push_back(p); };
   }
-  void Add(const std::string& name, Bytes data, bool writes = true, bool throws = false) {
-    FakeFile file(name, std::move(data), &drive);
-    file.writes = writes;
-    file.throws = throws;
+  // Hands over a found file of `name` holding `content`.
+  void Add(const std::string& name, uint8_t content) { Add(*card.File(name, cluster.at(content), 1)); }
+  void Add(TFATFile& file) {
+    const size_t before = Listing().size();
     scan.AddRecoverFile(file);
-    EXPECT_EQ(file.HandedOver, 1) << name;
-    saves += file.saves;
-    if (file.saves > 0) {
-      EXPECT_EQ(file.usedFAT, 2) << name;
-    }
+    EXPECT_EQ(file.HandedOver, 1) << file.Name;
+    saves += static_cast<int>(Listing().size() - before);
   }
   std::vector<std::string> Listing() const {
     std::vector<std::string> names;
@@ -211,53 +223,84 @@ class HandOverTest : public ::testing::Test {
     return names;
   }
   std::string At(const std::string& name) const { return (dest / name).string(); }
+  // Links `from` to `to` in the second copy of the card's table only.
+  void PokeSecondTable(uint32_t from, uint16_t to) {
+    Bytes all = test::ReadFileBytes(card.image());
+    const uint32_t reserved = all[14] | (all[15] << 8);
+    const uint32_t perFat = all[22] | (all[23] << 8);
+    const size_t at = static_cast<size_t>(reserved + perFat) * 512 + from * 2;
+    all[at] = static_cast<uint8_t>(to & 0xFF);
+    all[at + 1] = static_cast<uint8_t>(to >> 8);
+    test::WriteFileBytes(card.image(), all);
+  }
 
+  test::FatCard card{16, 8192, 2};
+  test::TempDir hostFiles, dest;
+  std::map<uint8_t, uint32_t> cluster;  // content -> the cluster holding it
   test::ScriptedUi ui;
-  test::UiScope scope_;
-  test::TempDir dest;
-  TFATdrive drive;
-  TFrmFATScan scan;
+  ThrowingFiles files;
+  EngineContext context{ui, nullptr, &files};
+  TFrmFATScan scan{context};
   std::vector<std::string> found;
   int saves = 0;
 };
 
 TEST_F(HandOverTest, OnlyRecoverableKindsAreSavedAndReported) {
   for (const char* name : {"cluster 77.MP3", "x.zip", "JPG", "photo.jpg.txt", "y.jpgx"}) {
-    Add(name, {9});
+    Add(name, 9);
   }
   EXPECT_EQ(saves, 0);
   EXPECT_TRUE(found.empty());
   for (const char* ext : {".jpg", ".JPEG", ".crw", ".bmp", ".gif", ".png", ".wav", ".avi", ".riff",
                           ".mov", ".nef", ".mrw", ".dcr", ".raf", ".tif", ".Tiff", ".pcx"}) {
-    Add(std::string("a") + ext, {9});
+    Add(std::string("a") + ext, 9);
   }
   EXPECT_EQ(saves, 17);
-  EXPECT_EQ(found.size(), 17u);
+  ASSERT_EQ(found.size(), 17u);
   EXPECT_EQ(found.front(), At("a.jpg"));
   EXPECT_EQ(test::ReadFileBytes(dest / "a.jpg"), Bytes{9});
   EXPECT_EQ(Listing().size(), 17u);  // nothing left behind but the files
 }
 
 TEST_F(HandOverTest, SameNameFromAnotherCameraFolderIsKeptBesideTheFirst) {
-  Add("IMG_0001.JPG", {0xA1});
-  Add("IMG_0001.JPG", {0xB2});
-  Add("IMG_0001.JPG", {0xC3});
+  Add("IMG_0001.JPG", 0xA1);
+  Add("IMG_0001.JPG", 0xB2);
+  Add("IMG_0001.JPG", 0xC3);
   EXPECT_EQ(test::ReadFileBytes(dest / "IMG_0001.JPG"), Bytes{0xA1});
   EXPECT_EQ(test::ReadFileBytes(dest / "IMG_0001 (2).JPG"), Bytes{0xB2});
   EXPECT_EQ(test::ReadFileBytes(dest / "IMG_0001 (3).JPG"), Bytes{0xC3});
   EXPECT_EQ(found, (std::vector<std::string>{At("IMG_0001.JPG"), At("IMG_0001 (2).JPG"),
                                              At("IMG_0001 (3).JPG")}));
-  EXPECT_TRUE(ui.shown.empty());  // nobody was asked about replacing
+  // Nobody was asked about replacing: not the scan's user, not the card's.
+  EXPECT_TRUE(ui.shown.empty());
+  EXPECT_TRUE(card.engine().ui.shown.empty());
 }
 
 TEST_F(HandOverTest, NoFileSavedNothingReported) {
   test::WriteFileBytes(dest / "IMG_0002.JPG", {0x55});  // from an earlier run
-  Add("IMG_0002.JPG", {0x66}, /*writes=*/false);
-  Add("IMG_0003.JPG", {0x77}, /*writes=*/true, /*throws=*/true);
-  EXPECT_EQ(saves, 2);
+  // Data that cannot be read: its cluster lies past the end of the volume.
+  const auto unreadable = card.File("IMG_0002.JPG", 0xFFF0, 1);
+  Add(*unreadable);
+  files.throwOn = "IMG_0003.JPG";
+  Add("IMG_0003.JPG", 0x77);
+  EXPECT_EQ(saves, 0);
   EXPECT_TRUE(found.empty());
-  Add("IMG_0004.JPG", {0x88});  // the next file still goes through
+  EXPECT_EQ(scan.SaveProblems.size(), 2u);
+  // The next file still goes through, read along the table copy the drive
+  // was told to use: its second cluster is linked in the second copy only
+  // (the first ends the chain, the next cluster on the card holds another
+  // file).
+  const uint32_t first = cluster.at(9), second = cluster.at(0x88);
+  ASSERT_NE(second, first + 1);
+  PokeSecondTable(first, static_cast<uint16_t>(second));
+  card.Mount();
+  card.drive().UseFAT = 2;
+  const uint32_t clusterBytes = card.drive().BytesPerCluster;
+  const auto twoClusters = card.File("IMG_0004.JPG", first, clusterBytes + 1);
+  Add(*twoClusters);
   EXPECT_EQ(found, std::vector<std::string>{At("IMG_0004.JPG")});
+  EXPECT_EQ(test::ReadFileBytes(dest / "IMG_0004.JPG"),
+            card.ClusterBytes({first, second}, clusterBytes + 1));
   EXPECT_EQ(test::ReadFileBytes(dest / "IMG_0002.JPG"), Bytes{0x55});
   EXPECT_EQ(Listing(), (std::vector<std::string>{"IMG_0002.JPG", "IMG_0004.JPG"}));
 }

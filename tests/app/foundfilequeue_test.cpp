@@ -18,12 +18,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 constexpr size_t kSector = 512;
 
-std::unique_ptr<FoundFileWriter> NewFile(const fs::path& p) {
-  auto f = std::make_unique<FoundFileWriter>();
-  EXPECT_EQ(f->CreateNew(p.string()), FoundFileWriter::NewFile::Created) << p;
-  return f;
-}
-
 // Fills the sector at `index` of the buffer with a pattern of its own.
 void Stamp(uint8_t* buffer, size_t index, uint8_t value) {
   std::memset(buffer + index * kSector, value, kSector);
@@ -32,7 +26,13 @@ void Stamp(uint8_t* buffer, size_t index, uint8_t value) {
 class FoundFileQueueTest : public ::testing::Test {
  protected:
   fs::path Path(int n) const { return dir / ("f" + std::to_string(n)); }
+  std::unique_ptr<OutputFile> NewFile(const fs::path& p) {
+    auto f = std::make_unique<OutputFile>(files);
+    EXPECT_EQ(f->CreateNew(p.string()), OutputFile::NewFile::Created) << p;
+    return f;
+  }
   test::TempDir dir;
+  OutputFiles files;
 };
 
 // Two buffers of four sectors, twelve blocks: the scan must wait for buffers
@@ -84,7 +84,7 @@ TEST_F(FoundFileQueueTest, AFailedWriteIsReportedForItsFileOnly) {
   q.Append(b, kSector);
   q.End();
   // Every write to /dev/full fails with "no space".
-  auto full = std::make_unique<FoundFileWriter>();
+  auto full = std::make_unique<OutputFile>(files);
   ASSERT_TRUE(full->Create("/dev/full"));
   q.Begin(std::move(full));
   q.Append(b + kSector, kSector);

@@ -30,7 +30,8 @@ class FoundFilesTest : public ::testing::Test {
 
   test::TempDir temp, dest;
   Strings temps;
-  FoundFileList list;
+  OutputFiles files;
+  FoundFileList list{files};
 };
 
 TEST_F(FoundFilesTest, TickedFilesKeepTheirNumberAndExtension) {
@@ -84,7 +85,7 @@ TEST_F(FoundFilesTest, CopiesAreWholeWithinAndAcrossFileSystems) {
 
 TEST_F(FoundFilesTest, SelectNoneSavesNothingAndTheListDeletesItsFiles) {
   {
-    FoundFileList own;
+    FoundFileList own(files);
     for (const char* n : {"a.JPG", "b.CRW"}) {
       test::WriteFileBytes(temp / n, {1});
       own.AddImage((temp / n).string());

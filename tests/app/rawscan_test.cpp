@@ -15,7 +15,8 @@
 #include "app/rawscan.h"
 #include "detect/recoverutils.h"
 #include "diskio/drivetable.h"
-#include "diskio/sourceprobe.h"
+#include "diskio/enginecontext.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella {
@@ -51,28 +52,24 @@ Bytes Sectors(const Bytes& card, uint32_t first, uint32_t end) {
 
 class RawScanTest : public ::testing::Test {
  protected:
-  RawScanTest() : scope_(ui) {
+  RawScanTest() {
     ui.temp = temp.path();
     ui.tickStep = 1;
     scan.OnFileClosed = [this](const std::string& p) { closed.push_back(p); };
     scan.OnProgress = [this](const RawScanStatus& s) { progress.push_back(s.currentSector); };
     scan.OnCountsChanged = [this](const RawScanStatus&) { ++countChanges; };
   }
-  ~RawScanTest() override {
-    sourceprobe::Reset();
-    Drives().Clear();
-  }
-
   // Writes the card image and makes it a drive; returns its settings.
   RawScanSettings Mount(const Bytes& card, uint32_t sectorsAtOnce, uint32_t retryLimit = 1) {
     test::WriteFileBytes(dir / "card.img", card);
-    Drives().Clear();
+    DriveTable& drives = engine.context.drives();
+    drives.Clear();
     RawScanSettings s;
-    s.drive = Drives().AddImage((dir / "card.img").string());
-    const DriveEntry* entry = Drives().Find(s.drive);
+    s.drive = drives.AddImage((dir / "card.img").string());
+    const DriveEntry* entry = drives.Find(s.drive);
     EXPECT_NE(entry, nullptr);
     if (entry != nullptr) imagePath = entry->source.path;
-    sourceprobe::Watch(imagePath);
+    engine.sources.Watch(imagePath);
     s.totalSectors = static_cast<uint32_t>(card.size() / kSector);
     s.sectorsAtOnce = sectorsAtOnce;
     s.retryLimit = retryLimit;
@@ -81,15 +78,13 @@ class RawScanTest : public ::testing::Test {
   std::string TempFile(const std::string& name) const { return (temp / name).string(); }
 
   test::TempDir dir, temp;
-  test::ScriptedUi ui;
-  RawScan scan;
+  test::TestEngine engine;
+  test::ScriptedUi& ui = engine.ui;
+  RawScan scan{engine.context};
   std::string imagePath;
   std::vector<std::string> closed;
   std::vector<uint32_t> progress;
   int countChanges = 0;
-
- private:
-  test::UiScope scope_;
 };
 
 // A photo that, laid on the card, shows no start at any later sector.
@@ -161,11 +156,11 @@ TEST_P(RawScanReadErrors, CountsAttemptsAndLeavesOnlyTheBadSectorOut) {
   Bytes card = StampedCard(40);
   Put(card, 0, kJpegStart);
   RawScanSettings s = Mount(card, 10, c.retryLimit);
-  sourceprobe::MarkUnreadable(imagePath, {c.bad});
+  engine.sources.MarkUnreadable(imagePath, {c.bad});
   scan.Run(s);
 
   EXPECT_EQ(scan.Status().readErrors, c.readErrors);
-  EXPECT_EQ(sourceprobe::Get(imagePath).failedReads, c.readErrors);
+  EXPECT_EQ(engine.sources.Get(imagePath).failedReads, c.readErrors);
   ASSERT_EQ(closed.size(), 1u);
   Bytes expected = Sectors(card, 0, c.bad);
   const Bytes rest = Sectors(card, c.bad + 1, 40);
@@ -264,8 +259,8 @@ TEST_F(RawScanTest, DriveSmallerThanOneBlockIsReadInOneGo) {
   Bytes card = StampedCard(100);
   Put(card, 0, kJpegStart);
   scan.Run(Mount(card, MaxSectorsAtOnce(kSector)));
-  EXPECT_EQ(sourceprobe::Get(imagePath).reads, 1u);
-  EXPECT_EQ(sourceprobe::Get(imagePath).bytesRead, card.size());
+  EXPECT_EQ(engine.sources.Get(imagePath).reads, 1u);
+  EXPECT_EQ(engine.sources.Get(imagePath).bytesRead, card.size());
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_EQ(test::ReadFileBytes(closed[0]), card);
 }
@@ -276,7 +271,7 @@ TEST_F(RawScanTest, DriveOfNoSectorsDoesNothing) {
   RawScanSettings s = Mount(card, 4);
   s.totalSectors = 0;
   scan.Run(s);
-  EXPECT_EQ(sourceprobe::Get(imagePath).reads, 0u);
+  EXPECT_EQ(engine.sources.Get(imagePath).reads, 0u);
   EXPECT_TRUE(closed.empty());
   EXPECT_TRUE(progress.empty());
   EXPECT_EQ(countChanges, 0);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/engine.h"
 #include "diskio/enginecontext.h"
 #include "support/testsupport.h"
 
@@ -108,6 +109,17 @@ struct TestEngine {
   FaultySources sources;
   FaultyOutputFiles files;
   EngineContext context{ui, &sources, &files};
+};
+
+// The front end's engine over both fakes, on a user interface of the test's
+// choosing: the window's tests need one that lets events run, hooks into a
+// run or presses Cancel, and the interface is fixed when the engine is made.
+template <typename Ui = ScriptedUi>
+struct FrontEngine {
+  Ui ui;
+  FaultySources sources;
+  FaultyOutputFiles files;
+  Engine engine{ui, &sources, &files};
 };
 
 }  // namespace kestrella::test
