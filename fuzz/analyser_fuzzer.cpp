@@ -4,6 +4,7 @@
 // analyser's single-buffer tests that the stream does not call itself run on
 // every sector as well.
 #include "devices/device.h"
+#include "diskio/bootsector.h"
 #include "fat/fatanalyser.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
@@ -19,7 +20,7 @@ fuzz::Sandbox& Box() {
 }
 
 void BufferTests(const uint8_t* sector, uint32_t size) {
-  TFATAnalyser::IsBootSecB(sector, size);
+  LooksLikeBootSector(sector, size);
   TFATAnalyser::IsRootB(sector, size);
   uint32_t cluster = 0;
   TFATAnalyser::IsDirB(sector, size, cluster);

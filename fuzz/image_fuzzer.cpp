@@ -8,10 +8,10 @@
 
 #include "app/ffatscan.h"
 #include "devices/device.h"
+#include "diskio/bootsector.h"
 #include "diskio/drivetable.h"
 #include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
-#include "fat/bootprobe.h"
 #include "fat/fatdrive.h"
 #include "fat/fatdrivelist.h"
 #include "fat/fatnodes.h"

@@ -12,8 +12,9 @@
 
 #include "app/destinationcheck.h"
 #include "detect/recoverutils.h"
+#include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
-#include "fat/bootprobe.h"
+#include "diskio/logicalio.h"
 #include "util/userinterface.h"
 
 namespace kestrella {
@@ -100,8 +101,8 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   context_.ui().ProcessMessages();
   const uint32_t total = params.TotalSectors;
   const uint32_t bps = params.BytesPerSector;
-  // One zeroed buffer, at most 2,047,999 bytes per write as for the scan.
-  const uint32_t maxBlock = std::max<uint32_t>(1, 2047999 / bps);
+  // One zeroed buffer, at most kLargestReadBytes per write as for the scan.
+  const uint32_t maxBlock = std::max<uint32_t>(1, kLargestReadBytes / bps);
   uint32_t block = std::clamp<uint32_t>(blockSize, 1, std::min<uint32_t>(maxBlock, 65535));
   std::vector<uint8_t> zeros(static_cast<size_t>(block) * bps);
   uint32_t next = 0;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "fat/bootprobe.h"
+#include "diskio/bootsector.h"
 
 namespace kestrella {
 

@@ -1,15 +1,13 @@
 #include "app/ffatscan.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <cmath>
 #include <exception>
 #include <filesystem>
 #include <limits>
-#include <string_view>
 #include <system_error>
 
+#include "detect/filekinds.h"
 #include "devices/device.h"
 #include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
@@ -30,12 +28,6 @@ constexpr int32_t kLostDataIntervalMs = 500;
 // rounding to whole seconds does not swallow the time of many short slices.
 constexpr uint32_t kTimeSliceMs = 5000;
 
-// The kinds of found files worth handing over: photos, raw camera formats and
-// the sound and video clips cameras record.
-constexpr std::array<std::string_view, 17> kRecoverableExtensions = {
-    ".JPG", ".JPEG", ".CRW", ".BMP", ".GIF", ".PNG", ".WAV", ".AVI", ".RIFF",
-    ".MOV", ".NEF",  ".MRW", ".DCR", ".RAF", ".TIF", ".TIFF", ".PCX"};
-
 // Numbered names tried before a file is given up as unplaceable.
 constexpr int kMaxNameNumber = 100000;
 
@@ -50,21 +42,6 @@ uint64_t DivRoundHalfEven(uint64_t a, uint64_t b) {
 int32_t ClampToInt32(int64_t v) {
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                                   std::numeric_limits<int32_t>::max()));
-}
-
-// From the last "." on, dot included, upper case; empty without a dot.
-std::string UpperExtension(const std::string& name) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return {};
-  std::string ext = name.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return ext;
-}
-
-bool IsRecoverable(const std::string& name) {
-  const std::string ext = UpperExtension(name);
-  return std::find(kRecoverableExtensions.begin(), kRecoverableExtensions.end(), ext) !=
-         kRecoverableExtensions.end();
 }
 
 // "stem (n).ext" for the n-th photo of one name.
@@ -254,7 +231,7 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
   file.HandedOver = 1;
   std::string saved;
   try {
-    if (!IsRecoverable(file.Name)) return;
+    if (!IsRecoverableName(file.Name)) return;
     saved = SaveUnderFreeName(file, fs::path(DestFolder), context_.files(), SaveProblems);
   } catch (const std::exception& e) {
     // One file that cannot be saved must not end the search.

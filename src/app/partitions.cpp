@@ -1,8 +1,8 @@
 #include "app/partitions.h"
 
 #include "app/ffatscan.h"
+#include "diskio/bootsector.h"
 #include "diskio/pdiskio.h"
-#include "fat/bootprobe.h"
 #include "fat/fatdrivelist.h"
 
 namespace kestrella {

@@ -8,6 +8,7 @@
 #include "app/foundfiles.h"
 #include "detect/recoverutils.h"
 #include "diskio/enginecontext.h"
+#include "diskio/logicalio.h"
 
 namespace kestrella {
 
@@ -21,7 +22,7 @@ constexpr size_t kReadBuffers = 4;
 
 uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector) {
   if (bytesPerSector == 0) return 1;
-  return std::max<uint32_t>(1, (kSectorBufferBytes - 1) / bytesPerSector);
+  return std::max<uint32_t>(1, kLargestReadBytes / bytesPerSector);
 }
 
 uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {

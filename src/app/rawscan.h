@@ -16,13 +16,11 @@
 
 namespace kestrella {
 
-// The read buffer of the scan: room for 1000 sectors of 2048 bytes. One read
-// never moves more than 2,047,999 bytes.
-inline constexpr uint32_t kSectorBufferBytes = 2048000;
 inline constexpr uint32_t kMaxRetries = 20;
 
-// Largest sectors-at-once for a sector size, and the default for a drive:
-// 1% of its sectors within 1 .. that maximum.
+// Largest sectors-at-once for a sector size (one read moves at most
+// kLargestReadBytes), and the default for a drive: 1% of its sectors within
+// 1 .. that maximum.
 uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector);
 uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector);
 

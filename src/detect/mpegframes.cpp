@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "util/bytes.h"
+
 namespace kestrella {
 namespace {
 
@@ -66,7 +68,7 @@ uint32_t FrameLength(const uint8_t* h) {
 // its header is 0, or lies within 8 of the CRC of the frame from that word to
 // the frame's last byte. Reads frame[0 .. length-1].
 bool PassesProtectionCheck(const uint8_t* frame, uint32_t length) {
-  const int word = frame[4] | (frame[5] << 8);
+  const int word = Le16(frame + 4);
   if (word == 0) return true;
   const int crc = Crc16(frame + 4, length - 4);
   return word - 8 <= crc && crc <= word + 8;

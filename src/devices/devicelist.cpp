@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
-#include "fat/bootprobe.h"
 
 namespace kestrella {
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include "diskio/bootsector.h"
 #include "diskio/sourcefile.h"
 #include "util/sizetext.h"
 
@@ -100,75 +101,27 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
 }
 
 constexpr uint32_t kImageSector = 512;
-// A chain of extended tables longer than this is taken as broken.
-constexpr size_t kMaxTables = 128;
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool IsFatPartitionType(uint8_t type) {
-  switch (type) {
-    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E: return true;
-    default: return false;
-  }
-}
-
-// A card formatted without a table starts with its boot sector, which ends
-// in 55 AA as a table does; its jump and sector size tell it apart.
-bool LooksLikeBootSector(const uint8_t* s) {
-  if (s[0] != 0xEB && s[0] != 0xE9) return false;
-  const uint32_t bytesPerSector = static_cast<uint32_t>(s[11] | (s[12] << 8));
-  return bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 ||
-         bytesPerSector == 4096;
-}
-
-// One table of an image, read the way the FAT layer reads a disk's tables:
-// volumes relative to their table, links of the master table absolute and
-// later links relative to the first extended partition. A table read before
-// in this pass ends the chain.
-void CollectPartitions(SourceFile& file, uint64_t fileSectors, uint64_t table, uint64_t base,
-                       std::vector<uint64_t>& visited, std::vector<ImagePartition>& out) {
-  if (table >= fileSectors || visited.size() >= kMaxTables ||
-      std::find(visited.begin(), visited.end(), table) != visited.end())
-    return;
-  visited.push_back(table);
-  uint8_t s[kImageSector];
-  if (!file.ReadAt(table * kImageSector, s, sizeof s)) return;
-  // A link into garbage would otherwise list whatever the bytes say.
-  if (s[510] != 0x55 || s[511] != 0xAA) return;
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t* e = s + 446 + 16 * i;
-    const uint64_t first = table + Le32(e + 8), count = Le32(e + 12);
-    if (IsFatPartitionType(e[4]) && count != 0 && first < fileSectors) out.push_back({first, count});
-  }
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t* e = s + 446 + 16 * i;
-    if (e[4] != 0x05 && e[4] != 0x0F) continue;
-    const uint64_t link = Le32(e + 8);
-    if (base == 0)
-      CollectPartitions(file, fileSectors, link, link, visited, out);
-    else
-      CollectPartitions(file, fileSectors, base + link, base, visited, out);
-  }
-}
 
 }  // namespace
 
-std::vector<ImagePartition> ImageFatPartitions(const std::string& path) {
-  std::vector<ImagePartition> out;
+std::vector<FatPartition> ImageFatPartitions(const std::string& path) {
   // Opened for a query only: the look at the table is no read a test's
   // probe should count.
   SourceFile file;
   uint64_t bytes = 0;
   uint32_t sectorSize = 0;
-  if (!file.OpenForQuery(path) || !file.QuerySize(bytes, sectorSize)) return out;
-  uint8_t s[kImageSector];
-  if (!file.ReadAt(0, s, sizeof s) || LooksLikeBootSector(s)) return out;
-  std::vector<uint64_t> visited;
-  CollectPartitions(file, bytes / kImageSector, 0, 0, visited, out);
-  return out;
+  if (!file.OpenForQuery(path) || !file.QuerySize(bytes, sectorSize)) return {};
+  // A card formatted without a table starts with its boot sector, which ends
+  // in 55 AA as a table does.
+  uint8_t first[kImageSector];
+  if (!file.ReadAt(0, first, sizeof first) || LooksLikeBootSector(first, sizeof first)) return {};
+  PartitionedDisk disk;
+  disk.sectors = bytes / kImageSector;
+  disk.sectorBytes = kImageSector;
+  disk.read = [&file](uint64_t sector, uint8_t* buffer) {
+    return file.ReadAt(sector * kImageSector, buffer, kImageSector);
+  };
+  return ReadFatPartitions(disk);
 }
 
 bool NaturalLess(const std::string& a, const std::string& b) {
@@ -257,7 +210,7 @@ uint8_t DriveTable::AddImage(const std::string& path) {
     // Each FAT partition of a disk image reads as a card of its own: the
     // engine works on volumes that start at their drive's sector 0.
     uint32_t number = 0;
-    for (const ImagePartition& p : ImageFatPartitions(src.path)) {
+    for (const FatPartition& p : ImageFatPartitions(src.path)) {
       DriveSource part = src;
       part.partition = ++number;
       part.name = src.name + " (partition " + std::to_string(number) + ")";

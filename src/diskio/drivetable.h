@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "diskio/partitiontable.h"
+
 namespace kestrella {
 
 // System drive types of a drive's root (as a drive list shows them).
@@ -93,18 +95,10 @@ class DriveTable {
   std::vector<DriveEntry> drives_;
 };
 
-// A FAT partition found in a disk image: first sector and sector count.
-struct ImagePartition {
-  uint64_t firstSector = 0;
-  uint64_t sectors = 0;
-  bool operator==(const ImagePartition&) const = default;
-};
-// The FAT partitions (types 01h, 04h, 06h, 0Bh, 0Ch, 0Eh) of the partition
-// table in sector 0 of an image file: the master table's in table order,
-// then each extended chain (05h, 0Fh) depth first. Empty when sector 0 is
-// no partition table (no 55 AA, or a FAT boot sector of a card without
-// table). Entries empty or starting past the end of the file are left out.
-std::vector<ImagePartition> ImageFatPartitions(const std::string& path);
+// The FAT partitions of the partition table in sector 0 of an image file (of
+// 512-byte sectors), as ReadFatPartitions lists them. Empty when sector 0 is
+// the boot sector of a card formatted without a table.
+std::vector<FatPartition> ImageFatPartitions(const std::string& path);
 
 // Natural order of device names: digit runs compare by value ("sda2" < "sda10").
 bool NaturalLess(const std::string& a, const std::string& b);

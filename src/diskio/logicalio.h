@@ -22,9 +22,16 @@ struct LogicalAccessTraits {
   bool askOpticalSize;
 };
 
-// The main window's access: up to 1000 sectors per call, the 2,048,000-byte
-// sector buffer, optical drives asked for their size.
-inline constexpr LogicalAccessTraits kDiskutilsTraits{1000, 2048000, false, true};
+// The transfer buffer of the main window's access: room for 1000 sectors of
+// 2048 bytes. The raw scan reads and the wipe writes through it, so one of
+// their transfers never moves more than kLargestReadBytes; a window that
+// offers a number of sectors at once offers no more than fit that.
+inline constexpr uint32_t kSectorBufferBytes = 2048000;
+inline constexpr uint32_t kLargestReadBytes = kSectorBufferBytes - 1;
+
+// The main window's access: up to 1000 sectors per call, the
+// kSectorBufferBytes sector buffer, optical drives asked for their size.
+inline constexpr LogicalAccessTraits kDiskutilsTraits{1000, kSectorBufferBytes, false, true};
 // A device's access: up to 128 sectors per call (fewer for sectors larger
 // than 512 bytes, so that a chunk fits 64 KiB); writes reach the medium
 // before they return.

@@ -1,6 +1,7 @@
-// Recognising FAT structures in raw sectors: boot sectors, allocation-table
-// sectors, directory sectors; and rebuilding a volume whose boot sector is
-// gone from the tables and directories that are still there.
+// Recognising FAT structures in raw sectors: allocation-table sectors and
+// directory sectors (boot sectors are told by diskio/bootsector.h); and
+// rebuilding a volume whose boot sector is gone from the tables and
+// directories that are still there.
 //
 // Tests ending in B look at a buffer; tests ending in C read through the
 // owning drive, walking from (cluster, sector) exactly like a directory of
@@ -37,9 +38,6 @@ class TFATAnalyser {
   static std::string CnvName(const TDirEntry& entry);
 
   // ---- buffer tests ----------------------------------------------------------
-  // A FAT boot sector: jump byte 0xEB, signature 55 AA at 510, and a sector
-  // size of 512 … 8192. False for a buffer shorter than 512 bytes.
-  static bool IsBootSecB(const uint8_t* buffer, uint32_t size = 512);
   // Copies entry number `index` when it lies wholly inside the buffer, then
   // advances `index`.
   static bool GetNextRecordB(const uint8_t* buffer, uint32_t size, TDirEntry& entry, uint32_t& index);
@@ -47,7 +45,7 @@ class TFATAnalyser {
   // to clusterLimit + 1, sizes up to sectorLimit 512-byte sectors, times and
   // dates); long-name runs pass unchecked.
   static bool DirEntriesValidB(const uint8_t* buffer, uint32_t size, uint32_t clusterLimit,
-                               uint32_t sectorLimit);
+                               uint64_t sectorLimit);
   // The buffer starts a subdirectory: "." then "..", both directories;
   // `cluster` gets the "." entry's cluster.
   static bool IsDirB(const uint8_t* buffer, uint32_t size, uint32_t& cluster);

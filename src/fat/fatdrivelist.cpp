@@ -2,55 +2,23 @@
 
 #include <algorithm>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "devices/scanhost.h"
+#include "diskio/bootsector.h"
+#include "diskio/partitiontable.h"
 #include "fat/fatanalyser.h"
 
 namespace kestrella {
 
 namespace {
 
-// A partition table sector: four 16-byte entries from offset 446.
-constexpr size_t kTableOffset = 446;
-constexpr size_t kEntrySize = 16;
-constexpr int kEntries = 4;
-
-// A chain of extended tables longer than this is taken as broken: real disks
-// hold a few dozen logical partitions at most.
-constexpr size_t kMaxTables = 128;
-
-struct TableEntry {
-  uint8_t type;
-  uint32_t first;  // relative to the table's base
-  uint32_t count;
-};
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-TableEntry EntryAt(const std::vector<uint8_t>& sector, int index) {
-  const uint8_t* e = sector.data() + kTableOffset + static_cast<size_t>(index) * kEntrySize;
-  return {e[4], Le32(e + 8), Le32(e + 12)};
-}
-
-bool IsFatPartition(uint8_t type) {
-  switch (type) {
-    case 0x01: case 0x04: case 0x06: case 0x0B: case 0x0C: case 0x0E: return true;
-    default: return false;
-  }
-}
-
-bool IsExtendedPartition(uint8_t type) { return type == 0x05 || type == 0x0F; }
-
 // Boot and table sectors are read whole, so a device with larger sectors
 // gets a buffer its reads fit into.
+uint32_t SectorBytes(const TDevice& device) { return std::max<uint32_t>(device.BytesPerSector, 512); }
 std::vector<uint8_t> SectorBuffer(const TDevice& device) {
-  return std::vector<uint8_t>(std::max<uint32_t>(device.BytesPerSector, 512), 0);
+  return std::vector<uint8_t>(SectorBytes(device), 0);
 }
 
 TFATdrive* AppendDrive(TDriveList& list, TDevice& device, uint8_t stateFlags, uint32_t bootSector,
@@ -65,32 +33,6 @@ TFATdrive* AppendDrive(TDriveList& list, TDevice& device, uint8_t stateFlags, ui
   added->StartSector = startSector;
   added->SectorCount = sectorCount;
   return added;
-}
-
-// One table of a chain; `visited` holds the tables this run has read, so a
-// link back to one of them ends the chain instead of looping.
-void ReadTable(TDriveList& list, TDevice& device, uint32_t tableSector, uint32_t extendedBase,
-               std::set<uint32_t>& visited) {
-  if (visited.size() >= kMaxTables || !visited.insert(tableSector).second) return;
-  std::vector<uint8_t> sector = SectorBuffer(device);
-  if (!device.ReadSec(tableSector, 1, sector.data(), false)) return;
-
-  for (int i = 0; i < kEntries; ++i) {
-    const TableEntry e = EntryAt(sector, i);
-    if (!IsFatPartition(e.type)) continue;
-    const uint32_t start = tableSector + e.first;
-    AppendDrive(list, device, 0, start, start, e.count)->MountDrive(false);
-  }
-  for (int i = 0; i < kEntries; ++i) {
-    const TableEntry e = EntryAt(sector, i);
-    if (!IsExtendedPartition(e.type)) continue;
-    // Links of the master table are absolute; every later link is relative
-    // to the first extended partition.
-    if (extendedBase == 0)
-      ReadTable(list, device, e.first, e.first, visited);
-    else
-      ReadTable(list, device, extendedBase + e.first, extendedBase, visited);
-  }
 }
 
 const char kLostTitle[] = "Find logical drives - Please wait...";
@@ -139,8 +81,18 @@ void DetectDrives(TDriveList& list, TDevice& device) { GetFATDrive(list, device)
 
 void DetectPartitions(TDriveList& list, TDevice& device, uint32_t tableSector,
                       uint32_t extendedBase) {
-  std::set<uint32_t> visited;
-  ReadTable(list, device, tableSector, extendedBase, visited);
+  PartitionedDisk disk;
+  disk.sectors = device.TotalSectors;
+  disk.sectorBytes = SectorBytes(device);
+  // Only sectors inside the device are asked for, so they fit 32 bits; a
+  // table that cannot be read ends its branch without a message.
+  disk.read = [&device](uint64_t sector, uint8_t* buffer) {
+    return device.ReadSec(static_cast<uint32_t>(sector), 1, buffer, false);
+  };
+  for (const FatPartition& p : ReadFatPartitions(disk, tableSector, extendedBase)) {
+    const auto start = static_cast<uint32_t>(p.firstSector);
+    AppendDrive(list, device, 0, start, start, static_cast<uint32_t>(p.sectors))->MountDrive(false);
+  }
 }
 
 TFATdrive* AddVirtualDrive(TDriveList& list, TDevice& device, uint32_t bootSector,
@@ -183,7 +135,7 @@ int FindLostDrives(ScanHost& host, TDevice& device, TDeviceList* /*list*/, uint3
     }
     // The first sector that cannot be read ends the search.
     if (!device.ReadSec(current, 1, sector.data(), true)) break;
-    if (TFATAnalyser::IsBootSecB(sector.data(), size) && !StartsListedDrive(*drives, current)) {
+    if (LooksLikeBootSector(sector.data(), size) && !StartsListedDrive(*drives, current)) {
       AddVirtualDrive(*drives, device, current, current, 0, true);
       ++found;
     }

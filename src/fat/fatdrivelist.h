@@ -17,8 +17,9 @@ namespace kestrella {
 // and nullptr returned. nullptr too when sector 0 cannot be read.
 TFATdrive* GetFATDrive(TDriveList& list, TDevice& device);
 void DetectDrives(TDriveList& list, TDevice& device);
-// Adds the FAT partitions of the table at `tableSector` and follows the
-// extended chain (a chain that loops back to a table already read ends).
+// Adds the FAT partitions of the table at `tableSector` and of the extended
+// chain behind it, each mounted, in the order and by the rules of
+// ReadFatPartitions (only signed tables, only entries inside the device).
 void DetectPartitions(TDriveList& list, TDevice& device, uint32_t tableSector,
                       uint32_t extendedBase);
 // A volume found by its boot sector: mounted, named "... (lost)".

@@ -2,21 +2,18 @@
 // longer list (lost directories and files, found cluster by cluster), and
 // the picture files among everything found.
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "detect/filedet.h"
+#include "detect/filekinds.h"
 #include "devices/device.h"
 #include "devices/scanhost.h"
 #include "fat/fatanalyser.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
-#include "util/helpers.h"
 
 namespace kestrella {
 
@@ -32,19 +29,6 @@ constexpr uint32_t kLostFileSize = 1474560;
 constexpr int kMaxMarkDepth = 256;
 
 constexpr uint8_t kArchiveAttribute = 0x20;
-
-// Names of the files worth recovering: pictures, and the sound and film
-// formats cameras write.
-constexpr std::array<std::string_view, 17> kPicturePatterns = {
-    "*.jpg", "*.jpeg", "*.crw", "*.bmp", "*.gif", "*.png", "*.wav",  "*.avi", "*.riff",
-    "*.mov", "*.nef",  "*.mrw", "*.dcr", "*.raf", "*.tif", "*.tiff", "*.pcx"};
-
-bool IsPictureName(const std::string& name) {
-  std::string lower = ReplaceDeletedChar(name);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return std::any_of(kPicturePatterns.begin(), kPicturePatterns.end(),
-                     [&](std::string_view pattern) { return MatchWildCard(lower, pattern); });
-}
 
 // One bit per cluster number 0 .. ClusterCount + 1: set once the cluster is
 // accounted for (reached from an entry, or examined by the scan).
@@ -386,7 +370,7 @@ bool TFATdrive::FindFiles(bool root, bool deleted, bool lost) {
   searched.Nodes->clear();
   searched.Mark = 0;
   WalkChosenTrees(*this, root, deleted, lost, nullptr, [&](TFATFile& file) {
-    if (file.HandedOver != 0 || !IsPictureName(file.Name)) return;
+    if (file.HandedOver != 0 || !IsRecoverableName(file.Name)) return;
     auto copy = std::make_unique<TFATFile>();
     file.duplicate(*copy);
     copy->Parent = &searched;
@@ -402,7 +386,7 @@ bool TFATdrive::AnalyzeTotalFile(bool root, bool deleted, bool lost, int32_t& ma
   matchedFiles = 0;
   directories = 0;
   WalkChosenTrees(*this, root, deleted, lost, &directories, [&](TFATFile& file) {
-    if (IsPictureName(file.Name)) ++matchedFiles;
+    if (IsRecoverableName(file.Name)) ++matchedFiles;
   });
   host().SetTotals(matchedFiles, directories);
   return true;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/bytes.h"
+
 namespace kestrella {
 
 // FAT types.
@@ -29,10 +31,15 @@ inline constexpr uint8_t kAttrLongName = 0x0F;
 
 inline constexpr uint8_t kDeletedMarker = 0xE5;
 
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+// Whole allocation-table entries in `bytes` bytes of a table of `fatType`
+// (0 for any other value).
+inline uint64_t TableEntriesIn(uint64_t bytes, uint8_t fatType) {
+  switch (fatType) {
+    case kFat32: return bytes / 4;
+    case kFat16: return bytes / 2;
+    case kFat12: return bytes * 2 / 3;
+    default: return 0;
+  }
 }
 
 // One 32-byte directory entry.

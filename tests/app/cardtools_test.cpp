@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "app/cardtools.h"
+#include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
-#include "fat/bootprobe.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 

@@ -70,7 +70,7 @@ TEST_F(DriveTablePartitions, ExtendedChainIsListedInTableOrderThenDepthFirst) {
   const fs::path image = disk.Write(dir / "disk.img");
 
   EXPECT_EQ(ImageFatPartitions(image.string()),
-            (std::vector<ImagePartition>{{200, 300}, {1010, 100}, {1520, 50}, {1905, 30}}));
+            (std::vector<FatPartition>{{200, 300}, {1010, 100}, {1520, 50}, {1905, 30}}));
 }
 
 TEST_F(DriveTablePartitions, ChainLoopingBackToAnEarlierTableEnds) {
@@ -81,7 +81,7 @@ TEST_F(DriveTablePartitions, ChainLoopingBackToAnEarlierTableEnds) {
   const fs::path image = disk.Write(dir / "loop.img");
 
   EXPECT_EQ(ImageFatPartitions(image.string()),
-            (std::vector<ImagePartition>{{110, 50}, {510, 50}}));
+            (std::vector<FatPartition>{{110, 50}, {510, 50}}));
   const uint8_t d = Drives().AddImage(image.string());
   ASSERT_NE(d, 0);
   EXPECT_EQ(Drives().Drives().size(), 3u);
@@ -100,7 +100,7 @@ TEST_F(DriveTablePartitions, CardBootSectorsAndUnsignedSectorsAreNoTables) {
   // Boot code that happens to begin with a jump, but no sector size: a table.
   disk.bytes[12] = 0x00;
   EXPECT_EQ(ImageFatPartitions(disk.Write(dir / "mbr.img").string()),
-            (std::vector<ImagePartition>{{100, 200}}));
+            (std::vector<FatPartition>{{100, 200}}));
   disk.bytes[511] = 0x00;
   EXPECT_TRUE(ImageFatPartitions(disk.Write(dir / "unsigned.img").string()).empty());
   // An extended table without its signature lists nothing either.
@@ -108,7 +108,7 @@ TEST_F(DriveTablePartitions, CardBootSectorsAndUnsignedSectorsAreNoTables) {
   disk.Table(400, {{0x06, 10, 50}});
   disk.bytes[400 * kSector + 510] = 0;
   EXPECT_EQ(ImageFatPartitions(disk.Write(dir / "ext.img").string()),
-            (std::vector<ImagePartition>{{100, 200}}));
+            (std::vector<FatPartition>{{100, 200}}));
 }
 
 // ---- the partitions as drives ------------------------------------------------
@@ -247,7 +247,7 @@ TEST_F(DriveTablePartitions, PartitionsTakeOnlyTheLettersLeft) {
 TEST_F(DriveTablePartitions, CorpusExtendedPartitionImageGivesSixDrives) {
   if (!CorpusAvailable()) GTEST_SKIP() << "corpus not available";
   const fs::path image = UnzipCorpusImage("1-extend-part.zip", "ext-part-test-2.dd", dir.path());
-  const std::vector<ImagePartition> expected{{63, 52353},      {52416, 52416},  {104832, 52416},
+  const std::vector<FatPartition> expected{{63, 52353},      {52416, 52416},  {104832, 52416},
                                              {157311, 52353}, {209727, 52353}, {262143, 50337}};
   EXPECT_EQ(ImageFatPartitions(image.string()), expected);
 

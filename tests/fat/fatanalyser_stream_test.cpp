@@ -9,6 +9,7 @@
 
 #include "detect/filedet.h"
 #include "devices/scanhost.h"
+#include "diskio/bootsector.h"
 #include "fat/fatanalyser.h"
 #include "fatdir_support.h"
 
@@ -77,10 +78,10 @@ class CardTest : public StreamTest {
   TFATdrive* RebuildAndCheck(uint8_t fatType, bool zeroBackup) {
     Sector bytes = original_;
     const Layout l(original_);
-    EXPECT_TRUE(TFATAnalyser::IsBootSecB(bytes.data()));
+    EXPECT_TRUE(LooksLikeBootSector(bytes.data(), 512));
     std::fill_n(bytes.begin(), 512, 0);
     if (zeroBackup) {
-      EXPECT_TRUE(TFATAnalyser::IsBootSecB(bytes.data() + 6 * 512));
+      EXPECT_TRUE(LooksLikeBootSector(bytes.data() + 6 * 512, 512));
       std::fill_n(bytes.begin() + 6 * 512, 512, 0);
     }
     WriteFileBytes(img_, bytes);

@@ -22,8 +22,8 @@
 #include <functional>
 #include <memory>
 
+#include "diskio/bootsector.h"
 #include "diskio/drivetable.h"
-#include "fat/bootprobe.h"
 #include "gui/fformat.h"
 #include "gui/fmain.h"
 #include "support/fakes.h"

@@ -1,20 +1,23 @@
-#include "fat/bootprobe.h"
+#include "diskio/bootsector.h"
+
+#include "util/bytes.h"
 
 namespace kestrella {
 
 namespace {
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 }  // namespace
 
+bool LooksLikeBootSector(const uint8_t* s, size_t size) {
+  if (s == nullptr || size < 512) return false;
+  if (s[510] != 0x55 || s[511] != 0xAA) return false;
+  if (s[0] != 0xEB && s[0] != 0xE9) return false;
+  const uint32_t bytesPerSector = Le16(s + 11);
+  return bytesPerSector >= 512 && bytesPerSector <= 4096 && PowerOfTwo(bytesPerSector);
+}
+
 std::string ProbeFatBootSector(const uint8_t* s, size_t size) {
-  if (size < 512) return "";
-  if (s[510] != 0x55 || s[511] != 0xAA) return "";
-  if (s[0] != 0xEB && s[0] != 0xE9) return "";
+  if (!LooksLikeBootSector(s, size)) return "";
   const uint32_t bytesPerSector = Le16(s + 11);
   const uint32_t sectorsPerCluster = s[13];
   const uint32_t reserved = Le16(s + 14);
@@ -22,7 +25,6 @@ std::string ProbeFatBootSector(const uint8_t* s, size_t size) {
   const uint32_t rootEntries = Le16(s + 17);
   const uint32_t total = Le16(s + 19) != 0 ? Le16(s + 19) : Le32(s + 32);
   const uint32_t fatSize = Le16(s + 22) != 0 ? Le16(s + 22) : Le32(s + 36);
-  if (bytesPerSector < 512 || bytesPerSector > 4096 || !PowerOfTwo(bytesPerSector)) return "";
   if (!PowerOfTwo(sectorsPerCluster) || reserved == 0 || fats == 0 || fats > 4 || fatSize == 0)
     return "";
   const uint64_t rootSectors = (rootEntries * 32ull + bytesPerSector - 1) / bytesPerSector;
