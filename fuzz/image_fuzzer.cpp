@@ -59,7 +59,7 @@ void FolderRoute(EngineContext& context, uint8_t drive, const std::filesystem::p
     driver.StopRequestedFlag = false;
     bool replaceAll = true, replaceAnswer = true;
     fat->SaveDirectory(static_cast<TFATDirectory&>(*fat->RootItem), out / "tree", true, true, false,
-                       fat->UseFAT, replaceAll, replaceAnswer);
+                       fat->UseFAT(), replaceAll, replaceAnswer);
   }
 }
 

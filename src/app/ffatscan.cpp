@@ -80,7 +80,7 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
     return {};
   }
   const size_t problemsBefore = drive->SaveProblems.size();
-  const bool kept = file.WriteTo(out, drive->UseFAT);
+  const bool kept = file.WriteTo(out, drive->UseFAT());
   const std::vector<TSaveProblem> mine(
       drive->SaveProblems.begin() + static_cast<ptrdiff_t>(problemsBefore),
       drive->SaveProblems.end());

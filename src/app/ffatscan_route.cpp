@@ -30,7 +30,7 @@ TFATdrive* TFrmFATScan::OpenFatDrive(uint8_t drive) {
   if (fat == nullptr) return nullptr;
   Drive = fat;
   Device = fat->Device;
-  fat->SkipOption = SkipOption ? 1 : 0;
+  fat->SetSkipOption(SkipOption ? 1 : 0);
   fat->OnFoundFile = [this](TFATFile& file) { AddRecoverFile(file); };
   mountedDrive_ = drive;
   return fat;

@@ -57,11 +57,11 @@ MountedCard::~MountedCard() { drive_.reset(); }
 
 CardSummary MountedCard::Summary() const {
   CardSummary s;
-  s.fatType = drive_->FATType == kFat12 ? "FAT12" : drive_->FATType == kFat16 ? "FAT16" : "FAT32";
+  s.fatType = drive_->FATType() == kFat12 ? "FAT12" : drive_->FATType() == kFat16 ? "FAT16" : "FAT32";
   s.label = TrimRight(drive_->Name);
-  s.clusters = drive_->ClusterCount;
-  s.bytesPerCluster = drive_->BytesPerCluster;
-  s.tableEmpty = drive_->UseFAT == 0;
+  s.clusters = drive_->ClusterCount();
+  s.bytesPerCluster = drive_->BytesPerCluster();
+  s.tableEmpty = drive_->UseFAT() == 0;
   return s;
 }
 
@@ -108,7 +108,7 @@ TreeSave MountedCard::SaveTree(const std::filesystem::path& dest, bool deletedOn
   bool replaceAnswer = replaceAll;
   result.completed = drive_->SaveDirectory(static_cast<TFATDirectory&>(*drive_->RootItem), dest,
                                            /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
-                                           drive_->UseFAT, replaceAll, replaceAnswer);
+                                           drive_->UseFAT(), replaceAll, replaceAnswer);
   result.folder = drive_->RootItem->Name;
   result.problems.assign(drive_->SaveProblems.begin() + static_cast<long>(before),
                          drive_->SaveProblems.end());

@@ -12,7 +12,7 @@ namespace {
 std::string TypeOf(const TCustomDrive& drive) {
   const auto* fat = dynamic_cast<const TFATdrive*>(&drive);
   if (fat == nullptr) return "";
-  switch (fat->FATType) {
+  switch (fat->FATType()) {
     case kFat12: return "FAT12";
     case kFat16: return "FAT16";
     case kFat32: return "FAT32";

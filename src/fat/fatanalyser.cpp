@@ -288,21 +288,21 @@ bool TFATAnalyser::IsDirEmptyC(uint32_t cluster, uint32_t sector) {
 
 bool TFATAnalyser::DirEntriesValidC(uint32_t cluster, uint32_t sector) {
   if (drive_ == nullptr) return false;
-  const uint32_t bytesPerSector = drive_->BootRec.BytesPerSector();
+  const uint32_t bytesPerSector = drive_->BootRec().BytesPerSector();
   std::vector<uint8_t> buffer(std::max<uint32_t>(drive_->SectorSize(), bytesPerSector));
   TDirWalk walk;
   walk.Cluster = cluster;
   walk.Sector = sector;
   if (!drive_->ReadDataSec(walk, buffer.data())) return false;
   // Sizes are judged in 512-byte units whatever the sector size.
-  const uint64_t sectorLimit = static_cast<uint64_t>(drive_->DataSectors) * (bytesPerSector / 512);
-  return DirEntriesValidB(buffer.data(), bytesPerSector, drive_->ClusterCount, sectorLimit);
+  const uint64_t sectorLimit = static_cast<uint64_t>(drive_->DataSectors()) * (bytesPerSector / 512);
+  return DirEntriesValidB(buffer.data(), bytesPerSector, drive_->ClusterCount(), sectorLimit);
 }
 
 bool TFATAnalyser::IsRootC(uint32_t cluster, uint32_t sector) {
   if (drive_ == nullptr) return false;
   const uint64_t entries =
-      static_cast<uint64_t>(drive_->BootRec.SectorsPerCluster()) * (drive_->BootRec.BytesPerSector() / 32);
+      static_cast<uint64_t>(drive_->BootRec().SectorsPerCluster()) * (drive_->BootRec().BytesPerSector() / 32);
   TDirWalk walk;
   walk.Cluster = cluster;
   walk.Sector = sector;
@@ -316,7 +316,7 @@ bool TFATAnalyser::IsRootC(uint32_t cluster, uint32_t sector) {
 
 bool TFATAnalyser::IsFileC(uint32_t cluster, std::string& kind, uint8_t& startKind) {
   if (drive_ == nullptr || !drive_->IsValidCluster(cluster)) return false;
-  const uint32_t perCluster = drive_->BootRec.SectorsPerCluster();
+  const uint32_t perCluster = drive_->BootRec().SectorsPerCluster();
   if (perCluster == 0) return false;
   // The drive reads whole device sectors: the buffer follows their size.
   std::vector<uint8_t> buffer(static_cast<size_t>(perCluster) * drive_->SectorSize());

@@ -275,7 +275,7 @@ bool TFATAnalyser::Rebuild(TDevice& device) {
   // The drive sizes its sector windows for 512-byte sectors until mounted;
   // on a device with larger sectors its walks refuse to read (no overrun).
   drive->CalcDriveInfo(boot, true);
-  drive->SectorCount = static_cast<uint32_t>(drive->TotalSectors);
+  drive->SectorCount = static_cast<uint32_t>(drive->TotalSectors());
   drive->Name += "DRIVE (without BootSec)";
   drive->CreateStartItems();
   LastRebuilt = drive.get();

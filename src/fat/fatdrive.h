@@ -1,5 +1,6 @@
-// A FAT12, FAT16 or FAT32 volume: geometry from the boot sector, the
-// allocation table, directory walks and file reads.
+// A FAT12, FAT16 or FAT32 volume: what the rest of the program sees of it.
+// Its parts do the work: the geometry from the boot sector, the allocation
+// table, the directory reader and the file reader.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,10 @@
 #include <vector>
 
 #include "devices/drivebase.h"
+#include "fat/fatdirectoryreader.h"
+#include "fat/fatfilereader.h"
+#include "fat/fatgeometry.h"
+#include "fat/fattable.h"
 #include "fat/fattypes.h"
 
 namespace kestrella {
@@ -18,31 +23,12 @@ class TFATAnalyser;
 class TFATDirectory;
 class TFATFile;
 
-// Where a directory walk stands: the current cluster (0 = the fixed root
-// region of FAT12/16), the current sector (used in the root region), and the
-// next entry (or sector) within the cluster or root sector. `Hops` counts the
-// clusters entered, so that a looping chain ends after the volume's count.
-struct TDirWalk {
-  uint32_t Cluster = 0;
-  uint32_t Sector = 0;
-  uint16_t Index = 0;
-  uint32_t Hops = 0;
-};
-
-// Open-file state of a read.
 // A file whose save went wrong: not written (saved false, nothing of it is in
 // the folder), or written with sectors that could not be read (saved true).
 struct TSaveProblem {
   std::string target;
   std::string reason;
   bool saved = false;
-};
-
-struct TFATFileInfo {
-  uint32_t FirstCluster = 0;
-  uint32_t CurrentCluster = 0;
-  uint32_t Position = 0;
-  uint32_t Size = 0;
 };
 
 class TFATdrive : public TCustomDrive {
@@ -56,39 +42,68 @@ class TFATdrive : public TCustomDrive {
   std::vector<TListColumn> AddListViewColumns() const override;
   bool CalcDriveInfo(const TBootRecord& bootRecord, bool silent);
   void CreateStartItems();
-  // The entry of `cluster` in allocation-table copy `copy`; 0 for a cluster
-  // outside 2 .. ClusterCount + 1 or when the table cannot be read.
-  uint32_t GetFAT(uint32_t cluster, uint32_t copy);
-  uint32_t GetClusterMask(uint8_t kind) const;
-  bool IsEOF(uint32_t value) const;
-  uint32_t Cluster2Sec(uint32_t cluster) const;
-  uint32_t Sec2Cluster(uint32_t sector) const;
-  bool IsValidCluster(uint32_t cluster) const { return cluster >= 2 && cluster <= ClusterCount + 1; }
-  // The cluster after `cluster` in a chain read with `useFAT` (0: the next
-  // one on the volume; n: the entry in table copy n - 1).
-  uint32_t NextCluster(uint32_t cluster, uint8_t useFAT);
-  // The first cluster after `cluster` that the table marks free, or
-  // cluster + 1 when none is (a deleted file's chain is erased, and its later
-  // clusters are usually the free ones that follow).
-  uint32_t NextFreeCluster(uint32_t cluster);
   uint32_t SectorSize() const { return sectorSize_; }
 
-  // ---- directories ---------------------------------------------------------
-  bool GetNextRecord(TDirWalk& walk, TDirEntry& entry);
-  bool ReadDataSec(TDirWalk& walk, uint8_t* buffer);
-  // Called with a long-name entry just read: gathers the run and leaves the
-  // short entry that follows it in `entry`. `name` gets the low bytes of the
-  // characters (for matching), `utf8` (when given) the name as UTF-8.
-  bool GetLongName(TDirWalk& walk, std::string& name, TDirEntry& entry, std::string* utf8 = nullptr);
-  bool FindNextEntry(TDirWalk& walk, bool includeDeleted, std::string& name, TDirEntry& entry,
-                     std::string* utf8 = nullptr);
+  // The boot record and the layout worked out from it (see FatGeometry).
+  const TBootRecord& BootRec() const { return geometry_.BootRec(); }
+  uint8_t FATType() const { return geometry_.FATType(); }
+  int32_t TotalSectors() const { return geometry_.TotalSectors(); }
+  uint32_t BytesPerCluster() const { return geometry_.BytesPerCluster(); }
+  uint32_t RootCluster() const { return geometry_.RootCluster(); }
+  uint32_t RootDirSectors() const { return geometry_.RootDirSectors(); }
+  int32_t RootDirStart() const { return geometry_.RootDirStart(); }
+  int32_t SectorsPerFAT() const { return geometry_.SectorsPerFAT(); }
+  uint32_t FATAreaSectors() const { return geometry_.FATAreaSectors(); }
+  uint32_t FirstDataSector() const { return geometry_.FirstDataSector(); }
+  uint32_t DataSectors() const { return geometry_.DataSectors(); }
+  uint32_t ClusterCount() const { return geometry_.ClusterCount(); }
+  uint32_t GetClusterMask(uint8_t kind) const { return geometry_.GetClusterMask(kind); }
+  bool IsEOF(uint32_t value) const { return geometry_.IsEOF(value); }
+  uint32_t Cluster2Sec(uint32_t cluster) const { return geometry_.Cluster2Sec(cluster); }
+  uint32_t Sec2Cluster(uint32_t sector) const { return geometry_.Sec2Cluster(sector); }
+  bool IsValidCluster(uint32_t cluster) const { return geometry_.IsValidCluster(cluster); }
 
-  // ---- file data -----------------------------------------------------------
-  bool ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInfo& info);
+  // ---- allocation table (see FatTable) -------------------------------------
+  uint32_t GetFAT(uint32_t cluster, uint32_t copy) { return table_.GetFAT(cluster, copy); }
+  uint32_t NextCluster(uint32_t cluster, uint8_t useFAT) { return table_.NextCluster(cluster, useFAT); }
+  uint32_t NextFreeCluster(uint32_t cluster) { return table_.NextFreeCluster(cluster); }
+  // The table copy chains are followed in (0: none, clusters are taken as
+  // consecutive; n: copy n - 1). Mounting chooses the first copy, or none
+  // when the table is empty.
+  uint8_t UseFAT() const { return useFAT_; }
+  void SetUseFAT(uint8_t useFAT) { useFAT_ = useFAT; }
+  // Non-zero: the search for lost data passes over clusters the table marks
+  // bad.
+  uint8_t SkipOption() const { return skipOption_; }
+  void SetSkipOption(uint8_t skip) { skipOption_ = skip; }
+
+  // ---- directories (see FatDirectoryReader), along UseFAT's chains ---------
+  bool GetNextRecord(TDirWalk& walk, TDirEntry& entry) {
+    return dirs_.GetNextRecord(walk, entry, useFAT_);
+  }
+  bool ReadDataSec(TDirWalk& walk, uint8_t* buffer) { return dirs_.ReadDataSec(walk, buffer, useFAT_); }
+  bool GetLongName(TDirWalk& walk, std::string& name, TDirEntry& entry, std::string* utf8 = nullptr) {
+    return dirs_.GetLongName(walk, useFAT_, name, entry, utf8);
+  }
+  bool FindNextEntry(TDirWalk& walk, bool includeDeleted, std::string& name, TDirEntry& entry,
+                     std::string* utf8 = nullptr) {
+    return dirs_.FindNextEntry(walk, useFAT_, includeDeleted, name, entry, utf8);
+  }
+
+  // ---- file data (see FatFileReader) ---------------------------------------
+  bool ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInfo& info) {
+    return files_.ResetByCluster(firstCluster, size, info);
+  }
   bool BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, uint8_t useFAT,
-                 uint32_t& bytesRead);
-  bool Seek(TFATFileInfo& info, uint32_t position, uint8_t useFAT);
-  bool GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8_t useFAT);
+                 uint32_t& bytesRead) {
+    return files_.BlockRead(info, count, buffer, useFAT, bytesRead);
+  }
+  bool Seek(TFATFileInfo& info, uint32_t position, uint8_t useFAT) {
+    return files_.Seek(info, position, useFAT);
+  }
+  bool GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8_t useFAT) {
+    return files_.GetRecPosCluster(cluster, position, useFAT);
+  }
   uint32_t filesize(const TFATFileInfo& info) const { return info.Size; }
   void Close(TFATFileInfo&) {}
 
@@ -112,29 +127,8 @@ class TFATdrive : public TCustomDrive {
   bool AnalyzeTotalFile(bool root, bool deleted, bool lost, int32_t& matchedFiles,
                         int32_t& directories) override;
 
-  // ---- fields --------------------------------------------------------------
   // Hears of every lost file the search adds to "Lost", as it is found.
   std::function<void(TFATFile&)> OnFoundFile;
-  uint8_t UseFAT = 0;
-  uint8_t SkipOption = 0;
-  TBootRecord BootRec;
-  uint8_t FATType = 0;
-  int32_t TotalSectors = 0;
-  uint32_t BytesPerCluster = 0;  // wide enough for 64 KiB clusters and more
-  uint32_t RootCluster = 0;
-  uint32_t RootDirSectors = 0;
-  int32_t RootDirStart = 0;
-  int32_t SectorsPerFAT = 0;
-  uint32_t FATAreaSectors = 0;
-  uint32_t FirstDataSector = 0;
-  uint32_t DataSectors = 0;
-  uint32_t ClusterCount = 0;
-  std::vector<uint8_t> FATWindow;  // two sectors: a 12-bit entry may straddle
-  int32_t FATWindowSector = 0;
-  std::vector<uint8_t> DirWindow;
-  uint32_t DirWindowSector = 0;
-  std::vector<uint8_t> DataWindow;
-  int32_t DataWindowSector = 0;
   std::unique_ptr<TFATAnalyser> Analyser;
   // Data sectors that failed to read while files were read (each delivered
   // as zeros), and what went wrong while saving files. Only ever added to;
@@ -143,24 +137,19 @@ class TFATdrive : public TCustomDrive {
   std::vector<TSaveProblem> SaveProblems;
 
  private:
-  // Sector size of the windows: the device's, 512 without a device.
+  // Sizes the parts' windows for the device's sectors (512 without a
+  // device) and empties them.
   void SizeWindows();
-  // The sectors a file read can take in one transfer from where `info`
-  // stands (at `sectorInCluster` of its current cluster), at most `wanted`:
-  // to the end of the run of adjacent clusters its chain follows. `cluster`
-  // and `sectorInCluster` say where the read stands after them.
-  struct SectorRun {
-    uint32_t sectors;
-    uint32_t cluster;
-    uint32_t sectorInCluster;
-  };
-  SectorRun NextRun(const TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted,
-                    uint8_t useFAT);
+  // Sectors of the medium from the volume's start; 0 when not known.
+  uint64_t MediumSectors() const;
+
   uint32_t sectorSize_ = 512;
-  // Clusters from here on hold no free one (0 = not known yet). The table
-  // does not change while it is read, so a search that found nothing is not
-  // repeated for every cluster of a long deleted file on a full card.
-  uint32_t noFreeFrom_ = 0;
+  uint8_t useFAT_ = 0;
+  uint8_t skipOption_ = 0;
+  FatGeometry geometry_;
+  FatTable table_{*this, geometry_};
+  FatDirectoryReader dirs_{*this, geometry_, table_};
+  FatFileReader files_{*this, geometry_, table_, UnreadableSectors};
   // First clusters of the directories a SaveDirectory is inside, outermost
   // first. An entry that points back at one of them (a reused or damaged
   // cluster) would otherwise be saved inside itself without end.

@@ -52,7 +52,7 @@ std::string DirectoryPath(const TCustomDirectory* dir, const TCustomDirectory* b
 // the table (not given to another file since), else 2.
 uint8_t DeletedCondition(TFATdrive& drive, uint32_t firstCluster) {
   if (firstCluster > 1 && drive.IsValidCluster(firstCluster) &&
-      TFATAnalyser::ClusterType(drive.FATType, drive.GetFAT(firstCluster, 0)) == kClusterFree) {
+      TFATAnalyser::ClusterType(drive.FATType(), drive.GetFAT(firstCluster, 0)) == kClusterFree) {
     return 1;
   }
   return 2;
@@ -297,7 +297,7 @@ bool TFATDirectory::ForEachChild(const ChildCallback& callback, bool includeDele
   // The volume's root counts as entered too: an entry pointing back at it
   // would start the whole walk over.
   if (const TFATdrive* drive = FatDrive()) {
-    entered.insert(WalkKey(drive->RootCluster, static_cast<uint32_t>(drive->RootDirStart)));
+    entered.insert(WalkKey(drive->RootCluster(), static_cast<uint32_t>(drive->RootDirStart())));
   }
   return WalkTree(*this, callback, includeDeleted, deletedOnly, recurse, userValue, entered, 0);
 }

@@ -77,7 +77,7 @@ class TreeWalkScope {
 class LostSearch {
  public:
   explicit LostSearch(TFATdrive& drive)
-      : drive_(drive), map_(drive.ClusterCount), cache_(drive.Device), lost_(*drive.LostItem) {}
+      : drive_(drive), map_(drive.ClusterCount()), cache_(drive.Device), lost_(*drive.LostItem) {}
 
   void Run();
 
@@ -100,7 +100,8 @@ class LostSearch {
 
 void LostSearch::Run() {
   ScanHost& host = drive_.host();
-  host.OnStartScanLostData(drive_.ClusterCount, 2, drive_.ClusterCount + 1, drive_.BytesPerCluster);
+  host.OnStartScanLostData(drive_.ClusterCount(), 2, drive_.ClusterCount() + 1,
+                           drive_.BytesPerCluster());
   if (!lost_.Nodes) lost_.Nodes = std::make_shared<TNodeList>();
   lost_.DeleteChildren();
   lost_.Nodes->clear();
@@ -108,10 +109,10 @@ void LostSearch::Run() {
 
   {
     TreeWalkScope walk(cache_);
-    MarkTree(drive_.RootCluster, static_cast<uint32_t>(drive_.RootDirStart), false, 0);
+    MarkTree(drive_.RootCluster(), static_cast<uint32_t>(drive_.RootDirStart()), false, 0);
   }
   // FAT32 has no fixed root region to search.
-  if (drive_.FATType != kFat32 && !host.StopRequested()) ScanRootRegion();
+  if (drive_.FATType() != kFat32 && !host.StopRequested()) ScanRootRegion();
   if (!host.StopRequested()) ScanClusters();
 }
 
@@ -165,24 +166,24 @@ void LostSearch::MarkTree(uint32_t cluster, uint32_t sector, bool nested, int de
 // only the first cluster is known to be the file's.
 void LostSearch::MarkChain(uint32_t first) {
   ScanHost& host = drive_.host();
-  if (drive_.UseFAT == 0) {
+  if (drive_.UseFAT() == 0) {
     if (drive_.IsValidCluster(first) && !map_.Test(first)) {
       map_.Set(first);
       host.ProgressStepIt();
     }
     return;
   }
-  const uint32_t copy = drive_.UseFAT - 1u;
+  const uint32_t copy = drive_.UseFAT() - 1u;
   uint32_t c = first;
   // A chain never has more links than the volume has clusters; one that
   // seems to is a loop.
-  for (uint32_t steps = 0; steps < drive_.ClusterCount && drive_.IsValidCluster(c); ++steps) {
+  for (uint32_t steps = 0; steps < drive_.ClusterCount() && drive_.IsValidCluster(c); ++steps) {
     if (!map_.Test(c)) {
       map_.Set(c);
       host.ProgressStepIt();
     }
     const uint32_t next = drive_.GetFAT(c, copy);
-    const uint8_t type = TFATAnalyser::ClusterType(drive_.FATType, next);
+    const uint8_t type = TFATAnalyser::ClusterType(drive_.FATType(), next);
     if (type == kClusterFree || type == kClusterEnd) break;
     c = next;
   }
@@ -234,7 +235,7 @@ void LostSearch::AddLostFile(uint32_t cluster, const std::string& kind) {
   file->FirstCluster = cluster;
   // The fixed size, but never past the last cluster: a read beyond it would
   // fail (or return what is not the volume's).
-  const uint64_t toEnd = (uint64_t{drive_.ClusterCount} + 2 - cluster) * drive_.BytesPerCluster;
+  const uint64_t toEnd = (uint64_t{drive_.ClusterCount()} + 2 - cluster) * drive_.BytesPerCluster();
   file->Size = static_cast<uint32_t>(std::min<uint64_t>(kLostFileSize, toEnd));
   file->Attributes = kArchiveAttribute;
   file->Flags = kNodeLost;
@@ -259,8 +260,8 @@ void LostSearch::CountLost(int& directories, int& files) const {
 void LostSearch::ScanRootRegion() {
   ScanHost& host = drive_.host();
   TFATAnalyser& analyser = *drive_.Analyser;
-  const uint32_t from = drive_.BootRec.ReservedSectors() + drive_.FATAreaSectors;
-  for (uint32_t s = from; s <= drive_.FirstDataSector; ++s) {
+  const uint32_t from = drive_.BootRec().ReservedSectors() + drive_.FATAreaSectors();
+  for (uint32_t s = from; s <= drive_.FirstDataSector(); ++s) {
     host.ProcessMessages();
     if (!analyser.IsDirC(0, s) && analyser.DirEntriesValidC(0, s)) {
       TreeWalkScope walk(cache_);
@@ -280,19 +281,20 @@ void LostSearch::ScanRootRegion() {
 // Bad clusters hold nothing to recover, and reading them on a failing card
 // only costs retries: with the skip option set they are passed over.
 bool LostSearch::PassedOver(uint32_t cluster) {
-  if (drive_.SkipOption == 0) return false;
-  const uint32_t copy = drive_.UseFAT != 0 ? drive_.UseFAT - 1u : 0u;
-  return TFATAnalyser::ClusterType(drive_.FATType, drive_.GetFAT(cluster, copy)) == kClusterBad;
+  if (drive_.SkipOption() == 0) return false;
+  const uint32_t copy = drive_.UseFAT() != 0 ? drive_.UseFAT() - 1u : 0u;
+  return TFATAnalyser::ClusterType(drive_.FATType(), drive_.GetFAT(cluster, copy)) == kClusterBad;
 }
 
 void LostSearch::ScanClusters() {
   ScanHost& host = drive_.host();
   TFATAnalyser& analyser = *drive_.Analyser;
-  host.OnStartScanLostDataClustor(drive_.ClusterCount, 2, drive_.ClusterCount + 1, drive_.BytesPerCluster);
+  host.OnStartScanLostDataClustor(drive_.ClusterCount(), 2, drive_.ClusterCount() + 1,
+                                  drive_.BytesPerCluster());
   cache_.Set(true);
   uint32_t lastFileCluster = 0;
   std::string lastKind;
-  for (uint32_t i = 2; i <= drive_.ClusterCount + 1; ++i) {
+  for (uint32_t i = 2; i <= drive_.ClusterCount() + 1; ++i) {
     if (!map_.Test(i)) {
       map_.Set(i);
       if (!PassedOver(i)) {

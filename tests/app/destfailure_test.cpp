@@ -234,7 +234,7 @@ TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
                                    PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) + 10);
   bool replaceAll = true, replaceAnswer = true;
   EXPECT_TRUE(drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), dest_, true, true,
-                                  false, drive.UseFAT, replaceAll, replaceAnswer));
+                                  false, drive.UseFAT(), replaceAll, replaceAnswer));
   ASSERT_EQ(drive.SaveProblems.size(), 1u);
   EXPECT_FALSE(drive.SaveProblems[0].saved);
   EXPECT_EQ(drive.SaveProblems[0].reason, std::strerror(ENOSPC));

@@ -204,7 +204,7 @@ class HandOverTest : public ::testing::Test {
       cluster[c] = chain[0];
     }
     card.Mount();
-    card.drive().UseFAT = 2;
+    card.drive().SetUseFAT(2);
     scan.DestFolder = dest.path().string();
     scan.OnFoundImage = [this](const std::string& p) { found.push_back(p); };
   }
@@ -294,8 +294,8 @@ TEST_F(HandOverTest, NoFileSavedNothingReported) {
   ASSERT_NE(second, first + 1);
   PokeSecondTable(first, static_cast<uint16_t>(second));
   card.Mount();
-  card.drive().UseFAT = 2;
-  const uint32_t clusterBytes = card.drive().BytesPerCluster;
+  card.drive().SetUseFAT(2);
+  const uint32_t clusterBytes = card.drive().BytesPerCluster();
   const auto twoClusters = card.File("IMG_0004.JPG", first, clusterBytes + 1);
   Add(*twoClusters);
   EXPECT_EQ(found, std::vector<std::string>{At("IMG_0004.JPG")});

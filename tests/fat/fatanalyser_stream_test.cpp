@@ -92,19 +92,19 @@ class CardTest : public StreamTest {
     EXPECT_EQ(d->Device, &volume_.device());
     EXPECT_EQ(d->StartSector, l.reserved - 1);
     EXPECT_EQ(d->BootSector, l.reserved - 1);
-    EXPECT_EQ(d->StartSector + d->FirstDataSector, l.firstData);
-    EXPECT_EQ(d->BootRec.SectorsPerCluster(), l.perCluster);
-    EXPECT_EQ(d->BootRec.NumberOfFATs(), l.fats);
-    EXPECT_EQ(static_cast<uint32_t>(d->SectorsPerFAT), l.sectorsPerFat);
-    EXPECT_EQ(d->FATType, fatType);
-    EXPECT_EQ(d->BootRec.RootEntries(), Le16(&original_[17]));
-    EXPECT_EQ(d->RootCluster, l.rootCluster);
+    EXPECT_EQ(d->StartSector + d->FirstDataSector(), l.firstData);
+    EXPECT_EQ(d->BootRec().SectorsPerCluster(), l.perCluster);
+    EXPECT_EQ(d->BootRec().NumberOfFATs(), l.fats);
+    EXPECT_EQ(static_cast<uint32_t>(d->SectorsPerFAT()), l.sectorsPerFat);
+    EXPECT_EQ(d->FATType(), fatType);
+    EXPECT_EQ(d->BootRec().RootEntries(), Le16(&original_[17]));
+    EXPECT_EQ(d->RootCluster(), l.rootCluster);
     EXPECT_EQ(d->Name, "DRIVE (without BootSec)");
-    EXPECT_EQ(d->BootRec.MediaDescriptor(), 0xF8) << "a fixed medium";
-    EXPECT_EQ(d->SectorCount, static_cast<uint32_t>(d->TotalSectors));
+    EXPECT_EQ(d->BootRec().MediaDescriptor(), 0xF8) << "a fixed medium";
+    EXPECT_EQ(d->SectorCount, static_cast<uint32_t>(d->TotalSectors()));
     // The rebuilt volume reaches every cluster of the card.
     const uint32_t total = Le16(&original_[19]) != 0 ? Le16(&original_[19]) : Le32(&original_[32]);
-    EXPECT_GE(d->ClusterCount, (total - l.firstData) / l.perCluster);
+    EXPECT_GE(d->ClusterCount(), (total - l.firstData) / l.perCluster);
 
     const std::vector<Listed> listed = Walk(Root(*d), false, false, true);
     const std::vector<std::string> paths = Paths(listed);
@@ -138,7 +138,7 @@ TEST_F(CardTest, AnalyserDriveTestsOnAMountedCard) {
   const Listed* photo = Find(all, "DCIM\\PHOTO1.JPG");
   ASSERT_TRUE(dcim && empty && big && photo);
   TFATAnalyser& a = *v.drive.Analyser;
-  const uint32_t root = static_cast<uint32_t>(v.drive.RootDirStart);
+  const uint32_t root = static_cast<uint32_t>(v.drive.RootDirStart());
 
   EXPECT_TRUE(a.IsDirC(dcim->cluster));
   EXPECT_TRUE(a.IsDirC(dcim->cluster, 0));
@@ -161,7 +161,7 @@ TEST_F(CardTest, AnalyserDriveTestsOnAMountedCard) {
   kind = "none";
   EXPECT_FALSE(a.IsFileC(dcim->cluster, kind, startKind));
   EXPECT_FALSE(a.IsFileC(1, kind, startKind));
-  EXPECT_FALSE(a.IsFileC(v.drive.ClusterCount + 2, kind, startKind));
+  EXPECT_FALSE(a.IsFileC(v.drive.ClusterCount() + 2, kind, startKind));
   EXPECT_EQ(kind, "none");
 
   TFATAnalyser driveless;
@@ -270,13 +270,13 @@ TEST_F(PlacedTest, AnalyserTwoDirectoriesFixTheClusterSizeAndDataStart) {
   Dir(1016, 7);
   ASSERT_EQ(FeedPlaced(), 1);
   TFATdrive& d = *analyser_.LastRebuilt;
-  EXPECT_EQ(d.BootRec.SectorsPerCluster(), 8);
+  EXPECT_EQ(d.BootRec().SectorsPerCluster(), 8);
   EXPECT_EQ(d.StartSector, 99u);
-  EXPECT_EQ(d.StartSector + d.FirstDataSector, 976u);
-  EXPECT_EQ(d.BootRec.RootEntries(), 256);
-  EXPECT_EQ(d.BootRec.NumberOfFATs(), 2);
-  EXPECT_EQ(d.BootRec.SectorsPerFAT16(), 430);
-  EXPECT_EQ(d.FATType, kFat16);
+  EXPECT_EQ(d.StartSector + d.FirstDataSector(), 976u);
+  EXPECT_EQ(d.BootRec().RootEntries(), 256);
+  EXPECT_EQ(d.BootRec().NumberOfFATs(), 2);
+  EXPECT_EQ(d.BootRec().SectorsPerFAT16(), 430);
+  EXPECT_EQ(d.FATType(), kFat16);
   EXPECT_EQ(d.Cluster2Sec(5) + d.StartSector, 1000u);
   const std::vector<std::string> paths = Paths(Walk(Root(d), false, false, true));
   EXPECT_EQ(paths.size(), 15u);
@@ -306,9 +306,9 @@ TEST_F(PlacedTest, AnalyserARootCandidateInsideAClusterNeedsItsRun) {
   };
   place(1001);  // a run of 5 at 1005: back to the cluster's start
   ASSERT_EQ(FeedPlaced(), 1);
-  EXPECT_EQ(analyser_.LastRebuilt->FATType, kFat32);
-  EXPECT_EQ(analyser_.LastRebuilt->RootCluster, 2u);
-  EXPECT_EQ(analyser_.LastRebuilt->StartSector + analyser_.LastRebuilt->FirstDataSector, 1000u);
+  EXPECT_EQ(analyser_.LastRebuilt->FATType(), kFat32);
+  EXPECT_EQ(analyser_.LastRebuilt->RootCluster(), 2u);
+  EXPECT_EQ(analyser_.LastRebuilt->StartSector + analyser_.LastRebuilt->FirstDataSector(), 1000u);
 
   place(1002);  // a run of 4 only
   EXPECT_EQ(FeedPlaced(), 0);

@@ -61,8 +61,8 @@ TEST_P(FatCards, ListExactlyWhatWasPutOnThem) {
 
   ImageVolume v;
   ASSERT_TRUE(v.Mount(img));
-  ASSERT_EQ(v.drive.FATType, GetParam().type);
-  ASSERT_EQ(v.drive.BytesPerCluster, GetParam().bytesPerCluster);
+  ASSERT_EQ(v.drive.FATType(), GetParam().type);
+  ASSERT_EQ(v.drive.BytesPerCluster(), GetParam().bytesPerCluster);
 
   const std::vector<Listed> liveList = Walk(v.Root(), false, false);
   EXPECT_EQ(AsContent(liveList), live);

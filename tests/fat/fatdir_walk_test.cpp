@@ -34,7 +34,7 @@ class HandWritten : public ::testing::Test {
   // Every (name, entry) FindNextEntry gives, and the UTF-8 names.
   std::vector<std::pair<std::string, TDirEntry>> Entries(uint32_t cluster, bool deleted,
                                                          std::vector<std::string>* utf8 = nullptr) {
-    TDirWalk walk{cluster, cluster == 0 ? static_cast<uint32_t>(v_.drive.RootDirStart) : 0, 0, 0};
+    TDirWalk walk{cluster, cluster == 0 ? static_cast<uint32_t>(v_.drive.RootDirStart()) : 0, 0, 0};
     std::vector<std::pair<std::string, TDirEntry>> out;
     std::string name, text;
     TDirEntry e;
@@ -120,7 +120,7 @@ TEST_F(HandWritten, TheRootRegionEndsAtItsLastSector) {
   Folder(2, 3, 'X');  // the data area that follows looks like entries too
   ASSERT_TRUE(Mount());
   EXPECT_EQ(Entries(0, true).size(), 32u);
-  TDirWalk walk{0, static_cast<uint32_t>(v_.drive.RootDirStart), 0, 0};
+  TDirWalk walk{0, static_cast<uint32_t>(v_.drive.RootDirStart()), 0, 0};
   std::vector<uint8_t> sector(512);
   int sectors = 0;
   while (sectors < 5 && v_.drive.ReadDataSec(walk, sector.data())) ++sectors;
@@ -141,7 +141,7 @@ TEST_F(HandWritten, ChainsAreFollowedToTheirEndAndAFreeLinkEndsThem) {
   SetFat(bytes_, l_(), 16, 7, 5);
   SetFat(bytes_, l_(), 16, 5, 0xFFFF);
   ASSERT_TRUE(Mount());
-  ASSERT_EQ(v_.drive.UseFAT, 1);
+  ASSERT_EQ(v_.drive.UseFAT(), 1);
   const std::vector<Listed> listed = Walk(v_.Root(), false, false);
   ASSERT_EQ(listed.size(), 2u + 31 + 14);
   EXPECT_EQ(listed[1].path, "PHOTOS\\A100.JPG");
@@ -166,7 +166,7 @@ TEST_F(HandWritten, WithoutTheTableAFolderTakesConsecutiveClusters) {
   Folder(200, 1, 'N');
   SetFat(bytes_, l_(), 16, 100, 200);
   ASSERT_TRUE(Mount());
-  ASSERT_EQ(v_.drive.UseFAT, 0);
+  ASSERT_EQ(v_.drive.UseFAT(), 0);
   const std::vector<Listed> listed = Walk(v_.Root(), false, false);
   ASSERT_EQ(listed.size(), 1u + 14 + 16 + 2);
   EXPECT_EQ(listed.back().path, "PHOTOS\\C101.JPG");
@@ -179,7 +179,7 @@ TEST_F(HandWritten, ALoopingChainEndsAtTheLargestDirectorySize) {
   SetFat(bytes_, l_(), 16, 3, 4);
   SetFat(bytes_, l_(), 16, 4, 3);
   ASSERT_TRUE(Mount());
-  ASSERT_GT(v_.drive.ClusterCount, 4096u);
+  ASSERT_GT(v_.drive.ClusterCount(), 4096u);
   // 65536 entries: 4096 clusters of 512 bytes, half of them cluster 3.
   EXPECT_EQ(Entries(3, true).size(), 65536u);
   EXPECT_EQ(Walk(v_.Root(), false, false).size(), 1u + 65536 - 2 * 2048);
@@ -192,8 +192,8 @@ TEST_F(HandWritten, ALoopingChainEndsAtTheLargestDirectorySize) {
   SetFat(bytes_, l_(), 12, 3, 4);
   SetFat(bytes_, l_(), 12, 4, 3);
   ASSERT_TRUE(Mount());
-  ASSERT_LT(v_.drive.ClusterCount, 4096u);
-  EXPECT_EQ(Entries(3, true).size(), v_.drive.ClusterCount * 16u);
+  ASSERT_LT(v_.drive.ClusterCount(), 4096u);
+  EXPECT_EQ(Entries(3, true).size(), v_.drive.ClusterCount() * 16u);
 }
 
 TEST_F(HandWritten, DeletedFoldersAreListedWhileTheirClusterStillStartsWithDots) {

@@ -22,7 +22,7 @@ const std::vector<Expected> kPartitions{{63, 52353},      {52416, 52416},  {1048
 // The volume a boot sector describes ends within its partition, at most a
 // track short of its end (the last one here leaves one sector unused).
 void ExpectFillsItsPartition(const TFATdrive& d, uint32_t partitionSectors, size_t k) {
-  const auto total = static_cast<uint32_t>(d.TotalSectors);
+  const auto total = static_cast<uint32_t>(d.TotalSectors());
   EXPECT_LE(total, partitionSectors) << k;
   EXPECT_GT(total + 63, partitionSectors) << k;
 }
@@ -72,7 +72,7 @@ TEST_F(ExtendedPartitionCorpus, WholeDiskByBiosNumberListsSixFat16Drives) {
     EXPECT_EQ(d->BootSector, kPartitions[k].start) << k;
     EXPECT_EQ(d->StartSector, kPartitions[k].start) << k;
     EXPECT_EQ(d->SectorCount, kPartitions[k].count) << k;
-    EXPECT_EQ(d->FATType, kFat16) << k;
+    EXPECT_EQ(d->FATType(), kFat16) << k;
     ExpectFillsItsPartition(*d, kPartitions[k].count, k);
     EXPECT_NE(d->RootItem, nullptr) << k;
   }
@@ -100,7 +100,7 @@ TEST_F(ExtendedPartitionCorpus, EachPartitionLetterMountsAsAFat16Card) {
     ASSERT_NE(d, nullptr) << k;
     EXPECT_EQ(d->StartSector, 0u);
     EXPECT_EQ(d->SectorCount, kPartitions[k].count) << k;
-    EXPECT_EQ(d->FATType, kFat16) << k;
+    EXPECT_EQ(d->FATType(), kFat16) << k;
     ExpectFillsItsPartition(*d, kPartitions[k].count, k);
   }
   // The whole image itself holds no volume at its sector 0.

@@ -284,7 +284,7 @@ TEST_F(DriveListTest, VirtualDriveIsMountedSilentlyAndMarkedLost) {
   EXPECT_EQ(d->Name, Label("GONE") + " (lost)");
   EXPECT_EQ(Drives(list), (std::vector<Seen>{{100, 100, 0, Label("GONE") + " (lost)"}}));
   EXPECT_EQ(d->StateFlags, kDriveFromSearch | kDriveTableEmpty);
-  EXPECT_EQ(d->FATType, kFat12);
+  EXPECT_EQ(d->FATType(), kFat12);
 }
 
 // A scan driver stand-in: its own drive list, a stop flag raised after a

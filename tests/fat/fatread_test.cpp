@@ -47,7 +47,7 @@ class FragmentedCard : public ::testing::Test {
 
 TEST_F(FragmentedCard, LiveFragmentedFileFollowsTheChain) {
   card().Mount();
-  EXPECT_EQ(card().drive().UseFAT, 1);
+  EXPECT_EQ(card().drive().UseFAT(), 1);
   EXPECT_EQ(ReadAll(card().drive(), eChain_.front(), static_cast<uint32_t>(e_.size()), 1), e_);
 }
 
@@ -65,7 +65,7 @@ TEST_F(FragmentedCard, AFruitlessSearchForAFreeClusterDoesNotHideEarlierOnes) {
   card().Mount();
   TFATdrive& d = card().drive();
   const uint32_t early = d.NextFreeCluster(eChain_.front());
-  const uint32_t last = d.ClusterCount + 1;
+  const uint32_t last = d.ClusterCount() + 1;
   EXPECT_EQ(d.NextFreeCluster(last), last + 1);  // nothing after the last cluster
   EXPECT_EQ(d.NextFreeCluster(eChain_.front()), early);
   EXPECT_EQ(ReadAll(d, eChain_.front(), static_cast<uint32_t>(e_.size()), 1), e_);
@@ -234,7 +234,7 @@ TEST_F(ThreeClusterCard, AnUnreadableSectorIsZerosAndEndsTheCall) {
 TEST_F(ThreeClusterCard, ClustersOutsideTheVolumeCannotBeRead) {
   TFATdrive& d = card_->drive();
   std::vector<uint8_t> buf(100);
-  for (uint32_t first : {0u, 1u, d.ClusterCount + 2}) {
+  for (uint32_t first : {0u, 1u, d.ClusterCount() + 2}) {
     TFATFileInfo info;
     d.ResetByCluster(first, 100, info);
     uint32_t got = 99;
@@ -305,7 +305,7 @@ TEST(FatReadBigClusters, SixtyFourKiBClusters) {
   const std::vector<uint32_t> chain = card.Chain("M.JPG");
   card.Mount();
   TFATdrive& d = card.drive();
-  ASSERT_EQ(d.BytesPerCluster, 65536u);
+  ASSERT_EQ(d.BytesPerCluster(), 65536u);
   const std::vector<uint8_t> m = ReadFileBytes(Photo("mobile_jolla.jpg"));
   const uint32_t size = static_cast<uint32_t>(m.size());
   EXPECT_EQ(ReadAll(d, chain.front(), size, 1, 65536), m);

@@ -100,7 +100,7 @@ class FatCard {
   // The image's bytes of `clusters`, one after the other, cut to `size`.
   std::vector<uint8_t> ClusterBytes(const std::vector<uint32_t>& clusters, size_t size) {
     const std::vector<uint8_t> all = ReadFileBytes(image_);
-    const size_t bytesPerCluster = drive_->BytesPerCluster;
+    const size_t bytesPerCluster = drive_->BytesPerCluster();
     std::vector<uint8_t> out;
     for (uint32_t c : clusters) {
       const size_t at = static_cast<size_t>(drive_->Cluster2Sec(c)) * 512;

@@ -35,7 +35,7 @@ class UndeleteImage : public ::testing::Test {
 TEST_F(UndeleteImage, DeletedFilesComeBackWithTheirListedSums) {
   TFATdrive& d = card_->drive();
   // Everything on the volume was deleted: its table is found empty.
-  EXPECT_EQ(d.UseFAT, 0);
+  EXPECT_EQ(d.UseFAT(), 0);
   const Listed files[] = {
       {"sing.dat", 98, 780, "59b20779f69ff9f0ac5fcd2c38835a79"},
       {"mult1.dat", 100, 3801, "ffd27bd782bdce67750b6b9ee069d2ef"},

@@ -138,7 +138,7 @@ TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
   // cluster, so the photo comes back whole at the start of the file.
   TFATFile* first = LostFile(expected[0]);
   ASSERT_NE(first, nullptr);
-  ASSERT_TRUE(first->SaveTo(dir_.path(), v_.drive.UseFAT));
+  ASSERT_TRUE(first->SaveTo(dir_.path(), v_.drive.UseFAT()));
   const std::vector<uint8_t> saved = ReadFileBytes(dir_ / expected[0]);
   const std::vector<uint8_t> photo = ReadFileBytes(photos[0]);
   ASSERT_EQ(saved.size(), 1474560u);
@@ -175,7 +175,7 @@ TEST_F(LostSearch, StreamClustersMakeOneFileAndEachJpegClusterStartsOne) {
     }
   });
   Find();
-  ASSERT_EQ(v_.drive.ClusterCount, clusters);
+  ASSERT_EQ(v_.drive.ClusterCount(), clusters);
   const Strings expected = {ClusterName(40, "MP3"), ClusterName(60, "JPG"), ClusterName(61, "JPG"),
                             ClusterName(clusters + 1, "JPG")};
   EXPECT_EQ(Lost(), expected);
@@ -243,8 +243,8 @@ TEST_F(LostSearch, BadClustersArePassedOverOnlyWithTheSkipOption) {
   for (const uint8_t skip : {0, 1}) {
     host_.handed.clear();
     ASSERT_TRUE(v_.Mount(image_));
-    ASSERT_EQ(v_.drive.UseFAT, 1);
-    v_.drive.SkipOption = skip;
+    ASSERT_EQ(v_.drive.UseFAT(), 1);
+    v_.drive.SetSkipOption(skip);
     v_.drive.FindLostData();
     EXPECT_EQ(host_.handed, skip != 0 ? Strings{} : Strings{ClusterName(70, "JPG")});
   }
@@ -259,16 +259,16 @@ TEST_F(LostSearch, OnlyFixedRootRegionsAreSearchedSectorBySector) {
   Card("-F 16 -s 1", 4096);
   Find();
   // From the first root sector up to and including the first data sector.
-  EXPECT_EQ(host_.lines.front(), "Scanning sector " + std::to_string(v_.drive.RootDirStart));
+  EXPECT_EQ(host_.lines.front(), "Scanning sector " + std::to_string(v_.drive.RootDirStart()));
   EXPECT_EQ(scanned("Scanning sector "),
-            static_cast<long>(v_.drive.FirstDataSector) - v_.drive.RootDirStart + 1);
-  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount));
+            static_cast<long>(v_.drive.FirstDataSector()) - v_.drive.RootDirStart() + 1);
+  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount()));
   host_.lines.clear();
   Card("-F 32 -s 1", 40000);
   Find();
-  ASSERT_EQ(v_.drive.FATType, kFat32);
+  ASSERT_EQ(v_.drive.FATType(), kFat32);
   EXPECT_EQ(scanned("Scanning sector "), 0);
-  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount));
+  EXPECT_EQ(scanned("Scanning cluster "), static_cast<long>(v_.drive.ClusterCount()));
 }
 
 TEST_F(LostSearch, StoppingKeepsWhatWasFound) {

@@ -33,12 +33,12 @@ TEST(FatVolume, ClusterCountThresholdsPickTheTableWidth) {
   for (auto [clusters, type] : {std::pair{4084u, kFat12}, {4085u, kFat16}, {65524u, kFat16}, {65525u, kFat32}}) {
     TFATdrive drive;
     ASSERT_TRUE(drive.CalcDriveInfo(Boot(clusters), true));
-    EXPECT_EQ(drive.FATType, type) << clusters;
-    EXPECT_EQ(drive.ClusterCount, clusters);
+    EXPECT_EQ(drive.FATType(), type) << clusters;
+    EXPECT_EQ(drive.ClusterCount(), clusters);
     const uint32_t perFat = ((clusters + 2) * 4 + 511) / 512, rootSectors = type == kFat32 ? 0 : 32;
-    EXPECT_EQ(drive.RootDirSectors, rootSectors);
-    EXPECT_EQ(drive.FirstDataSector, 1 + 2 * perFat + rootSectors);
-    EXPECT_EQ(static_cast<uint32_t>(drive.RootDirStart), type == kFat32 ? drive.FirstDataSector : 1 + 2 * perFat);
+    EXPECT_EQ(drive.RootDirSectors(), rootSectors);
+    EXPECT_EQ(drive.FirstDataSector(), 1 + 2 * perFat + rootSectors);
+    EXPECT_EQ(static_cast<uint32_t>(drive.RootDirStart()), type == kFat32 ? drive.FirstDataSector() : 1 + 2 * perFat);
   }
 }
 
@@ -51,7 +51,7 @@ TEST(FatVolume, BadParametersFailOrInformAndSilenceShowsNothing) {
   EXPECT_FALSE(drive.CalcDriveInfo(Boot(5000, 0), false));
   EXPECT_TRUE(drive.CalcDriveInfo(Boot(5000, 128), false));
   EXPECT_TRUE(drive.CalcDriveInfo(Boot(70000, 1, 0), false));
-  EXPECT_EQ(drive.RootDirStart, static_cast<int32_t>(drive.FirstDataSector) - 2);  // two clusters before
+  EXPECT_EQ(drive.RootDirStart(), static_cast<int32_t>(drive.FirstDataSector()) - 2);  // two clusters before
   EXPECT_TRUE(drive.CalcDriveInfo(Boot(70000, 1, 70001), false));
   ASSERT_EQ(ui.shown.size(), 4u);
   EXPECT_EQ(ui.shown[0].caption, "Error");
@@ -96,7 +96,7 @@ TEST(FatVolume, TwelveBitEntriesAreUnpackedAlsoAcrossASectorEnd) {
   EXPECT_EQ(d.GetFAT(5, 0), 0x123u);
   EXPECT_EQ(d.GetFAT(340, 0), 0x456u);
   EXPECT_EQ(d.GetFAT(341, 1), 0x005u);
-  ASSERT_EQ(d.ClusterCount, clusters);
+  ASSERT_EQ(d.ClusterCount(), clusters);
   EXPECT_EQ(d.GetFAT(clusters + 1, 0), 0x0AAu);
   EXPECT_EQ(d.GetFAT(clusters + 2, 0), 0u);
   EXPECT_EQ(d.GetFAT(1, 0), 0u);
@@ -115,7 +115,7 @@ TEST(FatVolume, FreshCardsHaveAnEmptyTableUntilAChainIsWritten) {
       ImageVolume v;
       ASSERT_TRUE(v.Mount(img));
       // A fresh FAT32 card has only its root's end-of-chain mark.
-      EXPECT_EQ(v.drive.UseFAT, copied ? 1 : 0);
+      EXPECT_EQ(v.drive.UseFAT(), copied ? 1 : 0);
       EXPECT_EQ((v.drive.StateFlags & kDriveTableEmpty) != 0, !copied);
     }
   }
@@ -134,8 +134,8 @@ TEST(FatVolume, AClusterCountPastTheImageEndIsCutToTheImage) {
 
   ImageVolume v;
   ASSERT_TRUE(v.Mount(img));
-  EXPECT_EQ(v.drive.TotalSectors, static_cast<int32_t>(claimed));
-  EXPECT_EQ(v.drive.ClusterCount, sectors - Layout(bytes).firstData);
+  EXPECT_EQ(v.drive.TotalSectors(), static_cast<int32_t>(claimed));
+  EXPECT_EQ(v.drive.ClusterCount(), sectors - Layout(bytes).firstData);
   const std::vector<Listed> listed = Walk(v.Root(), true, false);
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].size, 5000u);

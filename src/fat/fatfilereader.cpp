@@ -1,14 +1,27 @@
 // Reading a file's data cluster by cluster: along the allocation-table chain,
 // or over consecutive clusters when the table cannot be trusted.
+#include "fat/fatfilereader.h"
+
 #include <algorithm>
 #include <cstring>
 
+#include "devices/drivebase.h"
 #include "fat/fatanalyser.h"
-#include "fat/fatdrive.h"
+#include "fat/fattable.h"
 
 namespace kestrella {
 
-namespace {
+FatFileReader::FatFileReader(TCustomDrive& volume, const FatGeometry& geometry, FatTable& table,
+                             uint64_t& unreadableSectors)
+    : volume_(volume), geometry_(geometry), table_(table), unreadableSectors_(unreadableSectors) {
+  Reset(sectorSize_);
+}
+
+void FatFileReader::Reset(uint32_t sectorSize) {
+  sectorSize_ = sectorSize;
+  window_.assign(sectorSize_, 0);
+  windowSector_ = 0;
+}
 
 // The cluster a read moves to after `cluster`, or `cluster` itself when there
 // is nowhere to go.
@@ -18,24 +31,22 @@ namespace {
 // in both cases the data still to read most likely sits in the next clusters
 // that nothing claims, so the read goes on with the next free cluster instead
 // of reading the current one over and over.
-uint32_t FollowingCluster(TFATdrive& drive, uint32_t cluster, uint8_t useFAT) {
-  if (useFAT == 0) return cluster <= drive.ClusterCount ? cluster + 1 : cluster;
-  if (!drive.IsEOF(cluster)) {
-    const uint32_t next = drive.GetFAT(cluster, useFAT - 1u);
-    if (drive.IsValidCluster(next)) return next;
+uint32_t FatFileReader::FollowingCluster(uint32_t cluster, uint8_t useFAT) {
+  if (useFAT == 0) return cluster <= geometry_.ClusterCount() ? cluster + 1 : cluster;
+  if (!geometry_.IsEOF(cluster)) {
+    const uint32_t next = table_.GetFAT(cluster, useFAT - 1u);
+    if (geometry_.IsValidCluster(next)) return next;
   }
-  const uint32_t free = drive.NextFreeCluster(cluster);
-  return drive.IsValidCluster(free) ? free : cluster;
+  const uint32_t free = table_.NextFreeCluster(cluster);
+  return geometry_.IsValidCluster(free) ? free : cluster;
 }
 
-}  // namespace
-
-TFATdrive::SectorRun TFATdrive::NextRun(const TFATFileInfo& info, uint32_t sectorInCluster,
-                                        uint32_t wanted, uint8_t useFAT) {
+FatFileReader::SectorRun FatFileReader::NextRun(const TFATFileInfo& info, uint32_t sectorInCluster,
+                                                uint32_t wanted, uint8_t useFAT) {
   // One transfer names at most 65535 sectors.
   wanted = std::min<uint32_t>(wanted, UINT16_MAX);
-  const uint32_t perCluster = BootRec.SectorsPerCluster();
-  const uint32_t sectorSize = SectorSize();
+  const uint32_t perCluster = geometry_.BootRec().SectorsPerCluster();
+  const uint32_t sectorSize = sectorSize_;
   SectorRun r{0, info.CurrentCluster, sectorInCluster};
   while (r.sectors < wanted) {
     const uint32_t take = std::min(perCluster - r.sectorInCluster, wanted - r.sectors);
@@ -46,7 +57,7 @@ TFATdrive::SectorRun TFATdrive::NextRun(const TFATFileInfo& info, uint32_t secto
     // As the sector-wise read does: at the file's end the read stays on its
     // last cluster.
     if (uint64_t{info.Position} + uint64_t{r.sectors} * sectorSize >= info.Size) break;
-    const uint32_t next = FollowingCluster(*this, r.cluster, useFAT);
+    const uint32_t next = FollowingCluster(r.cluster, useFAT);
     const bool adjacent = next == r.cluster + 1;
     r.cluster = next;
     if (!adjacent) break;
@@ -54,7 +65,7 @@ TFATdrive::SectorRun TFATdrive::NextRun(const TFATFileInfo& info, uint32_t secto
   return r;
 }
 
-bool TFATdrive::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInfo& info) {
+bool FatFileReader::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInfo& info) {
   info.FirstCluster = firstCluster;
   info.CurrentCluster = firstCluster;
   info.Position = 0;
@@ -62,21 +73,21 @@ bool TFATdrive::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFileInf
   return true;
 }
 
-bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, uint8_t useFAT,
-                          uint32_t& bytesRead) {
+bool FatFileReader::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, uint8_t useFAT,
+                              uint32_t& bytesRead) {
   bytesRead = 0;
   if (info.Position >= info.Size) return info.Position == info.Size;
   if (count == 0) return true;
 
-  const uint32_t sectorSize = SectorSize();
-  const uint32_t perCluster = BootRec.SectorsPerCluster();
+  const uint32_t sectorSize = sectorSize_;
+  const TBootRecord& boot = geometry_.BootRec();
+  const uint32_t perCluster = boot.SectorsPerCluster();
   // Cluster2Sec counts in the volume's sectors and the device is read in its
   // own: a volume whose sectors differ from the device's cannot be read
   // sector by sector here.
-  if (perCluster == 0 || BootRec.BytesPerSector() != sectorSize) return false;
-  if (DataWindow.size() < sectorSize) DataWindow.assign(sectorSize, 0);
+  if (perCluster == 0 || boot.BytesPerSector() != sectorSize) return false;
   // A cluster number outside the volume has no data that could be read.
-  if (!IsValidCluster(info.CurrentCluster)) return false;
+  if (!geometry_.IsValidCluster(info.CurrentCluster)) return false;
 
   uint32_t remaining = std::min(count, info.Size - info.Position);
   uint32_t sectorInCluster = (info.Position / sectorSize) % perCluster;
@@ -94,7 +105,7 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
     if (offset == 0 && remaining >= sectorSize) {
       const SectorRun r = NextRun(info, sectorInCluster, remaining / sectorSize, useFAT);
       if (r.sectors > 1 &&
-          ReadSec(Cluster2Sec(info.CurrentCluster) + sectorInCluster,
+          volume_.ReadSec(geometry_.Cluster2Sec(info.CurrentCluster) + sectorInCluster,
                   static_cast<uint16_t>(r.sectors), buffer, false)) {
         const uint32_t bytes = r.sectors * sectorSize;
         buffer += bytes;
@@ -109,21 +120,21 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
       }
     }
     const uint32_t chunk = std::min(room, remaining);
-    const uint32_t sector = Cluster2Sec(info.CurrentCluster) + sectorInCluster;
-    if (static_cast<int32_t>(sector) != DataWindowSector || DataWindowSector == 0) {
+    const uint32_t sector = geometry_.Cluster2Sec(info.CurrentCluster) + sectorInCluster;
+    if (sector != windowSector_ || windowSector_ == 0) {
       readMade = true;
-      lastReadOk = ReadSec(sector, 1, DataWindow.data(), true);
+      lastReadOk = volume_.ReadSec(sector, 1, window_.data(), true);
       if (lastReadOk) {
-        DataWindowSector = static_cast<int32_t>(sector);
+        windowSector_ = sector;
       } else {
         // An unreadable sector is delivered as zeros, and is not remembered
         // as held, so that a later read asks the medium again.
-        std::fill(DataWindow.begin(), DataWindow.end(), uint8_t{0});
-        DataWindowSector = 0;
-        ++UnreadableSectors;
+        std::fill(window_.begin(), window_.end(), uint8_t{0});
+        windowSector_ = 0;
+        ++unreadableSectors_;
       }
     }
-    std::memcpy(buffer, DataWindow.data() + offset, chunk);
+    std::memcpy(buffer, window_.data() + offset, chunk);
     buffer += chunk;
     bytesRead += chunk;
     info.Position += chunk;
@@ -136,7 +147,7 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
         // Only move on when there is more of the file to read: at the end
         // the following cluster would never be used.
         if (info.Position < info.Size)
-          info.CurrentCluster = FollowingCluster(*this, info.CurrentCluster, useFAT);
+          info.CurrentCluster = FollowingCluster(info.CurrentCluster, useFAT);
       }
     }
     room = sectorSize;
@@ -149,14 +160,15 @@ bool TFATdrive::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffer, u
   return true;
 }
 
-bool TFATdrive::GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8_t useFAT) {
-  if (BytesPerCluster == 0) return false;
-  uint32_t steps = position / BytesPerCluster;
+bool FatFileReader::GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8_t useFAT) {
+  const uint32_t bytesPerCluster = geometry_.BytesPerCluster();
+  if (bytesPerCluster == 0) return false;
+  uint32_t steps = position / bytesPerCluster;
   uint32_t current = cluster;
   // At most one step per cluster of the file's size, so a looping chain ends.
   while (steps > 0) {
-    if (TFATAnalyser::ClusterType(FATType, current) == kClusterEnd) break;
-    current = FollowingCluster(*this, current, useFAT);
+    if (TFATAnalyser::ClusterType(geometry_.FATType(), current) == kClusterEnd) break;
+    current = FollowingCluster(current, useFAT);
     --steps;
   }
   if (steps > 0) return false;
@@ -164,7 +176,7 @@ bool TFATdrive::GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8_t u
   return true;
 }
 
-bool TFATdrive::Seek(TFATFileInfo& info, uint32_t position, uint8_t useFAT) {
+bool FatFileReader::Seek(TFATFileInfo& info, uint32_t position, uint8_t useFAT) {
   if (info.FirstCluster == 0 || position >= info.Size) return false;
   uint32_t cluster = info.FirstCluster;
   if (!GetRecPosCluster(cluster, position, useFAT)) return false;

@@ -1,0 +1,49 @@
+// The allocation table of a FAT volume, read entry by entry through a window
+// of table sectors.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fat/fatgeometry.h"
+
+namespace kestrella {
+
+class TCustomDrive;
+
+class FatTable {
+ public:
+  // `volume` gives the table's sectors and `geometry` says where they are
+  // and how wide an entry is; both outlive the table.
+  FatTable(TCustomDrive& volume, const FatGeometry& geometry);
+
+  // Sizes the window for the device's `sectorSize`-byte sectors and forgets
+  // what the window held and what searches for free clusters found: the
+  // volume it reads may be another one now.
+  void Reset(uint32_t sectorSize);
+
+  // The entry of `cluster` in allocation-table copy `copy`; 0 for a cluster
+  // outside 2 .. ClusterCount + 1 or when the table cannot be read.
+  uint32_t GetFAT(uint32_t cluster, uint32_t copy);
+  // The cluster after `cluster` in a chain read with `useFAT` (0: the next
+  // one on the volume; n: the entry in table copy n - 1).
+  uint32_t NextCluster(uint32_t cluster, uint8_t useFAT);
+  // The first cluster after `cluster` that the table marks free, or
+  // cluster + 1 when none is (a deleted file's chain is erased, and its later
+  // clusters are usually the free ones that follow).
+  uint32_t NextFreeCluster(uint32_t cluster);
+
+ private:
+  TCustomDrive& volume_;
+  const FatGeometry& geometry_;
+  uint32_t sectorSize_ = 512;
+  // Two sectors: a 12-bit entry may straddle the end of the first.
+  std::vector<uint8_t> window_;
+  uint32_t windowSector_ = 0;
+  // Clusters from here on hold no free one (0 = not known yet). The table
+  // does not change while it is read, so a search that found nothing is not
+  // repeated for every cluster of a long deleted file on a full card.
+  uint32_t noFreeFrom_ = 0;
+};
+
+}  // namespace kestrella
