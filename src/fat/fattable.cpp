@@ -39,13 +39,12 @@ uint32_t FatTable::GetFAT(uint32_t cluster, uint32_t copy) {
   // The window holds one volume sector; larger logical sectors than the
   // device's cannot be served through it.
   if (bps > sectorSize_) return 0;
-  if (sector != windowSector_) {
-    windowSector_ = sector;
-    volume_.ReadSec(sector, 1, window_.data(), true);
-  }
+  if (!Load(sector)) return 0;
   const uint32_t at = static_cast<uint32_t>(offset % bps);
   if (fatType == kFat12 && at == bps - 1) {
-    volume_.ReadSec(sector + 1, 1, window_.data() + sectorSize_, true);
+    // The entry's last bits are in the next sector, read for this entry
+    // alone.
+    if (!volume_.ReadSec(sector + 1, 1, window_.data() + sectorSize_, true)) return 0;
     const uint16_t word = static_cast<uint16_t>(window_[at] | (window_[sectorSize_] << 8));
     return (cluster & 1) != 0 ? word >> 4 : word & 0xFFFu;
   }
@@ -57,6 +56,18 @@ uint32_t FatTable::GetFAT(uint32_t cluster, uint32_t copy) {
       return (cluster & 1) != 0 ? word >> 4 : word & 0xFFFu;
     }
   }
+}
+
+bool FatTable::Load(uint32_t sector) {
+  // 0 also marks the empty window: no table starts at the boot sector.
+  if (sector == windowSector_) return true;
+  if (!volume_.ReadSec(sector, 1, window_.data(), true)) {
+    std::fill(window_.begin(), window_.end(), uint8_t{0});
+    windowSector_ = 0;
+    return false;
+  }
+  windowSector_ = sector;
+  return true;
 }
 
 uint32_t FatTable::NextCluster(uint32_t cluster, uint8_t useFAT) {

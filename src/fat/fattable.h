@@ -34,10 +34,17 @@ class FatTable {
   uint32_t NextFreeCluster(uint32_t cluster);
 
  private:
+  // Brings table sector `sector` into the first half of the window. One that
+  // cannot be read leaves the window empty: the bytes of the sector held
+  // before must not be taken for its entries, or chains would be followed
+  // through links that are not theirs.
+  bool Load(uint32_t sector);
+
   TCustomDrive& volume_;
   const FatGeometry& geometry_;
   uint32_t sectorSize_ = 512;
-  // Two sectors: a 12-bit entry may straddle the end of the first.
+  // Two sectors: a 12-bit entry may straddle the end of the first. Only the
+  // first is kept from one call to the next; 0 = nothing held.
   std::vector<uint8_t> window_;
   uint32_t windowSector_ = 0;
   // Clusters from here on hold no free one (0 = not known yet). The table

@@ -298,6 +298,20 @@ TEST_F(DamagedChainCard, AnEarlyEndOfChainGoesOnWithFreeClusters) {
   EXPECT_EQ(ReadAll(card_->drive(), chain_.front(), size, 1), card_->ClusterBytes(expected, size));
 }
 
+TEST_F(DamagedChainCard, AnUnreadableTableSectorGivesNoLinks) {
+  card_->Mount();
+  const uint32_t firstTableSector = card_->drive().BootRec().ReservedSectors();
+  card_->sources().MarkUnreadable(card_->sourcePath(), {firstTableSector + 1});
+  card_->Mount();
+  TFATdrive& d = card_->drive();
+  // A link in the first table sector, then the entry at the same place of
+  // the second: what the first sector held there is no answer for it.
+  const uint32_t perTableSector = 512 / 2;
+  ASSERT_EQ(d.GetFAT(chain_[1], 0), chain_[2]);
+  EXPECT_EQ(d.GetFAT(chain_[1] + perTableSector, 0), 0u);
+  EXPECT_EQ(d.GetFAT(chain_[1], 0), chain_[2]);
+}
+
 TEST(FatReadBigClusters, SixtyFourKiBClusters) {
   if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
   FatCard card(12, 16384, 128);
