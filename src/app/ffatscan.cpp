@@ -61,11 +61,11 @@ std::string Numbered(const std::string& name, int n) {
 // then written there once. Returns the path of the saved file, empty when
 // there is none; what went wrong is added to `problems`.
 std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles& files,
-                              std::vector<TSaveProblem>& problems) {
+                              Report& problems) {
   const std::string name = file.OutputName();
   TFATdrive* drive = file.FatDrive();
   if (drive == nullptr) {
-    problems.push_back({name, "nothing was saved", false});
+    problems.Add(FileProblem::Kind::Lost, name, "nothing was saved");
     return {};
   }
   OutputFile out(files);
@@ -76,20 +76,22 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
     if (out.CreateNew(candidate) != OutputFile::NewFile::Exists) target = candidate;
   }
   if (target.empty()) {
-    problems.push_back({name, "no free name", false});
+    problems.Add(FileProblem::Kind::Lost, name, "no free name");
     return {};
   }
-  const size_t problemsBefore = drive->SaveProblems.size();
+  const size_t problemsBefore = drive->SaveProblems.Problems().size();
   const bool kept = file.WriteTo(out, drive->UseFAT);
-  const std::vector<TSaveProblem> mine(
-      drive->SaveProblems.begin() + static_cast<ptrdiff_t>(problemsBefore),
-      drive->SaveProblems.end());
+  const std::vector<FileProblem> mine(
+      drive->SaveProblems.Problems().begin() + static_cast<ptrdiff_t>(problemsBefore),
+      drive->SaveProblems.Problems().end());
+  // A file that is not kept is named as on the card: its path in the
+  // temporary folder never held it.
   if (!kept) {
-    for (const TSaveProblem& p : mine) problems.push_back({name, p.reason, false});
-    if (mine.empty()) problems.push_back({name, "nothing was saved", false});
+    for (const FileProblem& p : mine) problems.Add(FileProblem::Kind::Lost, name, p.reason);
+    if (mine.empty()) problems.Add(FileProblem::Kind::Lost, name, "nothing was saved");
     return {};
   }
-  for (const TSaveProblem& p : mine) problems.push_back({target, p.reason, true});
+  for (const FileProblem& p : mine) problems.Add(FileProblem::Kind::Damaged, target, p.reason);
   return target;
 }
 
@@ -235,9 +237,9 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
     saved = SaveUnderFreeName(file, fs::path(DestFolder), context_.files(), SaveProblems);
   } catch (const std::exception& e) {
     // One file that cannot be saved must not end the search.
-    SaveProblems.push_back({file.OutputName(), e.what(), false});
+    SaveProblems.Add(FileProblem::Kind::Lost, file.OutputName(), e.what());
   } catch (...) {
-    SaveProblems.push_back({file.OutputName(), "unexpected failure", false});
+    SaveProblems.Add(FileProblem::Kind::Lost, file.OutputName(), "unexpected failure");
   }
   if (!saved.empty() && OnFoundImage) OnFoundImage(saved);
 }

@@ -111,10 +111,11 @@ class TFrmFATScan : public ScanHost {
   int32_t TotalFiles = 0;
   int32_t TotalFolders = 0;
   std::string DestFolder;
-  // Found files of the last ScanDrive that could not be saved into
-  // DestFolder (target: the name on the card), or were saved with unreadable
-  // sectors (target: the saved file).
-  std::vector<TSaveProblem> SaveProblems;
+  // The report of the last ScanDrive: found files that could not be saved
+  // into DestFolder (Lost, by their name on the card), or were saved with
+  // unreadable sectors (Damaged, the saved file), and why the route ended
+  // early if it did.
+  Report SaveProblems;
 
  private:
   bool ReportDue(uint32_t now) const;

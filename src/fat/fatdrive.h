@@ -11,6 +11,7 @@
 
 #include "devices/drivebase.h"
 #include "fat/fattypes.h"
+#include "util/report.h"
 
 namespace kestrella {
 
@@ -30,14 +31,6 @@ struct TDirWalk {
 };
 
 // Open-file state of a read.
-// A file whose save went wrong: not written (saved false, nothing of it is in
-// the folder), or written with sectors that could not be read (saved true).
-struct TSaveProblem {
-  std::string target;
-  std::string reason;
-  bool saved = false;
-};
-
 struct TFATFileInfo {
   uint32_t FirstCluster = 0;
   uint32_t CurrentCluster = 0;
@@ -137,10 +130,12 @@ class TFATdrive : public TCustomDrive {
   int32_t DataWindowSector = 0;
   std::unique_ptr<TFATAnalyser> Analyser;
   // Data sectors that failed to read while files were read (each delivered
-  // as zeros), and what went wrong while saving files. Only ever added to;
-  // callers take what was added during their save.
+  // as zeros), and what went wrong while saving files: a file not written
+  // (Lost, nothing of it is in the folder) or written with sectors that
+  // could not be read (Damaged). Only ever added to; callers take what was
+  // added during their save.
   uint64_t UnreadableSectors = 0;
-  std::vector<TSaveProblem> SaveProblems;
+  Report SaveProblems;
 
  private:
   // Sector size of the windows: the device's, 512 without a device.
