@@ -1,8 +1,8 @@
-// The FAT scan driver of the folder route. Before it drives anything it is
-// the service the long searches of the device and FAT layers call back into:
-// it owns the device and drive lists, holds the stop flag, keeps the progress
-// position with its timing, turns the searches' start and progress calls into
-// events for the window, and lets pending events run.
+// The FAT scan driver of the folder route: it owns the device and drive
+// lists, mounts the card once per Start, counts what its trees hold, runs the
+// route and hands every recoverable file over into the temporary folder. As
+// the progress service (ScanProgress) it is also the host the long searches
+// of the device and FAT layers report to.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/scanprogress.h"
 #include "devices/devicelist.h"
 #include "devices/drivebase.h"
-#include "devices/scanhost.h"
 #include "fat/fatdrive.h"
 
 namespace kestrella {
@@ -21,15 +21,7 @@ namespace kestrella {
 class EngineContext;
 class TFATdrive;
 
-using TOnStartScanDataEvent =
-    std::function<void(int64_t totalClustor, int64_t startClustor, int64_t endClustor,
-                        int32_t bytesPerClustor)>;
-using TOnStartScanClustorEvent = TOnStartScanDataEvent;
-using TOnScanProgressEvent = std::function<void(int64_t currentProgressPos)>;
-using TOnScanClustorProgressEvent = std::function<void(int64_t currentClustor)>;
-using TOnFoundImageEvent = std::function<void(const std::string& fileName)>;
-
-class TFrmFATScan : public ScanHost {
+class TFrmFATScan : public ScanProgress {
  public:
   // Creates the lists (whose devices and drives report to this driver) and
   // switches on the options of the lower layers.
@@ -39,25 +31,7 @@ class TFrmFATScan : public ScanHost {
   TFrmFATScan& operator=(const TFrmFATScan&) = delete;
 
   // ---- services for the lower layers ----------------------------------------
-  bool StopRequested() const override { return StopRequestedFlag; }
-  void ProcessMessages() override;
-  void SetStatus(const std::string& l1, const std::string& l2, const std::string& l3,
-                 const std::string& l4, const std::string& l5, bool flag, bool measureTime) override;
-  void UpdateStatus(const std::string& l1, const std::string& l2, const std::string& l3,
-                    const std::string& l4, const std::string& l5) override;
-  void ProgressStepIt() override;
-  bool TimeForUserUpdate() override;
-  void ProgressStopTime() override;
-  // Estimated remaining seconds.
-  int32_t ProgressUpdateTime() const;
-  void UpdateCurrentClustorProgress(int64_t cluster) override;
-  void OnStartScanLostData(uint32_t totalClustor, uint32_t startClustor, uint32_t endClustor,
-                           uint32_t bytesPerClustor) override;
-  void OnStartScanLostDataClustor(uint32_t totalClustor, uint32_t startClustor,
-                                  uint32_t endClustor, uint32_t bytesPerClustor) override;
-  void SetProgressRange(int32_t max, int32_t step, int32_t interval) override;
   TDriveList* DriveList() override { return DriveListItems.get(); }
-  void SetTotals(int32_t totalFiles, int32_t totalFolders) override;
   // Hands a found file over for recovery (saved into DestFolder when its kind
   // is one Kestrella recovers). Filled in with the folder route.
   void AddRecoverFile(TFATFile& file);
@@ -83,42 +57,24 @@ class TFrmFATScan : public ScanHost {
 
   // Switches on the options of the lower layers (sector access, cache).
   void ProcessOptions();
-  void StopScan() { StopRequestedFlag = true; }
   // Sectors of the current device that could not be read.
   uint64_t ReadErrors() const { return Device != nullptr ? Device->ReadErrors : 0; }
 
   // ---- fields ----------------------------------------------------------------
-  TOnStartScanDataEvent OnStartScanData;
-  TOnStartScanClustorEvent OnStartScanClustor;
-  TOnScanProgressEvent OnScanProgress;
-  TOnScanClustorProgressEvent OnScanClustorProgress;
   TOnFoundImageEvent OnFoundImage;
   std::unique_ptr<TDeviceList> DeviceList;
   std::unique_ptr<TDriveList> DriveListItems;
   TDevice* Device = nullptr;
   TCustomDrive* Drive = nullptr;
-  bool StopRequestedFlag = false;
   bool SkipOption = true;
-  uint32_t LastUpdateTick = 0;
-  uint32_t TimeMark = 0;
-  int32_t ElapsedSeconds = 0;
-  bool MeasureTime = false;
-  bool UpdatePending = false;
-  int32_t Position = 0;
-  int32_t Max = 0;
-  int32_t Step = 0;
-  int32_t Interval = 0;
-  int32_t TotalFiles = 0;
-  int32_t TotalFolders = 0;
   std::string DestFolder;
-  // Found files of the last ScanDrive that could not be saved into
-  // DestFolder (target: the name on the card), or were saved with unreadable
-  // sectors (target: the saved file).
-  std::vector<TSaveProblem> SaveProblems;
+  // The report of the last ScanDrive: found files that could not be saved
+  // into DestFolder (Lost, by their name on the card), or were saved with
+  // unreadable sectors (Damaged, the saved file), and why the route ended
+  // early if it did.
+  Report SaveProblems;
 
  private:
-  bool ReportDue(uint32_t now) const;
-
   EngineContext& context_;
   uint8_t mountedDrive_ = 0;  // the drive letter Drive was mounted from
   // The FAT drive behind a drive letter (Device and Drive set), or nullptr.

@@ -61,7 +61,7 @@ bool TFrmFATScan::HandOverSearched(TFATdrive& fat) {
 bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDeleted,
                             bool recoverLost) {
   StopRequestedFlag = false;
-  SaveProblems.clear();
+  SaveProblems.Clear();
   try {
     TFATdrive* fat = OpenFatDrive(drive);
     if (fat == nullptr) return false;
@@ -78,8 +78,10 @@ bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDel
       fat->FindFiles(false, false, true);
       if (!HandOverSearched(*fat)) return false;
     }
-  } catch (const std::exception&) {
-    // A failure deep in the FAT layer ends the route; what was saved stays.
+  } catch (const std::exception& e) {
+    // A failure deep in the FAT layer ends the route; what was saved stays,
+    // and the user hears why the rest is missing.
+    SaveProblems.Abort(e.what());
   }
   Position = Max;
   if (OnScanProgress) OnScanProgress(Position);

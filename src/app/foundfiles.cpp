@@ -77,7 +77,7 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const s
     const std::string failure = CopyFoundFile(files_, f.path, target, buffer);
     if (!failure.empty()) {
       f.keep = true;
-      report.failed.push_back({f.path, target.string(), failure});
+      report.problems.Add(FileProblem::Kind::NotCopied, f.path, failure, target.string());
     } else {
       report.saved.push_back(target.string());
       report.savedFrom.push_back(f.path);

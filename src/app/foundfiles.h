@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "util/outputfile.h"
+#include "util/report.h"
 
 namespace kestrella {
 
@@ -28,16 +29,12 @@ struct FoundFile {
   bool keep = false;    // a save failed: the temporary copy must stay
 };
 
-struct SaveFailure {
-  std::string source;
-  std::string target;
-  std::string reason;
-};
-
 struct SaveReport {
   std::vector<std::string> saved;  // target paths, in order
   std::vector<std::string> savedFrom;  // the found file each was copied from
-  std::vector<SaveFailure> failed;
+  // The files that could not be copied (NotCopied: the found file, the
+  // target it was to have, why).
+  Report problems;
 };
 
 class FoundFileList {

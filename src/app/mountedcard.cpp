@@ -104,14 +104,14 @@ TreeSave MountedCard::SaveTree(const std::filesystem::path& dest, bool deletedOn
                                bool replaceAll) {
   TreeSave result;
   driver_->StopRequestedFlag = false;
-  const size_t before = drive_->SaveProblems.size();
+  const size_t before = drive_->SaveProblems.Problems().size();
   bool replaceAnswer = replaceAll;
   result.completed = drive_->SaveDirectory(static_cast<TFATDirectory&>(*drive_->RootItem), dest,
                                            /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
                                            drive_->UseFAT(), replaceAll, replaceAnswer);
   result.folder = drive_->RootItem->Name;
-  result.problems.assign(drive_->SaveProblems.begin() + static_cast<long>(before),
-                         drive_->SaveProblems.end());
+  const auto& all = drive_->SaveProblems.Problems();
+  for (size_t i = before; i < all.size(); ++i) result.problems.Add(all[i]);
   return result;
 }
 

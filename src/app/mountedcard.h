@@ -38,7 +38,7 @@ struct CardSummary {
 struct TreeSave {
   bool completed = false;            // not stopped, not refused
   std::string folder;                // the folder the tree was saved as, below DEST
-  std::vector<TSaveProblem> problems;
+  Report problems;                   // the files not saved, or saved in part
 };
 
 class MountedCard {

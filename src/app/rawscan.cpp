@@ -75,7 +75,7 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   }
   if (!created) {
     // Keep cutting (the sectors of this file are dropped) but say so.
-    writeFailures_.push_back({path, out->Error(), false});
+    report_.Add(FileProblem::Kind::Lost, path, out->Error());
     ++status_.writeFailures;
     return;
   }
@@ -96,7 +96,9 @@ void RawScan::HandOnOne() {
   FoundFileQueue::Closed c = std::move(toHandOn_.front());
   toHandOn_.pop_front();
   if (!c.ok) {
-    writeFailures_.push_back({c.path, c.error, c.partlyWritten});
+    report_.Add(c.partlyWritten ? FileProblem::Kind::Damaged : FileProblem::Kind::Lost, c.path,
+                c.partlyWritten ? "only partly written (" + c.error + "): its end is missing"
+                                : c.error);
     ++status_.writeFailures;
     CountsChanged();
     // Nothing of the photo reached the file: an empty file handed on would
@@ -126,8 +128,7 @@ void RawScan::Run(const RawScanSettings& s) {
   status_ = RawScanStatus{};
   status_.totalSectors = s.totalSectors;
   status_.busy = true;
-  writeFailures_.clear();
-  abortReason_.clear();
+  report_.Clear();
   nameSkip_ = 0;
   fileOpen_ = false;
   fileWriting_ = false;
@@ -140,9 +141,9 @@ void RawScan::Run(const RawScanSettings& s) {
     queue_ = std::make_unique<FoundFileQueue>(kReadBuffers, kSectorBufferBytes);
     ScanBlocks(s);
   } catch (const std::exception& e) {
-    abortReason_ = e.what();
+    report_.Abort(e.what());
   } catch (...) {
-    abortReason_ = "unexpected failure";
+    report_.Abort("unexpected failure");
   }
   // Whatever happened, the open file is closed, and every file cut is
   // written and handed on.

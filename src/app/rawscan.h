@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/foundfilequeue.h"
+#include "util/report.h"
 
 namespace kestrella {
 
@@ -45,13 +46,6 @@ struct RawScanStatus {
   bool busy = false;
 };
 
-// A found file that could not be written, or only in part.
-struct WriteFailure {
-  std::string path;
-  std::string reason;
-  bool partlyWritten = false;  // the file exists but lacks its tail
-};
-
 class EngineContext;
 
 class RawScan {
@@ -74,9 +68,11 @@ class RawScan {
   bool StopRequested() const { return stopRequested_; }
 
   const RawScanStatus& Status() const { return status_; }
-  const std::vector<WriteFailure>& WriteFailures() const { return writeFailures_; }
-  // Text of an unexpected failure that ended the scan early ("" if none).
-  const std::string& AbortReason() const { return abortReason_; }
+  // The found files that could not be written (Lost) or only in part
+  // (Damaged: the file exists but lacks its tail), and the text of an
+  // unexpected failure that ended the scan early.
+  const Report& Problems() const { return report_; }
+  const std::string& AbortReason() const { return report_.AbortReason(); }
 
  private:
   void ScanBlocks(const RawScanSettings& s);
@@ -91,8 +87,7 @@ class RawScan {
 
   EngineContext& context_;
   RawScanStatus status_;
-  std::vector<WriteFailure> writeFailures_;
-  std::string abortReason_;
+  Report report_;
   bool stopRequested_ = false;
   uint32_t lastUpdateTick_ = 0;
   uint32_t nameSkip_ = 0;

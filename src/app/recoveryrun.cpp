@@ -15,16 +15,8 @@ void TRecoveryRun::Stop() {
   driver_.StopScan();
 }
 
-std::vector<std::string> TRecoveryRun::Problems() const {
-  std::vector<std::string> lines;
-  if (folderRoute_) {
-    for (const TSaveProblem& p : driver_.SaveProblems)
-      lines.push_back(p.target + ": " + p.reason + (p.saved ? "" : " (not saved)"));
-  } else {
-    for (const WriteFailure& f : scan_.WriteFailures())
-      lines.push_back(f.path + ": " + f.reason + (f.partlyWritten ? " (cut short)" : " (not saved)"));
-  }
-  return lines;
+const Report& TRecoveryRun::Problems() const {
+  return folderRoute_ ? driver_.SaveProblems : scan_.Problems();
 }
 
 void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings) {

@@ -43,10 +43,11 @@ class TRecoveryRun {
 
   FoundFileList& Found() { return found_; }
 
-  // What the route could not write into the temporary folder, or wrote only
-  // in part (a found file cut short, a photo with unreadable sectors filled
-  // with zeros): one line per file, "name: reason". Empty after a clean run.
-  std::vector<std::string> Problems() const;
+  // The report of the route that ran: what it could not write into the
+  // temporary folder (Lost), or wrote only in part (Damaged: a found file cut
+  // short, a photo with unreadable sectors filled with zeros), and why it
+  // ended early if it did. Clean after a clean run.
+  const Report& Problems() const;
 
  private:
   void Add(const std::string& path);

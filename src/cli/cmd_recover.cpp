@@ -159,10 +159,8 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const size_t total = run.Found().ImageCount();
-  std::vector<FoundNote> notes = PartlyWritten(scan);
-  const size_t notWritten = ReportFolderRouteProblems(driver.SaveProblems, notes);
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix, notes);
-  ReportUnwritten(scan);
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix, run.Problems());
+  const size_t notWritten = PrintProblems(run.Problems(), false);
   if (!quiet) {
     std::fprintf(stderr,
                  "%s.\n"
@@ -182,7 +180,7 @@ int RunRecover(const std::vector<std::string>& args) {
     }
   }
   const bool complete = notSaved == 0 && notWritten == 0 && scan.Status().writeFailures == 0 &&
-                        !terminal.Interrupted();
+                        run.Problems().AbortReason().empty() && !terminal.Interrupted();
   return complete ? kExitOk : kExitIncomplete;
 }
 

@@ -67,15 +67,7 @@ int RunSave(const std::vector<std::string>& args) {
   const bool deletedOnly = opts.Flag("--deleted-only");
   const TreeSave saved = card.SaveTree(*dest, deletedOnly, mode == "all");
   const bool ok = saved.completed;
-  size_t notWritten = 0;
-  for (const TSaveProblem& p : saved.problems) {
-    if (p.saved) {
-      std::fprintf(stderr, "kestrella-cli: %s: %s\n", p.target.c_str(), p.reason.c_str());
-    } else {
-      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.target.c_str(), p.reason.c_str());
-      ++notWritten;
-    }
-  }
+  const size_t notWritten = PrintProblems(saved.problems, true);
   std::fprintf(stderr, "%s %s into %s/%s\n", ok ? "Saved" : "Stopped saving",
                deletedOnly ? "the deleted files" : "the folder tree", dest->c_str(),
                saved.folder.c_str());

@@ -87,12 +87,8 @@ int RunScan(const std::vector<std::string>& args) {
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
-  const size_t notSaved = SaveFoundFiles(found, *dest, prefix, PartlyWritten(scan));
-
-  ReportUnwritten(scan);
-  if (!scan.AbortReason().empty()) {
-    std::fprintf(stderr, "kestrella-cli: the scan stopped early: %s\n", scan.AbortReason().c_str());
-  }
+  const size_t notSaved = SaveFoundFiles(found, *dest, prefix, scan.Problems());
+  PrintProblems(scan.Problems(), false);
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
     std::fprintf(stderr,

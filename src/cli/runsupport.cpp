@@ -57,51 +57,43 @@ RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
   return settings;
 }
 
-std::vector<FoundNote> PartlyWritten(const RawScan& scan) {
-  std::vector<FoundNote> notes;
-  for (const WriteFailure& f : scan.WriteFailures()) {
-    if (f.partlyWritten) notes.push_back({f.path, "only partly written (" + f.reason + "): its end is missing"});
-  }
-  return notes;
-}
-
-void ReportUnwritten(const RawScan& scan) {
-  for (const WriteFailure& f : scan.WriteFailures()) {
-    if (!f.partlyWritten)
-      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", f.path.c_str(), f.reason.c_str());
-  }
-}
-
-size_t ReportFolderRouteProblems(const std::vector<TSaveProblem>& problems,
-                                 std::vector<FoundNote>& notes) {
-  size_t failed = 0;
-  for (const TSaveProblem& p : problems) {
-    if (p.saved) {
-      notes.push_back({p.target, p.reason});
-    } else {
-      std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.target.c_str(), p.reason.c_str());
-      ++failed;
+size_t PrintProblems(const Report& report, bool withDamaged) {
+  size_t lost = 0;
+  for (const FileProblem& p : report.Problems()) {
+    switch (p.kind) {
+      case FileProblem::Kind::Lost:
+        std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.file.c_str(), p.reason.c_str());
+        ++lost;
+        break;
+      case FileProblem::Kind::Damaged:
+        if (withDamaged) std::fprintf(stderr, "kestrella-cli: %s: %s\n", p.file.c_str(), p.reason.c_str());
+        break;
+      case FileProblem::Kind::NotCopied:
+        std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
+                     p.file.c_str(), p.target.c_str(), p.reason.c_str(), p.file.c_str());
+        break;
     }
   }
-  return failed;
+  if (!report.AbortReason().empty())
+    std::fprintf(stderr, "kestrella-cli: the run stopped early: %s\n", report.AbortReason().c_str());
+  return lost;
 }
 
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
-                      const std::vector<FoundNote>& notes) {
+                      const Report& run) {
   const SaveReport report = found.SaveSelectedImages(dest, prefix);
-  const std::vector<std::string> kept = found.DeleteImageFiles();
+  found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
-  for (const SaveFailure& f : report.failed) {
-    std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
-                 f.source.c_str(), f.target.c_str(), f.reason.c_str(), f.source.c_str());
-  }
-  for (const FoundNote& note : notes) {
-    std::string name = note.path;
+  PrintProblems(report.problems, false);
+  // What the run kept only in part is told under the name it was saved as.
+  for (const FileProblem& p : run.Problems()) {
+    if (p.kind != FileProblem::Kind::Damaged) continue;
+    std::string name = p.file;
     for (size_t i = 0; i < report.savedFrom.size(); ++i) {
-      if (report.savedFrom[i] == note.path) name = report.saved[i];
+      if (report.savedFrom[i] == p.file) name = report.saved[i];
     }
-    std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), note.text.c_str());
+    std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
   }
   return found.ImageCount() - report.saved.size();
 }

@@ -45,29 +45,17 @@ void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path
 RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
                                 const std::string& prefix, const std::filesystem::path& temp);
 
-// Something to tell about one found file once it is saved: it lacks its end,
-// or holds sectors that could not be read.
-struct FoundNote {
-  std::string path;  // in the temporary folder
-  std::string text;
-};
-
-// The found files the raw scan wrote only in part.
-std::vector<FoundNote> PartlyWritten(const RawScan& scan);
-// Says which found files the raw scan could not write at all.
-void ReportUnwritten(const RawScan& scan);
-
-// The folder route's files that were saved with sectors it could not read,
-// and (printed on stderr) those it could not save at all; returns how many
-// could not be saved.
-size_t ReportFolderRouteProblems(const std::vector<TSaveProblem>& problems,
-                                 std::vector<FoundNote>& notes);
+// Prints on stderr what a run or a save could not bring back: each file it
+// lost (and, when `withDamaged`, each it kept in part) and why it stopped
+// early. Returns how many files were lost.
+size_t PrintProblems(const Report& report, bool withDamaged);
 
 // The save step as it runs without a preview: every found file is copied to
 // DEST as PREFIX + number + extension, the temporary copies deleted. Prints
-// the saved paths on stdout, every failure on stderr and each note under the
-// name the file was saved as; returns how many found files are not in DEST.
+// the saved paths on stdout, every failure on stderr, and each file the run
+// kept only in part (`run`'s Damaged problems) under the name it was saved
+// as; returns how many found files are not in DEST.
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
-                      const std::vector<FoundNote>& notes = {});
+                      const Report& run);
 
 }  // namespace kestrella::cli

@@ -16,20 +16,13 @@
 #include "fat/fatgeometry.h"
 #include "fat/fattable.h"
 #include "fat/fattypes.h"
+#include "util/report.h"
 
 namespace kestrella {
 
 class TFATAnalyser;
 class TFATDirectory;
 class TFATFile;
-
-// A file whose save went wrong: not written (saved false, nothing of it is in
-// the folder), or written with sectors that could not be read (saved true).
-struct TSaveProblem {
-  std::string target;
-  std::string reason;
-  bool saved = false;
-};
 
 class TFATdrive : public TCustomDrive {
  public:
@@ -131,10 +124,12 @@ class TFATdrive : public TCustomDrive {
   std::function<void(TFATFile&)> OnFoundFile;
   std::unique_ptr<TFATAnalyser> Analyser;
   // Data sectors that failed to read while files were read (each delivered
-  // as zeros), and what went wrong while saving files. Only ever added to;
-  // callers take what was added during their save.
+  // as zeros), and what went wrong while saving files: a file not written
+  // (Lost, nothing of it is in the folder) or written with sectors that
+  // could not be read (Damaged). Only ever added to; callers take what was
+  // added during their save.
   uint64_t UnreadableSectors = 0;
-  std::vector<TSaveProblem> SaveProblems;
+  Report SaveProblems;
 
  private:
   // Sizes the parts' windows for the device's sectors (512 without a

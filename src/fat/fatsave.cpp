@@ -167,17 +167,16 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     kept = false;
   }
   if (out.Failed()) {
-    drive->SaveProblems.push_back({target, out.Error(), false});
+    drive->SaveProblems.Add(FileProblem::Kind::Lost, target, out.Error());
     Warn(drive->UI(), "Disk Full");
     host.ProgressStopTime();
   } else if (!readOk) {
-    drive->SaveProblems.push_back({target, "could not read the source", false});
+    drive->SaveProblems.Add(FileProblem::Kind::Lost, target, "could not read the source");
   } else if (kept && drive->UnreadableSectors != unreadableBefore) {
     const uint64_t n = drive->UnreadableSectors - unreadableBefore;
-    drive->SaveProblems.push_back({target,
-                                   std::to_string(n) + (n == 1 ? " sector" : " sectors") +
-                                       " could not be read and hold zeros",
-                                   true});
+    drive->SaveProblems.Add(FileProblem::Kind::Damaged, target,
+                            std::to_string(n) + (n == 1 ? " sector" : " sectors") +
+                                " could not be read and hold zeros");
   }
   drive->Close(info);
   return kept;
@@ -208,7 +207,7 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
     UI().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
                         folder.string() + ".",
                     "Error", MsgIcon::Error, MsgButtons::Ok);
-    SaveProblems.push_back({target.string(), "not enough free space", false});
+    SaveProblems.Add(FileProblem::Kind::Lost, target.string(), "not enough free space");
     return false;
   }
   file.SaveTo(folder, useFAT);

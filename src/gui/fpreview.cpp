@@ -33,11 +33,11 @@ struct WaitCursor {
 void ShowFailures(QWidget* parent, const SaveReport& report) {
   const QString text =
       QObject::tr("%n found file(s) could not be saved. They were not deleted and are still in:",
-                  nullptr, static_cast<int>(report.failed.size()));
+                  nullptr, static_cast<int>(report.problems.Problems().size()));
   QStringList folders;
   QString details;
-  for (const SaveFailure& f : report.failed) {
-    const QString source = QString::fromStdString(f.source);
+  for (const FileProblem& f : report.problems.Problems()) {
+    const QString source = QString::fromStdString(f.file);
     const QString folder = QFileInfo(source).absolutePath();
     if (!folders.contains(folder)) folders << folder;
     details += source + "\n    -> " + QString::fromStdString(f.target) + ": " +
@@ -160,7 +160,7 @@ SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const QString& p
     WaitCursor wait;
     report = files_.SaveSelectedImages(dest.toStdString(), prefix.toStdString());
   }
-  if (!report.failed.empty()) {
+  if (!report.problems.Clean()) {
     if (hooks_.reportFailures) {
       hooks_.reportFailures(report);
     } else {

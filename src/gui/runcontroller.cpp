@@ -66,6 +66,8 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
     failure = QString::fromLocal8Bit(e.what());
   }
   run_ = nullptr;
+  // Either route tells why it ended early; so does a failure thrown past it.
+  if (failure.isEmpty()) failure = QString::fromStdString(run.Problems().AbortReason());
   FinishRun();
   if (!failure.isEmpty()) {
     QMessageBox::warning(window_, QStringLiteral("Kestrella"),
@@ -75,7 +77,8 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
   SaveStep();
 }
 
-void RunController::ShowRunProblems(const std::vector<std::string>& problems) {
+void RunController::ShowRunProblems(const Report& report) {
+  const std::vector<FileProblem>& problems = report.Problems();
   if (problems.empty()) return;
   // A found file the temporary folder could not take is lost to the save
   // step: the user must hear of it, and where it stands.
@@ -84,7 +87,7 @@ void RunController::ShowRunProblems(const std::vector<std::string>& problems) {
                      .arg(problems.size())
                      .arg(QString::fromStdString(engine_.TempFolder().string()));
   for (size_t i = 0; i < problems.size() && i < kShown; ++i)
-    text += QStringLiteral("\n") + QString::fromStdString(problems[i]);
+    text += QStringLiteral("\n") + QString::fromStdString(Report::Describe(problems[i]));
   if (problems.size() > kShown) text += QStringLiteral("\n... and %1 more").arg(problems.size() - kShown);
   QMessageBox::warning(window_, QStringLiteral("Kestrella"), text);
 }

@@ -67,7 +67,7 @@ class RunController {
 
  private:
   void PrepareRun();
-  void ShowRunProblems(const std::vector<std::string>& problems);
+  void ShowRunProblems(const Report& report);
   void CreatePreview();
   void FinishRun();
   void SaveStep();

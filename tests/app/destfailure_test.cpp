@@ -83,10 +83,10 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
   ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});
   EXPECT_EQ(report.savedFrom, std::vector<std::string>{(ui_.temp / kCorpus[0]).string()});
   EXPECT_EQ(Md5Of(dest_ / "image1.jpg"), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
-  ASSERT_EQ(report.failed.size(), 2u);
+  ASSERT_EQ(report.problems.Problems().size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(report.failed[i].source, (ui_.temp / kCorpus[i + 1]).string());
-    EXPECT_EQ(report.failed[i].reason, std::strerror(ENOSPC));
+    EXPECT_EQ(report.problems.Problems()[i].file, (ui_.temp / kCorpus[i + 1]).string());
+    EXPECT_EQ(report.problems.Problems()[i].reason, std::strerror(ENOSPC));
   }
   // The copy cut short is not left behind under a name that looks saved.
   EXPECT_EQ(FilesIn(dest_), (std::set<std::string>{"image1.jpg"}));
@@ -99,7 +99,7 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
   EXPECT_GE(c.failedWrites, 2u);
 
   const std::vector<std::string> kept = found.DeleteImageFiles();
-  EXPECT_EQ(kept, (std::vector<std::string>{report.failed[0].source, report.failed[1].source}));
+  EXPECT_EQ(kept, (std::vector<std::string>{report.problems.Problems()[0].file, report.problems.Problems()[1].file}));
   EXPECT_FALSE(fs::exists(ui_.temp / kCorpus[0]));
   for (const std::string& k : kept) EXPECT_EQ(Md5Of(k), Md5Of(CorpusDir() / "photos" / fs::path(k).filename()));
 }
@@ -113,8 +113,8 @@ TEST_F(DestFailureTest, SaveStepIntoAFolderThatRefusesNewFiles) {
   files_.FailCreate(dest_.string(), EACCES);
   const SaveReport report = found.SaveSelectedImages(dest_, "image");
   EXPECT_TRUE(report.saved.empty());
-  ASSERT_EQ(report.failed.size(), 3u);
-  for (const SaveFailure& f : report.failed) EXPECT_EQ(f.reason, std::strerror(EACCES));
+  ASSERT_EQ(report.problems.Problems().size(), 3u);
+  for (const FileProblem& f : report.problems.Problems()) EXPECT_EQ(f.reason, std::strerror(EACCES));
   EXPECT_TRUE(FilesIn(dest_).empty());
   EXPECT_EQ(found.DeleteImageFiles().size(), 3u);
   EXPECT_EQ(FilesIn(ui_.temp).size(), 3u);
@@ -140,13 +140,14 @@ TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
 
   EXPECT_EQ(scan.Status().imagesFound, 3);
   EXPECT_EQ(scan.AbortReason(), "");
-  ASSERT_EQ(scan.WriteFailures().size(), 2u);
+  ASSERT_EQ(scan.Problems().Problems().size(), 2u);
   EXPECT_EQ(scan.Status().writeFailures, 2u);
-  EXPECT_EQ(scan.WriteFailures()[0].path, (ui_.temp / "image2.JPG").string());
-  EXPECT_TRUE(scan.WriteFailures()[0].partlyWritten);
-  EXPECT_EQ(scan.WriteFailures()[1].path, (ui_.temp / "image3.JPG").string());
-  EXPECT_FALSE(scan.WriteFailures()[1].partlyWritten);
-  for (const WriteFailure& f : scan.WriteFailures()) EXPECT_EQ(f.reason, std::strerror(ENOSPC));
+  EXPECT_EQ(scan.Problems().Problems()[0].file, (ui_.temp / "image2.JPG").string());
+  EXPECT_EQ(scan.Problems().Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_EQ(scan.Problems().Problems()[1].file, (ui_.temp / "image3.JPG").string());
+  EXPECT_EQ(scan.Problems().Problems()[1].kind, FileProblem::Kind::Lost);
+  for (const FileProblem& f : scan.Problems().Problems())
+    EXPECT_NE(f.reason.find(std::strerror(ENOSPC)), std::string::npos) << f.reason;
 
   // The first is whole, the second keeps its start and is handed on, the
   // third got nothing and is neither handed on nor left as an empty file.
@@ -174,8 +175,8 @@ TEST_F(DestFailureTest, RawScanIntoATemporaryFolderThatRefusesNewFiles) {
   EXPECT_EQ(scan.Status().imagesFound, 3);
   EXPECT_EQ(scan.Status().currentSector, s.totalSectors);  // read on to the end
   EXPECT_EQ(closed, 0);
-  ASSERT_EQ(scan.WriteFailures().size(), 3u);
-  for (const WriteFailure& f : scan.WriteFailures()) EXPECT_EQ(f.reason, std::strerror(EACCES));
+  ASSERT_EQ(scan.Problems().Problems().size(), 3u);
+  for (const FileProblem& f : scan.Problems().Problems()) EXPECT_EQ(f.reason, std::strerror(EACCES));
   EXPECT_TRUE(FilesIn(ui_.temp).empty());
 }
 
@@ -193,14 +194,14 @@ TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
 
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(Md5Of(found[0]), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
-  ASSERT_EQ(driver.SaveProblems.size(), 2u);
-  for (const TSaveProblem& p : driver.SaveProblems) {
-    EXPECT_FALSE(p.saved);
+  ASSERT_EQ(driver.SaveProblems.Problems().size(), 2u);
+  for (const FileProblem& p : driver.SaveProblems.Problems()) {
+    EXPECT_EQ(p.kind, FileProblem::Kind::Lost);
     EXPECT_EQ(p.reason, std::strerror(ENOSPC));
   }
-  EXPECT_EQ(driver.SaveProblems[0].target, "_1.JPG");
-  EXPECT_EQ(driver.SaveProblems[1].target, "_2.JPG");
-  // Nothing cut short stays behind, not even in the staging folder.
+  EXPECT_EQ(driver.SaveProblems.Problems()[0].file, "_1.JPG");
+  EXPECT_EQ(driver.SaveProblems.Problems()[1].file, "_2.JPG");
+  // Nothing cut short stays behind.
   EXPECT_EQ(FilesIn(dest_), (std::set<std::string>{fs::path(found[0]).filename().string()}));
   EXPECT_FALSE(fs::exists(dest_ / ".kestrella-incoming"));
   size_t diskFull = 0;
@@ -217,8 +218,8 @@ TEST_F(DestFailureTest, FolderRouteIntoAFolderThatRefusesNewFiles) {
   files_.FailCreate(dest_.string(), EACCES);
   driver.ScanDrive(drive, false, true, true);
   EXPECT_EQ(found, 0);
-  ASSERT_EQ(driver.SaveProblems.size(), 3u);
-  for (const TSaveProblem& p : driver.SaveProblems) EXPECT_EQ(p.reason, std::strerror(EACCES));
+  ASSERT_EQ(driver.SaveProblems.Problems().size(), 3u);
+  for (const FileProblem& p : driver.SaveProblems.Problems()) EXPECT_EQ(p.reason, std::strerror(EACCES));
   EXPECT_TRUE(FilesIn(dest_).empty());
   EXPECT_TRUE(driver.StopRequestedFlag);  // the route ran to its end
 }
@@ -235,10 +236,10 @@ TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
   bool replaceAll = true, replaceAnswer = true;
   EXPECT_TRUE(drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), dest_, true, true,
                                   false, drive.UseFAT(), replaceAll, replaceAnswer));
-  ASSERT_EQ(drive.SaveProblems.size(), 1u);
-  EXPECT_FALSE(drive.SaveProblems[0].saved);
-  EXPECT_EQ(drive.SaveProblems[0].reason, std::strerror(ENOSPC));
-  EXPECT_FALSE(fs::exists(drive.SaveProblems[0].target));
+  ASSERT_EQ(drive.SaveProblems.Problems().size(), 1u);
+  EXPECT_EQ(drive.SaveProblems.Problems()[0].kind, FileProblem::Kind::Lost);
+  EXPECT_EQ(drive.SaveProblems.Problems()[0].reason, std::strerror(ENOSPC));
+  EXPECT_FALSE(fs::exists(drive.SaveProblems.Problems()[0].file));
   EXPECT_EQ(FilesIn(dest_).size(), 2u);
   for (const std::string& f : FilesIn(dest_)) {
     const std::string md5 = Md5Of(dest_ / f);

@@ -235,10 +235,10 @@ TEST_F(FaultInjectionTest, BadSectorInsideAPhotoFolderRoute) {
   const auto copies = StartingWith(out, expected);
   ASSERT_EQ(copies.size(), 1u);
   EXPECT_EQ(fs::file_size(copies[0]), expected.size());
-  ASSERT_EQ(driver.SaveProblems.size(), 1u);
-  EXPECT_TRUE(driver.SaveProblems[0].saved);
-  EXPECT_EQ(driver.SaveProblems[0].target, copies[0].string());
-  EXPECT_EQ(driver.SaveProblems[0].reason, "1 sector could not be read and hold zeros");
+  ASSERT_EQ(driver.SaveProblems.Problems().size(), 1u);
+  EXPECT_EQ(driver.SaveProblems.Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_EQ(driver.SaveProblems.Problems()[0].file, copies[0].string());
+  EXPECT_EQ(driver.SaveProblems.Problems()[0].reason, "1 sector could not be read and hold zeros");
   ASSERT_NE(driver.Device, nullptr);
   EXPECT_GE(driver.Device->ReadErrors, 1u);
 }
@@ -251,7 +251,7 @@ TEST_F(FaultInjectionTest, UnreadableFirstTableCopyLosesNoPhoto) {
   std::vector<std::string> found;
   const fs::path out = FolderRouteInto(driver, found);
   for (const CardPhoto& p : kPhotos) ExpectExact(out, p.corpus);
-  for (const TSaveProblem& p : driver.SaveProblems) ADD_FAILURE() << p.target << ": " << p.reason;
+  for (const FileProblem& p : driver.SaveProblems.Problems()) ADD_FAILURE() << p.file << ": " << p.reason;
   // The table was asked for, and failed.
   EXPECT_GT(sources_.Get(source_).failedReads, 0u);
 
@@ -325,7 +325,7 @@ TEST_F(FaultInjectionTest, UnreadableBootSector) {
   const fs::path out = FolderRouteInto(driver, found, false);
   EXPECT_TRUE(found.empty());
   EXPECT_TRUE(fs::is_empty(out));
-  EXPECT_TRUE(driver.SaveProblems.empty());
+  EXPECT_TRUE(driver.SaveProblems.Problems().empty());
 
   // The raw scan loses nothing: sector 0 begins the first block, so it
   // fails exactly as often as the retry limit allows.

@@ -285,7 +285,7 @@ TEST_F(HandOverTest, NoFileSavedNothingReported) {
   Add("IMG_0003.JPG", 0x77);
   EXPECT_EQ(saves, 0);
   EXPECT_TRUE(found.empty());
-  EXPECT_EQ(scan.SaveProblems.size(), 2u);
+  EXPECT_EQ(scan.SaveProblems.Problems().size(), 2u);
   // The next file still goes through, read along the table copy the drive
   // was told to use: its second cluster is linked in the second copy only
   // (the first ends the chain, the next cluster on the card holds another

@@ -37,7 +37,7 @@ class FoundFilesTest : public ::testing::Test {
 TEST_F(FoundFilesTest, TickedFilesKeepTheirNumberAndExtension) {
   AddFour();
   const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
-  EXPECT_TRUE(r.failed.empty());
+  EXPECT_TRUE(r.problems.Problems().empty());
   ASSERT_EQ(r.saved, (Strings{Dest("image1.JPG"), Dest("image2.JPG"), Dest("image4.jpg")}));
   EXPECT_EQ(test::ReadFileBytes(r.saved[2]), test::ReadFileBytes(temps[3]));
   EXPECT_FALSE(fs::exists(dest / "image3.TIF"));
@@ -78,7 +78,7 @@ TEST_F(FoundFilesTest, CopiesAreWholeWithinAndAcrossFileSystems) {
     list.AddImage(p.string());
   }
   const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
-  ASSERT_TRUE(r.failed.empty()) << r.failed[0].reason;
+  ASSERT_TRUE(r.problems.Problems().empty()) << r.problems.Problems()[0].reason;
   ASSERT_EQ(r.saved.size(), sources.size());
   for (const std::string& saved : r.saved) EXPECT_EQ(test::ReadFileBytes(saved), big) << saved;
 }
@@ -93,7 +93,7 @@ TEST_F(FoundFilesTest, SelectNoneSavesNothingAndTheListDeletesItsFiles) {
     own.SelectAll(false);
     const SaveReport r = own.SaveSelectedImages(dest.path(), "image");
     EXPECT_TRUE(r.saved.empty());
-    EXPECT_TRUE(r.failed.empty());
+    EXPECT_TRUE(r.problems.Problems().empty());
     EXPECT_TRUE(fs::is_empty(dest.path()));
   }
   EXPECT_TRUE(fs::is_empty(temp.path()));
@@ -106,10 +106,10 @@ TEST_F(FoundFilesTest, AFailedCopyKeepsItsTemporaryFile) {
   test::WriteFileBytes(dest / "not-a-folder", {0});
   const SaveReport r = list.SaveSelectedImages(dest / "not-a-folder", "image");
   EXPECT_TRUE(r.saved.empty());
-  ASSERT_EQ(r.failed.size(), 1u);
-  EXPECT_EQ(r.failed[0].source, temps[1]);
-  EXPECT_EQ(r.failed[0].target, (dest / "not-a-folder" / "image2.JPG").string());
-  EXPECT_NE(r.failed[0].reason, "");
+  ASSERT_EQ(r.problems.Problems().size(), 1u);
+  EXPECT_EQ(r.problems.Problems()[0].file, temps[1]);
+  EXPECT_EQ(r.problems.Problems()[0].target, (dest / "not-a-folder" / "image2.JPG").string());
+  EXPECT_NE(r.problems.Problems()[0].reason, "");
 
   EXPECT_EQ(list.DeleteImageFiles(), Strings{temps[1]});
   EXPECT_TRUE(fs::exists(temps[1]));

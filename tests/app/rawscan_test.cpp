@@ -233,7 +233,7 @@ TEST_F(RawScanTest, EveryFileIsCompleteWhenHandedOnInOrderOnTheScansThread) {
     EXPECT_EQ(seen[i], Sectors(card, starts[i], starts[i + 1])) << closed[i];
   }
   EXPECT_EQ(scan.Status().imagesFound, static_cast<int32_t>(starts.size() - 1));
-  EXPECT_TRUE(scan.WriteFailures().empty());
+  EXPECT_TRUE(scan.Problems().Problems().empty());
 }
 
 // The stop comes while earlier blocks may still be with the writer: the
@@ -311,11 +311,11 @@ TEST_F(RawScanTest, UnwritableTempFolderCountsEveryFileAndGoesOn) {
   EXPECT_EQ(scan.Status().currentSector, 30u);
   EXPECT_EQ(scan.AbortReason(), "");
   EXPECT_TRUE(closed.empty());
-  ASSERT_EQ(scan.WriteFailures().size(), 3u);
-  EXPECT_EQ(scan.WriteFailures()[1].path, (s.tempFolder / "image2.TIF").string());
-  for (const WriteFailure& f : scan.WriteFailures()) {
+  ASSERT_EQ(scan.Problems().Problems().size(), 3u);
+  EXPECT_EQ(scan.Problems().Problems()[1].file, (s.tempFolder / "image2.TIF").string());
+  for (const FileProblem& f : scan.Problems().Problems()) {
     EXPECT_NE(f.reason, "");
-    EXPECT_FALSE(f.partlyWritten);
+    EXPECT_EQ(f.kind, FileProblem::Kind::Lost);
   }
 }
 
@@ -336,11 +336,11 @@ TEST_F(RawScanTest, AFileCutShortIsReportedAndStillHandedOn) {
   std::signal(SIGXFSZ, previous);
 
   EXPECT_EQ(closed, (std::vector<std::string>{TempFile("image1.JPG"), TempFile("image2.JPG")}));
-  ASSERT_EQ(scan.WriteFailures().size(), 1u);
+  ASSERT_EQ(scan.Problems().Problems().size(), 1u);
   EXPECT_EQ(scan.Status().writeFailures, 1u);
-  EXPECT_EQ(scan.WriteFailures()[0].path, TempFile("image1.JPG"));
-  EXPECT_TRUE(scan.WriteFailures()[0].partlyWritten);
-  EXPECT_NE(scan.WriteFailures()[0].reason, "");
+  EXPECT_EQ(scan.Problems().Problems()[0].file, TempFile("image1.JPG"));
+  EXPECT_EQ(scan.Problems().Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_NE(scan.Problems().Problems()[0].reason, "");
   EXPECT_EQ(test::ReadFileBytes(TempFile("image1.JPG")), Sectors(card, 0, 5));
   EXPECT_EQ(test::ReadFileBytes(TempFile("image2.JPG")), Sectors(card, 6, 10));
 }

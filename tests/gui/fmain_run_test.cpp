@@ -471,7 +471,7 @@ class FrmMainRunTest : public QObject {
     const QStringList listed = warnings.filter(QStringLiteral("could not be written completely"));
     QCOMPARE(listed.size(), 1);
     QVERIFY2(listed[0].startsWith(QStringLiteral("2 found file(s)")), qPrintable(listed[0]));
-    QVERIFY2(listed[0].contains(QStringLiteral("(cut short)")), qPrintable(listed[0]));
+    QVERIFY2(listed[0].contains(QStringLiteral("(incomplete)")), qPrintable(listed[0]));
     QVERIFY2(listed[0].contains(QStringLiteral("(not saved)")), qPrintable(listed[0]));
     // What did arrive still reaches the destination: the cut first file.
     QCOMPARE(Entries(dest_), QStringList({"image1.JPG"}));

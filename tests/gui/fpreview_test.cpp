@@ -160,7 +160,7 @@ class FPreviewTest : public QObject {
     QTest::mouseClick(d.Box(), Qt::LeftButton, {}, d.CheckBoxGeometry(3).center());
     const SaveReport r = d.SaveSelectedImages(Q(dest.path()), "image");
     QCOMPARE(r.saved.size(), size_t(3));
-    QVERIFY(r.failed.empty());
+    QVERIFY(r.problems.Problems().empty());
     QVERIFY(fs::exists(dest / "image1.JPG"));
     QVERIFY(fs::exists(dest / "image2.JPG"));
     QVERIFY(!fs::exists(dest / "image3.JPG"));
@@ -279,12 +279,12 @@ class FPreviewTest : public QObject {
     {
       TFrmPreview d(found);
       d.SetHooks({{}, {}, {}, {}, [&](const SaveReport& r) {
-                    for (const auto& x : r.failed) told.push_back(x.source);
+                    for (const auto& x : r.problems.Problems()) told.push_back(x.file);
                   }});
       d.AddImage(Q(f));
       // A destination folder that does not exist: the copy fails.
       const SaveReport r = d.SaveSelectedImages(Q(temp / "missing" / "folder"), "image");
-      QCOMPARE(r.failed.size(), size_t(1));
+      QCOMPARE(r.problems.Problems().size(), size_t(1));
     }
     QCOMPARE(told, std::vector<std::string>{f.string()});
     QVERIFY(fs::exists(f));
