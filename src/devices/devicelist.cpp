@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "compat/drivenumbers.h"
 #include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
@@ -92,7 +93,7 @@ std::string TDeviceList::GetDeviceText(int index, bool withSize) const {
     text += std::to_string(index + 1);
   } else if (device.Kind == kDeviceLogical) {
     text = "Windows drive ";
-    text += static_cast<char>(64 + device.DriveNumber);
+    text += DriveLetter(device.DriveNumber);
     text += ":";
   } else {
     return "";
@@ -134,11 +135,11 @@ void TDeviceList::DetectDevices() {
   }
 
   // Drive letters that hold a FAT file system.
-  for (int j = 1; j <= 26; ++j) {
+  for (int j = kDriveA; j <= kDriveZ; ++j) {
     const auto drive = static_cast<uint8_t>(j);
     TLogDriveParams params;
     if (!logical.GetLogDriveParams(drive, params)) continue;
-    ShowChecking("Checking Windows drive " + std::string(1, static_cast<char>(64 + j)) + ":\\");
+    ShowChecking("Checking Windows drive " + DriveRootPath(drive));
     // The device itself looks at sector 0, so the card is opened once.
     std::unique_ptr<TDevice> device = NewWindowsDevice(drive, params);
     if (!HoldsFat(*device)) continue;

@@ -1,8 +1,8 @@
 // Drive letters and BIOS disk numbers over Linux block devices and images.
 //
-// The engine addresses logical drives by number (1 = A: ... 26 = Z:) and whole
-// disks by BIOS number (0, 1 = floppies; 80h + n = n-th hard disk). This table
-// maps both onto Linux sources: block devices listed under /sys/class/block and
+// The engine addresses logical drives by letter number and whole disks by
+// BIOS number (compat/drivenumbers.h). This table maps both onto Linux
+// sources: block devices listed under /sys/class/block and
 // image files the user names. Letters are handed out in a stable order: the
 // floppies A: and B:, the root file system's device C:, the other block
 // devices from D: in name order, then image files in the order named.
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "compat/drivenumbers.h"
 #include "diskio/partitiontable.h"
 
 namespace kestrella {
@@ -48,9 +49,9 @@ struct DriveEntry {
   uint8_t number = 0;  // 1 = A:
   DriveSource source;
 
-  char Letter() const { return static_cast<char>(64 + number); }
+  char Letter() const { return DriveLetter(number); }
   // Letter, colon, backslash: "E:\".
-  std::string RootPath() const;
+  std::string RootPath() const { return DriveRootPath(number); }
   // "/dev/sdb1 - 15.9 GB"; "/tmp/card.dd (partition 2) - 25.6 MB".
   std::string Caption() const;
 };
@@ -80,7 +81,7 @@ class DriveTable {
   // The drive of a device or of a whole image (never one of its partitions).
   const DriveEntry* FindByPath(const std::string& path) const;
   // "E:", "e:", "E:\" or "E" -> 5; 0 when not a drive letter.
-  static uint8_t ParseLetter(const std::string& text);
+  static uint8_t ParseLetter(const std::string& text) { return ParseDriveLetter(text); }
 
   // The source of a BIOS disk number, or nullptr.
   std::optional<std::string> PhysicalDiskPath(uint8_t biosNumber) const;

@@ -78,7 +78,7 @@ void TFrmMain::FillDriveList() {
         row, QString::fromStdString(e->source.path) + QLatin1Char('#') +
                  QString::number(e->source.partition),
         kSourcePathRole);
-    if (root.toUpper() == QStringLiteral("C:\\")) cDrive = row;
+    if (e->number == kDriveC) cDrive = row;
   }
   list->setCurrentIndex(cDrive);
   ListBoxDrivesChange();
@@ -95,7 +95,7 @@ void TFrmMain::ListBoxDrivesChange() {
   const QString root = recoverPage_.ListBoxDrives->itemData(row, kRootPathRole).toString();
   if (root.isEmpty()) return;
   curDriveLetter_ = root.at(0).toLatin1();
-  curDriveNumber_ = static_cast<uint32_t>(static_cast<unsigned char>(curDriveLetter_)) - 64;
+  curDriveNumber_ = recoverPage_.ListBoxDrives->itemData(row, kDriveNumberRole).toUInt();
 
   if (!engine_.DriveParams(static_cast<uint8_t>(curDriveNumber_), driveParams_)) {
     recoverPage_.LabelInfoStatus->setText(QStringLiteral("not ready"));
