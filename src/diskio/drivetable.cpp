@@ -79,20 +79,20 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
     return false;
 
   if (StartsWith(name, "sr")) {
-    out.rootType = kRootCDROM;
+    out.rootType = RootKind::CDROM;
     out.removable = true;
   } else if (StartsWith(name, "fd")) {
-    out.rootType = kRootRemovable;
+    out.rootType = RootKind::Removable;
     out.removable = true;
     out.floppy = true;
   } else if (StartsWith(name, "ram") || StartsWith(name, "zram")) {
-    out.rootType = kRootRamDisk;
+    out.rootType = RootKind::RamDisk;
   } else if (removable == 1 || StartsWith(name, "mmcblk")) {
     // SD slots on laptops report themselves fixed, but hold camera cards.
-    out.rootType = kRootRemovable;
+    out.rootType = RootKind::Removable;
     out.removable = true;
   } else {
-    out.rootType = kRootFixed;
+    out.rootType = RootKind::Fixed;
   }
   // A reader without a card has size 0 and stays listed ("not ready"); any
   // other empty device is no drive.
@@ -192,7 +192,7 @@ uint8_t DriveTable::AddImage(const std::string& path) {
   // An image is a card taken out of its reader: a removable whole disk.
   src.wholeDisk = true;
   src.removable = true;
-  src.rootType = kRootRemovable;
+  src.rootType = RootKind::Removable;
   if (S_ISREG(st.st_mode)) {
     src.sizeBytes = static_cast<uint64_t>(st.st_size);
   } else if (S_ISBLK(st.st_mode)) {
@@ -289,7 +289,7 @@ std::vector<std::pair<uint8_t, std::string>> DriveTable::PhysicalDisks() const {
     }
   };
   for (const DriveSource& d : devices_)
-    if (d.wholeDisk && !d.floppy && d.rootType != kRootCDROM) addDisk(d);
+    if (d.wholeDisk && !d.floppy && d.rootType != RootKind::CDROM) addDisk(d);
   for (const DriveSource& d : images_)
     if (d.wholeDisk) addDisk(d);
   return out;

@@ -14,18 +14,10 @@
 #include <vector>
 
 #include "compat/drivenumbers.h"
+#include "compat/drivetypes.h"
 #include "diskio/partitiontable.h"
 
 namespace kestrella {
-
-// System drive types of a drive's root (as a drive list shows them).
-inline constexpr uint32_t kRootUnknown = 0;
-inline constexpr uint32_t kRootNoRoot = 1;
-inline constexpr uint32_t kRootRemovable = 2;
-inline constexpr uint32_t kRootFixed = 3;
-inline constexpr uint32_t kRootRemote = 4;
-inline constexpr uint32_t kRootCDROM = 5;
-inline constexpr uint32_t kRootRamDisk = 6;
 
 struct DriveSource {
   std::string path;         // /dev/sdb1 or the image file's path
@@ -34,7 +26,7 @@ struct DriveSource {
   bool wholeDisk = false;   // a disk rather than a partition of one
   bool removable = false;
   bool floppy = false;
-  uint32_t rootType = kRootUnknown;
+  RootKind rootType = RootKind::Unknown;
   uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
   uint32_t sectorSize = 512;
   // A FAT partition of a whole-disk image: its number among the image's FAT

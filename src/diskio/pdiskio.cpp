@@ -97,9 +97,9 @@ bool PhysicalSectorAccess::GetPhysDriveParams(uint8_t drive, TPhysDriveParams& p
   const bool floppy = IsFloppyBiosNumber(drive);
   const bool removable = floppy || (entry != nullptr && entry->source.removable);
   if (floppy) {
-    params.DriveType = kDriveFloppy;
+    params.DriveType = DriveKind::Floppy;
   } else {
-    params.DriveType = removable ? kDriveRemovable : kDriveFixed;
+    params.DriveType = removable ? DriveKind::Removable : DriveKind::Fixed;
   }
   if (removable) params.Removable = 1;
   return true;

@@ -26,13 +26,13 @@ constexpr int kDriveNumberRole = Qt::UserRole;
 constexpr int kRootPathRole = Qt::UserRole + 1;
 constexpr int kSourcePathRole = Qt::UserRole + 2;
 
-QString MediaText(uint32_t rootType) {
+QString MediaText(RootKind rootType) {
   switch (rootType) {
-    case kRootRemovable: return QStringLiteral("Removable");
-    case kRootFixed: return QStringLiteral("Fixed");
-    case kRootRemote: return QStringLiteral("Remote");
-    case kRootCDROM: return QStringLiteral("CD-ROM");
-    case kRootRamDisk: return QStringLiteral("RAMdisk");
+    case RootKind::Removable: return QStringLiteral("Removable");
+    case RootKind::Fixed: return QStringLiteral("Fixed");
+    case RootKind::Remote: return QStringLiteral("Remote");
+    case RootKind::CDROM: return QStringLiteral("CD-ROM");
+    case RootKind::RamDisk: return QStringLiteral("RAMdisk");
     default: return QString();
   }
 }
@@ -58,8 +58,9 @@ void TFrmMain::FillDriveList() {
   list->clear();
   std::vector<const DriveEntry*> kept;
   for (const DriveEntry& e : engine_.Drives()) {
-    const uint32_t t = e.source.rootType;
-    if (t == kRootRemovable || t == kRootFixed || t == kRootCDROM || t == kRootRamDisk)
+    const RootKind t = e.source.rootType;
+    if (t == RootKind::Removable || t == RootKind::Fixed || t == RootKind::CDROM ||
+        t == RootKind::RamDisk)
       kept.push_back(&e);
   }
   std::stable_sort(kept.begin(), kept.end(), [](const DriveEntry* a, const DriveEntry* b) {
@@ -102,7 +103,7 @@ void TFrmMain::ListBoxDrivesChange() {
     return;
   }
   const DriveEntry* entry = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
-  curDriveType_ = entry != nullptr ? entry->source.rootType : kRootUnknown;
+  curDriveType_ = entry != nullptr ? entry->source.rootType : RootKind::Unknown;
   recoverPage_.LabelInfoMedia->setText(MediaText(curDriveType_));
   recoverPage_.LabelInfoBytesPerSec->setText(QString::number(driveParams_.BytesPerSector));
   recoverPage_.LabelInfoCapacity->setText(
