@@ -45,16 +45,15 @@ std::string fsTimeDate2Str(uint16_t fatTime, uint16_t fatDate);
 // Free bytes on the file system holding `path`, 0 when it cannot be queried.
 uint64_t NewDiskFree(const std::string& path);
 
-// Stand-ins for the shell's file information: an icon index into a fixed list
-// of freedesktop icon names, and a type name, both from the file's extension
-// (or from the directory attribute).
+// What the file lists show of a file, from its extension (or from the
+// directory attribute): a freedesktop icon name and a type name.
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
-// An identifier of the icon list of the wanted size (16 or 32 pixels).
-int ShellGetSystemImageList(bool largeIcons);
-int ShellGetIconIndex(const std::string& path, uint32_t attributes);
-int ShellGetFileInfo(const std::string& path, uint32_t attributes, std::string& typeName);
+struct FileTypeInfo {
+  const char* icon;
+  std::string typeName;
+};
+FileTypeInfo FileTypeOf(const std::string& path, uint32_t attributes);
+// The type name alone; false (and typeName untouched) for an empty path.
 bool ShellGetFileType(const std::string& path, uint32_t attributes, std::string& typeName);
-// The freedesktop icon name of an index returned above ("" when out of range).
-std::string ShellIconName(int index);
 
 }  // namespace kestrella
