@@ -2,10 +2,10 @@
 //
 // The engine addresses logical drives by letter number and whole disks by
 // BIOS number (compat/drivenumbers.h). This table maps both onto Linux
-// sources: block devices listed under /sys/class/block and
-// image files the user names. Letters are handed out in a stable order: the
-// floppies A: and B:, the root file system's device C:, the other block
-// devices from D: in name order, then image files in the order named.
+// sources: block devices listed under /sys/class/block and image files the
+// user names. Letters are handed out in a stable order: the floppies A: and
+// B:, the root file system's device C:, the other block devices from D: in
+// name order, then image files in the order named.
 #pragma once
 
 #include <cstdint>
