@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/ffatscan.h"
+#include "compat/drivenumbers.h"
 #include "devices/device.h"
 #include "diskio/bootsector.h"
 #include "diskio/drivetable.h"
@@ -66,7 +67,7 @@ void FolderRoute(EngineContext& context, uint8_t drive, const std::filesystem::p
 void WholeDisk(EngineContext& context, const std::string& path) {
   uint8_t bios = 0;
   for (const auto& [number, disk] : context.drives().PhysicalDisks())
-    if (disk == path && number >= 0x80) bios = number;
+    if (disk == path && IsHardDiskBiosNumber(number)) bios = number;
   TPhysDriveParams params;
   if (bios == 0 || !PhysicalSectorAccess(context).GetPhysDriveParams(bios, params)) return;
 

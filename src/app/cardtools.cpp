@@ -82,11 +82,11 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
                              uint32_t blockSize) {
   TWipeResult result;
   switch (drive.source.rootType) {
-    case kRootRemovable:
-    case kRootRamDisk: break;
-    case kRootFixed: Warn(context_.ui(), "Cannot wipe fixed drive."); return result;
-    case kRootRemote: Warn(context_.ui(), "Cannot wipe remote drive."); return result;
-    case kRootCDROM: Warn(context_.ui(), "Cannot wipe cd-rom."); return result;
+    case RootKind::Removable:
+    case RootKind::RamDisk: break;
+    case RootKind::Fixed: Warn(context_.ui(), "Cannot wipe fixed drive."); return result;
+    case RootKind::Remote: Warn(context_.ui(), "Cannot wipe remote drive."); return result;
+    case RootKind::CDROM: Warn(context_.ui(), "Cannot wipe cd-rom."); return result;
     default: return result;
   }
   if (params.TotalSectors == 0 || params.BytesPerSector == 0) return result;
@@ -136,11 +136,11 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
 bool FormatAllowed(EngineContext& context, const DriveEntry& drive) {
   UserInterface& ui = context.ui();
   switch (drive.source.rootType) {
-    case kRootRemovable:
-    case kRootRamDisk: break;
-    case kRootFixed: Warn(ui, "Can not format fixed drive."); return false;
-    case kRootRemote: Warn(ui, "Can not format remote drive."); return false;
-    case kRootCDROM: Warn(ui, "Can not format cd-rom."); return false;
+    case RootKind::Removable:
+    case RootKind::RamDisk: break;
+    case RootKind::Fixed: Warn(ui, "Can not format fixed drive."); return false;
+    case RootKind::Remote: Warn(ui, "Can not format remote drive."); return false;
+    case RootKind::CDROM: Warn(ui, "Can not format cd-rom."); return false;
     default: return false;
   }
   if (const std::string point = MountPointOf(drive.source); !point.empty()) {

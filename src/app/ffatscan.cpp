@@ -97,9 +97,9 @@ TFrmFATScan::~TFrmFATScan() {
 
 void TFrmFATScan::ProcessOptions() {
   EngineOptions& o = context_.options;
-  o.optUseINT25 = true;
-  o.OptUseINT13 = true;
-  o.OptUseINT13EXT = true;
+  o.legacy.optUseINT25 = true;
+  o.legacy.OptUseINT13 = true;
+  o.legacy.OptUseINT13EXT = true;
   o.optCacheEnabled = true;
 }
 

@@ -1,6 +1,7 @@
 #include "app/partitions.h"
 
 #include "app/ffatscan.h"
+#include "compat/drivenumbers.h"
 #include "diskio/bootsector.h"
 #include "diskio/pdiskio.h"
 #include "fat/fatdrivelist.h"
@@ -28,7 +29,7 @@ DiskSurvey::DiskSurvey(Engine& engine, const OpenedSource& source)
   uint8_t bios = 0;
   bool found = false;
   for (const auto& [number, path] : engine.Context().drives().PhysicalDisks()) {
-    if (path == source.entry.source.path && number >= 0x80) {
+    if (path == source.entry.source.path && IsHardDiskBiosNumber(number)) {
       bios = number;
       found = true;
     }

@@ -48,7 +48,7 @@ OpenedSource OpenSource(Engine& engine, const std::string& source) {
   if (const uint8_t letter = DriveTable::ParseLetter(source); letter != 0 && source.size() >= 2) {
     const DriveEntry* e = table.Find(letter);
     if (e == nullptr) {
-      throw UserError("there is no drive " + std::string(1, static_cast<char>(64 + letter)) +
+      throw UserError("there is no drive " + std::string(1, DriveLetter(letter)) +
                      ": (see kestrella-cli drives)");
     }
     drive = letter;
@@ -71,7 +71,7 @@ OpenedSource OpenSource(Engine& engine, const std::string& source) {
 
 OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
   const DriveEntry* entry = engine.FindDrive(drive);
-  if (entry == nullptr) throw UserError("there is no drive " + std::string(1, static_cast<char>(64 + drive)) + ":");
+  if (entry == nullptr) throw UserError("there is no drive " + std::string(1, DriveLetter(drive)) + ":");
   OpenedSource out;
   out.drive = drive;
   out.entry = *entry;

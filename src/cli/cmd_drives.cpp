@@ -26,10 +26,10 @@ const char* TypeName(const DriveSource& s) {
   if (s.isImage) return s.partition != 0 ? "partition" : "image";
   if (s.floppy) return "floppy";
   switch (s.rootType) {
-    case kRootRemovable: return "removable";
-    case kRootFixed: return "fixed";
-    case kRootCDROM: return "CD-ROM";
-    case kRootRamDisk: return "RAM disk";
+    case RootKind::Removable: return "removable";
+    case RootKind::Fixed: return "fixed";
+    case RootKind::CDROM: return "CD-ROM";
+    case RootKind::RamDisk: return "RAM disk";
     default: return "unknown";
   }
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "compat/drivetypes.h"
+
 namespace kestrella {
 
 class EngineContext;
@@ -74,7 +76,7 @@ class TDevice {
   bool CacheActive = false;
   std::string Name;
   uint8_t Kind = 0;
-  uint8_t MediaType = 0;  // 0 unknown, 1 floppy, 2 removable, 3 fixed, 4 remote, 5 CD-ROM, 6 RAM disk
+  MediaKind MediaType = MediaKind::Unknown;
   int16_t Removable = 0;  // bit 0: removable medium
   uint32_t TotalSectors = 0;
   uint32_t BytesPerSector = 0;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "compat/drivenumbers.h"
+#include "compat/drivetypes.h"
 #include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
 #include "diskio/pdiskio.h"
@@ -21,13 +23,10 @@ std::string Printf(const char* format, double value) {
   return text;
 }
 
-// The system's type of the drive's root: 2 removable, 3 fixed, 4 remote,
-// 5 CD-ROM, 6 RAM disk; 0 for anything else.
-uint8_t RootMediaType(const DriveTable& drives, uint8_t drive) {
+// The media type of the drive's root; unknown for a drive not in the table.
+MediaKind RootMediaType(const DriveTable& drives, uint8_t drive) {
   const DriveEntry* entry = drives.Find(drive);
-  if (entry == nullptr) return 0;
-  const uint32_t type = entry->source.rootType;
-  return type >= kRootRemovable && type <= kRootRamDisk ? static_cast<uint8_t>(type) : 0;
+  return entry == nullptr ? MediaKind::Unknown : MediaOfRoot(entry->source.rootType);
 }
 
 }  // namespace
@@ -83,16 +82,16 @@ std::string TDeviceList::GetDeviceText(int index, bool withSize) const {
   std::string text;
   if (device.Kind == kDevicePhysical) {
     switch (device.MediaType) {
-      case 1: text = "floppy disk #"; break;
-      case 2: text = "removable disk #"; break;
-      case 3: text = "fixed disk #"; break;
-      case 5: text = "CD-ROM #"; break;
+      case MediaKind::Floppy: text = "floppy disk #"; break;
+      case MediaKind::Removable: text = "removable disk #"; break;
+      case MediaKind::Fixed: text = "fixed disk #"; break;
+      case MediaKind::CDROM: text = "CD-ROM #"; break;
       default: text = "unknown disk #"; break;
     }
     text += std::to_string(index + 1);
   } else if (device.Kind == kDeviceLogical) {
     text = "Windows drive ";
-    text += static_cast<char>(64 + device.DriveNumber);
+    text += DriveLetter(device.DriveNumber);
     text += ":";
   } else {
     return "";
@@ -124,9 +123,8 @@ void TDeviceList::DetectDevices() {
     device->DriveNumber = bios;
     device->TotalSectors = params.TotalSectors;
     device->BytesPerSector = params.BytesPerSector;
-    device->Partitioned = params.DriveType == kDriveFloppy ? 0 : 1;
-    device->MediaType =
-        params.DriveType >= 0 && params.DriveType <= 3 ? static_cast<uint8_t>(params.DriveType) : 0;
+    device->Partitioned = params.DriveType == DriveKind::Floppy ? 0 : 1;
+    device->MediaType = MediaOfDrive(params.DriveType);
     device->Removable = static_cast<int16_t>(params.Removable & 1);
     TDevice* added = device.get();
     DeviceItems.push_back(std::move(device));
@@ -134,11 +132,11 @@ void TDeviceList::DetectDevices() {
   }
 
   // Drive letters that hold a FAT file system.
-  for (int j = 1; j <= 26; ++j) {
+  for (int j = kDriveA; j <= kDriveZ; ++j) {
     const auto drive = static_cast<uint8_t>(j);
     TLogDriveParams params;
     if (!logical.GetLogDriveParams(drive, params)) continue;
-    ShowChecking("Checking Windows drive " + std::string(1, static_cast<char>(64 + j)) + ":\\");
+    ShowChecking("Checking Windows drive " + DriveRootPath(drive));
     // The device itself looks at sector 0, so the card is opened once.
     std::unique_ptr<TDevice> device = NewWindowsDevice(drive, params);
     if (!HoldsFat(*device)) continue;

@@ -3,17 +3,12 @@
 
 #include <cstdint>
 
+#include "compat/drivetypes.h"
+
 namespace kestrella {
 
-// DriveType values of the records below.
-inline constexpr int16_t kDriveUnknown = 0;
-inline constexpr int16_t kDriveFloppy = 1;
-inline constexpr int16_t kDriveRemovable = 2;
-inline constexpr int16_t kDriveFixed = 3;
-inline constexpr int16_t kDriveCDROM = 4;
-
 struct TLogDriveParams {
-  int16_t DriveType = 0;
+  DriveKind DriveType = DriveKind::Unknown;
   int16_t Removable = 0;
   uint32_t Cylinders = 0;
   uint32_t Heads = 0;

@@ -79,20 +79,20 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
     return false;
 
   if (StartsWith(name, "sr")) {
-    out.rootType = kRootCDROM;
+    out.rootType = RootKind::CDROM;
     out.removable = true;
   } else if (StartsWith(name, "fd")) {
-    out.rootType = kRootRemovable;
+    out.rootType = RootKind::Removable;
     out.removable = true;
     out.floppy = true;
   } else if (StartsWith(name, "ram") || StartsWith(name, "zram")) {
-    out.rootType = kRootRamDisk;
+    out.rootType = RootKind::RamDisk;
   } else if (removable == 1 || StartsWith(name, "mmcblk")) {
     // SD slots on laptops report themselves fixed, but hold camera cards.
-    out.rootType = kRootRemovable;
+    out.rootType = RootKind::Removable;
     out.removable = true;
   } else {
-    out.rootType = kRootFixed;
+    out.rootType = RootKind::Fixed;
   }
   // A reader without a card has size 0 and stays listed ("not ready"); any
   // other empty device is no drive.
@@ -147,8 +147,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   return a.size() - i < b.size() - j;
 }
 
-std::string DriveEntry::RootPath() const { return std::string(1, Letter()) + ":\\"; }
-
 std::string DriveEntry::Caption() const {
   std::string shown = source.path;
   if (source.partition != 0) shown += " (partition " + std::to_string(source.partition) + ")";
@@ -194,7 +192,7 @@ uint8_t DriveTable::AddImage(const std::string& path) {
   // An image is a card taken out of its reader: a removable whole disk.
   src.wholeDisk = true;
   src.removable = true;
-  src.rootType = kRootRemovable;
+  src.rootType = RootKind::Removable;
   if (S_ISREG(st.st_mode)) {
     src.sizeBytes = static_cast<uint64_t>(st.st_size);
   } else if (S_ISBLK(st.st_mode)) {
@@ -239,13 +237,13 @@ void DriveTable::AssignLetters() {
     e.source = s;
     drives_.push_back(std::move(e));
   };
-  std::vector<bool> taken(27, false);
+  std::vector<bool> taken(kDriveZ + 1, false);
   std::vector<const DriveSource*> rest;
   for (const DriveSource& d : devices_) {
     uint8_t fixedLetter = 0;
-    if (d.name == "fd0") fixedLetter = 1;
-    else if (d.name == "fd1") fixedLetter = 2;
-    else if (!rootName_.empty() && d.name == rootName_) fixedLetter = 3;
+    if (d.name == "fd0") fixedLetter = kDriveA;
+    else if (d.name == "fd1") fixedLetter = kDriveB;
+    else if (!rootName_.empty() && d.name == rootName_) fixedLetter = kDriveC;
     if (fixedLetter != 0) {
       add(fixedLetter, d);
       taken[fixedLetter] = true;
@@ -254,10 +252,10 @@ void DriveTable::AssignLetters() {
     }
   }
   for (const DriveSource& d : images_) rest.push_back(&d);
-  uint8_t next = 4;  // D:
+  uint8_t next = kDriveD;
   for (const DriveSource* d : rest) {
-    while (next <= 26 && taken[next]) ++next;
-    if (next > 26) break;
+    while (next <= kDriveZ && taken[next]) ++next;
+    if (next > kDriveZ) break;
     add(next, *d);
     taken[next] = true;
   }
@@ -277,27 +275,21 @@ const DriveEntry* DriveTable::FindByPath(const std::string& path) const {
   return nullptr;
 }
 
-uint8_t DriveTable::ParseLetter(const std::string& text) {
-  if (text.empty() || text.size() > 3) return 0;
-  const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-  if (c < 'A' || c > 'Z') return 0;
-  if (text.size() >= 2 && text[1] != ':') return 0;
-  if (text.size() == 3 && text[2] != '\\' && text[2] != '/') return 0;
-  return static_cast<uint8_t>(c - 64);
-}
-
 std::vector<std::pair<uint8_t, std::string>> DriveTable::PhysicalDisks() const {
   std::vector<std::pair<uint8_t, std::string>> out;
   for (const DriveSource& d : devices_) {
-    if (d.name == "fd0") out.emplace_back(0, d.path);
-    if (d.name == "fd1") out.emplace_back(1, d.path);
+    if (d.name == "fd0") out.emplace_back(kBiosFloppyA, d.path);
+    if (d.name == "fd1") out.emplace_back(kBiosFloppyB, d.path);
   }
-  unsigned n = 0x80;
+  unsigned disks = 0;
   auto addDisk = [&](const DriveSource& d) {
-    if (n <= 0xFF) out.emplace_back(static_cast<uint8_t>(n++), d.path);
+    if (const std::optional<uint8_t> bios = HardDiskBiosNumber(disks)) {
+      out.emplace_back(*bios, d.path);
+      ++disks;
+    }
   };
   for (const DriveSource& d : devices_)
-    if (d.wholeDisk && !d.floppy && d.rootType != kRootCDROM) addDisk(d);
+    if (d.wholeDisk && !d.floppy && d.rootType != RootKind::CDROM) addDisk(d);
   for (const DriveSource& d : images_)
     if (d.wholeDisk) addDisk(d);
   return out;

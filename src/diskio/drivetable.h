@@ -1,11 +1,11 @@
 // Drive letters and BIOS disk numbers over Linux block devices and images.
 //
-// The engine addresses logical drives by number (1 = A: ... 26 = Z:) and whole
-// disks by BIOS number (0, 1 = floppies; 80h + n = n-th hard disk). This table
-// maps both onto Linux sources: block devices listed under /sys/class/block and
-// image files the user names. Letters are handed out in a stable order: the
-// floppies A: and B:, the root file system's device C:, the other block
-// devices from D: in name order, then image files in the order named.
+// The engine addresses logical drives by letter number and whole disks by
+// BIOS number (compat/drivenumbers.h). This table maps both onto Linux
+// sources: block devices listed under /sys/class/block and image files the
+// user names. Letters are handed out in a stable order: the floppies A: and
+// B:, the root file system's device C:, the other block devices from D: in
+// name order, then image files in the order named.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "compat/drivenumbers.h"
+#include "compat/drivetypes.h"
 #include "diskio/partitiontable.h"
 
 namespace kestrella {
-
-// System drive types of a drive's root (as a drive list shows them).
-inline constexpr uint32_t kRootUnknown = 0;
-inline constexpr uint32_t kRootNoRoot = 1;
-inline constexpr uint32_t kRootRemovable = 2;
-inline constexpr uint32_t kRootFixed = 3;
-inline constexpr uint32_t kRootRemote = 4;
-inline constexpr uint32_t kRootCDROM = 5;
-inline constexpr uint32_t kRootRamDisk = 6;
 
 struct DriveSource {
   std::string path;         // /dev/sdb1 or the image file's path
@@ -33,7 +26,7 @@ struct DriveSource {
   bool wholeDisk = false;   // a disk rather than a partition of one
   bool removable = false;
   bool floppy = false;
-  uint32_t rootType = kRootUnknown;
+  RootKind rootType = RootKind::Unknown;
   uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
   uint32_t sectorSize = 512;
   // A FAT partition of a whole-disk image: its number among the image's FAT
@@ -48,9 +41,9 @@ struct DriveEntry {
   uint8_t number = 0;  // 1 = A:
   DriveSource source;
 
-  char Letter() const { return static_cast<char>(64 + number); }
+  char Letter() const { return DriveLetter(number); }
   // Letter, colon, backslash: "E:\".
-  std::string RootPath() const;
+  std::string RootPath() const { return DriveRootPath(number); }
   // "/dev/sdb1 - 15.9 GB"; "/tmp/card.dd (partition 2) - 25.6 MB".
   std::string Caption() const;
 };
@@ -80,7 +73,7 @@ class DriveTable {
   // The drive of a device or of a whole image (never one of its partitions).
   const DriveEntry* FindByPath(const std::string& path) const;
   // "E:", "e:", "E:\" or "E" -> 5; 0 when not a drive letter.
-  static uint8_t ParseLetter(const std::string& text);
+  static uint8_t ParseLetter(const std::string& text) { return ParseDriveLetter(text); }
 
   // The source of a BIOS disk number, or nullptr.
   std::optional<std::string> PhysicalDiskPath(uint8_t biosNumber) const;

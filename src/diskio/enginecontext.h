@@ -6,6 +6,7 @@
 // beyond what it is given here, so two engines can run side by side.
 #pragma once
 
+#include "compat/legacydiskswitches.h"
 #include "diskio/drivetable.h"
 #include "diskio/logicalio.h"
 #include "diskio/sectorsource.h"
@@ -14,12 +15,10 @@
 
 namespace kestrella {
 
-// Module switches. The DOS and BIOS services they once allowed have no
-// Linux counterpart: they are kept for callers and change nothing.
+// Module switches.
 struct EngineOptions {
-  bool optUseINT25 = true;
-  bool OptUseINT13 = true;
-  bool OptUseINT13EXT = true;
+  // Kept for callers; they change nothing on Linux.
+  LegacyDiskSwitches legacy;
   // The devices' sector caches serve only while this is on.
   bool optCacheEnabled = false;
 };

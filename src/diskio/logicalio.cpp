@@ -87,9 +87,9 @@ bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& para
   uint32_t sectorSize = 0;
   const bool sized = query->QuerySize(bytes, sectorSize);
 
-  if (entry->source.rootType == kRootCDROM) {
+  if (entry->source.rootType == RootKind::CDROM) {
     params = TLogDriveParams{};
-    params.DriveType = kDriveCDROM;
+    params.DriveType = DriveKind::CDROM;
     params.Removable = 1;
     params.BytesPerSector = 2048;
     if (!traits_.askOpticalSize) return true;
@@ -114,13 +114,13 @@ bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& para
   params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
   SynthesiseGeometry(params, total);
   if (entry->source.floppy) {
-    params.DriveType = kDriveFloppy;
+    params.DriveType = DriveKind::Floppy;
     params.Removable = 1;
   } else if (entry->source.removable) {
-    params.DriveType = kDriveRemovable;
+    params.DriveType = DriveKind::Removable;
     params.Removable = 1;
   } else {
-    params.DriveType = kDriveFixed;
+    params.DriveType = DriveKind::Fixed;
   }
   return true;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string>
 
+#include "compat/drivenumbers.h"
 #include "diskio/enginecontext.h"
 
 namespace kestrella {
@@ -93,12 +94,12 @@ bool PhysicalSectorAccess::GetPhysDriveParams(uint8_t drive, TPhysDriveParams& p
   params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
   SynthesiseGeometry(params, total);
   const DriveEntry* entry = context_.drives().FindByPath(*path);
-  const bool floppy = drive < 0x80;
+  const bool floppy = IsFloppyBiosNumber(drive);
   const bool removable = floppy || (entry != nullptr && entry->source.removable);
   if (floppy) {
-    params.DriveType = kDriveFloppy;
+    params.DriveType = DriveKind::Floppy;
   } else {
-    params.DriveType = removable ? kDriveRemovable : kDriveFixed;
+    params.DriveType = removable ? DriveKind::Removable : DriveKind::Fixed;
   }
   if (removable) params.Removable = 1;
   return true;

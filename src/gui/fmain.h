@@ -80,7 +80,7 @@ class TFrmMain : public QWidget {
   const TLogDriveParams& DriveParams() const { return driveParams_; }
   uint32_t CurDriveNumber() const { return curDriveNumber_; }
   char CurDriveLetter() const { return curDriveLetter_; }
-  uint32_t CurDriveType() const { return curDriveType_; }
+  RootKind CurDriveType() const { return curDriveType_; }
   bool StopRequested() const { return stopRequested_; }
   // The preview of the current or last run; null once it was closed.
   TFrmPreview* Preview() const;
@@ -141,7 +141,7 @@ class TFrmMain : public QWidget {
   TLogDriveParams driveParams_{};
   uint32_t curDriveNumber_ = 0;
   char curDriveLetter_ = 0;
-  uint32_t curDriveType_ = 0;
+  RootKind curDriveType_ = RootKind::Unknown;
   bool stopRequested_ = false;
   QString updateURL_;
   bool busy_ = false;

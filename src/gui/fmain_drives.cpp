@@ -26,13 +26,13 @@ constexpr int kDriveNumberRole = Qt::UserRole;
 constexpr int kRootPathRole = Qt::UserRole + 1;
 constexpr int kSourcePathRole = Qt::UserRole + 2;
 
-QString MediaText(uint32_t rootType) {
+QString MediaText(RootKind rootType) {
   switch (rootType) {
-    case kRootRemovable: return QStringLiteral("Removable");
-    case kRootFixed: return QStringLiteral("Fixed");
-    case kRootRemote: return QStringLiteral("Remote");
-    case kRootCDROM: return QStringLiteral("CD-ROM");
-    case kRootRamDisk: return QStringLiteral("RAMdisk");
+    case RootKind::Removable: return QStringLiteral("Removable");
+    case RootKind::Fixed: return QStringLiteral("Fixed");
+    case RootKind::Remote: return QStringLiteral("Remote");
+    case RootKind::CDROM: return QStringLiteral("CD-ROM");
+    case RootKind::RamDisk: return QStringLiteral("RAMdisk");
     default: return QString();
   }
 }
@@ -58,8 +58,9 @@ void TFrmMain::FillDriveList() {
   list->clear();
   std::vector<const DriveEntry*> kept;
   for (const DriveEntry& e : engine_.Drives()) {
-    const uint32_t t = e.source.rootType;
-    if (t == kRootRemovable || t == kRootFixed || t == kRootCDROM || t == kRootRamDisk)
+    const RootKind t = e.source.rootType;
+    if (t == RootKind::Removable || t == RootKind::Fixed || t == RootKind::CDROM ||
+        t == RootKind::RamDisk)
       kept.push_back(&e);
   }
   std::stable_sort(kept.begin(), kept.end(), [](const DriveEntry* a, const DriveEntry* b) {
@@ -78,7 +79,7 @@ void TFrmMain::FillDriveList() {
         row, QString::fromStdString(e->source.path) + QLatin1Char('#') +
                  QString::number(e->source.partition),
         kSourcePathRole);
-    if (root.toUpper() == QStringLiteral("C:\\")) cDrive = row;
+    if (e->number == kDriveC) cDrive = row;
   }
   list->setCurrentIndex(cDrive);
   ListBoxDrivesChange();
@@ -95,14 +96,14 @@ void TFrmMain::ListBoxDrivesChange() {
   const QString root = recoverPage_.ListBoxDrives->itemData(row, kRootPathRole).toString();
   if (root.isEmpty()) return;
   curDriveLetter_ = root.at(0).toLatin1();
-  curDriveNumber_ = static_cast<uint32_t>(static_cast<unsigned char>(curDriveLetter_)) - 64;
+  curDriveNumber_ = recoverPage_.ListBoxDrives->itemData(row, kDriveNumberRole).toUInt();
 
   if (!engine_.DriveParams(static_cast<uint8_t>(curDriveNumber_), driveParams_)) {
     recoverPage_.LabelInfoStatus->setText(QStringLiteral("not ready"));
     return;
   }
   const DriveEntry* entry = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
-  curDriveType_ = entry != nullptr ? entry->source.rootType : kRootUnknown;
+  curDriveType_ = entry != nullptr ? entry->source.rootType : RootKind::Unknown;
   recoverPage_.LabelInfoMedia->setText(MediaText(curDriveType_));
   recoverPage_.LabelInfoBytesPerSec->setText(QString::number(driveParams_.BytesPerSector));
   recoverPage_.LabelInfoCapacity->setText(

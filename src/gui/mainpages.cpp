@@ -31,16 +31,16 @@ QFont CaptionFont() {
   return f;
 }
 
-QIcon DriveIcon(uint32_t rootType) {
+QIcon DriveIcon(RootKind rootType) {
   const QStyle* style = QApplication::style();
   switch (rootType) {
-    case kRootRemovable:
+    case RootKind::Removable:
       return QIcon::fromTheme(QStringLiteral("drive-removable-media"),
                               style->standardIcon(QStyle::SP_DriveFDIcon));
-    case kRootCDROM:
+    case RootKind::CDROM:
       return QIcon::fromTheme(QStringLiteral("drive-optical"),
                               style->standardIcon(QStyle::SP_DriveCDIcon));
-    case kRootRamDisk:
+    case RootKind::RamDisk:
       return QIcon::fromTheme(QStringLiteral("media-flash"),
                               style->standardIcon(QStyle::SP_DriveHDIcon));
     default:
@@ -192,7 +192,7 @@ ToolsPage BuildToolsPage() {
   auto* h = new QHBoxLayout(page);
   h->setContentsMargins(4, 4, 4, 4);
   auto* picture = new QLabel(page);
-  picture->setPixmap(DriveIcon(kRootRemovable).pixmap(48, 48));
+  picture->setPixmap(DriveIcon(RootKind::Removable).pixmap(48, 48));
   picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
   h->addWidget(picture);
   auto* v = new QVBoxLayout;

@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "app/engine.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -31,7 +33,7 @@ inline int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v
 // whatever sans serif the system offers.
 QFont CaptionFont();
 // The theme's icon for a drive of the drive table's root type.
-QIcon DriveIcon(uint32_t rootType);
+QIcon DriveIcon(RootKind rootType);
 
 // The drive to recover, the destination, the drive information and the
 // run's status with Start and Cancel.

@@ -1,4 +1,4 @@
-// Small text, number, pattern and path routines shared by the engine.
+// Small text, number and pattern routines shared by the engine.
 //
 // "Short strings" are byte strings of at most 255 characters: every routine
 // that builds one stops growing it at kShortStringMax and drops the rest.
@@ -30,47 +30,30 @@ uint32_t BytesEqual(const uint8_t* a, const uint8_t* b, uint32_t n);
 // The characters from p up to the line break (CR, or a byte followed by LF),
 // at most 255 of them; advances p past the two-byte break when p < end.
 std::string GetNextTextLine(const uint8_t*& p, const uint8_t* end);
-bool MatchWildCard(std::string_view source, std::string_view mask, char anyChar = '?',
-                   char multiChar = '*', bool caseSensitive = false);
 // Low bytes of the 16-bit (little-endian) characters at `chars`, up to a zero
 // character or maxLen characters.
 std::string Unicode2ASCII(const uint8_t* chars, uint8_t maxLen);
 std::string replace(std::string_view s, char from, char to);
-std::string ConvertFmtString(std::string_view s);
-std::string ExtractFileNameFaster(std::string_view path);
-std::string GetRootPath(std::string_view path);
-std::string AbbreviatePath(std::string_view path, int maxLen);
 
 // ---- numbers and dates as text ------------------------------------------------
 
 std::string LongWordToStr(uint32_t v);
-std::string Byte2Hex(uint8_t v);
-std::string Word2Hex(uint16_t v);
-std::string Byte2Bin(uint8_t v);
-std::string Word2Bin(uint16_t v);
-uint16_t Bin2Word(std::string_view bits);
-// 2*count hex digits, last byte first. A null pointer gives "??" per byte.
-std::string Data2Hex(const uint8_t* data, int count);
-void Hex2Data(std::string_view hex, uint8_t* dest);
 std::string fsTimeDate2Str(uint16_t fatTime, uint16_t fatDate);
 
 // ---- system queries -------------------------------------------------------------
 
-// Kestrella always takes the NT-style sector access path on Linux.
-bool IsWinNT();
 // Free bytes on the file system holding `path`, 0 when it cannot be queried.
 uint64_t NewDiskFree(const std::string& path);
 
-// Stand-ins for the shell's file information: an icon index into a fixed list
-// of freedesktop icon names, and a type name, both from the file's extension
-// (or from the directory attribute).
+// What the file lists show of a file, from its extension (or from the
+// directory attribute): a freedesktop icon name and a type name.
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
-// An identifier of the icon list of the wanted size (16 or 32 pixels).
-int ShellGetSystemImageList(bool largeIcons);
-int ShellGetIconIndex(const std::string& path, uint32_t attributes);
-int ShellGetFileInfo(const std::string& path, uint32_t attributes, std::string& typeName);
+struct FileTypeInfo {
+  const char* icon;
+  std::string typeName;
+};
+FileTypeInfo FileTypeOf(const std::string& path, uint32_t attributes);
+// The type name alone; false (and typeName untouched) for an empty path.
 bool ShellGetFileType(const std::string& path, uint32_t attributes, std::string& typeName);
-// The freedesktop icon name of an index returned above ("" when out of range).
-std::string ShellIconName(int index);
 
 }  // namespace kestrella

@@ -1,11 +1,9 @@
 // File icons and type names for the file lists, chosen from the extension.
 //
-// There is no shell icon list to ask on Linux, so a fixed table maps the
-// extensions this program meets to freedesktop icon names and to type names
-// worded the way a desktop file manager shows them.
-#include <array>
+// There is no shell to ask on Linux, so a fixed table maps the extensions
+// this program meets to freedesktop icon names and to type names worded the
+// way a desktop file manager shows them.
 #include <string>
-#include <utility>
 
 #include "util/helpers.h"
 
@@ -13,25 +11,32 @@ namespace kestrella {
 
 namespace {
 
-// The icon list; kGeneric is the fallback for every file whose kind is not
-// listed. The names below follow this order.
-enum Icon : int {
-  kGeneric, kFolder, kJpeg, kTiff, kPng, kGif, kBmp, kOtherImage, kWave, kMpegAudio, kMidi,
-  kAviVideo, kQuickTime, kDocument, kSpreadsheet, kPdf, kArchive, kHtml, kExecutable, kHelp,
-  kDrawing, kRichText, kIconCount
-};
-constexpr std::array<const char*, kIconCount> kIconNames = {
-    "text-x-generic",    "folder",          "image-jpeg",   "image-tiff",
-    "image-png",         "image-gif",       "image-bmp",    "image-x-generic",
-    "audio-x-wav",       "audio-mpeg",      "audio-midi",   "video-x-msvideo",
-    "video-quicktime",   "x-office-document", "x-office-spreadsheet", "application-pdf",
-    "package-x-generic", "text-html",       "application-x-executable", "help-browser",
-    "x-office-drawing",  "text-rtf",
-};
+constexpr const char* kGeneric = "text-x-generic";
+constexpr const char* kFolder = "folder";
+constexpr const char* kJpeg = "image-jpeg";
+constexpr const char* kTiff = "image-tiff";
+constexpr const char* kPng = "image-png";
+constexpr const char* kGif = "image-gif";
+constexpr const char* kBmp = "image-bmp";
+constexpr const char* kOtherImage = "image-x-generic";
+constexpr const char* kWave = "audio-x-wav";
+constexpr const char* kMpegAudio = "audio-mpeg";
+constexpr const char* kMidi = "audio-midi";
+constexpr const char* kAviVideo = "video-x-msvideo";
+constexpr const char* kQuickTime = "video-quicktime";
+constexpr const char* kDocument = "x-office-document";
+constexpr const char* kSpreadsheet = "x-office-spreadsheet";
+constexpr const char* kPdf = "application-pdf";
+constexpr const char* kArchive = "package-x-generic";
+constexpr const char* kHtml = "text-html";
+constexpr const char* kExecutable = "application-x-executable";
+constexpr const char* kHelp = "help-browser";
+constexpr const char* kDrawing = "x-office-drawing";
+constexpr const char* kRichText = "text-rtf";
 
 struct FileKind {
   const char* extension;  // lower case, without the dot
-  Icon icon;
+  const char* icon;       // freedesktop icon name
   const char* typeName;
 };
 
@@ -61,12 +66,9 @@ constexpr FileKind kKinds[] = {
 // The shell cuts its type names at 80 characters.
 constexpr std::size_t kTypeNameMax = 80;
 
-struct Lookup {
-  int icon;
-  std::string typeName;
-};
+}  // namespace
 
-Lookup Classify(const std::string& path, uint32_t attributes) {
+FileTypeInfo FileTypeOf(const std::string& path, uint32_t attributes) {
   if (attributes & kFileAttributeDirectory) return {kFolder, "File folder"};
   const std::size_t nameStart = path.find_last_of("/\\");
   const std::string name = nameStart == std::string::npos ? path : path.substr(nameStart + 1);
@@ -89,29 +91,10 @@ Lookup Classify(const std::string& path, uint32_t attributes) {
   return {kGeneric, typeName};
 }
 
-}  // namespace
-
-int ShellGetSystemImageList(bool largeIcons) { return largeIcons ? 32 : 16; }
-
-int ShellGetIconIndex(const std::string& path, uint32_t attributes) {
-  return Classify(path, attributes).icon;
-}
-
-int ShellGetFileInfo(const std::string& path, uint32_t attributes, std::string& typeName) {
-  Lookup found = Classify(path, attributes);
-  typeName = std::move(found.typeName);
-  return found.icon;
-}
-
 bool ShellGetFileType(const std::string& path, uint32_t attributes, std::string& typeName) {
   if (path.empty()) return false;
-  typeName = Classify(path, attributes).typeName;
+  typeName = FileTypeOf(path, attributes).typeName;
   return true;
-}
-
-std::string ShellIconName(int index) {
-  if (index < 0 || index >= static_cast<int>(kIconNames.size())) return {};
-  return kIconNames[index];
 }
 
 }  // namespace kestrella

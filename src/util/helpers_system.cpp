@@ -1,11 +1,9 @@
-// Queries about the running system.
+// Free space on the file system that holds a path.
 #include <sys/statvfs.h>
 
 #include "util/helpers.h"
 
 namespace kestrella {
-
-bool IsWinNT() { return true; }
 
 uint64_t NewDiskFree(const std::string& path) {
   struct statvfs info {};

@@ -43,13 +43,14 @@ TEST_F(CardToolsTest, RefusesFixedRemoteAndOpticalDrivesWithoutAsking) {
   const DriveEntry& card = Card(64);
   const std::string md5 = test::Md5Of(path_);
   struct Case {
-    uint32_t type;
+    RootKind type;
     const char* wipe;
     const char* format;
   };
-  for (const Case& c : {Case{kRootFixed, "Cannot wipe fixed drive.", "Can not format fixed drive."},
-                        Case{kRootRemote, "Cannot wipe remote drive.", "Can not format remote drive."},
-                        Case{kRootCDROM, "Cannot wipe cd-rom.", "Can not format cd-rom."}}) {
+  for (const Case& c :
+       {Case{RootKind::Fixed, "Cannot wipe fixed drive.", "Can not format fixed drive."},
+        Case{RootKind::Remote, "Cannot wipe remote drive.", "Can not format remote drive."},
+        Case{RootKind::CDROM, "Cannot wipe cd-rom.", "Can not format cd-rom."}}) {
     DriveEntry d = card;
     d.source.rootType = c.type;
     ui_.shown.clear();
@@ -125,13 +126,13 @@ TEST_F(CardToolsTest, FormatAllowedWarnsAboutTheDrivesFormatRefuses) {
   EXPECT_TRUE(FormatAllowed(context_, card));
   EXPECT_TRUE(ui_.shown.empty());
   DriveEntry fixed = card;
-  fixed.source.rootType = kRootFixed;
+  fixed.source.rootType = RootKind::Fixed;
   EXPECT_FALSE(FormatAllowed(context_, fixed));
   DriveEntry partition = card;
   partition.source.partition = 1;
   EXPECT_FALSE(FormatAllowed(context_, partition));
   DriveEntry unknown = card;
-  unknown.source.rootType = kRootUnknown;
+  unknown.source.rootType = RootKind::Unknown;
   EXPECT_FALSE(FormatAllowed(context_, unknown));  // refused without a word
   ASSERT_EQ(ui_.shown.size(), 2u);
   EXPECT_EQ(ui_.shown[0].text, "Can not format fixed drive.");

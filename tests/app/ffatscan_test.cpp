@@ -158,9 +158,11 @@ TEST_F(FATScanTest, LowerLayersReachTheDriverThroughTheHost) {
 TEST(FATScanLifetime, SwitchesOptionsOnAndEachDriverHostsOnlyItsOwnLists) {
   test::TestEngine engine;
   EngineOptions& o = engine.context.options;
-  o.optUseINT25 = o.OptUseINT13 = o.OptUseINT13EXT = o.optCacheEnabled = false;
+  LegacyDiskSwitches& legacy = o.legacy;
+  legacy.optUseINT25 = legacy.OptUseINT13 = legacy.OptUseINT13EXT = o.optCacheEnabled = false;
   auto first = std::make_unique<TFrmFATScan>(engine.context);
-  EXPECT_TRUE(o.optUseINT25 && o.OptUseINT13 && o.OptUseINT13EXT && o.optCacheEnabled);
+  EXPECT_TRUE(legacy.optUseINT25 && legacy.OptUseINT13 && legacy.OptUseINT13EXT &&
+              o.optCacheEnabled);
   EXPECT_TRUE(first->SkipOption);
   // A second driver on the same engine takes nothing from the first, and
   // the first going away leaves the second's lists answering to it.

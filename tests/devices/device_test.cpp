@@ -405,14 +405,14 @@ TEST_F(DeviceTest, WritesPassTheCacheByAndTestCacheReadsEverySectorTwice) {
 
 TEST_F(DeviceTest, DeviceTexts) {
   TDeviceList list(context_);
-  const std::tuple<uint8_t, uint8_t, uint8_t, uint32_t> devices[] = {
-      {kDevicePhysical, 1, 0, 2880},
-      {kDevicePhysical, 2, 0x80, 125440},
-      {kDevicePhysical, 3, 0x81, 2048000},
-      {kDevicePhysical, 5, 0x82, 2047999},
-      {kDevicePhysical, 4, 0x83, 0},
-      {kDeviceLogical, 2, 5, 4096000},
-      {3, 2, 6, 4096000}};
+  const std::tuple<uint8_t, MediaKind, uint8_t, uint32_t> devices[] = {
+      {kDevicePhysical, MediaKind::Floppy, 0, 2880},
+      {kDevicePhysical, MediaKind::Removable, 0x80, 125440},
+      {kDevicePhysical, MediaKind::Fixed, 0x81, 2048000},
+      {kDevicePhysical, MediaKind::CDROM, 0x82, 2047999},
+      {kDevicePhysical, MediaKind::Remote, 0x83, 0},
+      {kDeviceLogical, MediaKind::Removable, 5, 4096000},
+      {3, MediaKind::Removable, 6, 4096000}};
   for (auto [kind, media, number, total] : devices) {
     list.DeviceItems.push_back(Logical(number, total, 0));
     list.DeviceItems.back()->Kind = kind;
@@ -450,7 +450,8 @@ TEST_F(DeviceTest, WindowsDrivesOnlyForReadableFatAndANewDeviceOnEveryCall) {
   EXPECT_EQ(host.processCalls, 1);
   EXPECT_EQ(std::make_tuple(d->Kind, d->DriveNumber, d->TotalSectors, d->BytesPerSector),
             std::make_tuple(kDeviceLogical, fat, 16384u, 512u));
-  EXPECT_EQ(std::make_tuple(d->MediaType, d->Removable, d->Partitioned), std::make_tuple(2, 1, 0));
+  EXPECT_EQ(std::make_tuple(d->MediaType, d->Removable, d->Partitioned),
+            std::make_tuple(MediaKind::Removable, 1, 0));
   EXPECT_EQ(d->CacheLineSize, 1u);  // the test clock allows no read
   EXPECT_TRUE(d->Name.empty());
   TDevice* again = list.GetWindowsDrive(fat);
@@ -479,9 +480,10 @@ TEST_F(DeviceTest, DetectDevicesListsEveryDiskAndEveryFatDrive) {
     const TDevice& d = *list.GetDevice(i);
     seen.push_back(d.Name + " kind " + std::to_string(d.Kind) + " number " +
                    std::to_string(d.DriveNumber) + " size " + std::to_string(d.TotalSectors) + "x" +
-                   std::to_string(d.BytesPerSector) + " media " + std::to_string(d.MediaType) +
-                   " removable " + std::to_string(d.Removable) + " partitioned " +
-                   std::to_string(d.Partitioned) + " line " + std::to_string(d.CacheLineSize));
+                   std::to_string(d.BytesPerSector) + " media " +
+                   std::to_string(static_cast<int>(d.MediaType)) + " removable " +
+                   std::to_string(d.Removable) + " partitioned " + std::to_string(d.Partitioned) +
+                   " line " + std::to_string(d.CacheLineSize));
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"removable disk #1   (8.00 MB) kind 0 number 128 size "
                                             "16384x512 media 2 removable 1 partitioned 1 line 1",

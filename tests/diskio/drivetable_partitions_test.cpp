@@ -160,7 +160,7 @@ TEST_F(DriveTablePartitions, SectorAccessStaysInsideThePartition) {
   ASSERT_TRUE(deviceAccess.GetLogDriveParams(p1, params));
   EXPECT_EQ(params.TotalSectors, 200u);
   EXPECT_EQ(params.BytesPerSector, kSector);
-  EXPECT_EQ(params.DriveType, kDriveRemovable);
+  EXPECT_EQ(params.DriveType, DriveKind::Removable);
 
   bool ok = false;
   EXPECT_EQ(ReadSector(p1, 0, &ok), StampedSector(100));

@@ -140,39 +140,39 @@ TEST_F(DriveTableTest, ScanDescribesEachKindOfDevice) {
   const DriveSource& fd0 = Source('A');
   EXPECT_TRUE(fd0.floppy);
   EXPECT_TRUE(fd0.removable);
-  EXPECT_EQ(fd0.rootType, kRootRemovable);
+  EXPECT_EQ(fd0.rootType, RootKind::Removable);
   EXPECT_EQ(fd0.path, sys.DevPath("fd0"));
 
-  EXPECT_EQ(Source('I').rootType, kRootFixed);
+  EXPECT_EQ(Source('I').rootType, RootKind::Fixed);
   EXPECT_FALSE(Source('I').removable);
   EXPECT_TRUE(Source('I').wholeDisk);
-  EXPECT_EQ(Source('J').rootType, kRootFixed);
+  EXPECT_EQ(Source('J').rootType, RootKind::Fixed);
   EXPECT_FALSE(Source('J').wholeDisk);
-  EXPECT_EQ(Source('D').rootType, kRootFixed);  // a loop device in use
+  EXPECT_EQ(Source('D').rootType, RootKind::Fixed);  // a loop device in use
 
   // A card reader's partition takes removable from its disk.
-  EXPECT_EQ(Source('L').rootType, kRootRemovable);
-  EXPECT_EQ(Source('M').rootType, kRootRemovable);
+  EXPECT_EQ(Source('L').rootType, RootKind::Removable);
+  EXPECT_EQ(Source('M').rootType, RootKind::Removable);
   EXPECT_TRUE(Source('M').removable);
   EXPECT_EQ(Source('M').sizeBytes, 31114240ull * 512);
   // eMMC reports itself fixed but holds cards.
   EXPECT_TRUE(Source('E').removable);
   EXPECT_TRUE(Source('F').removable);
-  EXPECT_EQ(Source('F').rootType, kRootRemovable);
+  EXPECT_EQ(Source('F').rootType, RootKind::Removable);
   // The empty reader stays, with nothing in it.
   EXPECT_EQ(Source('N').sizeBytes, 0u);
   EXPECT_TRUE(Source('N').removable);
 
-  EXPECT_EQ(Source('O').rootType, kRootCDROM);
+  EXPECT_EQ(Source('O').rootType, RootKind::CDROM);
   EXPECT_TRUE(Source('O').removable);
-  EXPECT_EQ(Source('P').rootType, kRootRamDisk);
+  EXPECT_EQ(Source('P').rootType, RootKind::RamDisk);
 
   // Sector size from the queue, for partitions from their disk's queue.
   EXPECT_EQ(Source('G').sectorSize, 4096u);
   EXPECT_EQ(Source('H').sectorSize, 4096u);
   EXPECT_EQ(Source('I').sectorSize, 512u);
 
-  EXPECT_EQ(Source('Q').rootType, kRootRemovable);
+  EXPECT_EQ(Source('Q').rootType, RootKind::Removable);
   EXPECT_TRUE(Source('Q').isImage);
   EXPECT_TRUE(Source('Q').wholeDisk);
 

@@ -200,7 +200,7 @@ TEST_P(LogicalIoTest, AWritePastTheEndOfAnImageFailsAndKeepsItsSize) {
   EXPECT_TRUE(Access().WriteLogicalSectors(d, 15, 1, data.data()));
 }
 
-void ExpectRecord(const TLogDriveParams& p, int16_t type, int16_t removable, uint32_t cylinders,
+void ExpectRecord(const TLogDriveParams& p, DriveKind type, int16_t removable, uint32_t cylinders,
                   uint32_t heads, uint32_t perTrack, uint32_t bytesPerSector, uint32_t total) {
   EXPECT_EQ(p.DriveType, type);
   EXPECT_EQ(p.Removable, removable);
@@ -211,9 +211,12 @@ void ExpectRecord(const TLogDriveParams& p, int16_t type, int16_t removable, uin
   EXPECT_EQ(p.TotalSectors, total);
 }
 
+// A drive type no drive has: a field left alone keeps it.
+constexpr DriveKind kSentinelType = static_cast<DriveKind>(77);
+
 TLogDriveParams Sentinel() {
   TLogDriveParams p;
-  p.DriveType = 77;
+  p.DriveType = kSentinelType;
   p.Removable = 7;
   p.Cylinders = 11;
   p.Heads = 12;
@@ -227,11 +230,11 @@ TEST_P(LogicalIoTest, DriveParamsOfImages) {
   TLogDriveParams p;
   const uint8_t card = AddImage("card.img", 1000, 100);
   ASSERT_TRUE(Access().GetLogDriveParams(card, p));
-  ExpectRecord(p, kDriveRemovable, 1, 0, 255, 63, 512, 1000);
+  ExpectRecord(p, DriveKind::Removable, 1, 0, 255, 63, 512, 1000);
 
   const uint8_t floppy = AddImage("floppy.img", 2880);
   ASSERT_TRUE(Access().GetLogDriveParams(floppy, p));
-  ExpectRecord(p, kDriveRemovable, 1, 80, 2, 18, 512, 2880);
+  ExpectRecord(p, DriveKind::Removable, 1, 80, 2, 18, 512, 2880);
 
   // Beyond two whole cylinders: every sector counts.
   const fs::path big = dir / "big.img";
@@ -239,15 +242,15 @@ TEST_P(LogicalIoTest, DriveParamsOfImages) {
   fs::resize_file(big, (2ull * 255 * 63 + 7) * kSector);
   const uint8_t b = Drives().AddImage(big);
   ASSERT_TRUE(Access().GetLogDriveParams(b, p));
-  ExpectRecord(p, kDriveRemovable, 1, 2, 255, 63, 512, 2 * 255 * 63 + 7);
+  ExpectRecord(p, DriveKind::Removable, 1, 2, 255, 63, 512, 2 * 255 * 63 + 7);
 
   // Gone since it was named, or never named: the record stays as it was.
   fs::remove(dir / "card.img");
   p = Sentinel();
   EXPECT_FALSE(Access().GetLogDriveParams(card, p));
-  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+  ExpectRecord(p, kSentinelType, 7, 11, 12, 13, 14, 15);
   EXPECT_FALSE(Access().GetLogDriveParams(20, p));
-  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+  ExpectRecord(p, kSentinelType, 7, 11, 12, 13, 14, 15);
   std::vector<uint8_t> buf;
   EXPECT_FALSE(Read(card, 0, 1, buf));
 }
@@ -287,21 +290,21 @@ TEST_P(LogicalIoDeviceTest, DriveParamsFollowTheKindOfDevice) {
 
   TLogDriveParams p;
   ASSERT_TRUE(Access().GetLogDriveParams(1, p));
-  ExpectRecord(p, kDriveFloppy, 1, 80, 2, 18, 512, 2880);
+  ExpectRecord(p, DriveKind::Floppy, 1, 80, 2, 18, 512, 2880);
   ASSERT_TRUE(Access().GetLogDriveParams(4, p));
-  ExpectRecord(p, kDriveFixed, 0, 0, 255, 63, 512, 4096);
+  ExpectRecord(p, DriveKind::Fixed, 0, 0, 255, 63, 512, 4096);
 
   p = Sentinel();
   EXPECT_FALSE(Access().GetLogDriveParams(5, p));
-  ExpectRecord(p, 77, 7, 11, 12, 13, 14, 15);
+  ExpectRecord(p, kSentinelType, 7, 11, 12, 13, 14, 15);
 
   p = Sentinel();
   if (M().asksOpticalSize) {
     EXPECT_FALSE(Access().GetLogDriveParams(6, p));
-    ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 358400);
+    ExpectRecord(p, DriveKind::CDROM, 1, 0, 0, 0, 2048, 358400);
   } else {
     EXPECT_TRUE(Access().GetLogDriveParams(6, p));
-    ExpectRecord(p, kDriveCDROM, 1, 0, 0, 0, 2048, 0);
+    ExpectRecord(p, DriveKind::CDROM, 1, 0, 0, 0, 2048, 0);
   }
 }
 

@@ -167,7 +167,7 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
 
   TPhysDriveParams p;
   ASSERT_TRUE(physical.GetPhysDriveParams(0x00, p));
-  EXPECT_EQ(p.DriveType, kDriveFloppy);
+  EXPECT_EQ(p.DriveType, DriveKind::Floppy);
   EXPECT_EQ(p.Removable, 1);
   EXPECT_EQ(p.Cylinders, 80u);
   EXPECT_EQ(p.Heads, 2u);
@@ -175,12 +175,12 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
   EXPECT_EQ(p.TotalSectors, 2880u);
 
   ASSERT_TRUE(physical.GetPhysDriveParams(0x80, p));
-  EXPECT_EQ(p.DriveType, kDriveFixed);
+  EXPECT_EQ(p.DriveType, DriveKind::Fixed);
   EXPECT_EQ(p.Removable, 0);
   EXPECT_EQ(p.TotalSectors, 40000u);
 
   ASSERT_TRUE(physical.GetPhysDriveParams(0x81, p));
-  EXPECT_EQ(p.DriveType, kDriveRemovable);
+  EXPECT_EQ(p.DriveType, DriveKind::Removable);
   EXPECT_EQ(p.Removable, 1);
   EXPECT_EQ(p.BytesPerSector, 512u);
   EXPECT_EQ(p.Cylinders, 2u);

@@ -1,4 +1,4 @@
-// Byte patterns, buffer lines, wildcards and path text.
+// Byte patterns, buffer lines and names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -42,45 +42,11 @@ TEST(HelpersLines, SplitsAtBreaksAndCutsLongLines) {
   EXPECT_EQ(*p, 'z');
 }
 
-TEST(HelpersWildCard, MatchesWholeNames) {
-  EXPECT_TRUE(MatchWildCard("photo.JPG", "*.jpg"));
-  EXPECT_FALSE(MatchWildCard("photo.JPG", "*.jpg", '?', '*', true));
-  EXPECT_TRUE(MatchWildCard("", "*"));
-  EXPECT_FALSE(MatchWildCard("a", ""));
-  EXPECT_FALSE(MatchWildCard("a", "a**"));
-  EXPECT_TRUE(MatchWildCard("ab", "a**"));
-  EXPECT_FALSE(MatchWildCard("a", "a?"));
-  EXPECT_TRUE(MatchWildCard("img_0001.jpg", "IMG_*.J?G"));
-  EXPECT_FALSE(MatchWildCard("\xE4", "\xC4"));  // only a-z fold
-  EXPECT_TRUE(MatchWildCard("x.jpg", "%.j#g", '#', '%'));
-}
-
-TEST(HelpersNames, DecodesWideCharactersAndEscapes) {
+TEST(HelpersNames, DecodesWideCharactersAndReplaces) {
   const uint8_t wide[] = {'A', 0, 'B', 1, 0, 1, 'C', 0, 0, 0, 'D', 0};
   EXPECT_EQ(Unicode2ASCII(wide, 10), std::string("AB\0C", 4));
   EXPECT_EQ(Unicode2ASCII(wide, 1), "A");
   EXPECT_EQ(replace("a/b/c", '/', '\\'), "a\\b\\c");
-  EXPECT_EQ(ConvertFmtString("a\\nb"), "a\rb");
-  EXPECT_EQ(ConvertFmtString("a\\tb"), "ab");
-  EXPECT_EQ(ConvertFmtString("a\\\\nb\\"), "a\\nb");
-}
-
-TEST(HelpersPaths, ExtractsAndAbbreviates) {
-  EXPECT_EQ(ExtractFileNameFaster("E:\\DCIM\\100CANON\\P1.JPG"), "P1.JPG");
-  EXPECT_EQ(ExtractFileNameFaster("P1.JPG"), "P1.JPG");
-  EXPECT_EQ(GetRootPath("E:\\DCIM"), "E:\\");
-  EXPECT_EQ(GetRootPath(""), "");
-
-  const std::string path = "C:\\dir1\\dir2\\dir3\\file.jpg";
-  EXPECT_EQ(AbbreviatePath(path, 20), "C:\\...\\dir3\\file.jpg");
-  // Room for "..." is counted before anything is cut, so a path stays whole
-  // only when it is five characters under the limit.
-  EXPECT_EQ(AbbreviatePath(path, 31), path);
-  EXPECT_EQ(AbbreviatePath(path, 30), "C:\\...\\dir2\\dir3\\file.jpg");
-  EXPECT_EQ(AbbreviatePath(path, 0), "C:\\...\\file.jpg");
-  const std::string oneSlash = "C:\\" + std::string(60, 'f');
-  EXPECT_EQ(AbbreviatePath(oneSlash, 10), oneSlash);
-  EXPECT_EQ(AbbreviatePath("C:\\a\\", 0), "C:\\a\\");  // last character not scanned
 }
 
 }  // namespace
