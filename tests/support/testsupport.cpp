@@ -89,7 +89,9 @@ fs::path UnzipCorpusImage(const std::string& zip, const std::string& image, cons
 
 std::vector<fs::path> CorpusPhotos() {
   std::vector<fs::path> out;
-  for (auto& e : fs::directory_iterator(CorpusDir() / "photos")) {
+  // Without the corpus there are none: the tests that need them skip.
+  std::error_code ec;
+  for (auto& e : fs::directory_iterator(CorpusDir() / "photos", ec)) {
     if (e.is_regular_file() && e.path().extension() == ".jpg") out.push_back(e.path());
   }
   std::sort(out.begin(), out.end());
