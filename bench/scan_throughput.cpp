@@ -512,7 +512,7 @@ Measure TimeScan(kestrella::EngineContext& engine, uint8_t drive,
   const fs::path out = FreshFolder(work, "scan");
   RawScan scan(engine);
   uint64_t closed = 0;
-  scan.OnFileClosed = [&closed](const std::string&) { ++closed; };
+  scan.OnFileClosed = [&closed](const std::string&, const kestrella::FoundOrigin&) { ++closed; };
   RawScanSettings s;
   s.drive = drive;
   s.bytesPerSector = params.BytesPerSector;

@@ -1,5 +1,7 @@
 #include "app/ffatscan.h"
 
+#include "app/foundfiles.h"
+
 #include <algorithm>
 #include <exception>
 #include <filesystem>
@@ -23,16 +25,6 @@ namespace {
 constexpr int kMaxNameNumber = 100000;
 
 
-// "stem (n).ext" for the n-th photo of one name.
-std::string Numbered(const std::string& name, int n) {
-  if (n == 1) return name;
-  const size_t dot = name.rfind('.');
-  const bool hasExt = dot != std::string::npos && dot > 0;
-  const std::string stem = hasExt ? name.substr(0, dot) : name;
-  const std::string ext = hasExt ? name.substr(dot) : std::string();
-  return stem + " (" + std::to_string(n) + ")" + ext;
-}
-
 // Cameras start numbering afresh in every DCIM folder, so two different
 // photos often share a name. Each file is created under the first name that
 // nothing in `dest` has yet (`name`, "stem (2).ext", ...), in one step, so
@@ -50,7 +42,7 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
   OutputFile out(files);
   std::string target;
   for (int n = 1; n <= kMaxNameNumber && target.empty(); ++n) {
-    const std::string candidate = (dest / Numbered(name, n)).string();
+    const std::string candidate = (dest / NumberedName(name, n)).string();
     // A failed creation is reported by WriteTo, under the name tried.
     if (out.CreateNew(candidate) != OutputFile::NewFile::Exists) target = candidate;
   }
@@ -72,6 +64,16 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
   }
   for (const FileProblem& p : mine) problems.Add(FileProblem::Kind::Damaged, target, p.reason);
   return target;
+}
+
+// What the card tells of a file: its folders, name and time, or, for a file
+// the lost search found, where it lay.
+FoundOrigin OriginOf(const TFATFile& file) {
+  FoundOrigin origin;
+  origin.name = file.OutputName();
+  origin.unit = FoundOrigin::Unit::Cluster;
+  origin.position = file.FirstCluster;
+  return origin;
 }
 
 }  // namespace
@@ -117,7 +119,7 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
   } catch (...) {
     SaveProblems.Add(FileProblem::Kind::Lost, file.OutputName(), "unexpected failure");
   }
-  if (!saved.empty() && OnFoundImage) OnFoundImage(saved);
+  if (!saved.empty() && OnFoundImage) OnFoundImage(saved, OriginOf(file));
 }
 
 }  // namespace kestrella

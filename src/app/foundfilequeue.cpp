@@ -51,7 +51,7 @@ uint8_t* FoundFileQueue::Buffer() {
 }
 
 void FoundFileQueue::Begin(std::unique_ptr<OutputFile> file) {
-  pending_.ops.push_back(Op{Op::kBegin, std::move(file), nullptr, 0});
+  pending_.ops.push_back(Op{Op::kBegin, std::move(file), nullptr, 0, kNoCut});
 }
 
 void FoundFileQueue::Append(const uint8_t* data, size_t length) {
@@ -63,10 +63,14 @@ void FoundFileQueue::Append(const uint8_t* data, size_t length) {
       return;
     }
   }
-  pending_.ops.push_back(Op{Op::kAppend, nullptr, data, length});
+  pending_.ops.push_back(Op{Op::kAppend, nullptr, data, length, kNoCut});
 }
 
-void FoundFileQueue::End() { pending_.ops.push_back(Op{Op::kEnd, nullptr, nullptr, 0}); }
+void FoundFileQueue::End(uint64_t cutAt) {
+  Op op{Op::kEnd, nullptr, nullptr, 0, kNoCut};
+  op.cutAt = cutAt;
+  pending_.ops.push_back(std::move(op));
+}
 
 void FoundFileQueue::Submit() {
   // Nothing refers to the buffer in hand: keep it for the next block.
@@ -101,6 +105,7 @@ void FoundFileQueue::Execute(Batch& batch, std::vector<Closed>& closed) {
         break;
       case Op::kEnd:
         if (current_) {
+          if (op.cutAt != kNoCut) current_->Truncate(op.cutAt);
           Closed c;
           c.path = current_->Path();
           c.ok = current_->Close();

@@ -52,8 +52,10 @@ class FoundFileQueue {
   void Begin(std::unique_ptr<OutputFile> file);
   // `data` lies in the buffer in hand and must not change until Submit.
   void Append(const uint8_t* data, size_t length);
-  // Closes the file begun last once its data is written.
-  void End();
+  // Closes the file begun last once its data is written, cut to `cutAt`
+  // bytes when it is longer.
+  static constexpr uint64_t kNoCut = UINT64_MAX;
+  void End(uint64_t cutAt = kNoCut);
   // Hands the buffer in hand, with what was queued from it, to the writer.
   void Submit();
   // Submits and waits until the writer has done everything.
@@ -68,6 +70,7 @@ class FoundFileQueue {
     std::unique_ptr<OutputFile> file;  // kBegin
     const uint8_t* data = nullptr;          // kAppend
     size_t length = 0;
+    uint64_t cutAt = kNoCut;  // kEnd
   };
   struct Batch {
     uint8_t* buffer = nullptr;

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <vector>
 
+#include "fat/fatnodes.h"
 #include "util/outputfile.h"
 
 namespace kestrella {
@@ -18,26 +20,60 @@ namespace fs = std::filesystem;
 
 namespace {
 constexpr unsigned kMaxSkip = 100000;
+// "stem (n).ext" names tried before a file is given up as unplaceable.
+constexpr int kMaxNameNumber = 100000;
 
-// Copies a found file to its target (replacing it). A copy that fails part way
-// is removed again: a cut-off photo under a destination name would pass for a
+// Copies a found file into `out`, which the caller created under its
+// target name, and gives it the card's time. A copy that fails part way is
+// removed again: a cut-off photo under a destination name would pass for a
 // saved one. Returns the reason of a failure, "" on success.
-std::string CopyFoundFile(OutputFiles& files, const fs::path& from, const fs::path& to,
+std::string CopyFoundFile(const fs::path& from, OutputFile& out, const std::optional<int64_t>& modified,
                           std::vector<char>& buffer) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return std::strerror(errno);
+  if (in < 0) {
+    const int err = errno;
+    out.Remove();
+    return std::strerror(err);
+  }
   struct stat st {};
   if (::fstat(in, &st) != 0) {
     const int err = errno;
     ::close(in);
+    out.Remove();
     return std::strerror(err);
   }
-  OutputFile out(files);
-  if (out.Create(to.string())) out.CopyFrom(in, static_cast<size_t>(st.st_size), buffer);
+  out.CopyFrom(in, static_cast<size_t>(st.st_size), buffer);
   ::close(in);
+  if (modified) out.SetModified(*modified);
   if (out.Close()) return {};
   out.Remove();
   return out.Error();
+}
+
+std::string UpperExtension(const std::string& path) {
+  std::string ext = fs::path(path).extension().string();
+  if (!ext.empty()) ext.erase(0, 1);
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// The kind a found file is of: the one its finder named, else its extension.
+std::string KindOf(const FoundOrigin& origin, const std::string& foundPath) {
+  return SafeFileName(origin.kind.empty() ? UpperExtension(foundPath) : origin.kind);
+}
+
+// Creates `out` under the first free name of `name` in `folder`: the name
+// itself, "stem (2).ext", ...; empty with out's error when there is none.
+std::string CreateUnderFreeName(OutputFile& out, const fs::path& folder, const std::string& name) {
+  for (int n = 1; n <= kMaxNameNumber; ++n) {
+    const std::string candidate = (folder / NumberedName(name, n)).string();
+    switch (out.CreateNew(candidate)) {
+      case OutputFile::NewFile::Created: return candidate;
+      case OutputFile::NewFile::Failed: return {};
+      case OutputFile::NewFile::Exists: break;
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -47,10 +83,43 @@ std::string SafePrefix(std::string prefix) {
   return prefix;
 }
 
+std::string NumberedName(const std::string& name, int n) {
+  if (n == 1) return name;
+  const size_t dot = name.rfind('.');
+  const bool hasExt = dot != std::string::npos && dot > 0;
+  const std::string stem = hasExt ? name.substr(0, dot) : name;
+  const std::string ext = hasExt ? name.substr(dot) : std::string();
+  return stem + " (" + std::to_string(n) + ")" + ext;
+}
+
+fs::path SavedName(const FoundOrigin& origin, const std::string& foundPath, bool folderPerKind) {
+  const std::string kind = KindOf(origin, foundPath);
+  fs::path rel;
+  if (folderPerKind && !kind.empty()) rel /= kind;
+  // Every part is made a plain file name again: the parts come from the
+  // card, and none may climb out of the destination or name a folder in it.
+  for (const std::string& folder : origin.folders) rel /= SafeFileName(folder);
+  if (!origin.name.empty()) return rel / SafeFileName(origin.name);
+  if (origin.unit == FoundOrigin::Unit::None) return rel / fs::path(foundPath).filename();
+  // A file nothing names is named by kind and place, so that a technician
+  // can find it on the card again.
+  const std::string ext = fs::path(foundPath).extension().string();
+  const char* unit = origin.unit == FoundOrigin::Unit::Cluster ? "-cluster-" : "-sector-";
+  const std::string name = (kind.empty() ? std::string("file") : kind) + unit +
+                           std::to_string(origin.position) + (ext.empty() ? "." + kind : ext);
+  if (origin.folders.empty()) rel /= origin.lost ? "lost" : "found-by-scan";
+  return rel / SafeFileName(name);
+}
+
+std::string ShownName(const FoundFile& file) {
+  if (!file.origin.name.empty()) return file.origin.name;
+  return SavedName(file.origin, file.path, false).filename().string();
+}
+
 FoundFileList::~FoundFileList() { DeleteImageFiles(); }
 
-void FoundFileList::AddImage(const std::string& path) {
-  found_.push_back({path, true, false});
+void FoundFileList::AddImage(const std::string& path, FoundOrigin origin) {
+  found_.push_back({path, true, false, std::move(origin)});
   deleted_ = false;
 }
 
@@ -58,28 +127,55 @@ void FoundFileList::SelectAll(bool ticked) {
   for (FoundFile& f : found_) f.ticked = ticked;
 }
 
-SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const std::string& prefix) {
+SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const SaveNaming& naming) {
   SaveReport report;
-  const std::string safePrefix = SafePrefix(prefix);
+  const std::string safePrefix = SafePrefix(naming.prefix);
   unsigned skip = 0;  // one counter for the whole save
   std::vector<char> buffer;  // only where the kernel cannot copy by itself
   for (size_t n = 1; n <= found_.size(); ++n) {
     FoundFile& f = found_[n - 1];
     if (!f.ticked) continue;
-    const std::string ext = fs::path(f.path).extension().string();
-    fs::path target;
-    for (;;) {
-      target = destFolder / (safePrefix + std::to_string(skip + n) + ext);
+    OutputFile out(files_);
+    std::string target;
+    std::string failure;
+    if (naming.cardNames) {
+      const fs::path rel = SavedName(f.origin, f.path, naming.folderPerKind);
+      const fs::path folder = destFolder / rel.parent_path();
       std::error_code ec;
-      if (!fs::exists(target, ec) || skip >= kMaxSkip) break;
-      ++skip;
+      fs::create_directories(folder, ec);
+      if (ec) {
+        failure = ec.message();
+        target = (destFolder / rel).string();
+      } else {
+        target = CreateUnderFreeName(out, folder, rel.filename().string());
+        if (target.empty()) {
+          failure = out.Failed() ? out.Error() : "no free name";
+          target = (destFolder / rel).string();
+        }
+      }
+    } else {
+      const std::string ext = fs::path(f.path).extension().string();
+      fs::path folder = destFolder;
+      if (naming.folderPerKind) folder /= KindOf(f.origin, f.path);
+      std::error_code ec;
+      fs::create_directories(folder, ec);
+      for (;;) {
+        target = (folder / (safePrefix + std::to_string(skip + n) + ext)).string();
+        if (skip >= kMaxSkip) {
+          out.Create(target);
+          break;
+        }
+        if (out.CreateNew(target) != OutputFile::NewFile::Exists) break;
+        ++skip;
+      }
+      if (!out.IsOpen()) failure = out.Error();
     }
-    const std::string failure = CopyFoundFile(files_, f.path, target, buffer);
+    if (failure.empty()) failure = CopyFoundFile(f.path, out, f.origin.modified, buffer);
     if (!failure.empty()) {
       f.keep = true;
-      report.problems.Add(FileProblem::Kind::NotCopied, f.path, failure, target.string());
+      report.problems.Add(FileProblem::Kind::NotCopied, f.path, failure, target);
     } else {
-      report.saved.push_back(target.string());
+      report.saved.push_back(target);
       report.savedFrom.push_back(f.path);
     }
   }

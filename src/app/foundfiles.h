@@ -2,15 +2,16 @@
 // ones into the destination folder.
 //
 // Both routes write every found file into the temporary folder first. At the
-// end the ticked ones are copied to the destination as prefix + number +
-// extension, the number being the file's position in the list (so unticked
-// files leave gaps) plus a skip counter that grows past names already taken.
-// Then the temporary copies are deleted, except those that could not be saved:
-// a photo is never deleted before it is safe somewhere.
+// end the ticked ones are copied to the destination, by default under the
+// names they had on the card (see SaveNaming); then the temporary copies are
+// deleted, except those that could not be saved: a photo is never deleted
+// before it is safe somewhere.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,60 @@ namespace kestrella {
 // files in: a "/" becomes "_".
 std::string SafePrefix(std::string prefix);
 
+// What the card told of a found file: where it lay, and, when a directory
+// entry named it, that name, its folders and its time.
+struct FoundOrigin {
+  // The folders from the card's root down to the file's own, each one safe
+  // file name ({"DCIM", "100CANON"}); for a file the lost search found under
+  // a directory no entry leads to, the folders it is grouped under.
+  std::vector<std::string> folders;
+  // Its name on the card (the long name where it has one); empty when no
+  // entry names it: the raw scan's files and the lost-cluster hunt's.
+  std::string name;
+  std::string kind;  // "JPG", "NEF", ...: the extension a nameless file gets
+  enum class Unit : uint8_t { None, Cluster, Sector };
+  Unit unit = Unit::None;  // what `position` counts
+  uint64_t position = 0;   // its first cluster or sector on the card
+  bool lost = false;       // found by the lost search, not under the root
+  // Its last change, in seconds since 1970 (the entry's local time read in
+  // this machine's zone); none where the card has no valid one.
+  std::optional<int64_t> modified;
+};
+
 struct FoundFile {
   std::string path;     // in the temporary folder
   bool ticked = true;   // "Recover Image"
   bool keep = false;    // a save failed: the temporary copy must stay
+  FoundOrigin origin;
 };
+
+// How the save step names the files it saves.
+struct SaveNaming {
+  // True: the card's folders and names (see SavedName); false: prefix +
+  // number + extension, the number being the file's position in the list
+  // (so unticked files leave gaps) plus a skip counter that grows past names
+  // already taken.
+  bool cardNames = true;
+  std::string prefix = "image";
+  // One folder per kind ("JPG/", "NEF/", ...) above the rest of the path.
+  bool folderPerKind = false;
+
+  static SaveNaming Numbered(std::string prefix) { return {false, std::move(prefix), false}; }
+};
+
+// The path below the destination a found file is saved under with the
+// card's names, before a number keeps it apart from a file of that name:
+//   a named file:            "DCIM/100CANON/IMG_0001.JPG"
+//   a lost file by position: "lost/JPG-cluster-1234.JPG"
+//   a file the scan found:   "found-by-scan/JPG-sector-2048.JPG"
+// With folderPerKind, "JPG/" goes in front.
+std::filesystem::path SavedName(const FoundOrigin& origin, const std::string& foundPath,
+                                bool folderPerKind);
+// "stem (n).ext" for the n-th file of one name (n = 1: the name itself).
+std::string NumberedName(const std::string& name, int n);
+// The name a file is shown under before it is saved: the card's name where
+// there is one, else what SavedName gives without folders.
+std::string ShownName(const FoundFile& file);
 
 struct SaveReport {
   std::vector<std::string> saved;  // target paths, in order
@@ -45,16 +95,19 @@ class FoundFileList {
   FoundFileList(const FoundFileList&) = delete;
   FoundFileList& operator=(const FoundFileList&) = delete;
 
-  void AddImage(const std::string& path);
+  void AddImage(const std::string& path, FoundOrigin origin = {});
   size_t ImageCount() const { return found_.size(); }
   // Thumbnail number n, counted from 1.
   FoundFile& Image(size_t n) { return found_.at(n - 1); }
   const std::vector<FoundFile>& Files() const { return found_; }
   void SelectAll(bool ticked);
 
-  // Copies every ticked file into destFolder (replacing a file of the target
-  // name only once 100000 names were passed over).
-  SaveReport SaveSelectedImages(const std::filesystem::path& destFolder, const std::string& prefix);
+  // Copies every ticked file into destFolder under the names `naming`
+  // gives, each with its time from the card where it has one. A name
+  // already taken is never replaced: the copy gets "stem (2).ext", ... (with
+  // numbered names the number is raised instead, and the name is replaced
+  // only once 100000 were passed over).
+  SaveReport SaveSelectedImages(const std::filesystem::path& destFolder, const SaveNaming& naming);
   // Deletes the temporary files, except those whose save failed. Returns the
   // paths that were kept. Also run by the destructor.
   std::vector<std::string> DeleteImageFiles();

@@ -5,7 +5,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "app/foundfiles.h"
+#include <cstring>
+
+#include "detect/fileend.h"
 #include "detect/recoverutils.h"
 #include "diskio/enginecontext.h"
 #include "diskio/logicalio.h"
@@ -18,6 +20,23 @@ constexpr uint32_t kMaxNameSkip = 100000;
 // Read buffers of the scan: one being read into and tested, the others
 // waiting for or being emptied by the writer thread.
 constexpr size_t kReadBuffers = 4;
+
+// "sectors 100-103 and 250" for the report of a file with unreadable sectors.
+std::string SectorRanges(const std::vector<uint32_t>& sectors) {
+  std::string text = sectors.size() == 1 ? "sector " : "sectors ";
+  for (size_t i = 0; i < sectors.size();) {
+    size_t j = i;
+    while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
+    if (i > 0) text += j + 1 == sectors.size() ? " and " : ", ";
+    text += std::to_string(sectors[i]);
+    if (j > i) text += "-" + std::to_string(sectors[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
+std::string MiB(uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
 }  // namespace
 
 uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector) {
@@ -30,6 +49,7 @@ uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {
 }
 
 RawScan::RawScan(EngineContext& context) : context_(context) {}
+RawScan::~RawScan() = default;
 
 void RawScan::UpdateProgress(bool force) {
   const uint32_t now = context_.ui().TickCount();
@@ -54,6 +74,9 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   fileStartSector_ = sector;
   fileOpen_ = true;
   fileWriting_ = false;
+  fileBytes_ = 0;
+  finder_ = cutAtEnd_ ? MakeEndFinder(ext) : nullptr;
+  fileLimit_ = cutAtEnd_ ? SizeLimitFor(ext) : UINT64_MAX;
   // Names already taken in the temporary folder are passed over; after
   // 100000 of them the last name is used anyway. The file is created here,
   // not by the writer thread, because the next name depends on the outcome.
@@ -80,21 +103,73 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
     return;
   }
   queue_->Begin(std::move(out));
+  FoundOrigin origin;
+  origin.kind = ext;
+  origin.unit = FoundOrigin::Unit::Sector;
+  origin.position = sector;
+  begun_.push_back({std::move(origin), {}, 0});
   fileWriting_ = true;
 }
 
-void RawScan::CloseFile() {
+void RawScan::CloseFile(uint64_t cutAt) {
   if (!fileOpen_) return;
   fileOpen_ = false;
+  finder_.reset();
   if (!fileWriting_) return;  // it could not be created: nothing to hand on
   fileWriting_ = false;
   // The writer closes it once its data is written; it is handed on then.
-  queue_->End();
+  queue_->End(cutAt);
+}
+
+void RawScan::AppendToFile(const uint8_t* data, uint32_t size) {
+  const uint64_t before = fileBytes_;
+  if (finder_) {
+    const FileEndFinder::State state = finder_->Feed(data, size);
+    if (state == FileEndFinder::State::Ended) {
+      // The rest of the sector, and what follows up to the next start, is
+      // not the file's.
+      const uint64_t end = finder_->End();
+      if (end > before) queue_->Append(data, static_cast<size_t>(end - before));
+      fileBytes_ = std::max(before, end);
+      CloseFile(end < before ? end : FoundFileQueue::kNoCut);
+      return;
+    }
+    // The bytes do not follow the format: only the next start, the drive's
+    // end or the limit ends this file now.
+    if (state == FileEndFinder::State::NoEnd) finder_.reset();
+  }
+  if (size >= fileLimit_ - before) {
+    // No end in sight, and the file has grown as large as its kind ever
+    // gets: what follows would only be the rest of the card.
+    queue_->Append(data, static_cast<size_t>(fileLimit_ - before));
+    fileBytes_ = fileLimit_;
+    begun_.back().stoppedAt = fileLimit_;
+    CloseFile();
+    return;
+  }
+  queue_->Append(data, size);
+  fileBytes_ += size;
 }
 
 void RawScan::HandOnOne() {
   FoundFileQueue::Closed c = std::move(toHandOn_.front());
   toHandOn_.pop_front();
+  CutFile cut;
+  if (!begun_.empty()) {
+    cut = std::move(begun_.front());
+    begun_.pop_front();
+  }
+  if (!cut.unreadable.empty()) {
+    report_.Add(FileProblem::Kind::Damaged, c.path,
+                SectorRanges(cut.unreadable) +
+                    (cut.unreadable.size() == 1 ? " could not be read and holds zeros"
+                                                : " could not be read and hold zeros"));
+  }
+  if (cut.stoppedAt != 0) {
+    report_.Add(FileProblem::Kind::Damaged, c.path,
+                "no end was found: stopped at " + MiB(cut.stoppedAt) + ", the size limit of " +
+                    cut.origin.kind + " files");
+  }
   if (!c.ok) {
     report_.Add(c.partlyWritten ? FileProblem::Kind::Damaged : FileProblem::Kind::Lost, c.path,
                 c.partlyWritten ? "only partly written (" + c.error + "): its end is missing"
@@ -110,7 +185,7 @@ void RawScan::HandOnOne() {
     }
   }
   // Even a file that lost its tail holds the photo's start: hand it on.
-  if (OnFileClosed) OnFileClosed(c.path);
+  if (OnFileClosed) OnFileClosed(c.path, cut.origin);
 }
 
 void RawScan::HandOnClosedFiles() {
@@ -133,6 +208,9 @@ void RawScan::Run(const RawScanSettings& s) {
   fileOpen_ = false;
   fileWriting_ = false;
   fileStartSector_ = 0;
+  cutAtEnd_ = s.cutAtEnd;
+  finder_.reset();
+  begun_.clear();
   toHandOn_.clear();
   CountsChanged();
   context_.ui().ProcessMessages();
@@ -204,7 +282,13 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
       ok = context_.diskutils().ReadLogicalSectors(s.drive, current, 1, buffer);
     }
     if (!ok) {
-      // The unreadable sector is skipped; nothing is written for it.
+      // An unreadable sector inside a file keeps its place as zeros: left
+      // out, it would shift every later byte of the photo.
+      if (fileWriting_) {
+        std::memset(buffer, 0, bps);
+        begun_.back().unreadable.push_back(current);
+        AppendToFile(buffer, bps);
+      }
       current += 1;
       UpdateProgress(false);
       continue;
@@ -223,7 +307,7 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
         OpenFile(s, ext, current);
         countsChanged = true;
       }
-      if (fileWriting_) queue_->Append(sector, bps);
+      if (fileWriting_) AppendToFile(sector, bps);
       if (fileOpen_ && end) CloseFile();
       if (countsChanged) CountsChanged();
       ++current;

@@ -1,7 +1,9 @@
 // The scan route: reads a drive from its first to its last sector in large
 // blocks and cuts a new file in the temporary folder at every sector that
 // begins a known picture, sound, video or camera-raw file. A file runs up to
-// the next recognised start or the end of the drive.
+// where its data says it ends (see detect/fileend.h), or, where no end is
+// found, up to the next recognised start, the end of the drive or the size
+// limit of its kind, whichever comes first.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "app/foundfilequeue.h"
+#include "app/foundfiles.h"
 #include "util/report.h"
 
 namespace kestrella {
@@ -33,6 +36,9 @@ struct RawScanSettings {
   uint32_t sectorsAtOnce = 1;
   uint32_t retryLimit = 1;
   std::filesystem::path tempFolder{};  // empty: the user interface's temp folder
+  // Cut each file where its data ends, and stop one whose end is not found
+  // at its kind's size limit. Off: every file runs to the next start.
+  bool cutAtEnd = true;
 };
 
 // What the window's labels and gauge show.
@@ -47,18 +53,21 @@ struct RawScanStatus {
 };
 
 class EngineContext;
+class FileEndFinder;
 
 class RawScan {
  public:
   explicit RawScan(EngineContext& context);
+  ~RawScan();
 
   // Progress display: at most every 500 ms by the user interface's clock, and
   // once at the end.
   std::function<void(const RawScanStatus&)> OnProgress;
   // Found count, read errors or write failures changed.
   std::function<void(const RawScanStatus&)> OnCountsChanged;
-  // A found file was closed: its full path (the hand-off to the preview).
-  std::function<void(const std::string&)> OnFileClosed;
+  // A found file was closed: its full path and where it lay on the card
+  // (the hand-off to the preview).
+  std::function<void(const std::string&, const FoundOrigin&)> OnFileClosed;
 
   // Runs the whole scan; returns when the drive was read to its end or a
   // stop was requested. Does nothing for a drive of 0 sectors.
@@ -69,8 +78,9 @@ class RawScan {
 
   const RawScanStatus& Status() const { return status_; }
   // The found files that could not be written (Lost) or only in part
-  // (Damaged: the file exists but lacks its tail), and the text of an
-  // unexpected failure that ended the scan early.
+  // (Damaged: the file lacks its tail, holds zeros for sectors that could
+  // not be read, or was stopped at its kind's size limit), and the text of
+  // an unexpected failure that ended the scan early.
   const Report& Problems() const { return report_; }
   const std::string& AbortReason() const { return report_.AbortReason(); }
 
@@ -79,7 +89,11 @@ class RawScan {
   void UpdateProgress(bool force);
   void CountsChanged();
   void OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector);
-  void CloseFile();
+  // Closes the file being cut; a `cutAt` shorter than what was written cuts
+  // it to that length.
+  void CloseFile(uint64_t cutAt = FoundFileQueue::kNoCut);
+  // Adds bytes of the card to the file being cut, up to where it ends.
+  void AppendToFile(const uint8_t* data, uint32_t size);
   // Hands on the files the writer has finished, in the order they were cut.
   void HandOnClosedFiles();
   void HandOnOne();
@@ -99,6 +113,20 @@ class RawScan {
   bool fileOpen_ = false;     // a file is being cut (even if it could not be created)
   bool fileWriting_ = false;  // and it was created: its sectors go to the writer
   uint32_t fileStartSector_ = 0;
+  // The file being cut: where its data ends, how much of it was written,
+  // and the size at which it stops without an end.
+  std::unique_ptr<FileEndFinder> finder_;
+  uint64_t fileBytes_ = 0;
+  uint64_t fileLimit_ = 0;
+  bool cutAtEnd_ = true;
+  // What the report needs of each file begun and not handed on yet, in the
+  // order begun (the writer gives them back in that order).
+  struct CutFile {
+    FoundOrigin origin;
+    std::vector<uint32_t> unreadable;  // sectors filled with zeros
+    uint64_t stoppedAt = 0;            // the size limit it was stopped at
+  };
+  std::deque<CutFile> begun_;
 };
 
 }  // namespace kestrella

@@ -4,8 +4,8 @@
 
 namespace kestrella {
 
-void TRecoveryRun::Add(const std::string& path) {
-  found_.AddImage(path);
+void TRecoveryRun::Add(const std::string& path, const FoundOrigin& origin) {
+  found_.AddImage(path, origin);
   if (OnFound) OnFound(path);
 }
 
@@ -26,7 +26,7 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
     // The scan reads the drive through the window's own access; the
     // analysis' mount is not needed and lets go of the card.
     driver_.CloseDrive();
-    scan_.OnFileClosed = [this](const std::string& path) { Add(path); };
+    scan_.OnFileClosed = [this](const std::string& path, const FoundOrigin& origin) { Add(path, origin); };
     scan_.Run(settings);
     scan_.OnFileClosed = nullptr;
     return;
@@ -37,7 +37,7 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
       settings.tempFolder.empty() ? driver_.Context().ui().TempFolder() : settings.tempFolder;
   driver_.DestFolder = temp.string();
   TOnFoundImageEvent previous = driver_.OnFoundImage;
-  driver_.OnFoundImage = [this](const std::string& path) { Add(path); };
+  driver_.OnFoundImage = [this](const std::string& path, const FoundOrigin& origin) { Add(path, origin); };
   driver_.ScanDrive(settings.drive, false, choice.RecoverDeleted, choice.RecoverLost);
   driver_.OnFoundImage = previous;
   driver_.Context().diskutils().NT_CloseDrive();

@@ -50,7 +50,7 @@ class TRecoveryRun {
   const Report& Problems() const;
 
  private:
-  void Add(const std::string& path);
+  void Add(const std::string& path, const FoundOrigin& origin);
 
   TFrmFATScan& driver_;
   RawScan& scan_;

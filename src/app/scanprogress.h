@@ -19,7 +19,11 @@ using TOnStartScanDataEvent =
 using TOnStartScanClustorEvent = TOnStartScanDataEvent;
 using TOnScanProgressEvent = std::function<void(int64_t currentProgressPos)>;
 using TOnScanClustorProgressEvent = std::function<void(int64_t currentClustor)>;
-using TOnFoundImageEvent = std::function<void(const std::string& fileName)>;
+struct FoundOrigin;
+// A found file was saved into the temporary folder: its path there, and
+// what the card told of it.
+using TOnFoundImageEvent =
+    std::function<void(const std::string& fileName, const FoundOrigin& origin)>;
 
 class ScanProgress : public ScanHost {
  public:

@@ -28,14 +28,14 @@ const char* const kRecoverHelp =
     "          the pictures found in clusters no folder claims\n"
     "  scan    every sector is tested for picture signatures (kestrella-cli scan)\n"
     "Found files go to the temporary folder ($TMPDIR, else /var/tmp), then into\n"
-    "DEST as PREFIX1.JPG, PREFIX2.JPG, ... and the temporary copies are deleted.\n"
+    "DEST under their names on the card, and the temporary copies are deleted.\n"
     "\n"
     "options:\n"
     "  -o, --output DEST      folder for the recovered files (created if missing)\n"
     "  --method M             auto (default: as proposed), folder or scan\n"
     "  --no-deleted           folder route: leave out the deleted files\n"
     "  --lost                 folder route: also hunt lost clusters\n"
-    "  --prefix TEXT          file name prefix (default: image)\n"
+    KESTRELLA_NAMING_HELP
     "  --sectors-at-once N    scan route: sectors per read\n"
     "  --retries N            scan route: attempts on an unreadable sector (1-20)\n"
     "  --force                allow DEST or the temporary folder on the device\n"
@@ -76,8 +76,8 @@ int RunAnalyze(const std::vector<std::string>& args) {
 
 int RunRecover(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--method", "--prefix", "--sectors-at-once", "--retries"};
-  spec.flags = {"-q", "--quiet", "--force", "--no-deleted", "--lost"};
+  spec.withValue = {"-o", "--output", "--method", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.flags = {"-q", "--quiet", "--force", "--no-deleted", "--lost", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("recover needs exactly one SOURCE");
   auto dest = opts.Value("-o") ? opts.Value("-o") : opts.Value("--output");
@@ -86,8 +86,7 @@ int RunRecover(const std::vector<std::string>& args) {
   if (method != "auto" && method != "folder" && method != "scan")
     throw UsageError("--method is auto, folder or scan, not '" + method + "'");
   const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
-  const std::string prefix = opts.Value("--prefix").value_or("image");
-  if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
+  const SaveNaming naming = NamingFor(opts);  // a bad value is an error before anything runs
   opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
   InterruptibleUi terminal;
@@ -121,7 +120,7 @@ int RunRecover(const std::vector<std::string>& args) {
   if (opts.Flag("--no-deleted")) choice.RecoverDeleted = false;
   if (opts.Flag("--lost")) choice.RecoverLost = true;
 
-  const RawScanSettings settings = ScanSettingsFor(src, opts, prefix, temp);
+  const RawScanSettings settings = ScanSettingsFor(src, opts, temp);
 
   ProgressLine progress(quiet);
   int64_t maxPos = 0, cluster = 0;
@@ -159,7 +158,7 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const size_t total = run.Found().ImageCount();
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, prefix, run.Problems());
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems());
   const size_t notWritten = PrintProblems(run.Problems(), false);
   if (!quiet) {
     std::fprintf(stderr,

@@ -18,16 +18,18 @@ const char* const kScanHelp =
     "\n"
     "Reads SOURCE sector by sector, ignoring its file system, and cuts a new file\n"
     "at every sector that begins a picture, sound, video or camera-raw file.\n"
-    "Found files are written to the temporary folder ($TMPDIR, else /var/tmp),\n"
-    "then copied into DEST as PREFIX1.JPG, PREFIX2.TIF, ... (names already in\n"
-    "DEST are passed over) and the temporary copies deleted.\n"
+    "Each file is cut where its data ends (a JPEG at its end-of-image marker, a\n"
+    "PNG at its IEND chunk, ...); one whose end is not found runs to the next\n"
+    "file found, at most to a size limit for its kind. Found files are written\n"
+    "to the temporary folder ($TMPDIR, else /var/tmp), then copied into DEST\n"
+    "(names already in DEST are never replaced) and the temporary copies deleted.\n"
     "\n"
     "SOURCE  a card image file, a block device such as /dev/sdb, or a drive\n"
     "        letter such as E: (see kestrella-cli drives). Only read, never written.\n"
     "\n"
     "options:\n"
     "  -o, --output DEST      folder for the recovered files (created if missing)\n"
-    "  --prefix TEXT          file name prefix (default: image)\n"
+    KESTRELLA_NAMING_HELP
     "  --sectors-at-once N    sectors per read (default: 1% of the drive, at most\n"
     "                         2,047,999 bytes' worth)\n"
     "  --retries N            attempts on an unreadable sector, 1 to 20 (default: 1)\n"
@@ -39,15 +41,14 @@ const char* const kScanHelp =
 
 int RunScan(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--prefix", "--sectors-at-once", "--retries"};
-  spec.flags = {"-q", "--quiet", "--force"};
+  spec.withValue = {"-o", "--output", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.flags = {"-q", "--quiet", "--force", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("scan needs exactly one SOURCE");
   auto dest = opts.Value("-o") ? opts.Value("-o") : opts.Value("--output");
   if (!dest || dest->empty()) throw UsageError("scan needs a destination folder: -o DEST");
   const bool quiet = opts.Flag("-q") || opts.Flag("--quiet");
-  const std::string prefix = opts.Value("--prefix").value_or("image");
-  if (prefix.find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
+  const SaveNaming naming = NamingFor(opts);  // a bad value is an error before anything runs
   opts.Number("--retries", 1, kMaxRetries);  // a bad value is an error before anything runs
 
   InterruptibleUi terminal;
@@ -59,7 +60,7 @@ int RunScan(const std::vector<std::string>& args) {
   const std::filesystem::path temp = engine.TempFolder();
   CheckFolders(*dest, temp, src, opts.Flag("--force"));
 
-  const RawScanSettings settings = ScanSettingsFor(src, opts, prefix, temp);
+  const RawScanSettings settings = ScanSettingsFor(src, opts, temp);
 
   if (!quiet) {
     std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
@@ -80,14 +81,16 @@ int RunScan(const std::vector<std::string>& args) {
                   s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
     progress.Update(s.currentSector, s.totalSectors, detail);
   };
-  scan.OnFileClosed = [&](const std::string& path) { found.AddImage(path); };
+  scan.OnFileClosed = [&](const std::string& path, const FoundOrigin& origin) {
+    found.AddImage(path, origin);
+  };
 
   scan.Run(settings);
   progress.Finish();
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
-  const size_t notSaved = SaveFoundFiles(found, *dest, prefix, scan.Problems());
+  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems());
   PrintProblems(scan.Problems(), false);
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;

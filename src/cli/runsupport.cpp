@@ -42,13 +42,29 @@ void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path
   }
 }
 
+SaveNaming NamingFor(const Options& opts) {
+  SaveNaming naming;
+  const auto prefix = opts.Value("--prefix");
+  if (prefix) {
+    if (prefix->find('/') != std::string::npos) throw UsageError("the prefix cannot contain '/'");
+    naming.prefix = *prefix;
+  }
+  const std::string names = opts.Value("--names").value_or(prefix ? "numbered" : "card");
+  if (names != "card" && names != "numbered")
+    throw UsageError("--names must be card or numbered, not '" + names + "'");
+  naming.cardNames = names == "card";
+  naming.folderPerKind = opts.Flag("--by-kind");
+  return naming;
+}
+
 RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
-                                const std::string& prefix, const std::filesystem::path& temp) {
+                                const std::filesystem::path& temp) {
   RawScanSettings settings;
   settings.drive = src.drive;
   settings.bytesPerSector = src.params.BytesPerSector;
   settings.totalSectors = src.params.TotalSectors;
-  settings.prefix = prefix;
+  settings.prefix = NamingFor(opts).prefix;
+  settings.cutAtEnd = !opts.Flag("--no-cut");
   settings.retryLimit = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));
   settings.tempFolder = temp;
   settings.sectorsAtOnce = static_cast<uint32_t>(
@@ -79,9 +95,9 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
   return lost;
 }
 
-size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
                       const Report& run) {
-  const SaveReport report = found.SaveSelectedImages(dest, prefix);
+  const SaveReport report = found.SaveSelectedImages(dest, naming);
   found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log

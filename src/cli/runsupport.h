@@ -40,10 +40,28 @@ class InterruptibleUi : public TerminalUi {
 void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
                   const OpenedSource& source, bool force);
 
-// The raw scan's settings for SOURCE from the command line's --prefix (given
-// as `prefix`), --retries and --sectors-at-once (default: 1% of the drive).
+// The help of the options that say how found files are named and cut
+// (--names, --prefix, --by-kind, --no-cut), for the commands' help texts.
+#define KESTRELLA_NAMING_HELP                                                          \
+  "  --names card|numbered  card (default): each file under its folders and name\n"  \
+  "                         on the card (DCIM/100CANON/IMG_0001.JPG), with its\n"   \
+  "                         time; files no folder names go to lost/ and\n"         \
+  "                         found-by-scan/ as KIND-cluster-N or KIND-sector-N.\n"   \
+  "                         numbered: PREFIX1.JPG, PREFIX2.TIF, ...\n"              \
+  "  --prefix TEXT          prefix of numbered names (default: image; giving one\n" \
+  "                         asks for numbered names)\n"                             \
+  "  --by-kind              one folder per kind: JPG/, NEF/, ...\n"                 \
+  "  --no-cut               let each found file run to the next one found instead\n" \
+  "                         of cutting it where its data ends\n"
+
+// How the save step names the files, from --names, --prefix and --by-kind
+// (a prefix asks for numbered names unless --names says otherwise).
+SaveNaming NamingFor(const Options& opts);
+
+// The raw scan's settings for SOURCE from the command line's --prefix,
+// --retries, --sectors-at-once (default: 1% of the drive) and --no-cut.
 RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
-                                const std::string& prefix, const std::filesystem::path& temp);
+                                const std::filesystem::path& temp);
 
 // Prints on stderr what a run or a save could not bring back: each file it
 // lost (and, when `withDamaged`, each it kept in part) and why it stopped
@@ -51,11 +69,11 @@ RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
 size_t PrintProblems(const Report& report, bool withDamaged);
 
 // The save step as it runs without a preview: every found file is copied to
-// DEST as PREFIX + number + extension, the temporary copies deleted. Prints
+// DEST under the names `naming` gives, the temporary copies deleted. Prints
 // the saved paths on stdout, every failure on stderr, and each file the run
 // kept only in part (`run`'s Damaged problems) under the name it was saved
 // as; returns how many found files are not in DEST.
-size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const std::string& prefix,
+size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
                       const Report& run);
 
 }  // namespace kestrella::cli

@@ -187,12 +187,18 @@ void TFrmMain::LoadSettings() {
   if (path.isEmpty() || !QFileInfo(path).isDir()) path = DefaultDestination();
   recoverPage_.EditDestPath->setText(path);
   settingsPage_.EditFilenamePrefix->setText(o.prefix);
+  settingsPage_.CheckCardNames->setChecked(o.cardNames);
+  settingsPage_.CheckFolderPerKind->setChecked(o.folderPerKind);
+  settingsPage_.CheckCutAtEnd->setChecked(o.cutAtEnd);
   recoverPage_.cb_preview->setChecked(o.preview == QStringLiteral("1"));
 }
 
 void TFrmMain::SaveSettings() {
   WriteOptions(recoverPage_.EditDestPath->text(), settingsPage_.EditFilenamePrefix->text(),
                recoverPage_.cb_preview->isChecked());
+  WriteNamingOptions(settingsPage_.CheckCardNames->isChecked(),
+                     settingsPage_.CheckFolderPerKind->isChecked(),
+                     settingsPage_.CheckCutAtEnd->isChecked());
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -311,6 +317,7 @@ void TFrmMain::ButtonStartClick() {
   settings.prefix = settingsPage_.EditFilenamePrefix->text().toStdString();
   settings.sectorsAtOnce = static_cast<uint32_t>(settingsPage_.TrackBarSecAtOnce->value());
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
+  settings.cutAtEnd = settingsPage_.CheckCutAtEnd->isChecked();
   settings.tempFolder = engine_.TempFolder();
   runController_->Run(choice, settings);
 }

@@ -154,11 +154,11 @@ void TFrmPreview::SelectNone() {
 
 bool TFrmPreview::IsTicked(int n) const { return files_.Files().at(n - 1).ticked; }
 
-SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const QString& prefix) {
+SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const SaveNaming& naming) {
   SaveReport report;
   {
     WaitCursor wait;
-    report = files_.SaveSelectedImages(dest.toStdString(), prefix.toStdString());
+    report = files_.SaveSelectedImages(dest.toStdString(), naming);
   }
   if (!report.problems.Clean()) {
     if (hooks_.reportFailures) {
@@ -189,13 +189,13 @@ void TFrmPreview::OkClicked() {
     return;
   }
   const QString dest = hooks_.destFolder ? hooks_.destFolder() : QString();
-  const QString prefix = hooks_.filenamePrefix ? hooks_.filenamePrefix() : QString();
+  const SaveNaming naming = hooks_.naming ? hooks_.naming() : SaveNaming{};
   if (dest.isEmpty()) {
     // Closing now would delete every found file with nothing saved.
     QMessageBox::warning(this, windowTitle(), tr("Choose a destination folder first."));
     return;
   }
-  SaveSelectedImages(dest, prefix);
+  SaveSelectedImages(dest, naming);
   done(QDialog::Accepted);
 }
 

@@ -31,7 +31,7 @@ class TFrmPreview : public QDialog {
   struct Hooks {
     std::function<bool()> runInProgress;      // a run is still finding files
     std::function<QString()> destFolder;      // the destination folder text
-    std::function<QString()> filenamePrefix;  // the file name prefix text
+    std::function<SaveNaming()> naming;       // how saved files are named
     std::function<void()> previewOff;         // untick the window's Preview option
     // Told about files that could not be saved; by default a message box.
     std::function<void(const SaveReport&)> reportFailures;
@@ -51,9 +51,9 @@ class TFrmPreview : public QDialog {
   void SelectNone();
   bool IsTicked(int n) const;
 
-  // Copies the ticked files into dest as prefix + number + extension. Files
+  // Copies the ticked files into dest under the names `naming` gives. Files
   // that could not be saved stay in the temporary folder and are reported.
-  SaveReport SaveSelectedImages(const QString& dest, const QString& prefix);
+  SaveReport SaveSelectedImages(const QString& dest, const SaveNaming& naming);
 
   // The end of a run: re-captions the dialog for the save step and shows
   // Cancel. The caller then shows it modally.

@@ -234,17 +234,43 @@ ToolsPage BuildToolsPage() {
   return t;
 }
 
+SaveNaming NamingFrom(const SettingsPage& page) {
+  SaveNaming naming;
+  naming.cardNames = page.CheckCardNames->isChecked();
+  naming.prefix = page.EditFilenamePrefix->text().toStdString();
+  naming.folderPerKind = page.CheckFolderPerKind->isChecked();
+  return naming;
+}
+
 SettingsPage BuildSettingsPage() {
   SettingsPage o;
   QWidget* page = o.TSOptions = NewPage("TSOptions", QString());
   auto* v = new QVBoxLayout(page);
   v->setContentsMargins(4, 4, 4, 4);
 
-  auto* prefix = new QHBoxLayout;
+  auto* names = new QGridLayout;
+  o.CheckCardNames = new QCheckBox(QStringLiteral("Keep the card's file names, folders and times"), page);
+  o.CheckCardNames->setObjectName(QStringLiteral("CheckCardNames"));
+  o.CheckCardNames->setChecked(true);
   o.EditFilenamePrefix = new QLineEdit(page);
   o.EditFilenamePrefix->setObjectName(QStringLiteral("EditFilenamePrefix"));
-  prefix->addWidget(o.EditFilenamePrefix);
-  v->addWidget(ContentPanel(QStringLiteral("Recovered File Prefix"), prefix, page));
+  auto* prefixLabel = new QLabel(QStringLiteral("Otherwise number them after:"), page);
+  o.CheckFolderPerKind = new QCheckBox(QStringLiteral("Sort into one folder per kind (JPG, NEF, ...)"), page);
+  o.CheckFolderPerKind->setObjectName(QStringLiteral("CheckFolderPerKind"));
+  o.CheckCutAtEnd = new QCheckBox(QStringLiteral("Cut found files where their data ends"), page);
+  o.CheckCutAtEnd->setObjectName(QStringLiteral("CheckCutAtEnd"));
+  o.CheckCutAtEnd->setChecked(true);
+  names->addWidget(o.CheckCardNames, 0, 0, 1, 2);
+  names->addWidget(prefixLabel, 1, 0);
+  names->addWidget(o.EditFilenamePrefix, 1, 1);
+  names->addWidget(o.CheckFolderPerKind, 2, 0, 1, 2);
+  names->addWidget(o.CheckCutAtEnd, 3, 0, 1, 2);
+  // The prefix only names files when the card's names are not kept.
+  QObject::connect(o.CheckCardNames, &QCheckBox::toggled, o.EditFilenamePrefix, &QWidget::setDisabled);
+  QObject::connect(o.CheckCardNames, &QCheckBox::toggled, prefixLabel, &QWidget::setDisabled);
+  o.EditFilenamePrefix->setDisabled(true);
+  prefixLabel->setDisabled(true);
+  v->addWidget(ContentPanel(QStringLiteral("Recovered File Names"), names, page));
 
   auto* tune = new QGridLayout;
   auto slider = [&](QSlider*& s, const char* name, int max, int tick) {

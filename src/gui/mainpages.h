@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "app/engine.h"
+#include "app/foundfiles.h"
 
 class QCheckBox;
 class QComboBox;
@@ -68,13 +69,19 @@ struct ToolsPage {
   QLabel* AnimateWipe = nullptr;
 };
 
-// The file name prefix and the two sliders that tune reading.
+// How found files are named and cut, and the two sliders that tune reading.
 struct SettingsPage {
   QWidget* TSOptions = nullptr;
-  QLineEdit* EditFilenamePrefix = nullptr;
+  QCheckBox* CheckCardNames = nullptr;     // the card's names, folders and times
+  QLineEdit* EditFilenamePrefix = nullptr;  // else prefix + number
+  QCheckBox* CheckFolderPerKind = nullptr;
+  QCheckBox* CheckCutAtEnd = nullptr;
   QSlider* TrackBarSecAtOnce = nullptr;
   QSlider* TrackBarRetryCount = nullptr;
 };
+
+// How the save step names files, as the page is set.
+SaveNaming NamingFrom(const SettingsPage& page);
 
 RecoverPage BuildRecoverPage();
 ToolsPage BuildToolsPage();

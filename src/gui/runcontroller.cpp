@@ -111,7 +111,7 @@ void RunController::CreatePreview() {
   TFrmPreview::Hooks hooks;
   hooks.runInProgress = hooks_.windowBusy;
   hooks.destFolder = [this] { return recover_.EditDestPath->text(); };
-  hooks.filenamePrefix = [this] { return settings_.EditFilenamePrefix->text(); };
+  hooks.naming = [this] { return NamingFrom(settings_); };
   hooks.previewOff = [this] { recover_.cb_preview->setChecked(false); };
   preview_->SetHooks(std::move(hooks));
   if (recover_.cb_preview->isChecked()) {
@@ -145,7 +145,7 @@ void RunController::SaveStep() {
     return;
   }
   // Preview turned off: every found file is kept without asking.
-  preview_->SaveSelectedImages(recover_.EditDestPath->text(), settings_.EditFilenamePrefix->text());
+  preview_->SaveSelectedImages(recover_.EditDestPath->text(), NamingFrom(settings_));
   delete preview_.data();
 }
 

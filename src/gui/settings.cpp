@@ -32,6 +32,13 @@ StoredOptions ReadOptions() {
   o.savePath = s.value("Save Path", o.savePath).toString();
   o.prefix = s.value("Prefix", o.prefix).toString();
   o.preview = s.value("Preview", o.preview).toString();
+  auto flag = [&s](const char* key, bool fallback) {
+    const QString v = s.value(key).toString();
+    return v.isEmpty() ? fallback : v == QStringLiteral("1");
+  };
+  o.cardNames = flag("Card Names", o.cardNames);
+  o.folderPerKind = flag("Folder Per Kind", o.folderPerKind);
+  o.cutAtEnd = flag("Cut Files", o.cutAtEnd);
   s.endGroup();
   return o;
 }
@@ -45,6 +52,17 @@ void WriteOptions(const QString& savePath, const QString& prefix, bool preview) 
   s.setValue("ShowExistsFiles", QString());
   s.setValue("RecoverDeletedFiles", QString());
   s.setValue("RecoverLostFiles", QString());
+  s.endGroup();
+  s.sync();
+}
+
+void WriteNamingOptions(bool cardNames, bool folderPerKind, bool cutAtEnd) {
+  QSettings s(QSettings::defaultFormat(), QSettings::UserScope, kGroup);
+  s.beginGroup(kSection);
+  auto text = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
+  s.setValue("Card Names", text(cardNames));
+  s.setValue("Folder Per Kind", text(folderPerKind));
+  s.setValue("Cut Files", text(cutAtEnd));
   s.endGroup();
   s.sync();
 }

@@ -14,14 +14,20 @@ struct StoredOptions {
   QString savePath;
   QString prefix = QStringLiteral("image");
   QString preview = QStringLiteral("1");
+  // How found files are named and cut ("1" or "0").
+  bool cardNames = true;
+  bool folderPerKind = false;
+  bool cutAtEnd = true;
 };
 
-// Reads "Save Path", "Prefix" and "Preview"; missing values give the defaults.
+// Reads "Save Path", "Prefix", "Preview", "Card Names", "Folder Per Kind" and
+// "Cut Files"; missing values give the defaults.
 StoredOptions ReadOptions();
 
-// Writes the six values in their fixed order. The three search switches are
+// Writes the values in their fixed order. The three search switches are
 // written empty: older versions read them, this one does not.
 void WriteOptions(const QString& savePath, const QString& prefix, bool preview);
+void WriteNamingOptions(bool cardNames, bool folderPerKind, bool cutAtEnd);
 
 // The destination when none is stored or the stored one is gone. Photos must
 // land somewhere the user can write: `home`/Recovered (created if missing),

@@ -69,7 +69,7 @@ QColor ThumbnailBox::PanelColour() { return QColor(0xF4, 0xFD, 0xE1); }
 
 QRect ThumbnailBox::PanelGeometry(int n) {
   return QRect(((n - 1) % kColumns) * kColumnPitch + 2, ((n - 1) / kColumns) * kRowPitch + 2, 125,
-               145);
+               kRowPitch - 2);
 }
 
 QRect ThumbnailBox::CheckBoxGeometry(int n) {
@@ -202,6 +202,12 @@ void ThumbnailBox::paintEvent(QPaintEvent* event) {
                    (files_.Image(n).ticked ? QStyle::State_On : QStyle::State_Off);
       p.setFont(tickFont);
       style()->drawControl(QStyle::CE_CheckBox, &tick, &p, this);
+      // The name the file is saved under, below its picture.
+      const QRect nameLine(panel.left() + 4, PictureGeometry(n).bottom() + 2, panel.width() - 8,
+                           panel.bottom() - PictureGeometry(n).bottom() - 3);
+      const QString name = QString::fromStdString(ShownName(files_.Image(n)));
+      p.drawText(nameLine, Qt::AlignHCenter | Qt::AlignVCenter,
+                 tickMetrics.elidedText(name, Qt::ElideMiddle, nameLine.width()));
 
       if (const QPixmap* picture = pictures_.object(n)) {
         const QRect box = PictureGeometry(n);

@@ -24,7 +24,7 @@ class ThumbnailBox : public QWidget {
  public:
   static constexpr int kColumns = 4;
   static constexpr int kColumnPitch = 127;
-  static constexpr int kRowPitch = 147;
+  static constexpr int kRowPitch = 163;
   static constexpr int kPictureSide = 115;
 
   // files stays owned by the caller and must outlive the box.

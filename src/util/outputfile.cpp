@@ -1,6 +1,7 @@
 #include "util/outputfile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,7 @@ int OutputFile::Open(const std::string& path, int flags) {
   path_ = path;
   err_ = 0;
   written_ = 0;
+  hasModified_ = false;
   fd_ = files_.Open(path, O_NOFOLLOW | flags, 0644);
   created_ = fd_ >= 0;
   return fd_ >= 0 ? 0 : errno;
@@ -137,9 +139,33 @@ bool OutputFile::CopyFrom(int in, size_t length, std::vector<char>& buffer) {
   return true;
 }
 
+bool OutputFile::Truncate(uint64_t length) {
+  if (fd_ < 0 || !Flush()) return false;
+  if (length >= written_) return true;
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
+    Fail(errno);
+    return false;
+  }
+  written_ = length;
+  return true;
+}
+
+void OutputFile::SetModified(int64_t seconds) {
+  modified_ = seconds;
+  hasModified_ = true;
+}
+
 bool OutputFile::Close() {
   if (fd_ < 0) return !Failed();
   Flush();
+  if (hasModified_ && !Failed()) {
+    // Whole seconds: the time comes from a card that keeps two-second steps,
+    // and a finer one would claim a precision it never had. A file system
+    // that cannot keep times still holds the photo: no failure.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(modified_), 0}};
+    ::futimens(fd_, times);
+    hasModified_ = false;
+  }
   // The last chance for a full disk or a network folder to say no.
   if (::close(fd_) != 0) Fail(errno);
   fd_ = -1;
@@ -151,6 +177,7 @@ void OutputFile::Remove() {
     ::close(fd_);
     fd_ = -1;
   }
+  hasModified_ = false;
   pending_ = nullptr;
   pendingLength_ = 0;
   // Only what this object created: a name that was taken stays untouched.

@@ -57,6 +57,12 @@ class OutputFile {
   // kernel where the file systems allow it, else through `buffer`. A source
   // that ends early is no failure.
   bool CopyFrom(int in, size_t length, std::vector<char>& buffer);
+  // Cuts the file to `length` bytes when it holds more (what is queued is
+  // written first). False once anything of this file failed.
+  bool Truncate(uint64_t length);
+  // The modification time (seconds since 1970) the file is given when it is
+  // closed; without this it keeps the time of its last write.
+  void SetModified(int64_t seconds);
   // Flushes and closes. False when anything of this file failed.
   bool Close();
   // Closes and deletes the file (what was written of it is not wanted).
@@ -83,6 +89,8 @@ class OutputFile {
   const uint8_t* pending_ = nullptr;
   size_t pendingLength_ = 0;
   uint64_t written_ = 0;
+  int64_t modified_ = 0;
+  bool hasModified_ = false;
 };
 
 }  // namespace kestrella

@@ -78,7 +78,7 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
   // Room for the first photo and half of the second.
   const uint64_t room = PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2;
   files_.LimitBytes(dest_.string(), room);
-  const SaveReport report = found.SaveSelectedImages(dest_, "image");
+  const SaveReport report = found.SaveSelectedImages(dest_, SaveNaming::Numbered("image"));
 
   ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});
   EXPECT_EQ(report.savedFrom, std::vector<std::string>{(ui_.temp / kCorpus[0]).string()});
@@ -111,7 +111,7 @@ TEST_F(DestFailureTest, SaveStepIntoAFolderThatRefusesNewFiles) {
     found.AddImage((ui_.temp / name).string());
   }
   files_.FailCreate(dest_.string(), EACCES);
-  const SaveReport report = found.SaveSelectedImages(dest_, "image");
+  const SaveReport report = found.SaveSelectedImages(dest_, SaveNaming::Numbered("image"));
   EXPECT_TRUE(report.saved.empty());
   ASSERT_EQ(report.problems.Problems().size(), 3u);
   for (const FileProblem& f : report.problems.Problems()) EXPECT_EQ(f.reason, std::strerror(EACCES));
@@ -130,7 +130,7 @@ TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
   files_.LimitBytes(ui_.temp.string(), room);
   RawScan scan(context_);
   std::vector<std::string> closed;
-  scan.OnFileClosed = [&](const std::string& p) { closed.push_back(p); };
+  scan.OnFileClosed = [&](const std::string& p, const FoundOrigin&) { closed.push_back(p); };
   RawScanSettings s;
   s.drive = drive;
   s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / 512);
@@ -165,7 +165,7 @@ TEST_F(DestFailureTest, RawScanIntoATemporaryFolderThatRefusesNewFiles) {
   files_.FailCreate(ui_.temp.string(), EACCES);
   RawScan scan(context_);
   int closed = 0;
-  scan.OnFileClosed = [&](const std::string&) { ++closed; };
+  scan.OnFileClosed = [&](const std::string&, const FoundOrigin&) { ++closed; };
   RawScanSettings s;
   s.drive = drive;
   s.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / 512);
@@ -187,7 +187,7 @@ TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
   TFrmFATScan driver(context_);
   driver.DestFolder = dest_.string();
   std::vector<std::string> found;
-  driver.OnFoundImage = [&](const std::string& p) { found.push_back(p); };
+  driver.OnFoundImage = [&](const std::string& p, const FoundOrigin&) { found.push_back(p); };
   // The first photo fits, the second does not, nor the third.
   files_.LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + 100);
   driver.ScanDrive(drive, false, true, false);
@@ -214,7 +214,7 @@ TEST_F(DestFailureTest, FolderRouteIntoAFolderThatRefusesNewFiles) {
   TFrmFATScan driver(context_);
   driver.DestFolder = dest_.string();
   int found = 0;
-  driver.OnFoundImage = [&](const std::string&) { ++found; };
+  driver.OnFoundImage = [&](const std::string&, const FoundOrigin&) { ++found; };
   files_.FailCreate(dest_.string(), EACCES);
   driver.ScanDrive(drive, false, true, true);
   EXPECT_EQ(found, 0);

@@ -97,11 +97,6 @@ Bytes ZeroedSector(Bytes photo, uint32_t k) {
   std::fill_n(photo.begin() + static_cast<long>(k) * kSector, kSector, uint8_t{0});
   return photo;
 }
-Bytes WithoutSector(Bytes photo, uint32_t k) {
-  photo.erase(photo.begin() + static_cast<long>(k) * kSector, photo.begin() + static_cast<long>(k + 1) * kSector);
-  return photo;
-}
-
 class FaultInjectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -153,6 +148,7 @@ class FaultInjectionTest : public ::testing::Test {
     scan.OnCountsChanged = [&](const RawScanStatus& st) { shownErrors.push_back(st.readErrors); };
     scan.Run(s);
     status = scan.Status();
+    rawProblems_ = scan.Problems();
     EXPECT_EQ(scan.AbortReason(), "");
     EXPECT_EQ(status.currentSector, s.totalSectors);  // ran to the end
     // The read-error label followed every failed attempt.
@@ -166,7 +162,7 @@ class FaultInjectionTest : public ::testing::Test {
     const fs::path out = dir_ / "folder";
     fs::create_directories(out);
     driver.DestFolder = out.string();
-    driver.OnFoundImage = [&](const std::string& p) { found.push_back(p); };
+    driver.OnFoundImage = [&](const std::string& p, const FoundOrigin&) { found.push_back(p); };
     driver.ScanDrive(drive_, false, true, true);
     // A route that ran to its end sets the flag; one that found no volume
     // returns before that.
@@ -198,6 +194,7 @@ class FaultInjectionTest : public ::testing::Test {
   uint8_t drive_ = 0;
   std::string source_;
   std::string imageMd5_;
+  Report rawProblems_;  // of the last RawScanInto
 };
 
 // ---- a sector inside a photo ----------------------------------------------
@@ -217,8 +214,13 @@ TEST_F(FaultInjectionTest, BadSectorInsideAPhotoRawScan) {
   EXPECT_EQ(st.imagesFound, 4);
   for (const CardPhoto& p : kPhotos)
     if (p.corpus != damaged) ExpectRecovered(out, p.corpus);
-  // The unreadable sector is left out of the file; everything else is there.
-  EXPECT_EQ(StartingWith(out, WithoutSector(Photo(damaged), 10)).size(), 1u);
+  // The unreadable sector keeps its place as zeros, as on the folder route,
+  // and the report names it.
+  EXPECT_EQ(StartingWith(out, ZeroedSector(Photo(damaged), 10)).size(), 1u);
+  ASSERT_EQ(rawProblems_.Problems().size(), 1u);
+  EXPECT_EQ(rawProblems_.Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_EQ(rawProblems_.Problems()[0].reason,
+            "sector " + std::to_string(bad) + " could not be read and holds zeros");
 }
 
 TEST_F(FaultInjectionTest, BadSectorInsideAPhotoFolderRoute) {

@@ -32,7 +32,7 @@ class FolderRouteTest : public ::testing::Test {
     driver_.DestFolder = (dir_ / "dest").string();
     fs::create_directories(driver_.DestFolder);
     driver_.OnScanProgress = [this](int64_t p) { progress_.push_back(p); };
-    driver_.OnFoundImage = [this](const std::string& path) {
+    driver_.OnFoundImage = [this](const std::string& path, const FoundOrigin&) {
       found_.push_back(path);
       if (stopAfter_ != 0 && found_.size() == stopAfter_) driver_.StopScan();
     };

@@ -208,7 +208,7 @@ class HandOverTest : public ::testing::Test {
     card.Mount();
     card.drive().SetUseFAT(2);
     scan.DestFolder = dest.path().string();
-    scan.OnFoundImage = [this](const std::string& p) { found.push_back(p); };
+    scan.OnFoundImage = [this](const std::string& p, const FoundOrigin&) { found.push_back(p); };
   }
   // Hands over a found file of `name` holding `content`.
   void Add(const std::string& name, uint8_t content) { Add(*card.File(name, cluster.at(content), 1)); }

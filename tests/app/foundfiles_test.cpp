@@ -1,5 +1,8 @@
-// The save step: numbering, skipping taken names, and what is deleted after.
+// The save step: the card's names or numbers, skipping taken names, and what
+// is deleted after.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -36,7 +39,7 @@ class FoundFilesTest : public ::testing::Test {
 
 TEST_F(FoundFilesTest, TickedFilesKeepTheirNumberAndExtension) {
   AddFour();
-  const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   EXPECT_TRUE(r.problems.Problems().empty());
   ASSERT_EQ(r.saved, (Strings{Dest("image1.JPG"), Dest("image2.JPG"), Dest("image4.jpg")}));
   EXPECT_EQ(test::ReadFileBytes(r.saved[2]), test::ReadFileBytes(temps[3]));
@@ -49,7 +52,7 @@ TEST_F(FoundFilesTest, TickedFilesKeepTheirNumberAndExtension) {
 TEST_F(FoundFilesTest, ATakenNameRaisesTheNumbersForTheRestOfTheSave) {
   AddFour();
   test::WriteFileBytes(dest / "image2.JPG", {42});
-  const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   EXPECT_EQ(r.saved, (Strings{Dest("image1.JPG"), Dest("image3.JPG"), Dest("image5.jpg")}));
   EXPECT_EQ(test::ReadFileBytes(dest / "image2.JPG"), std::vector<uint8_t>{42});
   EXPECT_EQ(test::ReadFileBytes(dest / "image3.JPG"), test::ReadFileBytes(temps[1]));
@@ -77,7 +80,7 @@ TEST_F(FoundFilesTest, CopiesAreWholeWithinAndAcrossFileSystems) {
     test::WriteFileBytes(p, big);
     list.AddImage(p.string());
   }
-  const SaveReport r = list.SaveSelectedImages(dest.path(), "image");
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   ASSERT_TRUE(r.problems.Problems().empty()) << r.problems.Problems()[0].reason;
   ASSERT_EQ(r.saved.size(), sources.size());
   for (const std::string& saved : r.saved) EXPECT_EQ(test::ReadFileBytes(saved), big) << saved;
@@ -91,7 +94,7 @@ TEST_F(FoundFilesTest, SelectNoneSavesNothingAndTheListDeletesItsFiles) {
       own.AddImage((temp / n).string());
     }
     own.SelectAll(false);
-    const SaveReport r = own.SaveSelectedImages(dest.path(), "image");
+    const SaveReport r = own.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
     EXPECT_TRUE(r.saved.empty());
     EXPECT_TRUE(r.problems.Problems().empty());
     EXPECT_TRUE(fs::is_empty(dest.path()));
@@ -104,7 +107,7 @@ TEST_F(FoundFilesTest, AFailedCopyKeepsItsTemporaryFile) {
   list.SelectAll(false);
   list.Image(2).ticked = true;
   test::WriteFileBytes(dest / "not-a-folder", {0});
-  const SaveReport r = list.SaveSelectedImages(dest / "not-a-folder", "image");
+  const SaveReport r = list.SaveSelectedImages(dest / "not-a-folder", SaveNaming::Numbered("image"));
   EXPECT_TRUE(r.saved.empty());
   ASSERT_EQ(r.problems.Problems().size(), 1u);
   EXPECT_EQ(r.problems.Problems()[0].file, temps[1]);
@@ -121,10 +124,105 @@ TEST_F(FoundFilesTest, APrefixCannotLeaveTheDestination) {
   AddFour();
   list.SelectAll(false);
   list.Image(1).ticked = true;
-  const SaveReport r = list.SaveSelectedImages(dest.path(), "../up/");
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("../up/"));
   ASSERT_EQ(r.saved.size(), 1u);
   EXPECT_EQ(r.saved[0], (dest.path() / ".._up_1.JPG").string());
   EXPECT_TRUE(fs::exists(dest.path() / ".._up_1.JPG"));
+}
+
+FoundOrigin Named(Strings folders, std::string name, int64_t modified = 0) {
+  FoundOrigin o;
+  o.folders = std::move(folders);
+  o.name = std::move(name);
+  if (modified != 0) o.modified = modified;
+  return o;
+}
+
+FoundOrigin Placed(std::string kind, FoundOrigin::Unit unit, uint64_t position, bool lost) {
+  FoundOrigin o;
+  o.kind = std::move(kind);
+  o.unit = unit;
+  o.position = position;
+  o.lost = lost;
+  return o;
+}
+
+// With the card's names every file lands under its folders and name, a file
+// nothing names under its kind and place; a name already taken (by an older
+// file or by an earlier one of this save) is never replaced, and parts that
+// would climb out of the destination are made plain names.
+TEST_F(FoundFilesTest, CardNamesKeepFoldersNamesAndPlaces) {
+  using U = FoundOrigin::Unit;
+  const struct {
+    FoundOrigin origin;
+    const char* found;    // its name in the temporary folder
+    const char* saved;    // below the destination
+    const char* byKind;   // the same with one folder per kind
+  } rows[] = {
+      {Named({"DCIM", "100CANON"}, "IMG_0001.JPG"), "IMG_0001.JPG", "DCIM/100CANON/IMG_0001.JPG",
+       "JPG/DCIM/100CANON/IMG_0001.JPG"},
+      {Named({"DCIM", "101CANON"}, "IMG_0001.JPG"), "IMG_0001 (2).JPG",
+       "DCIM/101CANON/IMG_0001.JPG", "JPG/DCIM/101CANON/IMG_0001.JPG"},
+      {Named({"DCIM", "100CANON"}, "IMG_0001.JPG"), "IMG_0001 (3).JPG",
+       "DCIM/100CANON/IMG_0001 (2).JPG", "JPG/DCIM/100CANON/IMG_0001 (2).JPG"},
+      {Named({"DCIM", "100CANON"}, "IMG_0002.JPG"), "IMG_0002.JPG",
+       "DCIM/100CANON/IMG_0002 (2).JPG", "JPG/DCIM/100CANON/IMG_0002.JPG"},
+      {Named({"..", "a/b"}, ".."), "x.NEF", "_./a_b/_.", "NEF/_./a_b/_."},
+      {Placed("JPG", U::Cluster, 1234, true), "image7.JPG", "lost/JPG-cluster-1234.JPG",
+       "JPG/lost/JPG-cluster-1234.JPG"},
+      {Placed("TIF", U::Sector, 2048, false), "image8.TIF", "found-by-scan/TIF-sector-2048.TIF",
+       "TIF/found-by-scan/TIF-sector-2048.TIF"},
+  };
+  for (const bool byKind : {false, true}) {
+    test::TempDir out;
+    // An older file of the destination keeps its name and bytes.
+    fs::create_directories(out / "DCIM" / "100CANON");
+    test::WriteFileBytes(out / "DCIM" / "100CANON" / "IMG_0002.JPG", {42});
+    FoundFileList own(files);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      const fs::path found = temp / (std::to_string(byKind) + rows[i].found);
+      test::WriteFileBytes(found, {static_cast<uint8_t>(i)});
+      own.AddImage(found.string(), rows[i].origin);
+    }
+    SaveNaming naming;
+    naming.folderPerKind = byKind;
+    const SaveReport r = own.SaveSelectedImages(out.path(), naming);
+    EXPECT_TRUE(r.problems.Clean());
+    ASSERT_EQ(r.saved.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      const fs::path want = out / (byKind ? rows[i].byKind : rows[i].saved);
+      EXPECT_EQ(r.saved[i], want.string());
+      EXPECT_EQ(test::ReadFileBytes(want), std::vector<uint8_t>{static_cast<uint8_t>(i)}) << want;
+    }
+    EXPECT_EQ(test::ReadFileBytes(out / "DCIM" / "100CANON" / "IMG_0002.JPG"), std::vector<uint8_t>{42});
+  }
+}
+
+// A saved file carries the time its entry on the card gave, in whole
+// seconds; one without a time keeps the time it was saved at.
+TEST_F(FoundFilesTest, CardNamesKeepTheEntrysTime) {
+  const int64_t taken = 1262304000 + 7 * 3600 + 31 * 60 + 58;  // 2010-01-01 07:31:58 UTC
+  test::WriteFileBytes(temp / "a.JPG", {1});
+  test::WriteFileBytes(temp / "b.JPG", {2});
+  list.AddImage((temp / "a.JPG").string(), Named({"DCIM"}, "A.JPG", taken));
+  list.AddImage((temp / "b.JPG").string(), Named({"DCIM"}, "B.JPG"));
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming{});
+  ASSERT_EQ(r.saved.size(), 2u);
+  struct stat a {}, b {};
+  ASSERT_EQ(::stat(r.saved[0].c_str(), &a), 0);
+  ASSERT_EQ(::stat(r.saved[1].c_str(), &b), 0);
+  EXPECT_EQ(a.st_mtim.tv_sec, taken);
+  EXPECT_EQ(a.st_mtim.tv_nsec, 0);
+  EXPECT_GT(b.st_mtim.tv_sec, taken + 365 * 86400);
+}
+
+// Numbered names can be sorted by kind as well.
+TEST_F(FoundFilesTest, NumberedNamesByKind) {
+  AddFour();
+  SaveNaming naming = SaveNaming::Numbered("p");
+  naming.folderPerKind = true;
+  const SaveReport r = list.SaveSelectedImages(dest.path(), naming);
+  EXPECT_EQ(r.saved, (Strings{Dest("JPG/p1.JPG"), Dest("JPG/p2.JPG"), Dest("JPG/p4.jpg")}));
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ class RawScanTest : public ::testing::Test {
   RawScanTest() {
     ui.temp = temp.path();
     ui.tickStep = 1;
-    scan.OnFileClosed = [this](const std::string& p) { closed.push_back(p); };
+    scan.OnFileClosed = [this](const std::string& p, const FoundOrigin&) { closed.push_back(p); };
     scan.OnProgress = [this](const RawScanStatus& s) { progress.push_back(s.currentSector); };
     scan.OnCountsChanged = [this](const RawScanStatus&) { ++countChanges; };
   }
@@ -150,8 +150,10 @@ struct ReadErrorCase {
 
 class RawScanReadErrors : public RawScanTest, public ::testing::WithParamInterface<ReadErrorCase> {};
 
-// Blocks of 10 sectors; the photo covers the whole drive.
-TEST_P(RawScanReadErrors, CountsAttemptsAndLeavesOnlyTheBadSectorOut) {
+// Blocks of 10 sectors; the photo covers the whole drive. The sector that
+// cannot be read keeps its place as zeros (left out, it would shift every
+// later byte), and the report names it.
+TEST_P(RawScanReadErrors, CountsAttemptsAndKeepsTheBadSectorsPlaceAsZeros) {
   const ReadErrorCase c = GetParam();
   Bytes card = StampedCard(40);
   Put(card, 0, kJpegStart);
@@ -163,9 +165,14 @@ TEST_P(RawScanReadErrors, CountsAttemptsAndLeavesOnlyTheBadSectorOut) {
   EXPECT_EQ(engine.sources.Get(imagePath).failedReads, c.readErrors);
   ASSERT_EQ(closed.size(), 1u);
   Bytes expected = Sectors(card, 0, c.bad);
+  expected.resize(expected.size() + kSector, 0);
   const Bytes rest = Sectors(card, c.bad + 1, 40);
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(test::ReadFileBytes(closed[0]), expected);
+  ASSERT_EQ(scan.Problems().Problems().size(), 1u);
+  EXPECT_EQ(scan.Problems().Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_EQ(scan.Problems().Problems()[0].reason,
+            "sector " + std::to_string(c.bad) + " could not be read and holds zeros");
   EXPECT_EQ(scan.Status().currentSector, 40u);
   EXPECT_EQ(scan.Status().bytesRead, 39u * kSector);
 }
@@ -221,7 +228,7 @@ TEST_F(RawScanTest, EveryFileIsCompleteWhenHandedOnInOrderOnTheScansThread) {
   starts.push_back(400);
   const std::thread::id scanThread = std::this_thread::get_id();
   std::vector<Bytes> seen;
-  scan.OnFileClosed = [&](const std::string& p) {
+  scan.OnFileClosed = [&](const std::string& p, const FoundOrigin&) {
     EXPECT_EQ(std::this_thread::get_id(), scanThread);
     closed.push_back(p);
     seen.push_back(test::ReadFileBytes(p));

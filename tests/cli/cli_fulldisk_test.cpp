@@ -81,7 +81,7 @@ class CliFullDiskTest : public ::testing::Test {
 
 TEST_F(CliFullDiskTest, ScanIntoAFullDestination) {
   // 40 KiB: room for the first two found files, not the third.
-  const CommandResult r = RunOnTmpfs("40k", "scan " + Quote(card_) + " -o MNT/dest", Quote(tmp_));
+  const CommandResult r = RunOnTmpfs("40k", "scan " + Quote(card_) + " --names numbered -o MNT/dest", Quote(tmp_));
   ASSERT_EQ(r.exitCode, 1) << r.output;
   EXPECT_EQ(Names(kept_ / "dest"), (std::vector<std::string>{"image1.JPG", "image2.JPG"})) << r.output;
   EXPECT_TRUE(BeginsWith(ReadFileBytes(kept_ / "dest" / "image1.JPG"), PhotoBytes(0)));
@@ -100,7 +100,7 @@ TEST_F(CliFullDiskTest, ScanIntoAFullDestination) {
 TEST_F(CliFullDiskTest, ScanWithAFullTemporaryFolder) {
   // The third found file gets only part of itself, the fourth nothing.
   const fs::path dest = dir_ / "dest";
-  const CommandResult r = RunOnTmpfs("40k", "scan " + Quote(card_) + " -o " + Quote(dest), "MNT");
+  const CommandResult r = RunOnTmpfs("40k", "scan " + Quote(card_) + " --names numbered -o " + Quote(dest), "MNT");
   ASSERT_EQ(r.exitCode, 1) << r.output;
   EXPECT_EQ(Names(dest), (std::vector<std::string>{"image1.JPG", "image2.JPG", "image3.JPG"})) << r.output;
   EXPECT_TRUE(BeginsWith(ReadFileBytes(dest / "image1.JPG"), PhotoBytes(0)));

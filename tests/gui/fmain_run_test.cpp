@@ -20,6 +20,8 @@
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -101,8 +103,8 @@ class FrmMainRunTest : public QObject {
   fs::path card() {
     const fs::path card = *dir_ / "card.img";
     bool ok = test::Run("mkfs.fat -C -F 16 " + test::Quote(card.string()) + " 16384").exitCode == 0;
-    ok = ok && Mtools("mcopy", card, test::Quote(photos_.at(0).string()) + " ::ONE.JPG");
-    ok = ok && Mtools("mcopy", card, test::Quote(photos_.at(1).string()) + " ::TWO.JPG");
+    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(0).string()) + " ::ONE.JPG");
+    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(1).string()) + " ::TWO.JPG");
     ok = ok && Mtools("mdel", card, "::ONE.JPG ::TWO.JPG");
     if (!ok) qFatal("could not build %s", card.c_str());
     return card;
@@ -110,11 +112,13 @@ class FrmMainRunTest : public QObject {
 
   // Starts a run on the card and answers the analysis dialog the way the
   // user would: on the scan route by choosing the scan first. Returns once
-  // the run and its save step are over.
-  void run(TFrmMain& w, bool scanRoute, bool preview = false) {
+  // the run and its save step are over. Unless asked for the card's names,
+  // files are numbered: most tests follow the flow, not the names.
+  void run(TFrmMain& w, bool scanRoute, bool preview = false, bool cardNames = false) {
     QVERIFY(w.OpenImage(QString::fromStdString(card().string())));
     Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(dest_.string()));
     Child<QCheckBox>(w, "cb_preview")->setChecked(preview);
+    Child<QCheckBox>(w, "CheckCardNames")->setChecked(cardNames);
     auto* start = Child<QPushButton>(w, "ButtonStart");
     QVERIFY(start->isEnabled());
 
@@ -197,12 +201,21 @@ class FrmMainRunTest : public QObject {
   void folderRouteSavesTheDeletedPhotos() {
     TFrmMain w(engine());
     w.show();
-    run(w, false);
+    run(w, false, false, true);
     if (QTest::currentTestFailed()) return;
 
-    QCOMPARE(Entries(dest_), QStringList({"image1.JPG", "image2.JPG"}));
-    QCOMPARE(test::ReadFileBytes(dest_ / "image1.JPG"), test::ReadFileBytes(photos_.at(0)));
-    QCOMPARE(test::ReadFileBytes(dest_ / "image2.JPG"), test::ReadFileBytes(photos_.at(1)));
+    // Under their names on the card, with the times the card kept (whole
+    // even seconds).
+    QCOMPARE(Entries(dest_), QStringList({"ONE.JPG", "TWO.JPG"}));
+    for (int i = 0; i < 2; ++i) {
+      const fs::path saved = dest_ / (i == 0 ? "ONE.JPG" : "TWO.JPG");
+      QCOMPARE(test::ReadFileBytes(saved), test::ReadFileBytes(photos_.at(i)));
+      struct stat taken {}, kept {};
+      QCOMPARE(::stat(photos_.at(i).c_str(), &taken), 0);
+      QCOMPARE(::stat(saved.c_str(), &kept), 0);
+      QCOMPARE(int64_t{kept.st_mtim.tv_sec}, int64_t{taken.st_mtim.tv_sec - taken.st_mtim.tv_sec % 2});
+      QCOMPARE(kept.st_mtim.tv_nsec, 0L);
+    }
     checkIdle(w);
   }
 

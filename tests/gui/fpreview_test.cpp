@@ -57,7 +57,8 @@ void AddCopies(TFrmPreview* d, const kt::TempDir& temp, int count, const std::st
 
 // The main window after its run ended.
 TFrmPreview::Hooks RunEnded(const fs::path& dest, const QString& prefix) {
-  return {[] { return false; }, [dest] { return Q(dest); }, [prefix] { return prefix; }, {}, {}};
+  return {[] { return false; }, [dest] { return Q(dest); },
+          [prefix] { return kestrella::SaveNaming::Numbered(prefix.toStdString()); }, {}, {}};
 }
 
 QPushButton* Button(TFrmPreview* d, const char* name) {
@@ -97,8 +98,8 @@ class FPreviewTest : public QObject {
     QCOMPARE(d.ImageCount(), 5);
     // The files went into the caller's list, which the dialog only shows.
     QCOMPARE(found.ImageCount(), size_t(5));
-    QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 145));
-    QCOMPARE(d.PanelGeometry(5), QRect(2, 149, 125, 145));
+    QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 161));
+    QCOMPARE(d.PanelGeometry(5), QRect(2, 165, 125, 161));
     QCOMPARE(d.PanelBoxHeight(), 296);
     QCOMPARE(box->height(), 296);
 
@@ -158,7 +159,7 @@ class FPreviewTest : public QObject {
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QTest::mouseClick(d.Box(), Qt::LeftButton, {}, d.CheckBoxGeometry(3).center());
-    const SaveReport r = d.SaveSelectedImages(Q(dest.path()), "image");
+    const SaveReport r = d.SaveSelectedImages(Q(dest.path()), kestrella::SaveNaming::Numbered("image"));
     QCOMPARE(r.saved.size(), size_t(3));
     QVERIFY(r.problems.Problems().empty());
     QVERIFY(fs::exists(dest / "image1.JPG"));
@@ -175,7 +176,7 @@ class FPreviewTest : public QObject {
     TFrmPreview d(found);
     AddCopies(&d, temp, 4, ".JPG");
     d.SelectAll();
-    const SaveReport r = d.SaveSelectedImages(Q(dest.path()), "image");
+    const SaveReport r = d.SaveSelectedImages(Q(dest.path()), kestrella::SaveNaming::Numbered("image"));
     QCOMPARE(r.saved.size(), size_t(4));
     for (const char* name : {"image1.JPG", "image3.JPG", "image4.JPG", "image5.JPG"}) {
       QVERIFY2(fs::exists(dest / name), name);
@@ -243,7 +244,7 @@ class FPreviewTest : public QObject {
     FoundFileList found(output_);
     auto* d = new TFrmPreview(found);
     QPointer<TFrmPreview> guard = d;
-    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); }, [] { return QString("image"); },
+    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); }, [] { return kestrella::SaveNaming::Numbered("image"); },
                  [&] { previewOn = false; }, {}});
     const fs::path f = Found(temp, "f1.jpg", GoodPhoto());
     d->AddImage(Q(f));
@@ -283,7 +284,7 @@ class FPreviewTest : public QObject {
                   }});
       d.AddImage(Q(f));
       // A destination folder that does not exist: the copy fails.
-      const SaveReport r = d.SaveSelectedImages(Q(temp / "missing" / "folder"), "image");
+      const SaveReport r = d.SaveSelectedImages(Q(temp / "missing" / "folder"), kestrella::SaveNaming::Numbered("image"));
       QCOMPARE(r.problems.Problems().size(), size_t(1));
     }
     QCOMPARE(told, std::vector<std::string>{f.string()});
