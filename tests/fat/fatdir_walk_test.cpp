@@ -71,20 +71,68 @@ TEST_F(HandWritten, LongNamesWholeDeletedAndInterrupted) {
   ASSERT_TRUE(Mount());
 
   const auto all = Entries(0, true);
-  ASSERT_EQ(all.size(), 5u);
+  ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].first, "ABCDEFGHIJKLM");
   EXPECT_EQ(all[1].first, "Holiday at the sea, day 2 - 001.jpg");
   EXPECT_TRUE(all[1].second.IsDeleted());
   EXPECT_EQ(all[1].second.FileSize(), 4321u);
-  // Parts 3 and 2 only; the interrupting entry stands in for the short one.
-  EXPECT_EQ(all[2].first, "NOPQRSTUVWXYZ0123456789abc");
-  EXPECT_EQ(all[2].second.Checksum(), other[0].Checksum());
-  EXPECT_EQ(all[4].first, "OTHER.TXT");
+  // The cut run names nothing; the run after it names its own entry.
+  EXPECT_EQ(all[2].first, "Other file.txt");
+  EXPECT_EQ(all[2].second.FileSize(), 2u);
 
-  EXPECT_EQ(Entries(0, false).size(), 4u);
-  // Long-name entries taken as short ones make no nodes.
+  EXPECT_EQ(Entries(0, false).size(), 2u);
   EXPECT_EQ(Paths(Walk(v_.Root(), true, false)),
-            (std::vector<std::string>{"ABCDEFGHIJKLM", "Holiday at the sea, day 2 - 001.jpg", "OTHER.TXT"}));
+            (std::vector<std::string>{"ABCDEFGHIJKLM", "Holiday at the sea, day 2 - 001.jpg", "Other file.txt"}));
+}
+
+// A run belongs to the short entry after it only when the short name's
+// checksum says so. A deleted short name lost its first byte: the run is
+// taken when the one first byte that gives its checksum is the long name's
+// first character as a short name has it.
+TEST_F(HandWritten, ARunNamesOnlyTheShortEntryItsChecksumFits) {
+  struct Case {
+    std::u16string longName;
+    std::string shortMadeFor;  // the short name the run's checksum is of
+    std::string shortWritten;  // the short entry after the run
+    bool runDeleted, shortDeleted;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {u"IMG_0001.JPG", "IMG_0001JPG", "IMG_0001JPG", true, true, "IMG_0001.JPG"},
+      {u"photo of me.jpeg", "PHOTOO~1JPE", "PHOTOO~1JPE", true, true, "photo of me.jpeg"},
+      {u"..hidden dot.jpg", "HIDDEN~1JPG", "HIDDEN~1JPG", true, true, "..hidden dot.jpg"},
+      {u"[draft].jpg", "_DRAFT_ JPG", "_DRAFT_ JPG", true, true, "[draft].jpg"},
+      {u"\u00E9t\u00E9 2021.jpg", "_T2021~1JPG", "_T2021~1JPG", true, true, "\xC3\xA9t\xC3\xA9 2021.jpg"},
+      // The slot of a deleted file's short entry taken by a new file, live
+      // or deleted in its turn: the old run names neither.
+      {u"Old holiday.jpg", "OLDHOL~1JPG", "NEWFILE JPG", true, false, "NEWFILE.JPG"},
+      {u"Old holiday.jpg", "OLDHOL~1JPG", "NEWFILE JPG", true, true, "_EWFILE.JPG"},
+      // The one first byte that fits the checksum is not the long name's.
+      {u"Zebra.jpg", "QEBRA   JPG", "QEBRA   JPG", true, true, "_EBRA.JPG"},
+      {u"Live name.jpg", "LIVENA~1JPG", "LIVENA~1JPG", false, false, "Live name.jpg"},
+  };
+  uint32_t slot = 0;
+  for (const Case& c : cases) {
+    std::vector<TDirEntry> run = Named(c.longName, ShortEntry(c.shortMadeFor, kAttrArchive, 5, 1));
+    run.back() = ShortEntry(c.shortWritten, kAttrArchive, 5, 1);
+    for (TDirEntry& e : run)
+      if (&e == &run.back() ? c.shortDeleted : c.runDeleted) e.raw[0] = kDeletedMarker;
+    Root(run, slot);
+    slot += static_cast<uint32_t>(run.size());
+  }
+  ASSERT_LE(slot, 32u);
+  ASSERT_TRUE(Mount());
+  std::vector<std::string> utf8;
+  const auto found = Entries(0, true, &utf8);
+  ASSERT_EQ(found.size(), cases.size());
+  for (size_t k = 0; k < cases.size(); ++k) EXPECT_EQ(utf8[k], cases[k].expected) << k;
+  std::vector<std::string> live;
+  Entries(0, false, &live);
+  EXPECT_EQ(live, (std::vector<std::string>{"NEWFILE.JPG", "Live name.jpg"}));
+  // The name a deleted file is saved under is its long name, whole.
+  const std::vector<Listed> listed = Walk(v_.Root(), true, false);
+  ASSERT_NE(Find(listed, "IMG_0001.JPG"), nullptr);
+  EXPECT_TRUE(Find(listed, "IMG_0001.JPG")->deleted);
 }
 
 TEST_F(HandWritten, NamesBecomeUtf8WhileMatchingNamesKeepBytes) {
