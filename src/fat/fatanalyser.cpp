@@ -62,6 +62,7 @@ TFATAnalyser::TFATAnalyser(TFATdrive* drive) : drive_(drive) {}
 TFATAnalyser::~TFATAnalyser() = default;
 
 uint8_t TFATAnalyser::ClusterType(uint8_t fatType, uint32_t value) {
+  if (value == kFatEntryUnknown) return kClusterUnknown;
   uint32_t base = 0;
   switch (fatType) {
     case kFat12: base = 0xFF0; break;

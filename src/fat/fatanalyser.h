@@ -31,7 +31,8 @@ class TFATAnalyser {
   TFATAnalyser(const TFATAnalyser&) = delete;
   TFATAnalyser& operator=(const TFATAnalyser&) = delete;
 
-  // Class of an allocation-table value for a FAT type (kClusterLink, ...).
+  // Class of an allocation-table value for a FAT type (kClusterLink, ...);
+  // kFatEntryUnknown is kClusterUnknown whatever the type.
   static uint8_t ClusterType(uint8_t fatType, uint32_t value);
   // The short name of an entry: "README.TXT", "MAKEFILE"; no case mapping,
   // a deleted entry keeps its 0xE5 first byte.

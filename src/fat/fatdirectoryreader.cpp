@@ -122,10 +122,13 @@ uint32_t FatDirectoryReader::MaxDirectoryClusters() const {
 
 // Moves the walk into the cluster after its current one. False at the end
 // of the chain, at a free or out-of-range link, and once the walk would
-// enter more clusters than a directory can have.
+// enter more clusters than a directory can have. A link whose table sector
+// cannot be read ends the walk too: a folder grows a cluster at a time
+// between the photos written into it, so a guessed next cluster would
+// mostly be a photo's data read as entries.
 bool FatDirectoryReader::EnterNextCluster(TDirWalk& walk, uint8_t useFAT) {
   const uint32_t next = table_.NextCluster(walk.Cluster, useFAT);
-  if (geometry_.IsEOF(next) || !geometry_.IsValidCluster(next)) return false;
+  if (next == kFatEntryUnknown || geometry_.IsEOF(next) || !geometry_.IsValidCluster(next)) return false;
   if (walk.Hops >= MaxDirectoryClusters()) return false;
   ++walk.Hops;
   walk.Cluster = next;

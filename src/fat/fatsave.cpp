@@ -172,11 +172,19 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     host.ProgressStopTime();
   } else if (!readOk) {
     drive->SaveProblems.Add(FileProblem::Kind::Lost, target, "could not read the source");
-  } else if (kept && drive->UnreadableSectors != unreadableBefore) {
-    const uint64_t n = drive->UnreadableSectors - unreadableBefore;
-    drive->SaveProblems.Add(FileProblem::Kind::Damaged, target,
-                            std::to_string(n) + (n == 1 ? " sector" : " sectors") +
-                                " could not be read and hold zeros");
+  } else if (kept) {
+    // One problem per file, naming everything that makes it doubtful.
+    std::string reasons;
+    if (drive->UnreadableSectors != unreadableBefore) {
+      const uint64_t n = drive->UnreadableSectors - unreadableBefore;
+      reasons = std::to_string(n) + (n == 1 ? " sector" : " sectors") + " could not be read and hold zeros";
+    }
+    if (info.GuessedAfter != 0) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += "allocation table sector " + std::to_string(info.UnreadableTableSector) +
+                 " could not be read: clusters after " + std::to_string(info.GuessedAfter) + " guessed";
+    }
+    if (!reasons.empty()) drive->SaveProblems.Add(FileProblem::Kind::Damaged, target, reasons);
   }
   drive->Close(info);
   return kept;

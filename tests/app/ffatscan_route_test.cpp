@@ -2,8 +2,11 @@
 // reports its end, and how a stop ends it.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/ffatscan.h"
 #include "diskio/drivetable.h"
+#include "fat/fatread_testcard.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 
@@ -80,6 +83,68 @@ TEST_F(FolderRouteTest, ADriveWithoutFatCountsNothing) {
   EXPECT_TRUE(found_.empty());
   EXPECT_TRUE(progress_.empty());
 }
+
+// Two files saved through the route whose chains both cross a table sector
+// that cannot be read: the one leaves its first clusters' sector for it, the
+// other starts in it and leaves it for the next. Both are written in one
+// piece, so reading on cluster after cluster is the right guess, and each
+// is saved whole, yet reported Damaged for the guess.
+struct UnreadableTableCase {
+  int fatBits;
+  int kib;
+  uint32_t entriesPerSector;
+};
+
+class UnreadableTableSector : public ::testing::TestWithParam<UnreadableTableCase> {};
+
+TEST_P(UnreadableTableSector, ChainsGoOnConsecutivelyAndTheFilesAreReportedDamaged) {
+  const UnreadableTableCase c = GetParam();
+  test::FatCard card(c.fatBits, c.kib, 1);
+  // Each file takes one and a half table sectors' worth of clusters.
+  const size_t size = c.entriesPerSector * 512 * 3 / 2;
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const char* name : {"A.JPG", "B.JPG"}) {
+    std::vector<uint8_t>& bytes = files[name];
+    for (size_t i = 0; i < size; ++i) bytes.push_back(static_cast<uint8_t>((i * 131 + name[0]) >> 3));
+    test::WriteFileBytes(card.dir() / name, bytes);
+    card.Copy(card.dir() / name, name);
+  }
+  const std::vector<uint32_t> a = card.Chain("A.JPG"), b = card.Chain("B.JPG");
+  const uint32_t sector = b.front() / c.entriesPerSector;  // of the table
+  ASSERT_LT(a.front() / c.entriesPerSector, sector);
+  ASSERT_EQ(a.back() / c.entriesPerSector, sector);
+  ASSERT_GT(b.back() / c.entriesPerSector, sector);
+
+  test::TestEngine& engine = card.engine();
+  engine.ui.temp = card.dir() / "tmp";
+  fs::create_directories(engine.ui.temp);
+  const uint8_t letter = engine.context.drives().AddImage(card.image().string());
+  ASSERT_NE(letter, 0);
+  const std::vector<uint8_t> image = test::ReadFileBytes(card.image());
+  const uint32_t tableSector = (image[14] | (image[15] << 8)) + sector;
+  engine.sources.MarkUnreadable(engine.context.drives().Find(letter)->source.path, {tableSector});
+
+  TFrmFATScan driver(engine.context);
+  driver.DestFolder = (card.dir() / "dest").string();
+  fs::create_directories(driver.DestFolder);
+  driver.ScanDrive(letter, true, false, false);
+
+  for (const auto& [name, bytes] : files)
+    EXPECT_EQ(test::ReadFileBytes(fs::path(driver.DestFolder) / name), bytes) << name;
+  const auto& problems = driver.SaveProblems.Problems();
+  ASSERT_EQ(problems.size(), 2u);
+  const std::string reason = "allocation table sector " + std::to_string(tableSector) + " could not be read";
+  for (const FileProblem& p : problems) {
+    EXPECT_EQ(p.kind, FileProblem::Kind::Damaged) << p.file;
+    EXPECT_EQ(p.reason.rfind(reason, 0), 0u) << p.reason;
+  }
+  EXPECT_NE(problems[0].reason.find("clusters after"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16And32, UnreadableTableSector,
+                         ::testing::Values(UnreadableTableCase{16, 8192, 256},
+                                           UnreadableTableCase{32, 40000, 128}),
+                         [](const auto& info) { return "FAT" + std::to_string(info.param.fatBits); });
 
 }  // namespace
 }  // namespace kestrella
