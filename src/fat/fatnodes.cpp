@@ -245,10 +245,17 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
   // although its entries still read as live. Those count as deleted, so that
   // the deleted tree shows them.
   const bool insideDeleted = (Flags & kNodeDeleted) != 0;
+  // What a lost directory holds is lost with it, at every depth. Its entries
+  // that cannot describe anything of this volume are the remains of other
+  // data, not files: they are passed over, neither listed nor saved.
+  const uint8_t lost = Flags & kNodeLost;
   while (drive->FindNextEntry(walk, includeDeleted, name, entry, &utf8)) {
     const uint8_t attr = entry.Attributes();
     const bool deleted = entry.IsDeleted() || insideDeleted;
     const uint32_t first = entry.FirstCluster();
+    if (lost != 0 && !entry.IsLongName() && (attr & kAttrVolume) == 0 && name != "." && name != ".." &&
+        !drive->Analyser->FitsVolume(entry))
+      continue;
     if ((attr & kAttrDirectory) != 0 && !entry.IsLongName()) {
       if (name == "." || name == "..") continue;
       // A deleted directory is only worth listing while its cluster still
@@ -263,8 +270,9 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
       dir->Time = entry.WriteTime();
       dir->Date = entry.WriteDate();
       dir->Parent = this;
+      dir->Flags = lost;
       if (deleted) {
-        dir->Flags = kNodeDeleted;
+        dir->Flags |= kNodeDeleted;
         dir->Condition = DeletedCondition(*drive, first);
       }
       Nodes->push_back(std::move(dir));
@@ -281,8 +289,9 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
       file->Name = name;
       file->Utf8Name = utf8;
       file->Parent = this;
+      file->Flags = lost;
       if (deleted) {
-        file->Flags = kNodeDeleted;
+        file->Flags |= kNodeDeleted;
         file->Condition = DeletedCondition(*drive, first);
       }
       Nodes->push_back(std::move(file));

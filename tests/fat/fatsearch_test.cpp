@@ -282,6 +282,88 @@ TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
   EXPECT_FALSE(v_.device().CacheActive);
 }
 
+// A healthy card: live photos in the root (more than a root sector holds)
+// and in a folder, and deleted ones. Every file starts as a JPEG does, so
+// that live clusters taken for unaccounted ones would come back as lost
+// files too.
+class HealthyCard : public LostSearch, public ::testing::WithParamInterface<std::pair<const char*, uint32_t>> {};
+
+TEST_P(HealthyCard, OffersNoneOfItsLiveFilesAsLost) {
+  Card(GetParam().first, GetParam().second);
+  std::vector<uint8_t> bytes(3000, 0x5A);
+  PutJpegStart(bytes, 0);
+  WriteFileBytes(dir_ / "p.jpg", bytes);
+  for (int k = 0; k < 20; ++k) Copy(dir_ / "p.jpg", "IMG_" + std::to_string(1000 + k) + ".JPG");
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+  for (int k = 0; k < 3; ++k) Copy(dir_ / "p.jpg", "DCIM/IMG_" + std::to_string(2000 + k) + ".JPG");
+  for (int k = 0; k < 3; ++k) {
+    Copy(dir_ / "p.jpg", "GONE" + std::to_string(k) + ".JPG");
+    ASSERT_TRUE(Mtools("mdel", image_, "::/GONE" + std::to_string(k) + ".JPG"));
+  }
+  Find();
+  EXPECT_EQ(Lost(), Strings{});
+  EXPECT_EQ(host_.handed, Strings{});
+  ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(v_.drive.SearchedItem->Nodes->size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16AndFat12, HealthyCard,
+                         ::testing::Values(std::pair{"-F 16 -s 1", 4096u}, std::pair{"-F 12 -s 1", 1440u}));
+
+// A card that held photos in DCIM/100CANON, quick formatted: the old folders
+// remain in the data area as lost directories. Entries that cannot describe
+// a file of this volume are passed over: not offered, not saved, and they
+// account for no cluster.
+TEST_F(LostSearch, EntriesThatCannotBeOnTheVolumeArePassedOver) {
+  Card("-F 16 -s 1", 4096);
+  std::vector<uint8_t> bytes(5000, 0x33);
+  PutJpegStart(bytes, 0);
+  WriteFileBytes(dir_ / "p.jpg", bytes);
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM/100CANON"));
+  Strings photos;
+  for (int k = 1; k <= 3; ++k) {
+    photos.push_back("IMG_000" + std::to_string(k) + ".JPG");
+    Copy(dir_ / "p.jpg", "DCIM/100CANON/" + photos.back());
+  }
+  const CommandResult shown = test::Run("MTOOLS_SKIP_CHECK=1 mshowfat -i " + Quote(image_.string()) + " ::/DCIM/100CANON");
+  const size_t open = shown.output.find('<');
+  ASSERT_NE(open, std::string::npos) << shown.output;
+  const uint32_t folder = static_cast<uint32_t>(std::stoul(shown.output.substr(open + 1)));
+  QuickFormat("-F 16 -s 1");
+  uint32_t clusters = 0;
+  const uint32_t marked = 3000;  // holds a JPEG start that a garbage entry names
+  Patch([&](std::vector<uint8_t>& b, const Layout& l) {
+    clusters = static_cast<uint32_t>(b.size() / 512 - l.firstData);
+    PutJpegStart(b, l.ClusterOffset(marked));
+    TDirEntry control = ShortEntry("\x01\x02GARB  JPG", kAttrArchive, 100, 10);
+    TDirEntry attributes = ShortEntry("ATTRIB  JPG", 0xE0, 100, 10);
+    TDirEntry date = ShortEntry("BADDATE JPG", kAttrArchive, 100, 10);
+    date.raw[24] = date.raw[25] = 0xFF;  // month 15
+    // After "." , ".." and the three photos.
+    Put(b, l.ClusterOffset(folder) + 5 * 32,
+        {ShortEntry("PASTEND JPG", kAttrArchive, clusters + 2, 10), ShortEntry("ONE     JPG", kAttrArchive, 1, 10),
+         ShortEntry("NOCLUST JPG", kAttrArchive, 0, 10),
+         ShortEntry("TOOBIG  JPG", kAttrArchive, marked, (clusters + 2 - marked) * 512 + 1), control, attributes,
+         date, ShortEntry("FITS    JPG", kAttrArchive, clusters + 1, 512)});
+  });
+  Find();
+  // The hunt still finds the photo start the oversized entry named.
+  EXPECT_EQ(host_.handed, Strings{ClusterName(marked, "JPG")});
+  ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
+  Strings offered;
+  for (const auto& node : *v_.drive.SearchedItem->Nodes) offered.push_back(dynamic_cast<TFATFile&>(*node).Name);
+  std::sort(offered.begin(), offered.end());
+  Strings expected = photos;
+  expected.push_back("FITS.JPG");  // the volume's last cluster
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(offered, expected);
+  for (const auto& node : *v_.drive.SearchedItem->Nodes)
+    EXPECT_TRUE(dynamic_cast<TFATFile&>(*node).SaveTo(dir_.path(), v_.drive.UseFAT()));
+  EXPECT_TRUE(v_.drive.SaveProblems.Clean());
+  EXPECT_EQ(ReadFileBytes(dir_ / photos[0]), bytes);
+}
+
 // ---- picking the pictures out of the trees ----------------------------------
 
 class PictureSearch : public LostSearch {
