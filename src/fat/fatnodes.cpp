@@ -8,6 +8,7 @@
 
 #include "fat/fatanalyser.h"
 #include "fat/fatdrive.h"
+#include "fat/fattime.h"
 #include "util/helpers.h"
 
 namespace kestrella {
@@ -342,8 +343,46 @@ void TFATFile::duplicate(TCustomFile& target) const {
     t->Time = Time;
     t->Date = Date;
     t->Utf8Name = Utf8Name;
+    t->SignatureKind = SignatureKind;
+    t->copiedPlacement_ = Place();
   }
 }
+
+TFATFile::Placement TFATFile::PlaceInTree() const {
+  Placement place;
+  // Start items are the only directories without a parent.
+  const auto isStartItem = [](const TCustomDirectory* d) { return d->Parent == nullptr; };
+  if (Parent != nullptr && isStartItem(Parent) && (Flags & kNodeLost) != 0) {
+    place.origin.way = LostOrigin::Way::BySignature;
+    place.origin.kind = SignatureKind;
+    return place;
+  }
+  std::vector<std::string> upwards;
+  // Parent links come from the tree itself, but a bound keeps a damaged
+  // tree from looping here.
+  int steps = 0;
+  for (const TCustomDirectory* d = Parent; d != nullptr && !isStartItem(d) && steps < 4096;
+       d = d->Parent, ++steps) {
+    if ((d->Flags & kNodeLost) != 0 && isStartItem(d->Parent)) {
+      // The lost directory the search found: the top of a lost tree.
+      place.origin.way = LostOrigin::Way::InLostDirectory;
+      if (const auto* fat = dynamic_cast<const TFATDirectory*>(d)) {
+        place.origin.directoryCluster = fat->FirstCluster;
+        place.origin.directorySector = fat->FirstCluster == 0 ? fat->Sector : 0;
+      }
+      break;
+    }
+    upwards.push_back(SafeFileName(ShownDirName(*d)));
+  }
+  place.folders.assign(upwards.rbegin(), upwards.rend());
+  return place;
+}
+
+std::vector<std::string> TFATFile::FolderNames() const { return Place().folders; }
+
+LostOrigin TFATFile::Origin() const { return Place().origin; }
+
+std::optional<int64_t> TFATFile::ModifiedTime() const { return FatTimeToUnix(Date, Time); }
 
 bool TFATFile::Rename(const std::string& newName) {
   Name = newName;

@@ -266,6 +266,7 @@ void LostSearch::AddLostFile(uint32_t cluster, const std::string& kind) {
   const uint64_t toEnd = (uint64_t{drive_.ClusterCount()} + 2 - cluster) * drive_.BytesPerCluster();
   file->Size = static_cast<uint32_t>(std::min<uint64_t>(kLostFileSize, toEnd));
   file->Attributes = kArchiveAttribute;
+  file->SignatureKind = kind;
   file->Flags = kNodeLost;
   file->HandedOver = 0;
   file->Parent = &lost_;

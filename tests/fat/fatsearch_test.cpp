@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "detect/filedet.h"
 #include "devices/scanhost.h"
@@ -417,6 +418,53 @@ TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) 
   LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;
   EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
   EXPECT_EQ(Searched(), Strings{});
+}
+
+// The copies FindFiles hands over know the folders they were found in and
+// how the search came by them, though those folders are gone after it.
+TEST_F(PictureSearch, CopiesKnowTheirFoldersAndHowTheyWereFound) {
+  ASSERT_TRUE(Mtools("mmd", image_, "\"::/Summer trip\""));
+  Copy(CorpusPhotos()[4], "\"Summer trip/Beach day.jpg\"");
+  ASSERT_TRUE(Mtools("mdeltree", image_, "\"::/Summer trip\""));
+  uint32_t rootSector = 0;
+  Patch([&](std::vector<uint8_t>& b, const Layout& l) {
+    PutDir(b, l, 3200, {ShortEntry("TOP     JPG", kAttrArchive, 3210, 100), ShortEntry("SUB", kAttrDirectory, 3201)});
+    PutDir(b, l, 3201, {ShortEntry("IN      JPG", kAttrArchive, 3220, 100)});
+    // The remains of an older root, past the end of the live one.
+    rootSector = l.rootStart + 8;
+    std::vector<TDirEntry> old;
+    for (int k = 0; k < 16; ++k) old.push_back(ShortEntry("OLD" + std::to_string(10 + k) + "   JPG", kAttrArchive, 3300 + k, 100));
+    Put(b, uint64_t{rootSector} * 512, old);
+  });
+  Find();
+  ASSERT_TRUE(v_.drive.FindFiles(true, true, true));
+  using Way = LostOrigin::Way;
+  struct Expected {
+    std::vector<std::string> folders;
+    LostOrigin origin;
+  };
+  const std::map<std::string, Expected> expected = {
+      {"_ONE.JPG", {{}, {}}},
+      {"KEEP.JPG", {{}, {}}},
+      {"D1.JPG", {{"DCIM"}, {}}},
+      {"Beach day.jpg", {{"Summer trip"}, {}}},
+      {ClusterName(3000, "JPG"), {{}, {Way::BySignature, 0, 0, "JPG"}}},
+      {"TOP.JPG", {{}, {Way::InLostDirectory, 3200, 0, ""}}},
+      {"IN.JPG", {{"SUB"}, {Way::InLostDirectory, 3200, 0, ""}}},
+      {"OLD10.JPG", {{}, {Way::InLostDirectory, 0, rootSector, ""}}},
+  };
+  size_t met = 0;
+  for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+    const auto& f = dynamic_cast<const TFATFile&>(*node);
+    EXPECT_EQ(f.Parent, v_.drive.SearchedItem.get());
+    const auto it = expected.find(f.OutputName());
+    if (it == expected.end()) continue;
+    ++met;
+    EXPECT_EQ(f.FolderNames(), it->second.folders) << it->first;
+    EXPECT_EQ(f.Origin(), it->second.origin) << it->first;
+    EXPECT_EQ(f.IsLost(), it->second.origin.way != Way::NotLost) << it->first;
+  }
+  EXPECT_EQ(met, expected.size());
 }
 
 TEST_F(PictureSearch, CountsPicturesAndDirectoriesOfTheChosenTrees) {
