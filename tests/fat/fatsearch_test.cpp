@@ -79,6 +79,15 @@ class LostSearch : public ::testing::Test {
     }
     return names;
   }
+  // A file of `size` bytes that starts as a JPEG does.
+  fs::path JpegFile(size_t size) {
+    std::vector<uint8_t> bytes(size, 0x5A);
+    const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    std::copy(std::begin(soi), std::end(soi), bytes.begin());
+    WriteFileBytes(dir_ / "photo.jpg", bytes);
+    return dir_ / "photo.jpg";
+  }
+  static TFATFile& node_cast(TCustomNode& node) { return dynamic_cast<TFATFile&>(node); }
   TFATFile* LostFile(const std::string& name) {
     for (const auto& node : *v_.drive.LostItem->Nodes)
       if (auto* f = dynamic_cast<TFATFile*>(node.get()); f != nullptr && f->Name == name) return f;
@@ -284,26 +293,18 @@ TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
 }
 
 // A healthy card: live photos in the root (more than a root sector holds)
-// and in a folder, and deleted ones. Every file starts as a JPEG does, so
-// that live clusters taken for unaccounted ones would come back as lost
-// files too.
+// and in a folder, and deleted ones, each starting as a JPEG does, so that
+// live clusters left unaccounted would come back as lost files too.
 class HealthyCard : public LostSearch, public ::testing::WithParamInterface<std::pair<const char*, uint32_t>> {};
 
 TEST_P(HealthyCard, OffersNoneOfItsLiveFilesAsLost) {
   Card(GetParam().first, GetParam().second);
-  std::vector<uint8_t> bytes(3000, 0x5A);
-  PutJpegStart(bytes, 0);
-  WriteFileBytes(dir_ / "p.jpg", bytes);
-  for (int k = 0; k < 20; ++k) Copy(dir_ / "p.jpg", "IMG_" + std::to_string(1000 + k) + ".JPG");
+  const fs::path photo = JpegFile(3000);
   ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
-  for (int k = 0; k < 3; ++k) Copy(dir_ / "p.jpg", "DCIM/IMG_" + std::to_string(2000 + k) + ".JPG");
-  for (int k = 0; k < 3; ++k) {
-    Copy(dir_ / "p.jpg", "GONE" + std::to_string(k) + ".JPG");
-    ASSERT_TRUE(Mtools("mdel", image_, "::/GONE" + std::to_string(k) + ".JPG"));
-  }
+  for (int k = 0; k < 26; ++k) Copy(photo, (k < 20 ? "IMG_" : k < 23 ? "DCIM/IMG_" : "GONE") + std::to_string(k) + ".JPG");
+  for (int k = 23; k < 26; ++k) ASSERT_TRUE(Mtools("mdel", image_, "::/GONE" + std::to_string(k) + ".JPG"));
   Find();
   EXPECT_EQ(Lost(), Strings{});
-  EXPECT_EQ(host_.handed, Strings{});
   ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
   EXPECT_EQ(v_.drive.SearchedItem->Nodes->size(), 0u);
 }
@@ -311,58 +312,41 @@ TEST_P(HealthyCard, OffersNoneOfItsLiveFilesAsLost) {
 INSTANTIATE_TEST_SUITE_P(Fat16AndFat12, HealthyCard,
                          ::testing::Values(std::pair{"-F 16 -s 1", 4096u}, std::pair{"-F 12 -s 1", 1440u}));
 
-// A card that held photos in DCIM/100CANON, quick formatted: the old folders
-// remain in the data area as lost directories. Entries that cannot describe
-// a file of this volume are passed over: not offered, not saved, and they
-// account for no cluster.
+// A quick-formatted card whose old DCIM/100CANON remains in the data area,
+// with entries added that cannot describe a file of the volume: they are
+// neither offered nor saved, and account for no cluster.
 TEST_F(LostSearch, EntriesThatCannotBeOnTheVolumeArePassedOver) {
   Card("-F 16 -s 1", 4096);
-  std::vector<uint8_t> bytes(5000, 0x33);
-  PutJpegStart(bytes, 0);
-  WriteFileBytes(dir_ / "p.jpg", bytes);
-  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
-  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM/100CANON"));
-  Strings photos;
-  for (int k = 1; k <= 3; ++k) {
-    photos.push_back("IMG_000" + std::to_string(k) + ".JPG");
-    Copy(dir_ / "p.jpg", "DCIM/100CANON/" + photos.back());
-  }
+  const fs::path photo = JpegFile(5000);
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM ::/DCIM/100CANON"));
+  for (int k = 1; k <= 3; ++k) Copy(photo, "DCIM/100CANON/IMG_000" + std::to_string(k) + ".JPG");
   const CommandResult shown = test::Run("MTOOLS_SKIP_CHECK=1 mshowfat -i " + Quote(image_.string()) + " ::/DCIM/100CANON");
-  const size_t open = shown.output.find('<');
-  ASSERT_NE(open, std::string::npos) << shown.output;
-  const uint32_t folder = static_cast<uint32_t>(std::stoul(shown.output.substr(open + 1)));
+  const uint32_t folder = static_cast<uint32_t>(std::stoul(shown.output.substr(shown.output.find('<') + 1)));
   QuickFormat("-F 16 -s 1");
-  uint32_t clusters = 0;
-  const uint32_t marked = 3000;  // holds a JPEG start that a garbage entry names
+  const uint32_t marked = 3000;  // a JPEG start that an oversized entry names
   Patch([&](std::vector<uint8_t>& b, const Layout& l) {
-    clusters = static_cast<uint32_t>(b.size() / 512 - l.firstData);
+    const uint32_t clusters = static_cast<uint32_t>(b.size() / 512 - l.firstData);
     PutJpegStart(b, l.ClusterOffset(marked));
-    TDirEntry control = ShortEntry("\x01\x02GARB  JPG", kAttrArchive, 100, 10);
-    TDirEntry attributes = ShortEntry("ATTRIB  JPG", 0xE0, 100, 10);
     TDirEntry date = ShortEntry("BADDATE JPG", kAttrArchive, 100, 10);
     date.raw[24] = date.raw[25] = 0xFF;  // month 15
-    // After "." , ".." and the three photos.
-    Put(b, l.ClusterOffset(folder) + 5 * 32,
+    Put(b, l.ClusterOffset(folder) + 5 * 32,  // after ".", ".." and the photos
         {ShortEntry("PASTEND JPG", kAttrArchive, clusters + 2, 10), ShortEntry("ONE     JPG", kAttrArchive, 1, 10),
-         ShortEntry("NOCLUST JPG", kAttrArchive, 0, 10),
-         ShortEntry("TOOBIG  JPG", kAttrArchive, marked, (clusters + 2 - marked) * 512 + 1), control, attributes,
-         date, ShortEntry("FITS    JPG", kAttrArchive, clusters + 1, 512)});
+         ShortEntry("NOCLUST JPG", kAttrArchive, 0, 10), ShortEntry("TOOBIG  JPG", kAttrArchive, marked, (clusters + 2 - marked) * 512 + 1),
+         ShortEntry("\x01\x02GARB  JPG", kAttrArchive, 100, 10), ShortEntry("ATTRIB  JPG", 0xE0, 100, 10), date,
+         ShortEntry("FITS    JPG", kAttrArchive, clusters + 1, 512)});  // the volume's last cluster
   });
   Find();
-  // The hunt still finds the photo start the oversized entry named.
   EXPECT_EQ(host_.handed, Strings{ClusterName(marked, "JPG")});
   ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
   Strings offered;
-  for (const auto& node : *v_.drive.SearchedItem->Nodes) offered.push_back(dynamic_cast<TFATFile&>(*node).Name);
+  for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+    offered.push_back(node_cast(*node).Name);
+    EXPECT_TRUE(node_cast(*node).SaveTo(dir_.path(), v_.drive.UseFAT()));
+  }
   std::sort(offered.begin(), offered.end());
-  Strings expected = photos;
-  expected.push_back("FITS.JPG");  // the volume's last cluster
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(offered, expected);
-  for (const auto& node : *v_.drive.SearchedItem->Nodes)
-    EXPECT_TRUE(dynamic_cast<TFATFile&>(*node).SaveTo(dir_.path(), v_.drive.UseFAT()));
+  EXPECT_EQ(offered, (Strings{"FITS.JPG", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
   EXPECT_TRUE(v_.drive.SaveProblems.Clean());
-  EXPECT_EQ(ReadFileBytes(dir_ / photos[0]), bytes);
+  EXPECT_EQ(ReadFileBytes(dir_ / "IMG_0001.JPG"), ReadFileBytes(photo));
 }
 
 // ---- picking the pictures out of the trees ----------------------------------
