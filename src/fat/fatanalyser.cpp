@@ -62,6 +62,7 @@ TFATAnalyser::TFATAnalyser(TFATdrive* drive) : drive_(drive) {}
 TFATAnalyser::~TFATAnalyser() = default;
 
 uint8_t TFATAnalyser::ClusterType(uint8_t fatType, uint32_t value) {
+  if (value == kFatEntryUnknown) return kClusterUnknown;
   uint32_t base = 0;
   switch (fatType) {
     case kFat12: base = 0xFF0; break;
@@ -113,24 +114,27 @@ bool TFATAnalyser::DirEntriesValidB(const uint8_t* buffer, uint32_t size, uint32
     // An unused first entry: the sector holds no entries to judge. Later
     // unused entries start with 0 and fail on the name below.
     if (n == 0 && e.FirstByte() == 0) return false;
-    for (int i = 0; i < 11; ++i) {
-      const uint8_t b = e.raw[static_cast<size_t>(i)];
-      if (b < 0x20 && !(i == 0 && b == 0x05)) return false;
-      if (RefusedNameByte(b)) return false;
-    }
+    if (!ShortEntryPlausible(e)) return false;
     const uint32_t cluster = e.FirstCluster();
     if ((e.Attributes() & kAttrVolume) != 0) {
       if (cluster != 0) return false;
     } else if (cluster < 2 || cluster > static_cast<uint64_t>(clusterLimit) + 1) {
       return false;
     }
-    if ((e.Attributes() & 0xC0) != 0) return false;
     if (e.FileSize() / 512 > sectorLimit) return false;
-    if (!TimeValid(e.WriteTime()) || !TimeValid(Le16(&e.raw[14]))) return false;
-    if (!DateValid(e.WriteDate()) || !DateValid(Le16(&e.raw[16])) || !DateValid(Le16(&e.raw[18])))
-      return false;
   }
   return true;
+}
+
+bool TFATAnalyser::ShortEntryPlausible(const TDirEntry& e) {
+  for (int i = 0; i < 11; ++i) {
+    const uint8_t b = e.raw[static_cast<size_t>(i)];
+    if (b < 0x20 && !(i == 0 && b == 0x05)) return false;
+    if (RefusedNameByte(b)) return false;
+  }
+  if ((e.Attributes() & 0xC0) != 0) return false;
+  if (!TimeValid(e.WriteTime()) || !TimeValid(Le16(&e.raw[14]))) return false;
+  return DateValid(e.WriteDate()) && DateValid(Le16(&e.raw[16])) && DateValid(Le16(&e.raw[18]));
 }
 
 bool TFATAnalyser::IsDirB(const uint8_t* buffer, uint32_t size, uint32_t& cluster) {
@@ -257,6 +261,15 @@ bool TFATAnalyser::AreBootSecEqualB(const uint8_t* a, const uint8_t* b) {
 }
 
 // ---- drive tests -------------------------------------------------------------------
+
+bool TFATAnalyser::FitsVolume(const TDirEntry& entry) const {
+  if (drive_ == nullptr || !ShortEntryPlausible(entry)) return false;
+  const uint32_t first = entry.FirstCluster();
+  if (!drive_->IsValidCluster(first)) return false;
+  if ((entry.Attributes() & kAttrDirectory) != 0) return true;
+  const uint64_t left = (uint64_t{drive_->ClusterCount()} + 2 - first) * drive_->BytesPerCluster();
+  return entry.FileSize() <= left;
+}
 
 bool TFATAnalyser::IsDirC(uint32_t cluster) { return IsDirC(cluster, 0); }
 

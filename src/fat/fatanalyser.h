@@ -31,7 +31,8 @@ class TFATAnalyser {
   TFATAnalyser(const TFATAnalyser&) = delete;
   TFATAnalyser& operator=(const TFATAnalyser&) = delete;
 
-  // Class of an allocation-table value for a FAT type (kClusterLink, ...).
+  // Class of an allocation-table value for a FAT type (kClusterLink, ...);
+  // kFatEntryUnknown is kClusterUnknown whatever the type.
   static uint8_t ClusterType(uint8_t fatType, uint32_t value);
   // The short name of an entry: "README.TXT", "MAKEFILE"; no case mapping,
   // a deleted entry keeps its 0xE5 first byte.
@@ -61,10 +62,20 @@ class TFATAnalyser {
   static bool IsFATB(const uint8_t* buffer, uint32_t size, bool& begins, uint8_t& fatType,
                      uint32_t& highest);
   static bool IsBlankEntry(const TDirEntry& entry);
+  // A short entry as a file system writes one: name bytes a short name may
+  // hold, no attribute bits past the archive bit, valid times and dates.
+  static bool ShortEntryPlausible(const TDirEntry& entry);
   // The geometry fields of two boot sectors (512 bytes each) agree.
   static bool AreBootSecEqualB(const uint8_t* a, const uint8_t* b);
 
   // ---- drive tests -----------------------------------------------------------
+  // Whether a plausible short entry can describe a file or folder of the
+  // owning drive: its first cluster is one of the volume's (an empty file,
+  // with none, holds nothing to recover) and a file's size fits in the
+  // clusters from there to the volume's end. Entries of lost directories are
+  // held to this: nothing has kept them up since their directory was lost,
+  // and what is left of them is often another format's or a photo's bytes.
+  bool FitsVolume(const TDirEntry& entry) const;
   // Whether `cluster` still starts with the "." and ".." entries of a
   // directory (a deleted directory whose cluster was not reused).
   bool IsDirC(uint32_t cluster);

@@ -28,6 +28,59 @@ bool IsLongNamePart(const TDirEntry& entry, uint8_t checksum) {
   return entry.IsLongName() && entry.ClusterLow() == 0 && entry.Checksum() == checksum;
 }
 
+// A long-name entry that starts a run: its last part, marked by bit 0x40.
+// The deleted marker 0xE5 has that bit too, so deleted runs start the same.
+bool StartsLongName(const TDirEntry& entry) {
+  return entry.IsLongName() && entry.ClusterLow() == 0 && (entry.FirstByte() & 0x40) != 0;
+}
+
+uint8_t ShortNameChecksum(const std::array<uint8_t, 11>& name) {
+  uint8_t sum = 0;
+  for (uint8_t b : name) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + b);
+  return sum;
+}
+
+// Whether `first` can be the first byte of the short name made for a long
+// name whose characters are `units`: its first character that is no dot or
+// space, in upper case; one a short name cannot hold becomes "_", and one
+// past ASCII a character of the code page or "_".
+bool FirstByteFits(uint8_t first, const uint16_t* units, int count) {
+  int k = 0;
+  while (k < count && (units[k] == u'.' || units[k] == u' ')) ++k;
+  if (k == count || units[k] == 0) return false;
+  uint16_t u = units[k];
+  if (u >= u'a' && u <= u'z') u = static_cast<uint16_t>(u - u'a' + u'A');
+  if (u >= 0x80) return first == '_' || first >= 0x80;
+  switch (u) {
+    case u'+': case u',': case u';': case u'=': case u'[': case u']':
+      return first == '_';
+    default:
+      return first == u;
+  }
+}
+
+// Whether the short entry after a run of long-name parts is the one they
+// name. The parts carry the checksum of the short name's 11 bytes. A
+// deleted short name lost its first byte to the marker, and for any ten
+// bytes left exactly one first byte gives the run's checksum: the run is
+// taken when that byte is the one the long name itself begins with.
+bool RunNames(const TDirEntry& shortEntry, uint8_t checksum, const uint16_t* units, int count) {
+  std::array<uint8_t, 11> name{};
+  std::copy_n(shortEntry.raw.begin(), 11, name.begin());
+  if (!shortEntry.IsDeleted()) {
+    if (ShortNameChecksum(name) == checksum) return true;
+    // A name that starts with the character 0xE5 is stored with 0x05 there.
+    if (name[0] != 0x05) return false;
+    name[0] = kDeletedMarker;
+    return ShortNameChecksum(name) == checksum;
+  }
+  for (int c = 0; c < 256; ++c) {
+    name[0] = static_cast<uint8_t>(c);
+    if (ShortNameChecksum(name) == checksum) return FirstByteFits(name[0], units, count);
+  }
+  return false;
+}
+
 }  // namespace
 
 FatDirectoryReader::FatDirectoryReader(TCustomDrive& volume, const FatGeometry& geometry,
@@ -69,10 +122,13 @@ uint32_t FatDirectoryReader::MaxDirectoryClusters() const {
 
 // Moves the walk into the cluster after its current one. False at the end
 // of the chain, at a free or out-of-range link, and once the walk would
-// enter more clusters than a directory can have.
+// enter more clusters than a directory can have. A link whose table sector
+// cannot be read ends the walk too: a folder grows a cluster at a time
+// between the photos written into it, so a guessed next cluster would
+// mostly be a photo's data read as entries.
 bool FatDirectoryReader::EnterNextCluster(TDirWalk& walk, uint8_t useFAT) {
   const uint32_t next = table_.NextCluster(walk.Cluster, useFAT);
-  if (geometry_.IsEOF(next) || !geometry_.IsValidCluster(next)) return false;
+  if (next == kFatEntryUnknown || geometry_.IsEOF(next) || !geometry_.IsValidCluster(next)) return false;
   if (walk.Hops >= MaxDirectoryClusters()) return false;
   ++walk.Hops;
   walk.Cluster = next;
@@ -159,28 +215,33 @@ bool FatDirectoryReader::ReadDataSec(TDirWalk& walk, uint8_t* buffer, uint8_t us
 
 bool FatDirectoryReader::GetLongName(TDirWalk& walk, uint8_t useFAT, std::string& name, TDirEntry& entry,
                                      std::string* utf8) {
-  // A run starts with its last part, marked by bit 0x40; the deleted marker
-  // 0xE5 has that bit too, so deleted runs are read the same way.
-  if (!entry.IsLongName() || entry.ClusterLow() != 0 || (entry.FirstByte() & 0x40) == 0) return false;
+  return ReadLongName(walk, useFAT, name, entry, utf8) == RunEnd::Named;
+}
+
+FatDirectoryReader::RunEnd FatDirectoryReader::ReadLongName(TDirWalk& walk, uint8_t useFAT, std::string& name,
+                                                            TDirEntry& entry, std::string* utf8) {
+  if (!StartsLongName(entry)) return RunEnd::Orphan;
   const uint8_t checksum = entry.Checksum();
   // Parts come last first, so the buffer fills from its end.
   std::array<uint16_t, kLongNameUnits> units{};
   int position = kLongNameUnits;
   int total = 0;
   int remaining = kLongNameEntries;
-  bool lastRead = true;
   while (remaining > 0 && IsLongNamePart(entry, checksum)) {
     position -= 13;
     total += 13;
     static constexpr std::array<int, 13> kOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
     for (int k = 0; k < 13; ++k) units[static_cast<size_t>(position + k)] = Le16(&entry.raw[kOffsets[k]]);
     --remaining;
-    if (remaining > 0) {
-      lastRead = GetNextRecord(walk, entry, useFAT);
-      if (!lastRead) break;
-    }
+    if (!GetNextRecord(walk, entry, useFAT)) return RunEnd::Unreadable;
   }
-  if (!lastRead) return false;
+  // The end of the directory, another run, or a short entry whose name the
+  // run was not made for (its own was overwritten, and the slot reused):
+  // the run names nothing.
+  if (entry.FirstByte() == 0 || entry.IsLongName() ||
+      !RunNames(entry, checksum, units.data() + position, total)) {
+    return RunEnd::Orphan;
+  }
   // The matching name keeps the low byte of each unit; Unicode2ASCII wants
   // the units as little-endian bytes.
   std::array<uint8_t, kLongNameUnits * 2> bytes{};
@@ -191,20 +252,36 @@ bool FatDirectoryReader::GetLongName(TDirWalk& walk, uint8_t useFAT, std::string
   }
   name = Unicode2ASCII(bytes.data(), static_cast<uint8_t>(total));
   if (utf8 != nullptr) *utf8 = Utf16ToUtf8(units.data() + position, static_cast<size_t>(total));
-  return true;
+  return RunEnd::Named;
 }
 
-bool FatDirectoryReader::FindNextEntry(TDirWalk& walk, uint8_t useFAT, bool includeDeleted,
-                                       std::string& name, TDirEntry& entry, std::string* utf8) {
+bool FatDirectoryReader::NextUsedRecord(TDirWalk& walk, uint8_t useFAT, bool includeDeleted, TDirEntry& entry) {
   for (;;) {
     if (!GetNextRecord(walk, entry, useFAT)) return false;
     if (entry.FirstByte() == 0) return false;  // end of the directory
     if (entry.IsDeleted() && !includeDeleted) continue;
-    break;
+    return true;
   }
-  if (entry.IsLongName() && GetLongName(walk, useFAT, name, entry, utf8)) {
-    // A run that the end of the directory follows names nothing.
-    return entry.FirstByte() != 0;
+}
+
+bool FatDirectoryReader::FindNextEntry(TDirWalk& walk, uint8_t useFAT, bool includeDeleted,
+                                       std::string& name, TDirEntry& entry, std::string* utf8) {
+  if (!NextUsedRecord(walk, useFAT, includeDeleted, entry)) return false;
+  while (StartsLongName(entry)) {
+    switch (ReadLongName(walk, useFAT, name, entry, utf8)) {
+      case RunEnd::Named:
+        if (!entry.IsDeleted() || includeDeleted) return true;
+        // A live run before a deleted short entry: both are passed over.
+        if (!NextUsedRecord(walk, useFAT, includeDeleted, entry)) return false;
+        continue;
+      case RunEnd::Unreadable: return false;
+      case RunEnd::Orphan: break;
+    }
+    // The record after a run that names nothing stands on its own, or
+    // starts the next run.
+    if (entry.FirstByte() == 0) return false;
+    if (entry.IsDeleted() && !includeDeleted && !NextUsedRecord(walk, useFAT, includeDeleted, entry))
+      return false;
   }
   name = TFATAnalyser::CnvName(entry);
   if (utf8 != nullptr) *utf8 = ShortNameUtf8(entry);

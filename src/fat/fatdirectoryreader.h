@@ -40,14 +40,26 @@ class FatDirectoryReader {
   bool GetNextRecord(TDirWalk& walk, TDirEntry& entry, uint8_t useFAT);
   bool ReadDataSec(TDirWalk& walk, uint8_t* buffer, uint8_t useFAT);
   // Called with a long-name entry just read: gathers the run and leaves the
-  // short entry that follows it in `entry`. `name` gets the low bytes of the
-  // characters (for matching), `utf8` (when given) the name as UTF-8.
+  // record that follows it in `entry`. True when that record is the short
+  // entry the run names (its checksum says so; for a deleted one, see
+  // RunNames): `name` then gets the low bytes of the characters (for
+  // matching), `utf8` (when given) the name as UTF-8.
   bool GetLongName(TDirWalk& walk, uint8_t useFAT, std::string& name, TDirEntry& entry,
                    std::string* utf8 = nullptr);
+  // The next entry of the walk (deleted ones too with `includeDeleted`),
+  // named by its long name when it has one, else by its short name; false
+  // at the end of the directory. Long-name runs that name no entry are
+  // passed over.
   bool FindNextEntry(TDirWalk& walk, uint8_t useFAT, bool includeDeleted, std::string& name,
                      TDirEntry& entry, std::string* utf8 = nullptr);
 
  private:
+  enum class RunEnd { Named, Orphan, Unreadable };
+  RunEnd ReadLongName(TDirWalk& walk, uint8_t useFAT, std::string& name, TDirEntry& entry,
+                      std::string* utf8);
+  // The next record that is in use (deleted ones only with
+  // `includeDeleted`); false at the end of the directory.
+  bool NextUsedRecord(TDirWalk& walk, uint8_t useFAT, bool includeDeleted, TDirEntry& entry);
   uint32_t UsableSectorSize() const;
   bool InRootRegion(uint32_t sector) const;
   uint32_t MaxDirectoryClusters() const;

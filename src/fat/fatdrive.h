@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "detect/fileend.h"
 #include "devices/drivebase.h"
 #include "fat/fatdirectoryreader.h"
 #include "fat/fatfilereader.h"
@@ -122,6 +124,12 @@ class TFATdrive : public TCustomDrive {
 
   // Hears of every lost file the search adds to "Lost", as it is found.
   std::function<void(TFATFile&)> OnFoundFile;
+  // Makes the finder of where a file of a kind ends (detect/fileend.h's
+  // MakeEndFinder). A file the lost hunt found by its first bytes is saved
+  // through it (see TFATFile::WriteTo), its Size then only the most it may
+  // run to; unset, or nullptr for the file's kind, and the whole Size is
+  // saved.
+  std::function<std::unique_ptr<FileEndFinder>(std::string_view kind)> EndFinders;
   std::unique_ptr<TFATAnalyser> Analyser;
   // Data sectors that failed to read while files were read (each delivered
   // as zeros), and what went wrong while saving files: a file not written

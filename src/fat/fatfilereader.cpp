@@ -31,17 +31,33 @@ void FatFileReader::Reset(uint32_t sectorSize) {
 // in both cases the data still to read most likely sits in the next clusters
 // that nothing claims, so the read goes on with the next free cluster instead
 // of reading the current one over and over.
-uint32_t FatFileReader::FollowingCluster(uint32_t cluster, uint8_t useFAT) {
-  if (useFAT == 0) return cluster <= geometry_.ClusterCount() ? cluster + 1 : cluster;
+//
+// A link whose table sector cannot be read is not known at all. The read
+// then goes on with the next cluster on the volume, as a read without the
+// table does: cameras write a photo in one piece, and the next free cluster
+// would be no better a guess here, since the entries around the unreadable
+// ones that can be read belong to files still on the card (this one's own
+// later clusters among them). The guess is noted so that the save can say
+// the file may be damaged.
+uint32_t FatFileReader::FollowingCluster(uint32_t cluster, uint8_t useFAT, TFATFileInfo* info) {
+  const auto consecutive = [&] { return cluster <= geometry_.ClusterCount() ? cluster + 1 : cluster; };
+  if (useFAT == 0) return consecutive();
   if (!geometry_.IsEOF(cluster)) {
     const uint32_t next = table_.GetFAT(cluster, useFAT - 1u);
     if (geometry_.IsValidCluster(next)) return next;
+    if (next == kFatEntryUnknown) {
+      if (info != nullptr && info->GuessedAfter == 0) {
+        info->GuessedAfter = cluster;
+        info->UnreadableTableSector = table_.UnreadableSector();
+      }
+      return consecutive();
+    }
   }
   const uint32_t free = table_.NextFreeCluster(cluster);
   return geometry_.IsValidCluster(free) ? free : cluster;
 }
 
-FatFileReader::SectorRun FatFileReader::NextRun(const TFATFileInfo& info, uint32_t sectorInCluster,
+FatFileReader::SectorRun FatFileReader::NextRun(TFATFileInfo& info, uint32_t sectorInCluster,
                                                 uint32_t wanted, uint8_t useFAT) {
   // One transfer names at most 65535 sectors.
   wanted = std::min<uint32_t>(wanted, UINT16_MAX);
@@ -57,7 +73,7 @@ FatFileReader::SectorRun FatFileReader::NextRun(const TFATFileInfo& info, uint32
     // As the sector-wise read does: at the file's end the read stays on its
     // last cluster.
     if (uint64_t{info.Position} + uint64_t{r.sectors} * sectorSize >= info.Size) break;
-    const uint32_t next = FollowingCluster(r.cluster, useFAT);
+    const uint32_t next = FollowingCluster(r.cluster, useFAT, &info);
     const bool adjacent = next == r.cluster + 1;
     r.cluster = next;
     if (!adjacent) break;
@@ -70,6 +86,8 @@ bool FatFileReader::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFil
   info.CurrentCluster = firstCluster;
   info.Position = 0;
   info.Size = size;
+  info.GuessedAfter = 0;
+  info.UnreadableTableSector = 0;
   return true;
 }
 
@@ -147,7 +165,7 @@ bool FatFileReader::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffe
         // Only move on when there is more of the file to read: at the end
         // the following cluster would never be used.
         if (info.Position < info.Size)
-          info.CurrentCluster = FollowingCluster(info.CurrentCluster, useFAT);
+          info.CurrentCluster = FollowingCluster(info.CurrentCluster, useFAT, &info);
       }
     }
     room = sectorSize;
@@ -168,7 +186,7 @@ bool FatFileReader::GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8
   // At most one step per cluster of the file's size, so a looping chain ends.
   while (steps > 0) {
     if (TFATAnalyser::ClusterType(geometry_.FATType(), current) == kClusterEnd) break;
-    current = FollowingCluster(current, useFAT);
+    current = FollowingCluster(current, useFAT, nullptr);
     --steps;
   }
   if (steps > 0) return false;

@@ -18,6 +18,11 @@ struct TFATFileInfo {
   uint32_t CurrentCluster = 0;
   uint32_t Position = 0;
   uint32_t Size = 0;
+  // The first link of the read that had to be guessed because the table
+  // sector holding it could not be read: the cluster the guess left from
+  // (0 = nothing guessed) and that table sector.
+  uint32_t GuessedAfter = 0;
+  uint32_t UnreadableTableSector = 0;
 };
 
 // A read goes from cluster to cluster as table copy `useFAT` links them
@@ -50,9 +55,10 @@ class FatFileReader {
     uint32_t cluster;
     uint32_t sectorInCluster;
   };
-  SectorRun NextRun(const TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted,
-                    uint8_t useFAT);
-  uint32_t FollowingCluster(uint32_t cluster, uint8_t useFAT);
+  SectorRun NextRun(TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted, uint8_t useFAT);
+  // The cluster after `cluster`; a link guessed on the way is noted in
+  // `info` when one is given.
+  uint32_t FollowingCluster(uint32_t cluster, uint8_t useFAT, TFATFileInfo* info);
 
   TCustomDrive& volume_;
   const FatGeometry& geometry_;

@@ -8,6 +8,7 @@
 
 #include "fat/fatanalyser.h"
 #include "fat/fatdrive.h"
+#include "fat/fattime.h"
 #include "util/helpers.h"
 
 namespace kestrella {
@@ -245,10 +246,17 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
   // although its entries still read as live. Those count as deleted, so that
   // the deleted tree shows them.
   const bool insideDeleted = (Flags & kNodeDeleted) != 0;
+  // What a lost directory holds is lost with it, at every depth. Its entries
+  // that cannot describe anything of this volume are the remains of other
+  // data, not files: they are passed over, neither listed nor saved.
+  const uint8_t lost = Flags & kNodeLost;
   while (drive->FindNextEntry(walk, includeDeleted, name, entry, &utf8)) {
     const uint8_t attr = entry.Attributes();
     const bool deleted = entry.IsDeleted() || insideDeleted;
     const uint32_t first = entry.FirstCluster();
+    if (lost != 0 && !entry.IsLongName() && (attr & kAttrVolume) == 0 && name != "." && name != ".." &&
+        !drive->Analyser->FitsVolume(entry))
+      continue;
     if ((attr & kAttrDirectory) != 0 && !entry.IsLongName()) {
       if (name == "." || name == "..") continue;
       // A deleted directory is only worth listing while its cluster still
@@ -263,8 +271,9 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
       dir->Time = entry.WriteTime();
       dir->Date = entry.WriteDate();
       dir->Parent = this;
+      dir->Flags = lost;
       if (deleted) {
-        dir->Flags = kNodeDeleted;
+        dir->Flags |= kNodeDeleted;
         dir->Condition = DeletedCondition(*drive, first);
       }
       Nodes->push_back(std::move(dir));
@@ -281,8 +290,9 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
       file->Name = name;
       file->Utf8Name = utf8;
       file->Parent = this;
+      file->Flags = lost;
       if (deleted) {
-        file->Flags = kNodeDeleted;
+        file->Flags |= kNodeDeleted;
         file->Condition = DeletedCondition(*drive, first);
       }
       Nodes->push_back(std::move(file));
@@ -333,8 +343,46 @@ void TFATFile::duplicate(TCustomFile& target) const {
     t->Time = Time;
     t->Date = Date;
     t->Utf8Name = Utf8Name;
+    t->SignatureKind = SignatureKind;
+    t->copiedPlacement_ = Place();
   }
 }
+
+TFATFile::Placement TFATFile::PlaceInTree() const {
+  Placement place;
+  // Start items are the only directories without a parent.
+  const auto isStartItem = [](const TCustomDirectory* d) { return d->Parent == nullptr; };
+  if (Parent != nullptr && isStartItem(Parent) && (Flags & kNodeLost) != 0) {
+    place.origin.way = LostOrigin::Way::BySignature;
+    place.origin.kind = SignatureKind;
+    return place;
+  }
+  std::vector<std::string> upwards;
+  // Parent links come from the tree itself, but a bound keeps a damaged
+  // tree from looping here.
+  int steps = 0;
+  for (const TCustomDirectory* d = Parent; d != nullptr && !isStartItem(d) && steps < 4096;
+       d = d->Parent, ++steps) {
+    if ((d->Flags & kNodeLost) != 0 && isStartItem(d->Parent)) {
+      // The lost directory the search found: the top of a lost tree.
+      place.origin.way = LostOrigin::Way::InLostDirectory;
+      if (const auto* fat = dynamic_cast<const TFATDirectory*>(d)) {
+        place.origin.directoryCluster = fat->FirstCluster;
+        place.origin.directorySector = fat->FirstCluster == 0 ? fat->Sector : 0;
+      }
+      break;
+    }
+    upwards.push_back(SafeFileName(ShownDirName(*d)));
+  }
+  place.folders.assign(upwards.rbegin(), upwards.rend());
+  return place;
+}
+
+std::vector<std::string> TFATFile::FolderNames() const { return Place().folders; }
+
+LostOrigin TFATFile::Origin() const { return Place().origin; }
+
+std::optional<int64_t> TFATFile::ModifiedTime() const { return FatTimeToUnix(Date, Time); }
 
 bool TFATFile::Rename(const std::string& newName) {
   Name = newName;

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "devices/device.h"
+#include "detect/fileend.h"
 #include "devices/scanhost.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
@@ -110,6 +112,65 @@ class ListedForSave {
   bool listedHere_;
 };
 
+// Writes a file's bytes into `out` as they are read. A file found by its
+// first bytes has no size of its own: its Size is only how far it may run.
+// With an end finder of its kind (see detect/fileend.h) its bytes are fed to
+// the finder on their way, and one piece is held back before it is written,
+// so that an end the finder learns of only from the bytes after it still
+// cuts the file there. An end learnt later than that leaves the file as
+// long as it was written: keeping too much is better than cutting a photo.
+class FileWriter {
+ public:
+  FileWriter(OutputFile& out, std::unique_ptr<FileEndFinder> finder)
+      : out_(out), finder_(std::move(finder)) {}
+
+  // The next `size` bytes of the file. False once nothing more is wanted:
+  // the output failed, or the file's end was found.
+  bool Take(const uint8_t* data, size_t size) {
+    if (finder_ == nullptr) return Emit(data, size);
+    const FileEndFinder::State state = finder_->Feed(data, size);
+    fed_ += size;
+    if (state == FileEndFinder::State::Ended) {
+      // The held bytes run from emitted_, these from fed_ - size.
+      const uint64_t end = std::max<uint64_t>(finder_->End(), emitted_);
+      const uint64_t start = fed_ - size;
+      const size_t fromHeld = static_cast<size_t>(std::min<uint64_t>(held_.size(), end - emitted_));
+      bool ok = Emit(held_.data(), fromHeld);
+      held_.clear();
+      if (ok && end > start) ok = Emit(data, static_cast<size_t>(std::min<uint64_t>(size, end - start)));
+      (void)ok;
+      return false;
+    }
+    if (!Emit(held_.data(), held_.size())) return false;
+    held_.clear();
+    if (state == FileEndFinder::State::NoEnd) {
+      // No end will come: everything up to Size is kept.
+      finder_.reset();
+      return Emit(data, size);
+    }
+    held_.assign(data, data + size);
+    return true;
+  }
+  // Writes what is still held back, at the end of the file's bytes.
+  void Finish() {
+    Emit(held_.data(), held_.size());
+    held_.clear();
+  }
+
+ private:
+  bool Emit(const uint8_t* data, size_t size) {
+    if (size == 0) return !out_.Failed();
+    emitted_ += size;
+    return out_.Write(data, size) > 0 && !out_.Failed();
+  }
+
+  OutputFile& out_;
+  std::unique_ptr<FileEndFinder> finder_;
+  std::vector<uint8_t> held_;
+  uint64_t fed_ = 0;
+  uint64_t emitted_ = 0;
+};
+
 std::string DirOutputName(const TFATDirectory& dir) {
   return SafeFileName(dir.Utf8Name.empty() ? ReplaceDeletedChar(dir.Name) : dir.Utf8Name);
 }
@@ -142,8 +203,11 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
   bool readOk = true;
   const uint64_t unreadableBefore = drive->UnreadableSectors;
   if (out.IsOpen() && Size != 0) {
+    std::unique_ptr<FileEndFinder> finder;
+    if (!SignatureKind.empty() && drive->EndFinders) finder = drive->EndFinders(SignatureKind);
+    FileWriter writer(out, std::move(finder));
     uint32_t got = 0;
-    size_t written = 0;
+    bool more = true;
     // A read of 3 bytes or fewer is taken as the file's last: it is written
     // and the save ends.
     do {
@@ -155,8 +219,9 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
         host.ProgressStopTime();
         break;
       }
-      written = out.Write(buffer.data(), got);
-    } while (written > 0 && !out.Failed() && got > 3 && !host.StopRequested());
+      more = writer.Take(buffer.data(), got);
+    } while (more && got > 3 && !host.StopRequested());
+    if (readOk) writer.Finish();
   }
   const bool created = out.IsOpen();
   out.Close();
@@ -172,11 +237,19 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     host.ProgressStopTime();
   } else if (!readOk) {
     drive->SaveProblems.Add(FileProblem::Kind::Lost, target, "could not read the source");
-  } else if (kept && drive->UnreadableSectors != unreadableBefore) {
-    const uint64_t n = drive->UnreadableSectors - unreadableBefore;
-    drive->SaveProblems.Add(FileProblem::Kind::Damaged, target,
-                            std::to_string(n) + (n == 1 ? " sector" : " sectors") +
-                                " could not be read and hold zeros");
+  } else if (kept) {
+    // One problem per file, naming everything that makes it doubtful.
+    std::string reasons;
+    if (drive->UnreadableSectors != unreadableBefore) {
+      const uint64_t n = drive->UnreadableSectors - unreadableBefore;
+      reasons = std::to_string(n) + (n == 1 ? " sector" : " sectors") + " could not be read and hold zeros";
+    }
+    if (info.GuessedAfter != 0) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += "allocation table sector " + std::to_string(info.UnreadableTableSector) +
+                 " could not be read: clusters after " + std::to_string(info.GuessedAfter) + " guessed";
+    }
+    if (!reasons.empty()) drive->SaveProblems.Add(FileProblem::Kind::Damaged, target, reasons);
   }
   drive->Close(info);
   return kept;

@@ -77,13 +77,17 @@ class TreeWalkScope {
 class LostSearch {
  public:
   explicit LostSearch(TFATdrive& drive)
-      : drive_(drive), map_(drive.ClusterCount()), cache_(drive.Device), lost_(*drive.LostItem) {}
+      : drive_(drive),
+        map_(drive.ClusterCount()),
+        rootWalked_(drive.FATType() != kFat32 ? drive.RootDirSectors() : 0, false),
+        cache_(drive.Device),
+        lost_(*drive.LostItem) {}
 
   void Run();
 
  private:
   void MarkTree(uint32_t cluster, uint32_t sector, bool nested, int depth);
-  void MarkChain(uint32_t first);
+  void MarkChain(uint32_t first, uint32_t size);
   void RemoveExplained(uint32_t key, uint32_t sectorKey);
   void AddLostDirectory(const std::string& name, uint32_t cluster, uint32_t sector);
   void AddLostFile(uint32_t cluster, const std::string& kind);
@@ -91,9 +95,18 @@ class LostSearch {
   void ScanClusters();
   bool PassedOver(uint32_t cluster);
   void CountLost(int& directories, int& files) const;
+  void MarkRootSectors(uint32_t from, uint32_t to);
+  bool RootSectorWalked(uint32_t sector) const;
 
   TFATdrive& drive_;
   ClusterMap map_;
+  // The sectors of the fixed root region that a walk went through (index:
+  // sector - RootDirStart), as map_ holds the clusters: a sector the walk of
+  // the live root covered is that root, not the remains of another.
+  std::vector<bool> rootWalked_;
+  // Set once the live tree is walked: every tree walked from then on is a
+  // lost one.
+  bool inLostTrees_ = false;
   CacheSwitch cache_;
   TCustomDirectory& lost_;
 };
@@ -111,6 +124,7 @@ void LostSearch::Run() {
     TreeWalkScope walk(cache_);
     MarkTree(drive_.RootCluster(), static_cast<uint32_t>(drive_.RootDirStart()), false, 0);
   }
+  inLostTrees_ = true;
   // FAT32 has no fixed root region to search.
   if (drive_.FATType() != kFat32 && !host.StopRequested()) ScanRootRegion();
   if (!host.StopRequested()) ScanClusters();
@@ -155,16 +169,24 @@ void LostSearch::MarkTree(uint32_t cluster, uint32_t sector, bool nested, int de
     } else if ((attributes & kAttrVolume) != 0) {
       // A volume label (or a long-name part without its short entry) owns no
       // clusters.
-    } else {
+    } else if (!inLostTrees_ || drive_.Analyser->FitsVolume(entry)) {
+      // Entries of lost directories that cannot describe a file of this
+      // volume account for nothing: a cluster they name may well hold a
+      // lost photo.
       if (first != 0) RemoveExplained(first, 0);
-      MarkChain(first);
+      MarkChain(first, entry.FileSize());
     }
   }
+  // A root region walk goes sector after sector up to where it stopped:
+  // every sector on the way is part of this directory.
+  if (cluster == 0) MarkRootSectors(sector, walk.Sector);
 }
 
 // Marks the clusters of a file's chain. Without a usable table (selector 0)
-// only the first cluster is known to be the file's.
-void LostSearch::MarkChain(uint32_t first) {
+// only the first cluster is known to be the file's. Where a link cannot be
+// read, the clusters after it are marked as a read of the file takes them
+// (the next on the volume), as many as its `size` bytes still need.
+void LostSearch::MarkChain(uint32_t first, uint32_t size) {
   ScanHost& host = drive_.host();
   if (drive_.UseFAT() == 0) {
     if (drive_.IsValidCluster(first) && !map_.Test(first)) {
@@ -174,6 +196,8 @@ void LostSearch::MarkChain(uint32_t first) {
     return;
   }
   const uint32_t copy = drive_.UseFAT() - 1u;
+  const uint64_t bytesPerCluster = std::max<uint32_t>(drive_.BytesPerCluster(), 1);
+  const uint64_t clusters = (uint64_t{size} + bytesPerCluster - 1) / bytesPerCluster;
   uint32_t c = first;
   // A chain never has more links than the volume has clusters; one that
   // seems to is a loop.
@@ -182,9 +206,13 @@ void LostSearch::MarkChain(uint32_t first) {
       map_.Set(c);
       host.ProgressStepIt();
     }
-    const uint32_t next = drive_.GetFAT(c, copy);
+    uint32_t next = drive_.GetFAT(c, copy);
     const uint8_t type = TFATAnalyser::ClusterType(drive_.FATType(), next);
     if (type == kClusterFree || type == kClusterEnd) break;
+    if (type == kClusterUnknown) {
+      if (steps + 1 >= clusters) break;
+      next = c + 1;
+    }
     c = next;
   }
 }
@@ -238,6 +266,7 @@ void LostSearch::AddLostFile(uint32_t cluster, const std::string& kind) {
   const uint64_t toEnd = (uint64_t{drive_.ClusterCount()} + 2 - cluster) * drive_.BytesPerCluster();
   file->Size = static_cast<uint32_t>(std::min<uint64_t>(kLostFileSize, toEnd));
   file->Attributes = kArchiveAttribute;
+  file->SignatureKind = kind;
   file->Flags = kNodeLost;
   file->HandedOver = 0;
   file->Parent = &lost_;
@@ -254,16 +283,30 @@ void LostSearch::CountLost(int& directories, int& files) const {
   }
 }
 
+void LostSearch::MarkRootSectors(uint32_t from, uint32_t to) {
+  const uint64_t start = static_cast<uint32_t>(drive_.RootDirStart());
+  for (uint64_t s = std::max<uint64_t>(from, start); s <= to && s - start < rootWalked_.size(); ++s)
+    rootWalked_[s - start] = true;
+}
+
+bool LostSearch::RootSectorWalked(uint32_t sector) const {
+  const uint64_t start = static_cast<uint32_t>(drive_.RootDirStart());
+  return sector >= start && sector - start < rootWalked_.size() && rootWalked_[sector - start];
+}
+
 // The fixed root region of FAT12/16 (and the first data sector after it):
 // a root directory written elsewhere than the boot sector says, or the
-// remains of an earlier format with another geometry.
+// remains of an earlier format with another geometry. The sectors the walk
+// of the live root (or of a lost one found here before) went through are
+// not looked at: their entries read as valid as any, and taking them for a
+// lost directory would offer every live file again as lost.
 void LostSearch::ScanRootRegion() {
   ScanHost& host = drive_.host();
   TFATAnalyser& analyser = *drive_.Analyser;
   const uint32_t from = drive_.BootRec().ReservedSectors() + drive_.FATAreaSectors();
   for (uint32_t s = from; s <= drive_.FirstDataSector(); ++s) {
     host.ProcessMessages();
-    if (!analyser.IsDirC(0, s) && analyser.DirEntriesValidC(0, s)) {
+    if (!RootSectorWalked(s) && !analyser.IsDirC(0, s) && analyser.DirEntriesValidC(0, s)) {
       TreeWalkScope walk(cache_);
       AddLostDirectory("sector " + std::to_string(s) + " (root)", 0, s);
       MarkTree(0, s, false, 0);

@@ -16,6 +16,8 @@ void FatTable::Reset(uint32_t sectorSize) {
   sectorSize_ = sectorSize;
   window_.assign(2 * static_cast<size_t>(sectorSize_), 0);
   windowSector_ = 0;
+  failedSector_ = 0;
+  unreadableSector_ = 0;
   noFreeFrom_ = 0;
 }
 
@@ -34,17 +36,23 @@ uint32_t FatTable::GetFAT(uint32_t cluster, uint32_t copy) {
   }
   const uint64_t perFAT = static_cast<uint32_t>(geometry_.SectorsPerFAT());
   const uint64_t sector64 = offset / bps + copy * perFAT + boot.ReservedSectors();
-  if (sector64 > INT32_MAX) return 0;
+  // Sectors no read can reach, and logical sectors larger than the device's
+  // (the window holds one volume sector), leave the entry as unknown as a
+  // sector that fails.
+  if (sector64 > INT32_MAX || bps > sectorSize_) return kFatEntryUnknown;
   const uint32_t sector = static_cast<uint32_t>(sector64);
-  // The window holds one volume sector; larger logical sectors than the
-  // device's cannot be served through it.
-  if (bps > sectorSize_) return 0;
-  if (!Load(sector)) return 0;
+  if (!Load(sector)) {
+    unreadableSector_ = sector;
+    return kFatEntryUnknown;
+  }
   const uint32_t at = static_cast<uint32_t>(offset % bps);
   if (fatType == kFat12 && at == bps - 1) {
     // The entry's last bits are in the next sector, read for this entry
     // alone.
-    if (!volume_.ReadSec(sector + 1, 1, window_.data() + sectorSize_, true)) return 0;
+    if (!volume_.ReadSec(sector + 1, 1, window_.data() + sectorSize_, true)) {
+      unreadableSector_ = sector + 1;
+      return kFatEntryUnknown;
+    }
     const uint16_t word = static_cast<uint16_t>(window_[at] | (window_[sectorSize_] << 8));
     return (cluster & 1) != 0 ? word >> 4 : word & 0xFFFu;
   }
@@ -61,12 +69,15 @@ uint32_t FatTable::GetFAT(uint32_t cluster, uint32_t copy) {
 bool FatTable::Load(uint32_t sector) {
   // 0 also marks the empty window: no table starts at the boot sector.
   if (sector == windowSector_) return true;
+  if (sector == failedSector_) return false;
   if (!volume_.ReadSec(sector, 1, window_.data(), true)) {
     std::fill(window_.begin(), window_.end(), uint8_t{0});
     windowSector_ = 0;
+    failedSector_ = sector;
     return false;
   }
   windowSector_ = sector;
+  failedSector_ = 0;
   return true;
 }
 

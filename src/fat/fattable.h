@@ -23,13 +23,20 @@ class FatTable {
   void Reset(uint32_t sectorSize);
 
   // The entry of `cluster` in allocation-table copy `copy`; 0 for a cluster
-  // outside 2 .. ClusterCount + 1 or when the table cannot be read.
+  // outside 2 .. ClusterCount + 1 (no table describes it). When the table
+  // sector holding the entry cannot be read, kFatEntryUnknown: taking such
+  // an entry for 0 would make a live chain look ended and its clusters
+  // free, and taking the bytes of another sector would follow links that
+  // are not its own.
   uint32_t GetFAT(uint32_t cluster, uint32_t copy);
+  // The volume sector of the table whose failed read made the latest
+  // kFatEntryUnknown (0 before any).
+  uint32_t UnreadableSector() const { return unreadableSector_; }
   // The cluster after `cluster` in a chain read with `useFAT` (0: the next
   // one on the volume; n: the entry in table copy n - 1).
   uint32_t NextCluster(uint32_t cluster, uint8_t useFAT);
-  // The first cluster after `cluster` that the table marks free, or
-  // cluster + 1 when none is (a deleted file's chain is erased, and its later
+  // The first cluster after `cluster` that the table marks free (an
+  // unknown entry is not), or cluster + 1 when none is (a deleted file's chain is erased, and its later
   // clusters are usually the free ones that follow).
   uint32_t NextFreeCluster(uint32_t cluster);
 
@@ -47,6 +54,11 @@ class FatTable {
   // first is kept from one call to the next; 0 = nothing held.
   std::vector<uint8_t> window_;
   uint32_t windowSector_ = 0;
+  // The sector whose read failed last, until another one is read: the
+  // entries of one sector are asked for one after the other, and a failing
+  // card would otherwise be asked (and retry) once for each.
+  uint32_t failedSector_ = 0;
+  uint32_t unreadableSector_ = 0;
   // Clusters from here on hold no free one (0 = not known yet). The table
   // does not change while it is read, so a search that found nothing is not
   // repeated for every cluster of a long deleted file on a full card.

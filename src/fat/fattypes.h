@@ -19,6 +19,14 @@ inline constexpr uint8_t kClusterLink = 1;
 inline constexpr uint8_t kClusterFree = 2;
 inline constexpr uint8_t kClusterBad = 4;   // reserved or bad
 inline constexpr uint8_t kClusterEnd = 8;   // end of chain
+// The table sector holding the entry could not be read: the entry may be
+// anything, so it is neither free nor the end of a chain.
+inline constexpr uint8_t kClusterUnknown = 16;
+
+// What the allocation table gives for an entry it could not read. No FAT
+// type has entries this wide (FAT32 keeps 28 bits), so it never stands for
+// a real value.
+inline constexpr uint32_t kFatEntryUnknown = 0xFFFFFFFFu;
 
 // Directory entry attributes.
 inline constexpr uint8_t kAttrReadOnly = 0x01;

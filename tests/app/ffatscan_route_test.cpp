@@ -2,8 +2,11 @@
 // reports its end, and how a stop ends it.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/ffatscan.h"
 #include "diskio/drivetable.h"
+#include "fat/fatread_testcard.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 
@@ -80,6 +83,46 @@ TEST_F(FolderRouteTest, ADriveWithoutFatCountsNothing) {
   EXPECT_TRUE(found_.empty());
   EXPECT_TRUE(progress_.empty());
 }
+
+// Two files whose chains both cross a table sector that cannot be read, one
+// leaving it, one entering it: written in one piece, both come back whole
+// by reading on cluster after cluster, and both are reported Damaged.
+class UnreadableTableSector : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(UnreadableTableSector, ChainsGoOnConsecutivelyAndTheFilesAreReportedDamaged) {
+  const auto [fatBits, kib] = GetParam();
+  const uint32_t perSector = 512 * 8 / static_cast<uint32_t>(fatBits);  // table entries
+  test::FatCard card(fatBits, kib, 1);
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const char* name : {"A.JPG", "B.JPG"}) {
+    for (size_t i = 0; i < perSector * 512 * 3 / 2; ++i) files[name].push_back(static_cast<uint8_t>((i * 131 + name[0]) >> 3));
+    test::WriteFileBytes(card.dir() / name, files[name]);
+    card.Copy(card.dir() / name, name);
+  }
+  const std::vector<uint32_t> a = card.Chain("A.JPG"), b = card.Chain("B.JPG");
+  const uint32_t sector = b.front() / perSector;
+  ASSERT_TRUE(a.front() / perSector < sector && a.back() / perSector == sector && b.back() / perSector > sector);
+  test::TestEngine& engine = card.engine();
+  engine.ui.temp = card.dir() / "tmp";
+  fs::create_directories(engine.ui.temp);
+  const uint8_t letter = engine.context.drives().AddImage(card.image().string());
+  const std::vector<uint8_t> image = test::ReadFileBytes(card.image());
+  const uint32_t tableSector = (image[14] | (image[15] << 8)) + sector;
+  engine.sources.MarkUnreadable(engine.context.drives().Find(letter)->source.path, {tableSector});
+
+  TFrmFATScan driver(engine.context);
+  driver.DestFolder = (card.dir() / "dest").string();
+  fs::create_directories(driver.DestFolder);
+  driver.ScanDrive(letter, true, false, false);
+  for (const auto& [name, bytes] : files) EXPECT_EQ(test::ReadFileBytes(fs::path(driver.DestFolder) / name), bytes) << name;
+  ASSERT_EQ(driver.SaveProblems.Problems().size(), 2u);
+  for (const FileProblem& p : driver.SaveProblems.Problems()) {
+    EXPECT_EQ(p.kind, FileProblem::Kind::Damaged) << p.file;
+    EXPECT_EQ(p.reason.rfind("allocation table sector " + std::to_string(tableSector) + " could not be read: clusters after ", 0), 0u) << p.reason;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16And32, UnreadableTableSector, ::testing::Values(std::pair{16, 8192}, std::pair{32, 40000}));
 
 }  // namespace
 }  // namespace kestrella

@@ -71,20 +71,60 @@ TEST_F(HandWritten, LongNamesWholeDeletedAndInterrupted) {
   ASSERT_TRUE(Mount());
 
   const auto all = Entries(0, true);
-  ASSERT_EQ(all.size(), 5u);
+  ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].first, "ABCDEFGHIJKLM");
   EXPECT_EQ(all[1].first, "Holiday at the sea, day 2 - 001.jpg");
   EXPECT_TRUE(all[1].second.IsDeleted());
   EXPECT_EQ(all[1].second.FileSize(), 4321u);
-  // Parts 3 and 2 only; the interrupting entry stands in for the short one.
-  EXPECT_EQ(all[2].first, "NOPQRSTUVWXYZ0123456789abc");
-  EXPECT_EQ(all[2].second.Checksum(), other[0].Checksum());
-  EXPECT_EQ(all[4].first, "OTHER.TXT");
+  // The cut run names nothing; the run after it names its own entry.
+  EXPECT_EQ(all[2].first, "Other file.txt");
+  EXPECT_EQ(all[2].second.FileSize(), 2u);
 
-  EXPECT_EQ(Entries(0, false).size(), 4u);
-  // Long-name entries taken as short ones make no nodes.
+  EXPECT_EQ(Entries(0, false).size(), 2u);
   EXPECT_EQ(Paths(Walk(v_.Root(), true, false)),
-            (std::vector<std::string>{"ABCDEFGHIJKLM", "Holiday at the sea, day 2 - 001.jpg", "OTHER.TXT"}));
+            (std::vector<std::string>{"ABCDEFGHIJKLM", "Holiday at the sea, day 2 - 001.jpg", "Other file.txt"}));
+}
+
+// A run belongs to the short entry after it only when the short name's
+// checksum says so. A deleted short name lost its first byte: the run is
+// taken when the one first byte that gives its checksum is the long name's
+// first character as a short name has it.
+TEST_F(HandWritten, ARunNamesOnlyTheShortEntryItsChecksumFits) {
+  const struct {
+    std::u16string longName;
+    std::string madeFor, written;  // the short name of the checksum; the short entry after the run
+    bool runDeleted, shortDeleted;
+    const char* expected;
+  } cases[] = {
+      {u"IMG_0001.JPG", "IMG_0001JPG", "IMG_0001JPG", true, true, "IMG_0001.JPG"},
+      {u"..hidden dot.jpg", "HIDDEN~1JPG", "HIDDEN~1JPG", true, true, "..hidden dot.jpg"},
+      {u"[draft].jpg", "_DRAFT_ JPG", "_DRAFT_ JPG", true, true, "[draft].jpg"},
+      {u"\u00E9t\u00E9.jpg", "_T_~1   JPG", "_T_~1   JPG", true, true, "\xC3\xA9t\xC3\xA9.jpg"},
+      // A deleted file's slot taken by a new file, live or deleted in turn.
+      {u"Old holiday.jpg", "OLDHOL~1JPG", "NEWFILE JPG", true, false, "NEWFILE.JPG"},
+      {u"Old holiday.jpg", "OLDHOL~1JPG", "NEWFILE JPG", true, true, "_EWFILE.JPG"},
+      // The one first byte that fits the checksum is not the long name's.
+      {u"Zebra.jpg", "QEBRA   JPG", "QEBRA   JPG", true, true, "_EBRA.JPG"},
+      {u"Live name.jpg", "LIVENA~1JPG", "LIVENA~1JPG", false, false, "Live name.jpg"},
+  };
+  uint32_t slot = 0;
+  for (const auto& c : cases) {
+    std::vector<TDirEntry> run = Named(c.longName, ShortEntry(c.madeFor, kAttrArchive, 5, 1));
+    run.back() = ShortEntry(c.written, kAttrArchive, 5, 1);
+    for (TDirEntry& e : run)
+      if (&e == &run.back() ? c.shortDeleted : c.runDeleted) e.raw[0] = kDeletedMarker;
+    Root(run, slot);
+    slot += static_cast<uint32_t>(run.size());
+  }
+  ASSERT_TRUE(Mount());
+  std::vector<std::string> all, live;
+  Entries(0, true, &all);
+  Entries(0, false, &live);
+  ASSERT_EQ(all.size(), std::size(cases));
+  for (size_t k = 0; k < all.size(); ++k) EXPECT_EQ(all[k], cases[k].expected) << k;
+  EXPECT_EQ(live, (std::vector<std::string>{"NEWFILE.JPG", "Live name.jpg"}));
+  // A deleted file is saved under its long name, whole.
+  ASSERT_NE(Find(Walk(v_.Root(), true, false), "IMG_0001.JPG"), nullptr);
 }
 
 TEST_F(HandWritten, NamesBecomeUtf8WhileMatchingNamesKeepBytes) {

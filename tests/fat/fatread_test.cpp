@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <numeric>
 
+#include "fat/fatanalyser.h"
 #include "fat/fatread_testcard.h"
 #include "fat/fatstream.h"
 
@@ -298,18 +299,25 @@ TEST_F(DamagedChainCard, AnEarlyEndOfChainGoesOnWithFreeClusters) {
   EXPECT_EQ(ReadAll(card_->drive(), chain_.front(), size, 1), card_->ClusterBytes(expected, size));
 }
 
-TEST_F(DamagedChainCard, AnUnreadableTableSectorGivesNoLinks) {
+TEST_F(DamagedChainCard, AnUnreadableTableSectorGivesUnknownLinks) {
   card_->Mount();
   const uint32_t firstTableSector = card_->drive().BootRec().ReservedSectors();
   card_->sources().MarkUnreadable(card_->sourcePath(), {firstTableSector + 1});
   card_->Mount();
   TFATdrive& d = card_->drive();
   // A link in the first table sector, then the entry at the same place of
-  // the second: what the first sector held there is no answer for it.
+  // the second: what the first sector held there is no answer for it, and
+  // neither is "free".
   const uint32_t perTableSector = 512 / 2;
   ASSERT_EQ(d.GetFAT(chain_[1], 0), chain_[2]);
-  EXPECT_EQ(d.GetFAT(chain_[1] + perTableSector, 0), 0u);
+  const uint32_t unknown = d.GetFAT(chain_[1] + perTableSector, 0);
+  EXPECT_EQ(unknown, kFatEntryUnknown);
+  EXPECT_EQ(TFATAnalyser::ClusterType(d.FATType(), unknown), kClusterUnknown);
   EXPECT_EQ(d.GetFAT(chain_[1], 0), chain_[2]);
+  // The search for free clusters passes over the unknown ones.
+  const uint32_t free = d.NextFreeCluster(perTableSector - 1);
+  EXPECT_GE(free, 2 * perTableSector);
+  EXPECT_EQ(TFATAnalyser::ClusterType(d.FATType(), d.GetFAT(free, 0)), kClusterFree);
 }
 
 TEST(FatReadBigClusters, SixtyFourKiBClusters) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "detect/filedet.h"
 #include "devices/scanhost.h"
@@ -78,6 +79,15 @@ class LostSearch : public ::testing::Test {
     }
     return names;
   }
+  // A file of `size` bytes that starts as a JPEG does.
+  fs::path JpegFile(size_t size) {
+    std::vector<uint8_t> bytes(size, 0x5A);
+    const uint8_t soi[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    std::copy(std::begin(soi), std::end(soi), bytes.begin());
+    WriteFileBytes(dir_ / "photo.jpg", bytes);
+    return dir_ / "photo.jpg";
+  }
+  static TFATFile& node_cast(TCustomNode& node) { return dynamic_cast<TFATFile&>(node); }
   TFATFile* LostFile(const std::string& name) {
     for (const auto& node : *v_.drive.LostItem->Nodes)
       if (auto* f = dynamic_cast<TFATFile*>(node.get()); f != nullptr && f->Name == name) return f;
@@ -282,6 +292,63 @@ TEST_F(LostSearch, StoppingKeepsWhatWasFound) {
   EXPECT_FALSE(v_.device().CacheActive);
 }
 
+// A healthy card: live photos in the root (more than a root sector holds)
+// and in a folder, and deleted ones, each starting as a JPEG does, so that
+// live clusters left unaccounted would come back as lost files too.
+class HealthyCard : public LostSearch, public ::testing::WithParamInterface<std::pair<const char*, uint32_t>> {};
+
+TEST_P(HealthyCard, OffersNoneOfItsLiveFilesAsLost) {
+  Card(GetParam().first, GetParam().second);
+  const fs::path photo = JpegFile(3000);
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
+  for (int k = 0; k < 26; ++k) Copy(photo, (k < 20 ? "IMG_" : k < 23 ? "DCIM/IMG_" : "GONE") + std::to_string(k) + ".JPG");
+  for (int k = 23; k < 26; ++k) ASSERT_TRUE(Mtools("mdel", image_, "::/GONE" + std::to_string(k) + ".JPG"));
+  Find();
+  EXPECT_EQ(Lost(), Strings{});
+  ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
+  EXPECT_EQ(v_.drive.SearchedItem->Nodes->size(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16AndFat12, HealthyCard,
+                         ::testing::Values(std::pair{"-F 16 -s 1", 4096u}, std::pair{"-F 12 -s 1", 1440u}));
+
+// A quick-formatted card whose old DCIM/100CANON remains in the data area,
+// with entries added that cannot describe a file of the volume: they are
+// neither offered nor saved, and account for no cluster.
+TEST_F(LostSearch, EntriesThatCannotBeOnTheVolumeArePassedOver) {
+  Card("-F 16 -s 1", 4096);
+  const fs::path photo = JpegFile(5000);
+  ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM ::/DCIM/100CANON"));
+  for (int k = 1; k <= 3; ++k) Copy(photo, "DCIM/100CANON/IMG_000" + std::to_string(k) + ".JPG");
+  const CommandResult shown = test::Run("MTOOLS_SKIP_CHECK=1 mshowfat -i " + Quote(image_.string()) + " ::/DCIM/100CANON");
+  const uint32_t folder = static_cast<uint32_t>(std::stoul(shown.output.substr(shown.output.find('<') + 1)));
+  QuickFormat("-F 16 -s 1");
+  const uint32_t marked = 3000;  // a JPEG start that an oversized entry names
+  Patch([&](std::vector<uint8_t>& b, const Layout& l) {
+    const uint32_t clusters = static_cast<uint32_t>(b.size() / 512 - l.firstData);
+    PutJpegStart(b, l.ClusterOffset(marked));
+    TDirEntry date = ShortEntry("BADDATE JPG", kAttrArchive, 100, 10);
+    date.raw[24] = date.raw[25] = 0xFF;  // month 15
+    Put(b, l.ClusterOffset(folder) + 5 * 32,  // after ".", ".." and the photos
+        {ShortEntry("PASTEND JPG", kAttrArchive, clusters + 2, 10), ShortEntry("ONE     JPG", kAttrArchive, 1, 10),
+         ShortEntry("NOCLUST JPG", kAttrArchive, 0, 10), ShortEntry("TOOBIG  JPG", kAttrArchive, marked, (clusters + 2 - marked) * 512 + 1),
+         ShortEntry("\x01\x02GARB  JPG", kAttrArchive, 100, 10), ShortEntry("ATTRIB  JPG", 0xE0, 100, 10), date,
+         ShortEntry("FITS    JPG", kAttrArchive, clusters + 1, 512)});  // the volume's last cluster
+  });
+  Find();
+  EXPECT_EQ(host_.handed, Strings{ClusterName(marked, "JPG")});
+  ASSERT_TRUE(v_.drive.FindFiles(false, false, true));
+  Strings offered;
+  for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+    offered.push_back(node_cast(*node).Name);
+    EXPECT_TRUE(node_cast(*node).SaveTo(dir_.path(), v_.drive.UseFAT()));
+  }
+  std::sort(offered.begin(), offered.end());
+  EXPECT_EQ(offered, (Strings{"FITS.JPG", "IMG_0001.JPG", "IMG_0002.JPG", "IMG_0003.JPG"}));
+  EXPECT_TRUE(v_.drive.SaveProblems.Clean());
+  EXPECT_EQ(ReadFileBytes(dir_ / "IMG_0001.JPG"), ReadFileBytes(photo));
+}
+
 // ---- picking the pictures out of the trees ----------------------------------
 
 class PictureSearch : public LostSearch {
@@ -335,6 +402,53 @@ TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) 
   LostFile(ClusterName(3000, "JPG"))->HandedOver = 1;
   EXPECT_TRUE(v_.drive.FindFiles(false, false, true));
   EXPECT_EQ(Searched(), Strings{});
+}
+
+// The copies FindFiles hands over know the folders they were found in and
+// how the search came by them, though those folders are gone after it.
+TEST_F(PictureSearch, CopiesKnowTheirFoldersAndHowTheyWereFound) {
+  ASSERT_TRUE(Mtools("mmd", image_, "\"::/Summer trip\""));
+  Copy(CorpusPhotos()[4], "\"Summer trip/Beach day.jpg\"");
+  ASSERT_TRUE(Mtools("mdeltree", image_, "\"::/Summer trip\""));
+  uint32_t rootSector = 0;
+  Patch([&](std::vector<uint8_t>& b, const Layout& l) {
+    PutDir(b, l, 3200, {ShortEntry("TOP     JPG", kAttrArchive, 3210, 100), ShortEntry("SUB", kAttrDirectory, 3201)});
+    PutDir(b, l, 3201, {ShortEntry("IN      JPG", kAttrArchive, 3220, 100)});
+    // The remains of an older root, past the end of the live one.
+    rootSector = l.rootStart + 8;
+    std::vector<TDirEntry> old;
+    for (int k = 0; k < 16; ++k) old.push_back(ShortEntry("OLD" + std::to_string(10 + k) + "   JPG", kAttrArchive, 3300 + k, 100));
+    Put(b, uint64_t{rootSector} * 512, old);
+  });
+  Find();
+  ASSERT_TRUE(v_.drive.FindFiles(true, true, true));
+  using Way = LostOrigin::Way;
+  struct Expected {
+    std::vector<std::string> folders;
+    LostOrigin origin;
+  };
+  const std::map<std::string, Expected> expected = {
+      {"_ONE.JPG", {{}, {}}},
+      {"KEEP.JPG", {{}, {}}},
+      {"D1.JPG", {{"DCIM"}, {}}},
+      {"Beach day.jpg", {{"Summer trip"}, {}}},
+      {ClusterName(3000, "JPG"), {{}, {Way::BySignature, 0, 0, "JPG"}}},
+      {"TOP.JPG", {{}, {Way::InLostDirectory, 3200, 0, ""}}},
+      {"IN.JPG", {{"SUB"}, {Way::InLostDirectory, 3200, 0, ""}}},
+      {"OLD10.JPG", {{}, {Way::InLostDirectory, 0, rootSector, ""}}},
+  };
+  size_t met = 0;
+  for (const auto& node : *v_.drive.SearchedItem->Nodes) {
+    const auto& f = dynamic_cast<const TFATFile&>(*node);
+    EXPECT_EQ(f.Parent, v_.drive.SearchedItem.get());
+    const auto it = expected.find(f.OutputName());
+    if (it == expected.end()) continue;
+    ++met;
+    EXPECT_EQ(f.FolderNames(), it->second.folders) << it->first;
+    EXPECT_EQ(f.Origin(), it->second.origin) << it->first;
+    EXPECT_EQ(f.IsLost(), it->second.origin.way != Way::NotLost) << it->first;
+  }
+  EXPECT_EQ(met, expected.size());
 }
 
 TEST_F(PictureSearch, CountsPicturesAndDirectoriesOfTheChosenTrees) {
