@@ -70,9 +70,33 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
 // the lost search found, where it lay.
 FoundOrigin OriginOf(const TFATFile& file) {
   FoundOrigin origin;
-  origin.name = file.OutputName();
+  origin.folders = file.FolderNames();
+  origin.modified = file.ModifiedTime();
   origin.unit = FoundOrigin::Unit::Cluster;
   origin.position = file.FirstCluster;
+  const LostOrigin lost = file.Origin();
+  switch (lost.way) {
+    case LostOrigin::Way::NotLost:
+      origin.name = file.OutputName();
+      break;
+    case LostOrigin::Way::InLostDirectory: {
+      // The lost directory's own name went with the entry that named it:
+      // its files are grouped under where it lay.
+      origin.lost = true;
+      origin.name = file.OutputName();
+      const std::string where = lost.directoryCluster != 0
+                                    ? "dir-cluster-" + std::to_string(lost.directoryCluster)
+                                    : "dir-sector-" + std::to_string(lost.directorySector);
+      origin.folders.insert(origin.folders.begin(), {"lost", where});
+      break;
+    }
+    case LostOrigin::Way::BySignature:
+      // Named by kind and first cluster when saved.
+      origin.lost = true;
+      origin.kind = lost.kind;
+      origin.modified.reset();
+      break;
+  }
   return origin;
 }
 

@@ -67,6 +67,8 @@ class TFrmFATScan : public ScanProgress {
   TDevice* Device = nullptr;
   TCustomDrive* Drive = nullptr;
   bool SkipOption = true;
+  // Cut a lost file the hunt found by its first bytes where its data ends.
+  bool CutAtEnd = true;
   std::string DestFolder;
   // The report of the last ScanDrive: found files that could not be saved
   // into DestFolder (Lost, by their name on the card), or were saved with

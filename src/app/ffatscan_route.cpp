@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/ffatscan.h"
+#include "detect/fileend.h"
 #include "fat/fatdrive.h"
 #include "fat/fatdrivelist.h"
 #include "fat/fatnodes.h"
@@ -65,6 +66,9 @@ bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDel
   try {
     TFATdrive* fat = OpenFatDrive(drive);
     if (fat == nullptr) return false;
+    // Lost files found by their first bytes end where their data does.
+    if (CutAtEnd) fat->EndFinders = [](std::string_view kind) { return MakeEndFinder(kind); };
+    else fat->EndFinders = nullptr;
     fat->FindFiles(recoverExisting, recoverDeleted, false);
     if (!HandOverSearched(*fat)) return false;
     ProcessMessages();

@@ -76,6 +76,17 @@ std::string CreateUnderFreeName(OutputFile& out, const fs::path& folder, const s
   return {};
 }
 
+// Makes the folders of `rel` below `dest`, which must exist already: a
+// destination that is gone (a card reader's card pulled, a folder renamed)
+// is a failure to report, not one to make afresh somewhere else.
+std::string MakeFoldersBelow(const fs::path& dest, const fs::path& rel) {
+  std::error_code ec;
+  if (!fs::is_directory(dest, ec)) return ec ? ec.message() : std::strerror(ENOENT);
+  if (rel.empty()) return {};
+  fs::create_directories(dest / rel, ec);
+  return ec ? ec.message() : std::string();
+}
+
 }  // namespace
 
 std::string SafePrefix(std::string prefix) {
@@ -141,10 +152,8 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
     if (naming.cardNames) {
       const fs::path rel = SavedName(f.origin, f.path, naming.folderPerKind);
       const fs::path folder = destFolder / rel.parent_path();
-      std::error_code ec;
-      fs::create_directories(folder, ec);
-      if (ec) {
-        failure = ec.message();
+      failure = MakeFoldersBelow(destFolder, rel.parent_path());
+      if (!failure.empty()) {
         target = (destFolder / rel).string();
       } else {
         target = CreateUnderFreeName(out, folder, rel.filename().string());
@@ -155,10 +164,9 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
       }
     } else {
       const std::string ext = fs::path(f.path).extension().string();
-      fs::path folder = destFolder;
-      if (naming.folderPerKind) folder /= KindOf(f.origin, f.path);
-      std::error_code ec;
-      fs::create_directories(folder, ec);
+      const fs::path kind = naming.folderPerKind ? fs::path(KindOf(f.origin, f.path)) : fs::path();
+      const fs::path folder = destFolder / kind;
+      MakeFoldersBelow(destFolder, kind);  // a failure shows when the file is created
       for (;;) {
         target = (folder / (safePrefix + std::to_string(skip + n) + ext)).string();
         if (skip >= kMaxSkip) {

@@ -36,6 +36,7 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
   const std::filesystem::path temp =
       settings.tempFolder.empty() ? driver_.Context().ui().TempFolder() : settings.tempFolder;
   driver_.DestFolder = temp.string();
+  driver_.CutAtEnd = settings.cutAtEnd;
   TOnFoundImageEvent previous = driver_.OnFoundImage;
   driver_.OnFoundImage = [this](const std::string& path, const FoundOrigin& origin) { Add(path, origin); };
   driver_.ScanDrive(settings.drive, false, choice.RecoverDeleted, choice.RecoverLost);

@@ -98,7 +98,7 @@ void ThumbnailBox::Added() {
     if (!Decodable(t.kind)) t.picture = Picture::NotImage;
     thumbs_.push_back(t);
     // The row of the new thumbnail must fit.
-    setFixedHeight(((n - 1) / kColumns) * kRowPitch + 149);
+    setFixedHeight(((n - 1) / kColumns) * kRowPitch + kRowPitch + 2);
     update(PanelGeometry(n));
   }
 }

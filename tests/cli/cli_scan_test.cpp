@@ -52,11 +52,6 @@ class CliScanTest : public ::testing::Test {
   fs::path card_, temp_;
 };
 
-// True when `whole` begins with every byte of `start`.
-bool BeginsWith(const std::vector<uint8_t>& whole, const std::vector<uint8_t>& start) {
-  return whole.size() >= start.size() && std::equal(start.begin(), start.end(), whole.begin());
-}
-
 TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
   std::vector<fs::path> photos = CorpusPhotos();
   ASSERT_GE(photos.size(), 12u);

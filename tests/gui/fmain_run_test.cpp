@@ -99,13 +99,15 @@ class FrmMainRunTest : public QObject {
   kestrella::Engine& engine() { return rig_->engine; }
   HookedUi& ui() { return rig_->ui; }
 
-  // A fresh FAT16 card onto which two photos were copied and then deleted.
+  // A fresh FAT16 card onto which two photos were copied and then deleted;
+  // their long names keep the first letter a deletion takes from the short
+  // ones.
   fs::path card() {
     const fs::path card = *dir_ / "card.img";
     bool ok = test::Run("mkfs.fat -C -F 16 " + test::Quote(card.string()) + " 16384").exitCode == 0;
-    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(0).string()) + " ::ONE.JPG");
-    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(1).string()) + " ::TWO.JPG");
-    ok = ok && Mtools("mdel", card, "::ONE.JPG ::TWO.JPG");
+    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(0).string()) + " '::Photo one.jpg'");
+    ok = ok && Mtools("mcopy -m", card, test::Quote(photos_.at(1).string()) + " '::Photo two.jpg'");
+    ok = ok && Mtools("mdel", card, "'::Photo one.jpg' '::Photo two.jpg'");
     if (!ok) qFatal("could not build %s", card.c_str());
     return card;
   }
@@ -206,9 +208,9 @@ class FrmMainRunTest : public QObject {
 
     // Under their names on the card, with the times the card kept (whole
     // even seconds).
-    QCOMPARE(Entries(dest_), QStringList({"ONE.JPG", "TWO.JPG"}));
+    QCOMPARE(Entries(dest_), QStringList({"Photo one.jpg", "Photo two.jpg"}));
     for (int i = 0; i < 2; ++i) {
-      const fs::path saved = dest_ / (i == 0 ? "ONE.JPG" : "TWO.JPG");
+      const fs::path saved = dest_ / (i == 0 ? "Photo one.jpg" : "Photo two.jpg");
       QCOMPARE(test::ReadFileBytes(saved), test::ReadFileBytes(photos_.at(i)));
       struct stat taken {}, kept {};
       QCOMPARE(::stat(photos_.at(i).c_str(), &taken), 0);
@@ -394,8 +396,8 @@ class FrmMainRunTest : public QObject {
 
     QVERIFY(sawPreview);
     QVERIFY(saved);
-    QCOMPARE(Entries(dest_), QStringList({"image1.JPG"}));
-    QCOMPARE(test::ReadFileBytes(dest_ / "image1.JPG"), test::ReadFileBytes(photos_.at(0)));
+    QCOMPARE(Entries(dest_), QStringList({"image1.jpg"}));
+    QCOMPARE(test::ReadFileBytes(dest_ / "image1.jpg"), test::ReadFileBytes(photos_.at(0)));
     checkIdle(w);
   }
 
@@ -454,7 +456,7 @@ class FrmMainRunTest : public QObject {
 
     QCOMPARE(visibleAfter, std::vector<bool>({false, true, false}));
     // Off at the end: every found file was kept without asking.
-    QCOMPARE(Entries(dest_), QStringList({"image1.JPG", "image2.JPG"}));
+    QCOMPARE(Entries(dest_), QStringList({"image1.jpg", "image2.jpg"}));
     checkIdle(w);
   }
 

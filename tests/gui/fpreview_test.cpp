@@ -100,8 +100,8 @@ class FPreviewTest : public QObject {
     QCOMPARE(found.ImageCount(), size_t(5));
     QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 161));
     QCOMPARE(d.PanelGeometry(5), QRect(2, 165, 125, 161));
-    QCOMPARE(d.PanelBoxHeight(), 296);
-    QCOMPARE(box->height(), 296);
+    QCOMPARE(d.PanelBoxHeight(), 328);
+    QCOMPARE(box->height(), 328);
 
     // The tick box is where the geometry says: a click there unticks only
     // thumbnail 5, a click on its picture area does nothing.
@@ -307,7 +307,7 @@ class FPreviewTest : public QObject {
         if (i % 1000 == 0) QCoreApplication::processEvents();
       }
       QCOMPARE(d.ImageCount(), kCount);
-      QCOMPARE(d.PanelBoxHeight(), (kCount - 1) / 4 * 147 + 149);
+      QCOMPARE(d.PanelBoxHeight(), (kCount - 1) / 4 * 163 + 165);
       kestrella::gui::ThumbnailBox* box = d.Box();
       QTRY_VERIFY(box->HasPicture(1));
 
