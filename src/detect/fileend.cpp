@@ -202,8 +202,7 @@ class BmpEndFinder final : public RecordWalker {
     Check(width_, height_, Le16(h), Le16(h + 2), compression_ ? Le32(h + 4) : 0);
   }
 
-  void Check(int64_t width, int64_t height, uint32_t planes, uint32_t depth,
-             uint32_t compression) {
+  void Check(int64_t width, int64_t height, uint32_t planes, uint32_t depth, uint32_t compression) {
     constexpr uint32_t kDepths[] = {1, 2, 4, 8, 16, 24, 32, 64};
     const bool knownCompression = compression <= 6 || (compression >= 11 && compression <= 13);
     if (planes != 1 || width <= 0 || height == 0 || !knownCompression ||
@@ -237,10 +236,10 @@ struct KindFinder {
 // maker's name in it. CRW (a Canon heap whose blocks are found from its
 // end), MRW and the document and archive kinds of the hunt have no finder.
 constexpr KindFinder kFinders[] = {
-    {"JPG", MakeJpegEndFinder},  {"PNG", MakePngEndFinder},       {"GIF", MakeGifEndFinder},
-    {"BMP", MakeBmpEndFinder},   {"WAV", MakeRiffEndFinder},      {"AVI", MakeRiffEndFinder},
-    {"RIFF", MakeRiffEndFinder}, {"CDR", MakeRiffEndFinder},      {"MOV", MakeQuickTimeEndFinder},
-    {"MP3", MakeMp3EndFinder},   {"TIF", MakeTiffEndFinder},      {"NEF", MakeTiffEndFinder},
+    {"JPG", MakeJpegEndFinder},  {"PNG", MakePngEndFinder},  {"GIF", MakeGifEndFinder},
+    {"BMP", MakeBmpEndFinder},   {"WAV", MakeRiffEndFinder}, {"AVI", MakeRiffEndFinder},
+    {"RIFF", MakeRiffEndFinder}, {"CDR", MakeRiffEndFinder}, {"MOV", MakeQuickTimeEndFinder},
+    {"MP3", MakeMp3EndFinder},   {"TIF", MakeTiffEndFinder}, {"NEF", MakeTiffEndFinder},
     {"DCR", MakeTiffEndFinder},  {"RAF", MakeTiffEndFinder},
 };
 
@@ -265,9 +264,9 @@ struct KindLimit {
 //  - MP3: two hours at 320 kbit/s are about 290 MB; voice recorders stay
 //    far below.
 constexpr KindLimit kLimits[] = {
-    {"JPG", 128 * kMiB}, {"PNG", 256 * kMiB},   {"GIF", 64 * kMiB},     {"BMP", 512 * kMiB},
-    {"TIF", 256 * kMiB}, {"NEF", 256 * kMiB},   {"CRW", 256 * kMiB},    {"MRW", 256 * kMiB},
-    {"DCR", 256 * kMiB}, {"RAF", 256 * kMiB},   {"MOV", kFatMaxFile},   {"AVI", kFatMaxFile},
+    {"JPG", 128 * kMiB},  {"PNG", 256 * kMiB},   {"GIF", 64 * kMiB},   {"BMP", 512 * kMiB},
+    {"TIF", 256 * kMiB},  {"NEF", 256 * kMiB},   {"CRW", 256 * kMiB},  {"MRW", 256 * kMiB},
+    {"DCR", 256 * kMiB},  {"RAF", 256 * kMiB},   {"MOV", kFatMaxFile}, {"AVI", kFatMaxFile},
     {"WAV", kFatMaxFile}, {"RIFF", kFatMaxFile}, {"MP3", 320 * kMiB},
 };
 // Documents, archives and anything else.

@@ -163,8 +163,8 @@ class Mp3EndFinder final : public RecordWalker {
   void OnHeader(const uint8_t* h, size_t taken) {
     const uint64_t start = Offset() - taken;
     const uint32_t length = MpegFrameLength(h);
-    const bool sameStream = frames_ == 0 || (((h[1] ^ first_[0]) & 0x1E) == 0 &&
-                                             ((h[2] ^ first_[1]) & 0x0C) == 0);
+    const bool sameStream =
+        frames_ == 0 || (((h[1] ^ first_[0]) & 0x1E) == 0 && ((h[2] ^ first_[1]) & 0x0C) == 0);
     if (length >= 32 && sameStream) {
       if (frames_++ == 0) {
         first_[0] = h[1];

@@ -67,8 +67,25 @@ class TiffEndFinder final : public FileEndFinder {
 
   enum class What { Header, IfdCount, IfdBody, List };
   // The lists an IFD names, in pairs of offsets and byte counts.
-  enum List { kStripOffsets, kStripCounts, kTileOffsets, kTileCounts, kJpegOffset, kJpegLength,
-              kLists, kSubIfds = kLists };
+  enum List {
+    kStripOffsets,
+    kStripCounts,
+    kTileOffsets,
+    kTileCounts,
+    kJpegOffset,
+    kJpegLength,
+    kLists,
+    kSubIfds = kLists
+  };
+
+  struct ListTag {
+    uint16_t tag;
+    int list;
+  };
+  static constexpr ListTag kListTags[] = {
+      {273, kStripOffsets}, {279, kStripCounts}, {324, kTileOffsets}, {325, kTileCounts},
+      {330, kSubIfds},      {513, kJpegOffset},  {514, kJpegLength},
+  };
 
   struct Wanted {
     uint64_t offset, length;
@@ -157,9 +174,8 @@ class TiffEndFinder final : public FileEndFinder {
   // were asked for, until none is left that can be read.
   void ReadWhatCameIn() {
     for (;;) {
-      const auto ready = std::find_if(wanted_.begin(), wanted_.end(), [&](const Wanted& w) {
-        return w.offset + w.length <= fed_;
-      });
+      const auto ready = std::find_if(wanted_.begin(), wanted_.end(),
+                                      [&](const Wanted& w) { return w.offset + w.length <= fed_; });
       if (ready == wanted_.end()) break;
       const Wanted w = *ready;
       wanted_.erase(ready);
@@ -207,7 +223,8 @@ class TiffEndFinder final : public FileEndFinder {
 
   std::vector<uint32_t> Values(const uint8_t* b, uint16_t type, uint32_t count) const {
     std::vector<uint32_t> values(count);
-    for (uint32_t i = 0; i < count; ++i) values[i] = type == 3 ? Get16(b + 2 * i) : Get32(b + 4 * i);
+    for (uint32_t i = 0; i < count; ++i)
+      values[i] = type == 3 ? Get16(b + 2 * i) : Get32(b + 4 * i);
     return values;
   }
 
@@ -227,26 +244,17 @@ class TiffEndFinder final : public FileEndFinder {
         Reach(at + size);
       }
       const bool number = type == 3 || type == 4 || type == 13;
-      int list = -1;
-      switch (tag) {
-        case 273: list = kStripOffsets; break;
-        case 279: list = kStripCounts; break;
-        case 324: list = kTileOffsets; break;
-        case 325: list = kTileCounts; break;
-        case 330: list = kSubIfds; break;
-        case 513: list = kJpegOffset; break;
-        case 514: list = kJpegLength; break;
-        case 34665:
-        case 34853:
-        case 40965:
-          // The Exif standard leaves these IFDs' next offsets unused, and
-          // some cameras leave stray values there, so they are not followed.
-          if (!number || count != 1) return Fail();
-          AddIfd(Get32(field), /*followChain=*/false);
-          continue;
-        default:
-          continue;
+      if (tag == 34665 || tag == 34853 || tag == 40965) {
+        // The Exif standard leaves these IFDs' next offsets unused: a stray
+        // value there would lead the walk into data that is no IFD.
+        if (!number || count != 1) return Fail();
+        AddIfd(Get32(field), /*followChain=*/false);
+        continue;
       }
+      const auto named = std::find_if(std::begin(kListTags), std::end(kListTags),
+                                      [&](const ListTag& t) { return t.tag == tag; });
+      if (named == std::end(kListTags)) continue;
+      const int list = named->list;
       if (!number || ((list == kJpegOffset || list == kJpegLength) && count != 1)) return Fail();
       if (count > kMaxValues - values_) return Fail();
       values_ += count;
@@ -310,8 +318,8 @@ class TiffEndFinder final : public FileEndFinder {
   uint64_t values_ = 0;
   std::vector<Wanted> wanted_;
   std::vector<Ifd> ifds_;
-  std::vector<uint8_t> prefix_;   // bytes [0, prefix_.size())
-  std::vector<uint8_t> recent_;   // bytes [recentStart_, recentStart_ + recent_.size())
+  std::vector<uint8_t> prefix_;  // bytes [0, prefix_.size())
+  std::vector<uint8_t> recent_;  // bytes [recentStart_, recentStart_ + recent_.size())
   uint64_t recentStart_ = 0;
   std::vector<uint8_t> scratch_;
 };
