@@ -41,10 +41,20 @@ constexpr std::array<uint16_t, 256> MakeCrcTable() {
 }
 constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
 
-// The length in bytes of the frame whose four header bytes start at `h`, or 0
-// when a header field holds a reserved or unusable value. The factor 144000 is
-// used for Layers II and III of every version alike.
-uint32_t FrameLength(const uint8_t* h) {
+// A frame with the protection bit set passes when the little-endian word after
+// its header is 0, or lies within 8 of the CRC of the frame from that word to
+// the frame's last byte. Reads frame[0 .. length-1].
+bool PassesProtectionCheck(const uint8_t* frame, uint32_t length) {
+  const int word = Le16(frame + 4);
+  if (word == 0) return true;
+  const int crc = Crc16(frame + 4, length - 4);
+  return word - 8 <= crc && crc <= word + 8;
+}
+
+}  // namespace
+
+uint32_t MpegFrameLength(const uint8_t* h) {
+  if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return 0;
   const unsigned version = (h[1] >> 3) & 3;
   const unsigned layerField = (h[1] >> 1) & 3;  // 3 = Layer I, 2 = II, 1 = III
   const unsigned rateIndex = h[2] >> 4;
@@ -63,18 +73,6 @@ uint32_t FrameLength(const uint8_t* h) {
       layerOne ? (12000 * kbps / hz + padding) * 4 : 144000 * kbps / hz + padding;
   return static_cast<uint16_t>(length);
 }
-
-// A frame with the protection bit set passes when the little-endian word after
-// its header is 0, or lies within 8 of the CRC of the frame from that word to
-// the frame's last byte. Reads frame[0 .. length-1].
-bool PassesProtectionCheck(const uint8_t* frame, uint32_t length) {
-  const int word = Le16(frame + 4);
-  if (word == 0) return true;
-  const int crc = Crc16(frame + 4, length - 4);
-  return word - 8 <= crc && crc <= word + 8;
-}
-
-}  // namespace
 
 uint16_t Crc16(const uint8_t* data, std::size_t count) {
   uint16_t r = 0;
@@ -100,7 +98,7 @@ uint32_t CountMpegAudioFrames(const uint8_t* buffer, uint32_t size) {
       ++pos;
       continue;
     }
-    const uint32_t length = FrameLength(h);
+    const uint32_t length = MpegFrameLength(h);
     if (length < 32) return 0;
     // A cluster boundary cuts the stream at an arbitrary byte, so its last
     // frame usually runs past the end of the buffer. Such a frame is counted on

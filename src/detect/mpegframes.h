@@ -6,6 +6,12 @@
 
 namespace kestrella {
 
+// The length in bytes of the MPEG audio frame whose four header bytes start at
+// `header`, or 0 when they are not a frame header: no sync pattern (eleven set
+// bits), or a field holding a reserved or unusable value. The factor 144000 is
+// used for Layers II and III of every version alike.
+uint32_t MpegFrameLength(const uint8_t* header);
+
 // Walks the MPEG audio frame headers in buffer[0 .. size-1] and returns how
 // many frames it accepted, or 0 as soon as it meets a sync pattern whose header
 // is invalid. Between frames it slides byte by byte to the next sync pattern.
