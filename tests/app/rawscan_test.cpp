@@ -13,6 +13,7 @@
 #include <sys/resource.h>
 
 #include "app/rawscan.h"
+#include "detect/fileend.h"
 #include "detect/recoverutils.h"
 #include "diskio/drivetable.h"
 #include "diskio/enginecontext.h"
@@ -96,7 +97,7 @@ bool OneStartOnly(Bytes photo) {
   return true;
 }
 
-TEST_F(RawScanTest, BackToBackPhotosAndTheLastRunToTheDriveEnd) {
+TEST_F(RawScanTest, BackToBackPhotosEndWhereTheirDataEnds) {
   if (!test::CorpusAvailable()) GTEST_SKIP() << "no corpus";
   std::vector<Bytes> photos;
   for (const auto& p : test::CorpusPhotos()) {
@@ -110,23 +111,49 @@ TEST_F(RawScanTest, BackToBackPhotosAndTheLastRunToTheDriveEnd) {
   Bytes card = StampedCard(120);
   Put(card, first, photos[0]);
   Put(card, second, photos[1]);
-  // Blocks of 7 sectors: both files cross read boundaries.
-  scan.Run(Mount(card, 7));
+  // A copy of the second cut short: no end to find in it.
+  const uint32_t third = second + 20;
+  const Bytes cutShort(photos[1].begin(), photos[1].begin() + 9 * kSector);
+  Put(card, third, cutShort);
 
-  ASSERT_EQ(closed, (std::vector<std::string>{TempFile("image1.JPG"), TempFile("image2.JPG")}));
-  const Bytes one = test::ReadFileBytes(closed[0]);
-  const Bytes two = test::ReadFileBytes(closed[1]);
-  EXPECT_EQ(one, Sectors(card, first, second));
-  EXPECT_TRUE(std::equal(photos[0].begin(), photos[0].end(), one.begin()));
-  // The second takes the unrelated sectors after it up to the drive's end.
-  EXPECT_EQ(two, Sectors(card, second, 120));
-  EXPECT_TRUE(std::equal(photos[1].begin(), photos[1].end(), two.begin()));
-  EXPECT_EQ(scan.Status().imagesFound, 2);
-  EXPECT_EQ(scan.Status().currentSector, 120u);
-  EXPECT_EQ(scan.Status().bytesRead, 120u * kSector);
-  EXPECT_FALSE(scan.Status().busy);
-  EXPECT_TRUE(scan.StopRequested());
-  EXPECT_EQ(scan.AbortReason(), "");
+  // Blocks of 7 sectors: every file crosses read boundaries. Each file ends
+  // where its photo does, but the one without an end runs to the drive's
+  // end; without cutting, each runs to the next start.
+  for (const bool cut : {true, false}) {
+    RawScanSettings s = Mount(card, 7);
+    s.cutAtEnd = cut;
+    closed.clear();
+    scan.Run(s);
+    ASSERT_EQ(closed.size(), 3u);
+    const Bytes one = test::ReadFileBytes(closed[0]);
+    const Bytes two = test::ReadFileBytes(closed[1]);
+    const Bytes three = test::ReadFileBytes(closed[2]);
+    EXPECT_EQ(one, cut ? photos[0] : Sectors(card, first, second)) << cut;
+    EXPECT_EQ(two, cut ? photos[1] : Sectors(card, second, third)) << cut;
+    EXPECT_EQ(three, Sectors(card, third, 120)) << cut;
+    EXPECT_EQ(scan.Status().imagesFound, 3);
+    EXPECT_EQ(scan.Status().currentSector, 120u);
+    EXPECT_EQ(scan.Status().bytesRead, 120u * kSector);
+    EXPECT_FALSE(scan.Status().busy);
+    EXPECT_TRUE(scan.StopRequested());
+    EXPECT_TRUE(scan.Problems().Clean());
+    for (const std::string& f : closed) fs::remove(f);
+  }
+}
+
+// A file whose end is not found stops at its kind's limit (64 MiB for a
+// GIF) instead of taking the rest of the card, and the report says so.
+TEST_F(RawScanTest, AFileWithoutAnEndStopsAtItsKindsLimit) {
+  const uint64_t limit = SizeLimitFor("GIF");
+  Bytes card(limit + 64 * kSector, 0);
+  Put(card, 0, Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0xFF});  // no known block
+  scan.Run(Mount(card, 2048));
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(fs::file_size(closed[0]), limit);
+  ASSERT_EQ(scan.Problems().Problems().size(), 1u);
+  EXPECT_EQ(scan.Problems().Problems()[0].kind, FileProblem::Kind::Damaged);
+  EXPECT_EQ(scan.Problems().Problems()[0].reason,
+            "no end was found: stopped at 64 MiB, the size limit of GIF files");
 }
 
 TEST_F(RawScanTest, StartInSectorZeroAndNamesFromPrefixAndType) {
