@@ -2,8 +2,6 @@
 // is deleted after.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -196,24 +194,6 @@ TEST_F(FoundFilesTest, CardNamesKeepFoldersNamesAndPlaces) {
     }
     EXPECT_EQ(test::ReadFileBytes(out / "DCIM" / "100CANON" / "IMG_0002.JPG"), std::vector<uint8_t>{42});
   }
-}
-
-// A saved file carries the time its entry on the card gave, in whole
-// seconds; one without a time keeps the time it was saved at.
-TEST_F(FoundFilesTest, CardNamesKeepTheEntrysTime) {
-  const int64_t taken = 1262304000 + 7 * 3600 + 31 * 60 + 58;  // 2010-01-01 07:31:58 UTC
-  test::WriteFileBytes(temp / "a.JPG", {1});
-  test::WriteFileBytes(temp / "b.JPG", {2});
-  list.AddImage((temp / "a.JPG").string(), Named({"DCIM"}, "A.JPG", taken));
-  list.AddImage((temp / "b.JPG").string(), Named({"DCIM"}, "B.JPG"));
-  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming{});
-  ASSERT_EQ(r.saved.size(), 2u);
-  struct stat a {}, b {};
-  ASSERT_EQ(::stat(r.saved[0].c_str(), &a), 0);
-  ASSERT_EQ(::stat(r.saved[1].c_str(), &b), 0);
-  EXPECT_EQ(a.st_mtim.tv_sec, taken);
-  EXPECT_EQ(a.st_mtim.tv_nsec, 0);
-  EXPECT_GT(b.st_mtim.tv_sec, taken + 365 * 86400);
 }
 
 // Numbered names can be sorted by kind as well.
