@@ -287,6 +287,8 @@ class FrmMainTest : public QObject {
       Child<QLineEdit>(w, "EditDestPath")->setText(dest);
       Child<QLineEdit>(w, "EditFilenamePrefix")->setText("trip");
       Child<QCheckBox>(w, "cb_preview")->setChecked(false);
+      Child<QCheckBox>(w, "CheckCardNames")->setChecked(false);
+      Child<QCheckBox>(w, "CheckFolderPerKind")->setChecked(true);
       QVERIFY(w.close());
       QVERIFY(w.StopRequested());
     }
@@ -295,6 +297,16 @@ class FrmMainTest : public QObject {
     QCOMPARE(s.value("Save Path").toString(), dest);
     QCOMPARE(s.value("Prefix").toString(), QStringLiteral("trip"));
     QCOMPARE(s.value("Preview").toString(), QStringLiteral("0"));
+    // How files are named comes back with the next start.
+    QCOMPARE(s.value("Card Names").toString(), QStringLiteral("0"));
+    QCOMPARE(s.value("Folder Per Kind").toString(), QStringLiteral("1"));
+    QCOMPARE(s.value("Cut Files").toString(), QStringLiteral("1"));
+    {
+      TFrmMain w(engine());
+      QVERIFY(!Child<QCheckBox>(w, "CheckCardNames")->isChecked());
+      QVERIFY(Child<QCheckBox>(w, "CheckFolderPerKind")->isChecked());
+      QVERIFY(Child<QLineEdit>(w, "EditFilenamePrefix")->isEnabled());
+    }
     for (const char* key : {"ShowExistsFiles", "RecoverDeletedFiles", "RecoverLostFiles"}) {
       QVERIFY2(s.contains(key), key);
       QVERIFY2(s.value(key).toString().isEmpty(), key);
