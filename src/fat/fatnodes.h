@@ -115,6 +115,9 @@ class TFATFile : public TCustomFile {
   std::string Utf8Name;
   // Files found by their first bytes: the kind those name ("JPG", ...).
   std::string SignatureKind;
+  // Set by WriteTo when the end finder of that kind found where the file's
+  // data ends: its length in bytes (0: not found, or not saved).
+  uint64_t EndFound = 0;
 
  private:
   struct Placement {

@@ -139,6 +139,7 @@ class FileWriter {
       held_.clear();
       if (ok && end > start) ok = Emit(data, static_cast<size_t>(std::min<uint64_t>(size, end - start)));
       (void)ok;
+      endFound_ = end;
       return false;
     }
     if (!Emit(held_.data(), held_.size())) return false;
@@ -151,6 +152,8 @@ class FileWriter {
     held_.assign(data, data + size);
     return true;
   }
+  // Where the finder said the file ends (0: it did not).
+  uint64_t EndFound() const { return endFound_; }
   // Writes what is still held back, at the end of the file's bytes.
   void Finish() {
     Emit(held_.data(), held_.size());
@@ -169,6 +172,7 @@ class FileWriter {
   std::vector<uint8_t> held_;
   uint64_t fed_ = 0;
   uint64_t emitted_ = 0;
+  uint64_t endFound_ = 0;
 };
 
 std::string DirOutputName(const TFATDirectory& dir) {
@@ -222,6 +226,7 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
       more = writer.Take(buffer.data(), got);
     } while (more && got > 3 && !host.StopRequested());
     if (readOk) writer.Finish();
+    EndFound = writer.EndFound();
   }
   const bool created = out.IsOpen();
   out.Close();

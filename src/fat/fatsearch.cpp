@@ -273,6 +273,17 @@ void LostSearch::AddLostFile(uint32_t cluster, const std::string& kind) {
   TFATFile& added = *file;
   lost_.Nodes->push_back(std::move(file));
   if (drive_.OnFoundFile) drive_.OnFoundFile(added);
+  // A file saved up to the end its data gives holds the clusters up to that
+  // end: a picture inside it (a camera's preview that happens to begin a
+  // cluster) is part of it, not a lost file of its own. Without an end found
+  // nothing is claimed: the next cluster may begin the next photo. (A JPEG's
+  // end is only found when its structure holds to the end-of-image marker,
+  // which the start of another photo inside it would break.)
+  if (added.EndFound > 0) {
+    const uint64_t clusters = (added.EndFound + drive_.BytesPerCluster() - 1) / drive_.BytesPerCluster();
+    for (uint64_t k = 1; k < clusters && cluster + k <= uint64_t{drive_.ClusterCount()} + 1; ++k)
+      map_.Set(static_cast<uint32_t>(cluster + k));
+  }
 }
 
 void LostSearch::CountLost(int& directories, int& files) const {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "support/testsupport.h"
 
 namespace kestrella::test {
@@ -122,6 +124,27 @@ TEST_F(CliRecoverTest, KeepsTheCardsFoldersNamesAndTimes) {
   r = Cli("recover " + Quote(card) + " -o " + Quote(dir_ / "scan") + " --method scan -q");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "scan/found-by-scan"), fs::directory_iterator{}), 3);
+}
+
+// A formatted card with no folder left: the hunt finds each photo by its
+// first bytes and cuts it where it ends. A picture inside one that begins a
+// cluster (this Canon photo holds such a preview) is part of it, not a lost
+// photo of its own.
+TEST_F(CliRecoverTest, TheLostFileHuntGivesEachPhotoWholeAndOnce) {
+  const fs::path card = dir_ / "bare.img";
+  ASSERT_EQ(Sh("mkfs.fat -C -F 16 -s 1 " + Quote(card) + " 16384").exitCode, 0);
+  const std::vector<std::string> photos = {"exif-org_canon-ixus.jpg", "Nikon_D70.jpg"};
+  for (const std::string& p : photos) Put(card, Photo(p), "::" + p);
+  ASSERT_EQ(Sh("mkfs.fat -F 16 -s 1 " + Quote(card)).exitCode, 0);
+  const fs::path out = dir_ / "out";
+  const CommandResult r = Cli("recover " + Quote(card) + " -o " + Quote(out) + " --method folder --lost -q");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  std::vector<std::string> got, want;
+  for (const auto& e : fs::directory_iterator(out / "lost")) got.push_back(Md5Of(e.path()));
+  for (const std::string& p : photos) want.push_back(Md5Of(Photo(p)));
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want) << r.output;
 }
 
 TEST_F(CliRecoverTest, ListsThePartitionsOfADiskImage) {
