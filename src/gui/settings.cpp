@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include "util/userinterface.h"
 
@@ -67,9 +68,17 @@ void WriteNamingOptions(bool cardNames, bool folderPerKind, bool cutAtEnd) {
   s.sync();
 }
 
-QString DefaultDestination(const QString& home, const QString& fallback) {
+QString DefaultDestination(const QString& home, const QString& fallback,
+                           const QString& pictures) {
   // Not the program's folder: installed, that is /usr/bin, and a recovery
-  // into it would fail file by file after the card was read.
+  // into it would fail file by file after the card was read. The pictures
+  // folder is where a photo viewer looks first, but only one the user
+  // already has: making ~/Pictures for someone who never had it would be
+  // clutter, so then the photos go to ~/Recovered as before.
+  if (!pictures.isEmpty() && QFileInfo(pictures).isDir()) {
+    const QString recovered = QDir(pictures).filePath(QStringLiteral("Recovered"));
+    if (UsableFolder(recovered)) return recovered;
+  }
   if (!home.isEmpty()) {
     const QString recovered = QDir(home).filePath(QStringLiteral("Recovered"));
     if (UsableFolder(recovered)) return recovered;
@@ -79,8 +88,11 @@ QString DefaultDestination(const QString& home, const QString& fallback) {
 }
 
 QString DefaultDestination() {
+  // PicturesLocation follows XDG_PICTURES_DIR from user-dirs.dirs, so a
+  // user who renamed or moved the folder gets it found.
   return DefaultDestination(QDir::homePath(),
-                            QString::fromStdString(SystemTempFolder().string()));
+                            QString::fromStdString(SystemTempFolder().string()),
+                            QStandardPaths::writableLocation(QStandardPaths::PicturesLocation));
 }
 
 QString ProgramFolder() { return QCoreApplication::applicationDirPath(); }

@@ -30,10 +30,14 @@ void WriteOptions(const QString& savePath, const QString& prefix, bool preview);
 void WriteNamingOptions(bool cardNames, bool folderPerKind, bool cutAtEnd);
 
 // The destination when none is stored or the stored one is gone. Photos must
-// land somewhere the user can write: `home`/Recovered (created if missing),
-// else `fallback` (created if missing), else the temporary folder.
-QString DefaultDestination(const QString& home, const QString& fallback);
-// The same with the user's home and the system's temporary folder.
+// land somewhere the user can write: `pictures`/Recovered when the folder
+// `pictures` exists (Recovered is created if missing), else `home`/Recovered
+// (created if missing), else `fallback` (created if missing), else the
+// temporary folder.
+QString DefaultDestination(const QString& home, const QString& fallback,
+                           const QString& pictures = QString());
+// The same with the user's pictures folder, home and the system's temporary
+// folder.
 QString DefaultDestination();
 
 // The folder of the running program.
