@@ -27,6 +27,7 @@
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "gui/fanalyzedrive.h"
+#include "gui/fselectfolderdialog.h"
 #include "gui/runcontroller.h"
 #include "gui/settings.h"
 #include "util/userinterface.h"
@@ -157,6 +158,7 @@ void TFrmMain::BuildUi() {
   connect(ButtonAbout, &QToolButton::clicked, this, &TFrmMain::ButtonAboutClick);
   const RecoverPage& r = recoverPage_;
   connect(r.ButtonOpenImage, &QPushButton::clicked, this, &TFrmMain::ButtonOpenImageClick);
+  connect(r.ButtonBrowse, &QPushButton::clicked, this, &TFrmMain::ButtonBrowseClick);
   connect(r.ListBoxDrives, &QComboBox::currentIndexChanged, this, &TFrmMain::ListBoxDrivesChange);
   connect(r.ButtonStart, &QPushButton::clicked, this, &TFrmMain::ButtonStartClick);
   connect(r.ButtonCancel, &QPushButton::clicked, this, &TFrmMain::ButtonCancelClick);
@@ -191,6 +193,14 @@ void TFrmMain::LoadSettings() {
   settingsPage_.CheckFolderPerKind->setChecked(o.folderPerKind);
   settingsPage_.CheckCutAtEnd->setChecked(o.cutAtEnd);
   recoverPage_.cb_preview->setChecked(o.preview == QStringLiteral("1"));
+}
+
+void TFrmMain::ButtonBrowseClick() {
+  TFrmSelectFolderDialog dlg(this);
+  dlg.selectFolder(NearestExistingFolder(recoverPage_.EditDestPath->text()));
+  if (dlg.exec() != TFrmSelectFolderDialog::kResultOk) return;
+  const QString chosen = dlg.selectedFolder();
+  if (!chosen.isEmpty()) recoverPage_.EditDestPath->setText(chosen);
 }
 
 void TFrmMain::SaveSettings() {

@@ -109,6 +109,9 @@ class TFrmMain : public QWidget {
   void ButtonHelpClick();
   void ButtonAboutClick();
   void ButtonOpenImageClick();
+  // The folder dialog, opened at the destination (or its nearest existing
+  // parent); OK puts the chosen folder into the destination, Cancel leaves it.
+  void ButtonBrowseClick();
   void PollBlockDevices();
 
  private:

@@ -113,6 +113,17 @@ QString DestFolderOrFallback(const QString& start, const QString& base) {
   return base.endsWith('/') ? base : base + '/';
 }
 
+QString NearestExistingFolder(const QString& path) {
+  if (path.trimmed().isEmpty()) return QDir::homePath();
+  QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+  while (!QFileInfo(folder).isDir()) {
+    const QString parent = QFileInfo(folder).path();
+    if (parent == folder) break;  // only the root is left
+    folder = parent;
+  }
+  return folder;
+}
+
 QString SelectDestFolder(const QString& start, QWidget* parent, const QString& fallbackBase) {
   // The program's own folder is rarely writable on Linux (/usr/bin), so a
   // vanished destination falls back under the user's home folder instead.

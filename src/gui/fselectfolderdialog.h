@@ -48,6 +48,12 @@ class TFrmSelectFolderDialog : public QDialog {
 // slash when that cannot be created. An existing `start` is kept.
 QString DestFolderOrFallback(const QString& start, const QString& base);
 
+// `path` itself when it is a folder, else its nearest parent that is one; the
+// home folder for an empty path. A typed destination that does not exist yet
+// still opens the dialog near where the user meant, and nothing is created
+// just by looking.
+QString NearestExistingFolder(const QString& path);
+
 // Shows the dialog at `start` (or its fallback under the user's home folder)
 // and returns the chosen folder, or the folder it started at on Cancel.
 // `fallbackBase` is the home folder unless given.

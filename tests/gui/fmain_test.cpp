@@ -1,5 +1,6 @@
 // The main window: its state after start, the drive information of cards of
 // several sizes, a drive that does not answer, and the settings it keeps.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -12,18 +13,22 @@
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 
 #include "diskio/drivetable.h"
 #include "gui/fmain.h"
+#include "gui/fselectfolderdialog.h"
 #include "gui/settings.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 
 using kestrella::gui::TFrmMain;
+using kestrella::gui::TFrmSelectFolderDialog;
 namespace fs = std::filesystem;
 
 namespace {
@@ -42,6 +47,22 @@ T* Child(const TFrmMain& w, const char* name) {
   return c;
 }
 
+
+QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
+
+// Runs `act` on the folder dialog once it is up as the modal window.
+void WhenFolderDialogShown(const std::function<void(TFrmSelectFolderDialog&)>& act) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    auto* dlg = qobject_cast<TFrmSelectFolderDialog*>(QApplication::activeModalWidget());
+    if (dlg == nullptr || !dlg->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    act(*dlg);
+  });
+  poll->start();
+}
 
 void Store(const QString& savePath, const QString& prefix, const QString& preview) {
   QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
@@ -73,6 +94,9 @@ class FrmMainTest : public QObject {
     // Settings and the default destination go to the test's folder, never to
     // the real user's.
     qputenv("HOME", QByteArray::fromStdString(home_.string()));
+    // The pictures folder is read from $XDG_CONFIG_HOME/user-dirs.dirs.
+    fs::create_directories(dir_->path() / "config");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir_->path() / "config").string()));
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((dir_->path() / "settings").string()));
@@ -313,16 +337,71 @@ class FrmMainTest : public QObject {
     }
   }
 
-  void destinationFallsBackWhenHomeIsUnwritable() {
-    // A file where the home folder should be: no Recovered folder can be made.
-    const fs::path blocked = dir_->path() / "blocked";
-    std::ofstream(blocked) << "x";
-    const QString fallback = QString::fromStdString((dir_->path() / "tmp").string());
-    QCOMPARE(kestrella::gui::DefaultDestination(QString::fromStdString(blocked.string()), fallback),
-             fallback);
-    QVERIFY(fs::is_directory(dir_->path() / "tmp"));
-    QCOMPARE(kestrella::gui::DefaultDestination(QString::fromStdString(home_.string()), fallback),
-             QString::fromStdString((home_ / "Recovered").string()));
+  // Folders are under the test folder; user-dirs.dirs is written when given.
+  void defaultDestination_data() {
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QString>("made");
+    QTest::addColumn<QString>("userDirs");
+    QTest::addColumn<QString>("expected");
+    const char* fotos = "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n";
+    QTest::newRow("pictures") << "home" << "home/Pictures" << "" << "home/Pictures/Recovered";
+    QTest::newRow("moved pictures") << "home" << "home/Fotos" << fotos << "home/Fotos/Recovered";
+    QTest::newRow("no pictures") << "home" << "home/Photos" << "" << "home/Recovered";
+    QTest::newRow("named pictures gone") << "home" << "home/Pictures" << fotos << "home/Recovered";
+    // A file where the home folder should be: nothing can be made in it.
+    QTest::newRow("unwritable home") << "blocked" << "home" << "" << "tmp";
+  }
+
+  void defaultDestination() {
+    QFETCH(QString, home);
+    QFETCH(QString, made);
+    QFETCH(QString, userDirs);
+    QFETCH(QString, expected);
+    const fs::path root = dir_->path();
+    std::ofstream(root / "blocked") << "x";
+    fs::create_directories(root / made.toStdString());
+    if (!userDirs.isEmpty()) std::ofstream(root / "config/user-dirs.dirs") << userDirs.toStdString();
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("HOME", QByteArray::fromStdString((root / home.toStdString()).string()));
+    qputenv("TMPDIR", QByteArray::fromStdString((root / "tmp").string()));
+    const QString got = kestrella::gui::DefaultDestination();
+    oldTmp.isNull() ? void(qunsetenv("TMPDIR")) : void(qputenv("TMPDIR", oldTmp));
+    QCOMPARE(got, Q(root / expected.toStdString()));
+    QVERIFY(fs::is_directory(root / expected.toStdString()));
+  }
+
+  // The destination typed in, the folder picked (Cancel when empty), where
+  // the dialog opened and the destination after it.
+  void browseButtonChoosesTheDestination_data() {
+    for (const char* c : {"start", "pick", "shownAt", "expected"}) QTest::addColumn<QString>(c);
+    QTest::newRow("ok") << "a" << "b/c" << "a" << "b/c";
+    QTest::newRow("cancel") << "a" << "" << "a" << "a";
+    QTest::newRow("cancel, typed folder missing") << "b/gone/x" << "" << "b" << "b/gone/x";
+    QTest::newRow("ok, typed folder missing") << "b/gone" << "a" << "b" << "a";
+  }
+
+  void browseButtonChoosesTheDestination() {
+    QFETCH(QString, start);
+    QFETCH(QString, pick);
+    QFETCH(QString, shownAt);
+    QFETCH(QString, expected);
+    const fs::path root = dir_->path();
+    fs::create_directories(root / "a");
+    fs::create_directories(root / "b/c");
+    TFrmMain w(engine());
+    auto* edit = Child<QLineEdit>(w, "EditDestPath");
+    edit->setText(Q(root / start.toStdString()));
+    QString seen = "(not opened)";
+    WhenFolderDialogShown([&](TFrmSelectFolderDialog& dlg) {
+      seen = dlg.selectedFolder();
+      if (!pick.isEmpty()) dlg.selectFolder(Q(root / pick.toStdString()));
+      dlg.findChild<QPushButton*>(pick.isEmpty() ? "CancelBtn" : "OKBtn")->click();
+    });
+    Child<QPushButton>(w, "ButtonBrowse")->click();
+    QCOMPARE(seen, Q(root / shownAt.toStdString()));
+    QCOMPARE(edit->text(), Q(root / expected.toStdString()));
+    // Looking does not create the folder typed in.
+    QCOMPARE(fs::exists(root / start.toStdString()), start == "a");
   }
 
   void updateAddressFromProfile() {
