@@ -10,7 +10,7 @@
 namespace kestrella {
 
 struct TRouteProposal {
-  int32_t Folders = 0;  // folders of the Root tree plus those of the Deleted tree
+  int32_t Folders = 0;  // deleted folders (live ones only steer the route)
   int32_t Files = 0;    // deleted files of the recoverable kinds
   bool FolderMethod = true;         // otherwise the raw scan
   bool RecoverDeletedFiles = true;

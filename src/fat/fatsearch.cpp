@@ -387,21 +387,29 @@ void LostSearch::ScanClusters() {
 
 // Walks the chosen trees in the order the scan shows them: deleted, lost,
 // root. `visit` is called for every file; the walk ends when it answers
-// false or the scan is stopped.
+// false or the scan is stopped. `directories` counts the folders each tree
+// stands for: the deleted tree also lists the live folders on the way to a
+// deleted entry, and those are not deleted folders, so there only the ones
+// marked deleted count.
 template <typename Visit>
 void WalkChosenTrees(TFATdrive& drive, bool root, bool deleted, bool lost, int32_t* directories,
                      Visit visit) {
+  bool deletedOnlyWalk = false;
   auto callback = [&](TCustomNode& node, intptr_t) {
     if (auto* file = dynamic_cast<TFATFile*>(&node)) {
       visit(*file);
     } else {
-      if (directories != nullptr && dynamic_cast<TCustomDirectory*>(&node) != nullptr) ++*directories;
+      auto* dir = dynamic_cast<TCustomDirectory*>(&node);
+      if (directories != nullptr && dir != nullptr &&
+          (!deletedOnlyWalk || (dir->Flags & kNodeDeleted) != 0))
+        ++*directories;
       drive.host().ProcessMessages();
     }
     return !drive.host().StopRequested();
   };
   auto walk = [&](const std::unique_ptr<TCustomDirectory>& item, bool includeDeleted, bool deletedOnly) {
     auto* dir = dynamic_cast<TFATDirectory*>(item.get());
+    deletedOnlyWalk = deletedOnly;
     if (dir != nullptr && !drive.host().StopRequested())
       dir->ForEachChild(callback, includeDeleted, deletedOnly, true, 0);
   };

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFont>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -21,6 +22,9 @@ namespace {
 
 const char* const kAnalyzingText = "Analyzing Drive ";
 constexpr int kMaxDots = 7;
+const char* const kFolderText = "Use folder based recover";
+const char* const kScanText = "Use scan method recover";
+const char* const kRecommended = "  (Recommended)";
 
 QLabel* boldLabel(QWidget* parent, const char* name, const QString& text, int pixelHeight = 0) {
   auto* label = new QLabel(text, parent);
@@ -38,50 +42,71 @@ TFrmAnalyzeDrive::TFrmAnalyzeDrive(TFrmFATScan& driver, uint8_t drive, QWidget* 
     : QDialog(parent), driver_(driver), drive_(drive) {
   setObjectName("FrmAnalyzeDrive");
   setWindowTitle("Analyze Drive");
-  setFixedSize(271, 129);
 
   // Pages without tabs: the dialog moves the user through them itself.
   PCDriveMethod = new QStackedWidget(this);
   PCDriveMethod->setObjectName("PCDriveMethod");
-  PCDriveMethod->setGeometry(0, 0, 271, 97);
 
   TSAnalyzingDrive = whitePage("TSAnalyzingDrive");
   LabelBlinkAnalyzingDrive =
       boldLabel(TSAnalyzingDrive, "LabelBlinkAnalyzingDrive", kAnalyzingText, 13);
-  LabelBlinkAnalyzingDrive->setGeometry(16, 36, 240, 20);
+  // The dots come and go; a width for all seven keeps the dialog from jumping.
+  LabelBlinkAnalyzingDrive->setMinimumWidth(LabelBlinkAnalyzingDrive->fontMetrics().horizontalAdvance(
+      QString(kAnalyzingText) + QString(kMaxDots, '.')));
+  pageLayout(TSAnalyzingDrive, {LabelBlinkAnalyzingDrive});
 
   TSSelectMethod = whitePage("TSSelectMethod");
   LabelTotalFolders = boldLabel(TSSelectMethod, "LabelTotalFolders", "Found 9999 folders");
-  LabelTotalFolders->setGeometry(16, 12, 240, 18);
-  RBFolderMethod = new QRadioButton("Use folder based recover  (Recommended)", TSSelectMethod);
+  RBFolderMethod = new QRadioButton(TSSelectMethod);
   RBFolderMethod->setObjectName("RBFolderMethod");
-  RBFolderMethod->setGeometry(16, 38, 250, 20);
   RBFolderMethod->setChecked(true);
-  RBScanMethod = new QRadioButton("Use scan method recover", TSSelectMethod);
+  RBScanMethod = new QRadioButton(TSSelectMethod);
   RBScanMethod->setObjectName("RBScanMethod");
-  RBScanMethod->setGeometry(16, 62, 250, 20);
+  markRecommended(true);
+  pageLayout(TSSelectMethod, {LabelTotalFolders, RBFolderMethod, RBScanMethod});
 
   TSSelectType = whitePage("TSSelectType");
   LabelTotalDeletedFiles =
       boldLabel(TSSelectType, "LabelTotalDeletedFiles", "Found 9999 deleted files");
-  LabelTotalDeletedFiles->setGeometry(16, 12, 240, 18);
   CBRecoverDeletedFiles = new QCheckBox("Recover these files", TSSelectType);
   CBRecoverDeletedFiles->setObjectName("CBRecoverDeletedFiles");
-  CBRecoverDeletedFiles->setGeometry(16, 38, 250, 20);
   CBRecoverDeletedFiles->setChecked(true);
   CBRecoverLostFiles = new QCheckBox("Look for additional lost files", TSSelectType);
   CBRecoverLostFiles->setObjectName("CBRecoverLostFiles");
-  CBRecoverLostFiles->setGeometry(16, 62, 250, 20);
+  pageLayout(TSSelectType, {LabelTotalDeletedFiles, CBRecoverDeletedFiles, CBRecoverLostFiles});
 
   PCDriveMethod->setCurrentWidget(TSAnalyzingDrive);
 
   ButtonContinue = new QPushButton("Continue", this);
   ButtonContinue->setObjectName("ButtonContinue");
-  ButtonContinue->setGeometry(104, 101, 75, 25);
   ButtonContinue->setEnabled(false);
+  // Enter is the expected step on, never a way out: Continue is the default
+  // and Cancel does not take Enter even when it has the focus. Esc and the
+  // button itself still cancel.
+  ButtonContinue->setDefault(true);
   ButtonCancel = new QPushButton("Cancel", this);
   ButtonCancel->setObjectName("ButtonCancel");
-  ButtonCancel->setGeometry(187, 101, 75, 25);
+  ButtonCancel->setAutoDefault(false);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ButtonContinue);
+  buttons->addWidget(ButtonCancel);
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 4);
+  outer->addWidget(PCDriveMethod, 1);
+  auto* buttonRow = new QWidget(this);
+  buttons->setContentsMargins(8, 0, 8, 0);
+  buttonRow->setLayout(buttons);
+  outer->addWidget(buttonRow);
+  // The dialog takes the size its texts need, whatever the font; it grows
+  // when a count's text is longer than the one before.
+  outer->setSizeConstraint(QLayout::SetFixedSize);
+
+  // While Continue waits for the count the focus rests on the pages, so it
+  // does not start on Cancel.
+  PCDriveMethod->setFocusPolicy(Qt::ClickFocus);
+  PCDriveMethod->setFocus();
 
   AnalyzeTimer = new QTimer(this);
   AnalyzeTimer->setObjectName("AnalyzeTimer");
@@ -97,8 +122,26 @@ TFrmAnalyzeDrive::TFrmAnalyzeDrive(TFrmFATScan& driver, uint8_t drive, QWidget* 
   connect(ButtonContinue, &QPushButton::clicked, this, &TFrmAnalyzeDrive::buttonContinueClick);
   connect(ButtonCancel, &QPushButton::clicked, this, &TFrmAnalyzeDrive::buttonCancelClick);
 
+  adjustSize();
   if (QScreen* screen = QApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFrmAnalyzeDrive::pageLayout(QWidget* page, std::initializer_list<QWidget*> rows) {
+  auto* layout = new QVBoxLayout(page);
+  layout->setContentsMargins(16, 10, 16, 6);
+  bool first = true;
+  for (QWidget* row : rows) {
+    layout->addWidget(row);
+    if (first) layout->addSpacing(6);  // the count stands apart from the choices
+    first = false;
+  }
+  layout->addStretch(1);
+}
+
+void TFrmAnalyzeDrive::markRecommended(bool folderRoute) {
+  RBFolderMethod->setText(folderRoute ? QString(kFolderText) + kRecommended : kFolderText);
+  RBScanMethod->setText(folderRoute ? kScanText : QString(kScanText) + kRecommended);
 }
 
 QWidget* TFrmAnalyzeDrive::whitePage(const char* name) {
@@ -140,11 +183,13 @@ void TFrmAnalyzeDrive::analyzeTimerTimer() {
     RBFolderMethod->setChecked(true);
   else
     RBScanMethod->setChecked(true);
+  markRecommended(p.FolderMethod);
   CBRecoverDeletedFiles->setChecked(p.RecoverDeletedFiles);
   CBRecoverLostFiles->setChecked(p.RecoverLostFiles);
   LabelTotalFolders->setText(QString("Found %1 deleted folders").arg(p.Folders));
   LabelTotalDeletedFiles->setText(QString("Found %1 deleted files").arg(p.Files));
   PCDriveMethod->setCurrentWidget(TSSelectMethod);
+  ButtonContinue->setFocus();
 }
 
 void TFrmAnalyzeDrive::blinkAnalyzeTimerTimer() {

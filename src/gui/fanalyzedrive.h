@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <cstdint>
+#include <initializer_list>
 
 class QCheckBox;
 class QLabel;
@@ -49,6 +50,9 @@ class TFrmAnalyzeDrive : public QDialog {
   void buttonContinueClick();
   void buttonCancelClick();
   QWidget* whitePage(const char* name);
+  static void pageLayout(QWidget* page, std::initializer_list<QWidget*> rows);
+  // Puts "(Recommended)" on the route the count proposes, and only there.
+  void markRecommended(bool folderRoute);
 
   TFrmFATScan& driver_;
   uint8_t drive_;

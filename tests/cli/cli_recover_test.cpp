@@ -45,12 +45,11 @@ TEST_F(CliRecoverTest, ProposesTheRouteFromWhatTheFoldersStillKnow) {
       << r.output;
 
   // Folders but no deleted pictures: the folder route, hunting lost files.
-  // The count adds the folders of the live tree and of the deleted one
-  // (which lists every folder), so two folders count twice each.
+  // The live folders steer the route but are not counted as deleted.
   const fs::path folders = Card("folders.img");
   ASSERT_EQ(Mtools("mmd -i " + Quote(folders) + " ::DCIM ::DCIM/100TEST").exitCode, 0);
   r = Cli("analyze " + Quote(folders));
-  EXPECT_NE(r.output.find("Found 4 deleted folders\nFound 0 deleted files\n"), std::string::npos)
+  EXPECT_NE(r.output.find("Found 0 deleted folders\nFound 0 deleted files\n"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("looking for additional lost files"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("recovering the deleted files"), std::string::npos) << r.output;
@@ -62,6 +61,34 @@ TEST_F(CliRecoverTest, ProposesTheRouteFromWhatTheFoldersStillKnow) {
   EXPECT_NE(r.output.find("Found 2 deleted files\nProposed: the folder route"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("recovering the deleted files"), std::string::npos) << r.output;
+}
+
+TEST_F(CliRecoverTest, CountsOnlyTheDeletedFolders) {
+  // Live folders on the way to a deleted one, or beside it, are listed in
+  // the deleted tree too; they must not raise the count.
+  const struct {
+    const char* card;
+    const char* deleteTree;  // removed with everything in it, or none
+    const char* expected;
+  } cases[] = {
+      {"live.img", nullptr, "Found 0 deleted folders\nFound 0 deleted files\n"},
+      {"onegone.img", "::DCIM/101TEST", "Found 1 deleted folders\nFound 1 deleted files\n"},
+      {"nested.img", "::DCIM/100TEST/OLD", "Found 1 deleted folders\nFound 1 deleted files\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.card);
+    const fs::path card = Card(c.card);
+    ASSERT_EQ(Mtools("mmd -i " + Quote(card) + " ::DCIM ::DCIM/100TEST ::DCIM/100TEST/OLD ::DCIM/101TEST")
+                  .exitCode, 0);
+    Put(card, Photo("Nikon_D70.jpg"), "::DCIM/100TEST/DSC_0001.JPG");
+    if (c.deleteTree != nullptr) {
+      Put(card, Photo("Pentax_K10D.jpg"), std::string(c.deleteTree) + "/DSC_0002.JPG");
+      ASSERT_EQ(Mtools("mdeltree -i " + Quote(card) + " " + c.deleteTree).exitCode, 0);
+    }
+    const CommandResult r = Cli("analyze " + Quote(card));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find(c.expected), std::string::npos) << r.output;
+  }
 }
 
 TEST_F(CliRecoverTest, RecoversTheDemoCardByTheFolderRouteWithTheLostFileHunt) {

@@ -105,7 +105,6 @@ class AnalyzeDriveTest : public QObject {
     TFrmFATScan driver(engine().Context());
     TFrmAnalyzeDrive dlg(driver, 0);
     QCOMPARE(dlg.windowTitle(), QString("Analyze Drive"));
-    QCOMPARE(dlg.size(), QSize(271, 129));
     QCOMPARE(child<QLabel>(dlg, "LabelBlinkAnalyzingDrive")->text(), QString("Analyzing Drive "));
     QCOMPARE(child<QRadioButton>(dlg, "RBFolderMethod")->text(),
              QString("Use folder based recover  (Recommended)"));
@@ -160,12 +159,63 @@ class AnalyzeDriveTest : public QObject {
     TFrmFATScan driver(engine().Context());
     TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("deleted.img", true, true).string()));
     analyze(dlg);
-    // Both folders are in the live tree and again in the deleted tree.
-    QCOMPARE(child<QLabel>(dlg, "LabelTotalFolders")->text(), QString("Found 4 deleted folders"));
+    // The two folders are live: the deleted tree lists them only on the way.
+    QCOMPARE(child<QLabel>(dlg, "LabelTotalFolders")->text(), QString("Found 0 deleted folders"));
     QCOMPARE(child<QLabel>(dlg, "LabelTotalDeletedFiles")->text(), QString("Found 3 deleted files"));
     QVERIFY(dlg.folderMethod());
     QVERIFY(dlg.recoverDeleted());
     QVERIFY(!dlg.recoverLost());
+  }
+
+  // "(Recommended)" sits on the proposed route only, and every choice is shown
+  // whole on the page the user sees.
+  void recommendedMarkFollowsTheProposalAndFits() {
+    const struct {
+      const char* card;
+      bool folders;
+      const char* folderText;
+      const char* scanText;
+    } cases[] = {
+        {"scan.img", false, "Use folder based recover", "Use scan method recover  (Recommended)"},
+        {"folder.img", true, "Use folder based recover  (Recommended)", "Use scan method recover"},
+    };
+    for (const auto& c : cases) {
+      TFrmFATScan driver(engine().Context());
+      TFrmAnalyzeDrive dlg(driver, engine().AddImage(card(c.card, c.folders, false).string()));
+      analyze(dlg);
+      QCOMPARE(child<QRadioButton>(dlg, "RBFolderMethod")->text(), QString(c.folderText));
+      QCOMPARE(child<QRadioButton>(dlg, "RBScanMethod")->text(), QString(c.scanText));
+      QCoreApplication::processEvents();
+      for (const char* name : {"LabelTotalFolders", "RBFolderMethod", "RBScanMethod"}) {
+        auto* w = child<QWidget>(dlg, name);
+        QVERIFY2(w->width() >= w->sizeHint().width(), name);
+        QVERIFY2(dlg.rect().contains(QRect(w->mapTo(&dlg, QPoint()), w->size())), name);
+      }
+    }
+  }
+
+  // Enter steps on, never out: not while counting (Continue waits then), not
+  // on either page after it.
+  void enterNeverCancels() {
+    TFrmFATScan driver(engine().Context());
+    TFrmAnalyzeDrive dlg(driver, engine().AddImage(card("enter.img", true, false).string()));
+    QSignalSpy finished(&dlg, &QDialog::finished);
+    auto* cont = child<QPushButton>(dlg, "ButtonContinue");
+    QVERIFY(cont->isDefault());
+    dlg.show();
+    QVERIFY(dlg.focusWidget() != child<QPushButton>(dlg, "ButtonCancel"));
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    QCOMPARE(finished.count(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(cont->isEnabled(), kCountTimeoutMs);
+    // Even with the focus on Cancel, Enter goes to Continue.
+    child<QPushButton>(dlg, "ButtonCancel")->setFocus();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dlg, Qt::Key_Return);
+    QCOMPARE(finished.count(), 0);
+    auto* pages = child<QStackedWidget>(dlg, "PCDriveMethod");
+    QCOMPARE(pages->currentWidget()->objectName(), QString("TSSelectType"));
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), TFrmAnalyzeDrive::kResultContinue);
   }
 
   void cancelDuringTheCountClosesWithoutFillingTheLabels() {
