@@ -23,6 +23,7 @@
 #include "diskio/drivetable.h"
 #include "gui/fmain.h"
 #include "gui/fselectfolderdialog.h"
+#include "folderdialogsupport.h"
 #include "gui/settings.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
@@ -49,20 +50,6 @@ T* Child(const TFrmMain& w, const char* name) {
 
 
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
-
-// Runs `act` on the folder dialog once it is up as the modal window.
-void WhenFolderDialogShown(const std::function<void(TFrmSelectFolderDialog&)>& act) {
-  auto* poll = new QTimer;
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, act] {
-    auto* dlg = qobject_cast<TFrmSelectFolderDialog*>(QApplication::activeModalWidget());
-    if (dlg == nullptr || !dlg->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    act(*dlg);
-  });
-  poll->start();
-}
 
 void Store(const QString& savePath, const QString& prefix, const QString& preview) {
   QSettings s(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrella2"));
@@ -392,7 +379,7 @@ class FrmMainTest : public QObject {
     auto* edit = Child<QLineEdit>(w, "EditDestPath");
     edit->setText(Q(root / start.toStdString()));
     QString seen = "(not opened)";
-    WhenFolderDialogShown([&](TFrmSelectFolderDialog& dlg) {
+    kestrella::test::WhenFolderDialogShown([&](TFrmSelectFolderDialog& dlg) {
       seen = dlg.selectedFolder();
       if (!pick.isEmpty()) dlg.selectFolder(Q(root / pick.toStdString()));
       dlg.findChild<QPushButton*>(pick.isEmpty() ? "CancelBtn" : "OKBtn")->click();

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "gui/fselectfolderdialog.h"
+#include "folderdialogsupport.h"
 #include "support/testsupport.h"
 
 using kestrella::gui::DestFolderOrFallback;
@@ -22,20 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
-
-// Runs `act` on the folder dialog once it is up as the modal window.
-void WhenShown(const std::function<void(TFrmSelectFolderDialog&)>& act) {
-  auto* poll = new QTimer;
-  poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, [poll, act] {
-    auto* dlg = qobject_cast<TFrmSelectFolderDialog*>(QApplication::activeModalWidget());
-    if (dlg == nullptr || !dlg->isVisible()) return;
-    poll->stop();
-    poll->deleteLater();
-    act(*dlg);
-  });
-  poll->start();
-}
 
 // Closes every message box that comes up and keeps its text, so that a
 // warning fails a test instead of hanging it.
@@ -119,7 +106,7 @@ class SelectFolderDialogTest : public QObject {
   void cancelReturnsAnExistingStartFolderUnchanged() {
     test::TempDir dir;
     const QString start = Q(dir.path());
-    WhenShown([](TFrmSelectFolderDialog& dlg) { Button(dlg, "CancelBtn")->click(); });
+    test::WhenFolderDialogShown([](TFrmSelectFolderDialog& dlg) { Button(dlg, "CancelBtn")->click(); });
     QCOMPARE(SelectDestFolder(start, nullptr, Q(dir / "home")), start);
     QVERIFY(!fs::exists(dir / "home" / "Recovered"));
   }
@@ -128,7 +115,7 @@ class SelectFolderDialogTest : public QObject {
     test::TempDir dir;
     fs::create_directories(dir / "home");
     QString shownAt;
-    WhenShown([&shownAt](TFrmSelectFolderDialog& dlg) {
+    test::WhenFolderDialogShown([&shownAt](TFrmSelectFolderDialog& dlg) {
       shownAt = dlg.selectedFolder();
       Button(dlg, "CancelBtn")->click();
     });
@@ -149,7 +136,7 @@ class SelectFolderDialogTest : public QObject {
     test::TempDir dir;
     fs::create_directories(dir / "a");
     fs::create_directories(dir / "b" / "c");
-    WhenShown([&dir](TFrmSelectFolderDialog& dlg) {
+    test::WhenFolderDialogShown([&dir](TFrmSelectFolderDialog& dlg) {
       dlg.selectFolder(Q(dir / "b" / "c"));
       Button(dlg, "OKBtn")->click();
     });
