@@ -443,10 +443,11 @@ struct FolderSummary {
   uint64_t bytes = 0;
 };
 
+// Found files may sit in folders of their own (found-by-scan/, ...).
 FolderSummary Summarise(const fs::path& dir) {
   FolderSummary s;
   std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir, ec)) {
     if (!e.is_regular_file()) continue;
     ++s.files;
     s.bytes += e.file_size();
