@@ -5,15 +5,22 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
+#include "gui/photoview.h"
 #include "gui/thumbnailbox.h"
+#include "gui/windowplace.h"
 
 namespace kestrella::gui {
 
 namespace {
+
+// Around the white area of thumbnails.
+constexpr int kMargin = 4;
 
 void Colour(QWidget* w, const QColor& c) {
   QPalette pal = w->palette();
@@ -54,9 +61,8 @@ void ShowFailures(QWidget* parent, const SaveReport& report) {
 TFrmPreview::TFrmPreview(FoundFileList& files, QWidget* parent) : QDialog(parent), files_(files) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(tr("Preview"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(537, 408);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setSizeGripEnabled(true);
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -65,7 +71,7 @@ TFrmPreview::TFrmPreview(FoundFileList& files, QWidget* parent) : QDialog(parent
   Colour(mainpanel, ThumbnailBox::PanelColour());
   outer->addWidget(mainpanel);
   auto* mainLayout = new QVBoxLayout(mainpanel);
-  mainLayout->setContentsMargins(4, 4, 4, 4);
+  mainLayout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
   mainLayout->setSpacing(0);
 
   auto* subpanel = new QWidget(mainpanel);
@@ -75,22 +81,21 @@ TFrmPreview::TFrmPreview(FoundFileList& files, QWidget* parent) : QDialog(parent
   subLayout->setContentsMargins(0, 0, 0, 0);
   scroll_ = new QScrollArea(subpanel);
   scroll_->setObjectName("scrollbox_preview");
-  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  scroll_->setWidgetResizable(false);
+  // The box takes the viewport's width and lays its columns out in it.
+  scroll_->setWidgetResizable(true);
   Colour(scroll_->viewport(), Qt::white);
   box_ = new ThumbnailBox(files_, scroll_);
   box_->setObjectName("PanelBox");
-  box_->setFixedSize(525, 200);
   scroll_->setWidget(box_);
   // A wheel notch scrolls three lines: make that one row of thumbnails.
-  scroll_->verticalScrollBar()->setSingleStep(ThumbnailBox::kRowPitch / 3);
+  scroll_->verticalScrollBar()->setSingleStep(box_->RowPitch() / 3);
   subLayout->addWidget(scroll_);
   mainLayout->addWidget(subpanel, 1);
 
   auto* menupanel = new QWidget(mainpanel);
   menupanel->setObjectName("menupanel");
-  menupanel->setFixedHeight(35);
   Colour(menupanel, QColor(0xCC, 0xF7, 0xAC));
   auto* buttons = new QHBoxLayout(menupanel);
   buttons->setContentsMargins(6, 4, 6, 4);
@@ -110,16 +115,23 @@ TFrmPreview::TFrmPreview(FoundFileList& files, QWidget* parent) : QDialog(parent
   buttons->addWidget(ok_);
   buttons->addWidget(cancel_);
   mainLayout->addWidget(menupanel);
-  // OK first in tab order.
+  // OK first in tab order, then the thumbnails.
   setTabOrder(ok_, cancel_);
-  setTabOrder(cancel_, selectAll);
+  setTabOrder(cancel_, box_);
+  setTabOrder(box_, selectAll);
   setTabOrder(selectAll, selectNone);
   ok_->setFocus();
+
+  resize(sizeHint());
 
   connect(selectAll, &QPushButton::clicked, this, &TFrmPreview::SelectAll);
   connect(selectNone, &QPushButton::clicked, this, &TFrmPreview::SelectNone);
   connect(ok_, &QPushButton::clicked, this, &TFrmPreview::OkClicked);
   connect(cancel_, &QPushButton::clicked, this, &TFrmPreview::CancelClicked);
+  connect(box_, &ThumbnailBox::ShowRect, this, [this](const QRect& r) {
+    scroll_->ensureVisible(r.center().x(), r.center().y(), r.width() / 2, r.height() / 2);
+  });
+  connect(box_, &ThumbnailBox::Opened, this, &TFrmPreview::OpenPhoto);
 }
 
 TFrmPreview::~TFrmPreview() {
@@ -176,8 +188,48 @@ void TFrmPreview::BeginSaveStep() {
   cancel_->setVisible(true);
 }
 
-QRect TFrmPreview::PanelGeometry(int n) const { return ThumbnailBox::PanelGeometry(n); }
-QRect TFrmPreview::CheckBoxGeometry(int n) const { return ThumbnailBox::CheckBoxGeometry(n); }
+QSize TFrmPreview::ChromeSize() const {
+  // Everything around the thumbnails: the margins, the scroll area's frame
+  // and bar, the row of buttons.
+  const int frame = 2 * scroll_->frameWidth();
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll_);
+  const QWidget* menupanel = findChild<QWidget*>("menupanel");
+  return QSize(2 * kMargin + frame + bar, 2 * kMargin + frame + menupanel->sizeHint().height());
+}
+
+QSize TFrmPreview::sizeHint() const {
+  // Room for four columns and two rows of thumbnails to begin with.
+  return ChromeSize() + QSize(box_->WidthFor(4), 2 * box_->RowPitch() + 2);
+}
+
+QSize TFrmPreview::MinimumPlacedSize() const {
+  const QSize thumbnails = ChromeSize() + QSize(box_->WidthFor(1), box_->RowPitch() + 2);
+  return thumbnails.expandedTo(minimumSizeHint());
+}
+
+void TFrmPreview::PlaceBesideWindow(const QWidget* window, const QWidget* keepClear) {
+  const QScreen* screen = window->screen();
+  if (screen == nullptr) return;
+  // Not shown yet, the dialog has no frame to measure; the window's frame is
+  // of the same kind.
+  const QSize frame = window->frameGeometry().size() - window->size();
+  const QRect clear = keepClear != nullptr && keepClear->isVisible()
+                          ? QRect(keepClear->mapToGlobal(QPoint()), keepClear->size())
+                          : QRect();
+  const QRect place = PlaceBeside(window->frameGeometry(), size() + frame,
+                                  MinimumPlacedSize() + frame, screen->availableGeometry(), clear);
+  resize(place.size() - frame);
+  move(place.topLeft());
+}
+
+PhotoView* TFrmPreview::OpenPhoto(int n) {
+  if (n < 1 || n > ImageCount()) return nullptr;
+  const FoundFile& f = files_.Image(static_cast<size_t>(n));
+  return PhotoView::Open(QString::fromStdString(f.path), QString::fromStdString(ShownName(f)), this);
+}
+
+QRect TFrmPreview::PanelGeometry(int n) const { return box_->PanelGeometry(n); }
+QRect TFrmPreview::CheckBoxGeometry(int n) const { return box_->CheckBoxGeometry(n); }
 int TFrmPreview::PanelBoxHeight() const { return box_->height(); }
 
 void TFrmPreview::OkClicked() {

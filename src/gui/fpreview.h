@@ -1,6 +1,8 @@
 // The preview dialog: one thumbnail per file a recovery run found, each with a
-// "Recover Image" tick box; at the end the ticked files are copied into the
-// destination folder and all the temporary files are deleted.
+// "Recover Image" tick box, its name, size and date; at the end the ticked
+// files are copied into the destination folder and all the temporary files
+// are deleted. A double-click on a thumbnail shows the photo enlarged. The
+// dialog can be resized; its thumbnails fill the rows it is wide enough for.
 //
 // Ownership: the dialog frees itself when it is closed (WA_DeleteOnClose), by
 // OK, by Cancel or by the end of a modal showing. Callers hold it through a
@@ -21,6 +23,7 @@ class QScrollArea;
 
 namespace kestrella::gui {
 
+class PhotoView;
 class ThumbnailBox;
 
 class TFrmPreview : public QDialog {
@@ -59,6 +62,18 @@ class TFrmPreview : public QDialog {
   // Cancel. The caller then shows it modally.
   void BeginSaveStep();
 
+  // Puts the dialog beside `window`, right of it when the screen has room,
+  // never over `keepClear` (the window's Cancel, which must stay in reach
+  // during the run); see PlaceBeside. Narrows the dialog when it has to.
+  void PlaceBesideWindow(const QWidget* window, const QWidget* keepClear);
+  // Four columns and two rows of thumbnails.
+  QSize sizeHint() const override;
+  // The smallest size worth placing: one column and one row of thumbnails.
+  QSize MinimumPlacedSize() const;
+
+  // The enlarged view of thumbnail n; null when it shows no picture.
+  PhotoView* OpenPhoto(int n);
+
   // For the tests and for anyone drawing over the thumbnails: the geometry
   // the box really uses, in PanelBox coordinates.
   QRect PanelGeometry(int n) const;
@@ -74,6 +89,8 @@ class TFrmPreview : public QDialog {
   void reject() override;
 
  private:
+  // The dialog's size around its thumbnail box.
+  QSize ChromeSize() const;
   void OkClicked();
   void CancelClicked();
 

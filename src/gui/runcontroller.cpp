@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QScreen>
+#include <QPushButton>
 #include <QWidget>
 #include <cmath>
 #include <exception>
@@ -19,13 +19,6 @@
 #include "util/userinterface.h"
 
 namespace kestrella::gui {
-
-namespace {
-
-// The preview opens beside the window, not over its Cancel button.
-constexpr int kPreviewOffset = 250;
-
-}  // namespace
 
 RunController::RunController(Engine& engine, QWidget* window, RecoverPage& recover,
                              const SettingsPage& settings, Hooks hooks)
@@ -114,10 +107,10 @@ void RunController::CreatePreview() {
   hooks.naming = [this] { return NamingFrom(settings_); };
   hooks.previewOff = [this] { recover_.cb_preview->setChecked(false); };
   preview_->SetHooks(std::move(hooks));
-  if (recover_.cb_preview->isChecked()) {
-    preview_->move(window_->x() + kPreviewOffset, window_->y());
-    preview_->show();
-  }
+  // Beside the window, not over its Cancel button; also when Preview is
+  // ticked only later in the run.
+  preview_->PlaceBesideWindow(window_, recover_.ButtonCancel);
+  if (recover_.cb_preview->isChecked()) preview_->show();
 }
 
 void RunController::FinishRun() {
@@ -134,12 +127,8 @@ void RunController::SaveStep() {
   if (!preview_) return;
   if (preview_->isVisible()) {
     preview_->hide();
+    // It stays where it was placed or the user moved it.
     preview_->BeginSaveStep();
-    if (const QScreen* s = preview_->screen()) {
-      const QRect area = s->geometry();
-      preview_->move(area.width() / 2 - preview_->width() / 2,
-                     area.height() / 2 - preview_->height() / 2);
-    }
     // The dialog saves or discards on its own buttons and frees itself.
     preview_->exec();
     return;

@@ -353,12 +353,18 @@ class FrmMainRunTest : public QObject {
   void saveStepWithPreviewLetsTheUserChoose() {
     TFrmMain w(engine());
     w.show();
-    // During the run the preview shows beside the window, not modally.
+    // During the run the preview shows beside the window, not modally, and
+    // never over the window's Cancel.
     bool sawPreview = false;
+    QRect overCancel;
     ui().hook = [&] {
       TFrmPreview* p = w.Preview();
-      if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images")
+      if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images") {
         sawPreview = true;
+        auto* cancel = Child<QPushButton>(w, "ButtonCancel");
+        const QRect cancelRect(cancel->mapToGlobal(QPoint()), cancel->size());
+        if (p->frameGeometry().intersects(cancelRect)) overCancel = p->frameGeometry() & cancelRect;
+      }
     };
     // The save step: untick the second photo, keep the first.
     bool saved = false;
@@ -385,6 +391,7 @@ class FrmMainRunTest : public QObject {
     if (QTest::currentTestFailed()) return;
 
     QVERIFY(sawPreview);
+    QVERIFY2(overCancel.isNull(), "the preview covered the window's Cancel");
     QVERIFY(saved);
     QCOMPARE(Entries(dest_), QStringList({"image1.jpg"}));
     QCOMPARE(test::ReadFileBytes(dest_ / "image1.jpg"), test::ReadFileBytes(photos_.at(0)));

@@ -1,21 +1,29 @@
 // The preview dialog on the offscreen platform: thumbnail geometry, pictures
 // and caption-only thumbnails, saving through the found-file list, the OK and
 // Cancel paths, and a run with ten thousand found files.
+#include <QBuffer>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QHelpEvent>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 
 #include <filesystem>
 
 #include "gui/fpreview.h"
+#include "gui/photoview.h"
+#include "gui/windowplace.h"
 #include "gui/thumbnailbox.h"
 #include "support/testsupport.h"
 
 using kestrella::FoundFileList;
 using kestrella::SaveReport;
+using kestrella::gui::PhotoView;
 using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
 namespace kt = kestrella::test;
@@ -65,6 +73,28 @@ QPushButton* Button(TFrmPreview* d, const char* name) {
   return d->findChild<QPushButton*>(name);
 }
 
+// A JPEG stored `stored` in size whose EXIF says to turn it a quarter
+// clockwise (Orientation 6), as cameras write photos taken upright.
+void WriteTurnedJpeg(const fs::path& path, QSize stored) {
+  QImage image(stored, QImage::Format_RGB32);
+  image.fill(Qt::darkGreen);
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "JPG");
+  // APP1 "Exif", a big-endian TIFF header and one IFD entry: tag 0x0112
+  // (Orientation), type SHORT, count 1, value 6.
+  const QByteArray exif = QByteArray("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01", 16) +
+                          QByteArray("\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 16);
+  QByteArray app1("\xff\xe1", 2);
+  app1.append(char((exif.size() + 2) >> 8)).append(char((exif.size() + 2) & 0xff)).append(exif);
+  jpeg.insert(2, app1);  // right after SOI
+  kt::WriteFileBytes(path, std::vector<uint8_t>(jpeg.begin(), jpeg.end()));
+}
+
+// The enlarged views the dialog has open.
+QList<PhotoView*> Views(TFrmPreview& d) { return d.findChildren<PhotoView*>(); }
+
 }  // namespace
 
 class FPreviewTest : public QObject {
@@ -83,30 +113,42 @@ class FPreviewTest : public QObject {
     FoundFileList found(output_);
     TFrmPreview d(found);
     QCOMPARE(d.windowTitle(), QString("Preview"));
-    QCOMPARE(d.size(), QSize(537, 408));
     for (const char* name : {"ButtonSelectAll", "ButtonSelectNone", "ButtonOK", "ButtonCancel"}) {
       QVERIFY2(Button(&d, name), name);
     }
     QVERIFY(d.findChild<QScrollArea*>("scrollbox_preview"));
-    QWidget* box = d.findChild<QWidget*>("PanelBox");
+    kestrella::gui::ThumbnailBox* box = d.findChild<kestrella::gui::ThumbnailBox*>("PanelBox");
     QVERIFY(box);
-    QCOMPARE(box->width(), 525);
     QVERIFY(Button(&d, "ButtonOK")->isDefault());
     QVERIFY(Button(&d, "ButtonCancel")->isHidden());
+    // Resizable, four columns to begin with.
+    QVERIFY(d.minimumWidth() < d.maximumWidth() && d.minimumHeight() < d.maximumHeight());
 
     AddCopies(&d, temp, 5, ".CRW");
     QCOMPARE(d.ImageCount(), 5);
     // The files went into the caller's list, which the dialog only shows.
     QCOMPARE(found.ImageCount(), size_t(5));
-    QCOMPARE(d.PanelGeometry(4), QRect(3 * 127 + 2, 2, 125, 161));
-    QCOMPARE(d.PanelGeometry(5), QRect(2, 165, 125, 161));
-    QCOMPARE(d.PanelBoxHeight(), 328);
-    QCOMPARE(box->height(), 328);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QCOMPARE(box->Columns(), 4);
+    const int pitch = box->RowPitch();
+    QCOMPARE(d.PanelGeometry(4).top(), d.PanelGeometry(1).top());
+    QCOMPARE(d.PanelGeometry(5).topLeft(), d.PanelGeometry(1).topLeft() + QPoint(0, pitch));
+    QCOMPARE(d.PanelBoxHeight(), 2 * pitch + 2);
+
+    // The columns follow the dialog's width, the rows follow the columns.
+    const int chrome = d.width() - box->width();
+    for (int columns : {2, 3, 5}) {
+      d.resize(chrome + box->WidthFor(columns) + 3, d.height());
+      QTRY_COMPARE(box->Columns(), columns);
+      QCOMPARE(d.PanelBoxHeight(), (5 + columns - 1) / columns * pitch + 2);
+      QVERIFY(box->rect().contains(d.PanelGeometry(5)));
+    }
+    d.resize(d.sizeHint());
+    QTRY_COMPARE(box->Columns(), 4);
 
     // The tick box is where the geometry says: a click there unticks only
     // thumbnail 5, a click on its picture area does nothing.
-    d.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&d));
     QVERIFY(d.IsTicked(5));
     QTest::mouseClick(box, Qt::LeftButton, {}, d.CheckBoxGeometry(5).center());
     QVERIFY(!d.IsTicked(5));
@@ -149,6 +191,152 @@ class FPreviewTest : public QObject {
     QCOMPARE(box->PictureSize(3), QSize(115, 86));
     QTRY_VERIFY(box->HasPicture(4));
     QCOMPARE(box->PictureSize(4), QSize(100, 66));
+  }
+
+  void PicturesTurnedByExifAndEnlargedOnDoubleClick() {
+    kt::TempDir temp;
+    WriteTurnedJpeg(temp / "turned.src", QSize(160, 80));
+    FoundFileList found(output_);
+    TFrmPreview d(found);
+    d.AddImage(Q(Found(temp, "turned.jpg", temp / "turned.src")));
+    d.AddImage(Q(Found(temp, "raw.CRW", GoodPhoto())));
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    kestrella::gui::ThumbnailBox* box = d.Box();
+    // Stored wide, shown upright: shrunk into the box, half as wide as tall.
+    QTRY_VERIFY(box->HasPicture(1));
+    QCOMPARE(box->PictureSize(1).height(), 115);
+    QVERIFY2(qAbs(box->PictureSize(1).width() - 57) <= 1, qPrintable(QString::number(box->PictureSize(1).width())));
+
+    // A double-click on the picture shows it as large as the screen allows,
+    // upright too; Escape closes it, and so does a click.
+    for (bool byKey : {true, false}) {
+      QTest::mouseDClick(box, Qt::LeftButton, {}, box->PictureGeometry(1).center());
+      QCOMPARE(Views(d).size(), 1);
+      QPointer<PhotoView> view = Views(d).front();
+      QVERIFY(QTest::qWaitForWindowExposed(view));
+      QCOMPARE(view->PictureSize(), QSize(80, 160));
+      if (byKey) QTest::keyClick(view, Qt::Key_Escape);
+      else QTest::mouseClick(view, Qt::LeftButton);
+      QTRY_VERIFY(view.isNull());
+    }
+    // A picture taller than the screen is fitted to it, still upright.
+    const QImage big = kestrella::gui::ReadPhoto(Q(temp / "turned.src"), QSize(100, 100));
+    QCOMPARE(big.size(), QSize(50, 100));
+    // A file with no picture opens nothing; a double-click on a tick box
+    // only ticks, like a second click.
+    QTest::mouseDClick(box, Qt::LeftButton, {}, box->PictureGeometry(2).center());
+    QTest::mouseDClick(box, Qt::LeftButton, {}, box->CheckBoxGeometry(1).center());
+    QCOMPARE(Views(d).size(), 0);
+    QVERIFY(!d.IsTicked(1));
+  }
+
+  void CaptionsFitTheirPanels() {
+    kt::TempDir temp;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
+    const std::string longName = "Holiday at the seaside with the whole family 2024 (final).JPG";
+    const QDateTime when(QDate(2024, 5, 12), QTime(14, 32));
+    kt::WriteFileBytes(temp / "f1.CRW", std::vector<uint8_t>(2'400'000, 0));
+    kestrella::FoundOrigin named;
+    named.name = longName;
+    named.modified = when.toSecsSinceEpoch();
+    found.AddImage((temp / "f1.CRW").string(), named);
+    kt::WriteFileBytes(temp / "f2.jpg", std::vector<uint8_t>(999, 0));
+    found.AddImage((temp / "f2.jpg").string());
+    d.ShowAdded();
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    kestrella::gui::ThumbnailBox* box = d.Box();
+
+    // The tick box's whole caption fits, as a QCheckBox would lay it out.
+    QCheckBox tick("Recover Image");
+    tick.setFont(box->font());
+    QVERIFY2(tick.sizeHint().width() <= d.CheckBoxGeometry(1).width(),
+             qPrintable(QString("%1 > %2").arg(tick.sizeHint().width()).arg(d.CheckBoxGeometry(1).width())));
+    QVERIFY(tick.sizeHint().height() <= d.CheckBoxGeometry(1).height());
+    QVERIFY(d.PanelGeometry(1).contains(d.CheckBoxGeometry(1)));
+
+    // Name shortened in the middle, size, date; all within the panel.
+    const QStringList lines = box->Lines(1);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith("Holiday") && lines[0].endsWith("JPG") && lines[0].contains(QChar(0x2026)),
+             qPrintable(lines[0]));
+    QCOMPARE(lines[1], QString("2.4 MB"));
+    QCOMPARE(lines[2], QString("2024-05-12 14:32"));
+    for (const QString& line : lines) {
+      QVERIFY2(box->fontMetrics().horizontalAdvance(line) <= d.PanelGeometry(1).width() - 8, qPrintable(line));
+    }
+    // No date from the card, no date line.
+    QCOMPARE(box->Lines(2), QStringList({"f2.jpg", "999 bytes", ""}));
+
+    // The whole name in the tooltip.
+    const QPoint at = box->PictureGeometry(1).center();
+    QHelpEvent help(QEvent::ToolTip, at, box->mapToGlobal(at));
+    QApplication::sendEvent(box, &help);
+    QTRY_COMPARE(QToolTip::text(), QString::fromStdString(longName));
+  }
+
+  void KeyboardMovesAndTicks() {
+    kt::TempDir temp;
+    FoundFileList found(output_);
+    TFrmPreview d(found);
+    AddCopies(&d, temp, 6, ".CRW");
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    kestrella::gui::ThumbnailBox* box = d.Box();
+    QCOMPARE(box->Columns(), 4);
+    QCOMPARE(box->focusPolicy(), Qt::StrongFocus);
+    box->setFocus();
+    QCOMPARE(box->Current(), 1);
+    // key, then the thumbnail that is current
+    const std::pair<Qt::Key, int> moves[] = {
+        {Qt::Key_Right, 2}, {Qt::Key_Down, 6}, {Qt::Key_Down, 6}, {Qt::Key_Right, 6},
+        {Qt::Key_Left, 5},  {Qt::Key_Up, 1},   {Qt::Key_Up, 1},   {Qt::Key_Left, 1},
+        {Qt::Key_End, 6},   {Qt::Key_Home, 1},
+    };
+    for (const auto& [key, current] : moves) {
+      QTest::keyClick(box, key);
+      QCOMPARE(box->Current(), current);
+    }
+    QTest::keyClick(box, Qt::Key_Right);
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(!d.IsTicked(2));
+    QVERIFY(d.IsTicked(1) && d.IsTicked(3));
+    QTest::keyClick(box, Qt::Key_Space);
+    QVERIFY(d.IsTicked(2));
+    // A click makes its thumbnail the current one.
+    QTest::mouseClick(box, Qt::LeftButton, {}, d.PanelGeometry(5).center());
+    QCOMPARE(box->Current(), 5);
+  }
+
+  void PlacedBesideTheWindow_data() {
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QRect>("expected");
+    // A 1920 x 1080 screen, a 680 x 300 window, a dialog of 540 x 430 that
+    // may be narrowed to 300 x 250, the window's Cancel at its bottom right.
+    QTest::newRow("room on the right") << QRect(100, 100, 680, 300) << QRect(784, 100, 540, 430);
+    QTest::newRow("room on the left only") << QRect(1200, 100, 680, 300) << QRect(656, 100, 540, 430);
+    QTest::newRow("kept on the screen") << QRect(100, 900, 680, 150) << QRect(784, 650, 540, 430);
+    QTest::newRow("narrowed on the right") << QRect(300, 100, 1300, 300) << QRect(1604, 100, 316, 430);
+    QTest::newRow("narrowed on the left") << QRect(350, 100, 1500, 300) << QRect(0, 100, 346, 430);
+    // No side holds even a narrowed dialog: below the window, clear of it.
+    QTest::newRow("no room beside") << QRect(100, 100, 1800, 300) << QRect(1380, 650, 540, 430);
+    // The window fills the screen: a corner, narrowed to stay left of Cancel,
+    // covers the least of it.
+    QTest::newRow("window fills the screen") << QRect(0, 0, 1920, 1080) << QRect(1380, 650, 435, 430);
+  }
+
+  void PlacedBesideTheWindow() {
+    QFETCH(QRect, window);
+    QFETCH(QRect, expected);
+    const QRect screen(0, 0, 1920, 1080);
+    const QRect cancel(window.right() - 100, window.bottom() - 40, 90, 30);
+    const QRect place =
+        kestrella::gui::PlaceBeside(window, QSize(540, 430), QSize(300, 250), screen, cancel);
+    QCOMPARE(place, expected);
+    QVERIFY(screen.contains(place));
+    QVERIFY(!place.intersects(cancel));
   }
 
   void SaveLeavesGapsAndKeepsExtension() {
@@ -307,8 +495,9 @@ class FPreviewTest : public QObject {
         if (i % 1000 == 0) QCoreApplication::processEvents();
       }
       QCOMPARE(d.ImageCount(), kCount);
-      QCOMPARE(d.PanelBoxHeight(), (kCount - 1) / 4 * 163 + 165);
       kestrella::gui::ThumbnailBox* box = d.Box();
+      const int columns = box->Columns();
+      QCOMPARE(d.PanelBoxHeight(), (kCount + columns - 1) / columns * box->RowPitch() + 2);
       QTRY_VERIFY(box->HasPicture(1));
 
       QScrollBar* bar = d.ScrollBox()->verticalScrollBar();
@@ -325,7 +514,7 @@ class FPreviewTest : public QObject {
       QVERIFY2(box->DecodesStarted() <= 22 * 16, qPrintable(QString::number(box->DecodesStarted())));
       QVERIFY(box->DecodesStarted() >= 2);
       // Halfway between two stops of the scroll: never in view, never decoded.
-      const int between = (bar->maximum() * 21 / 40) / 147 * 4 + 1;
+      const int between = (bar->maximum() * 21 / 40) / box->RowPitch() * columns + 1;
       QVERIFY(!box->HasPicture(between));
     }
     // Only the hard-linked source is left after the dialog went.
