@@ -356,14 +356,13 @@ class FrmMainRunTest : public QObject {
     // During the run the preview shows beside the window, not modally, and
     // never over the window's Cancel.
     bool sawPreview = false;
-    QRect overCancel;
+    bool overCancel = false;
     ui().hook = [&] {
       TFrmPreview* p = w.Preview();
       if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images") {
         sawPreview = true;
-        auto* cancel = Child<QPushButton>(w, "ButtonCancel");
-        const QRect cancelRect(cancel->mapToGlobal(QPoint()), cancel->size());
-        if (p->frameGeometry().intersects(cancelRect)) overCancel = p->frameGeometry() & cancelRect;
+        const QWidget* cancel = Child<QPushButton>(w, "ButtonCancel");
+        overCancel |= p->frameGeometry().intersects(QRect(cancel->mapToGlobal(QPoint()), cancel->size()));
       }
     };
     // The save step: untick the second photo, keep the first.
@@ -391,7 +390,7 @@ class FrmMainRunTest : public QObject {
     if (QTest::currentTestFailed()) return;
 
     QVERIFY(sawPreview);
-    QVERIFY2(overCancel.isNull(), "the preview covered the window's Cancel");
+    QVERIFY(!overCancel);
     QVERIFY(saved);
     QCOMPARE(Entries(dest_), QStringList({"image1.jpg"}));
     QCOMPARE(test::ReadFileBytes(dest_ / "image1.jpg"), test::ReadFileBytes(photos_.at(0)));
