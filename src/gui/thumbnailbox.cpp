@@ -31,7 +31,7 @@ constexpr int kMaxInFlight = 4;
 constexpr int kCachedPictures = 600;
 // Inside a panel: left and right of its contents, above the tick box, between
 // its parts, below the last line.
-constexpr int kInset = 5;
+constexpr int kInset = 4;
 constexpr int kTop = 4;
 constexpr int kSpacing = 3;
 // The name, the size, the date.
