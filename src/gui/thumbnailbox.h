@@ -72,8 +72,8 @@ class ThumbnailBox : public QWidget {
   static QColor PanelColour();
 
  signals:
-  // Thumbnail n should be shown (it became the current one): the rectangle
-  // to scroll into view, in box coordinates.
+  // Another thumbnail became the current one: its rectangle, to scroll into
+  // view, in box coordinates.
   void ShowRect(const QRect& rect);
   // Thumbnail n, which shows a picture (or will), was double-clicked outside
   // its tick box.
