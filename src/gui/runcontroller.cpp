@@ -16,6 +16,7 @@
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "gui/mainpages.h"
+#include "gui/runsummarydialog.h"
 #include "util/userinterface.h"
 
 namespace kestrella::gui {
@@ -46,8 +47,13 @@ RunController::RunController(Engine& engine, QWidget* window, RecoverPage& recov
 // The preview shows the list: it goes first.
 RunController::~RunController() { delete preview_.data(); }
 
-void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings) {
+void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings,
+                        const std::optional<TRouteProposal>& proposal) {
   folderRoute_ = choice.FolderMethod;
+  proposal_ = proposal;
+  closing_ = false;
+  saves_.clear();
+  CloseSummary();
   PrepareRun();
   if (folderRoute_) {
     recover_.LabelCurrSec->setText(QStringLiteral("Current clustor:"));
@@ -69,12 +75,38 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
   // Either route tells why it ended early; so does a failure thrown past it.
   if (failure.isEmpty()) failure = QString::fromStdString(run.Problems().AbortReason());
   FinishRun();
-  if (!failure.isEmpty()) {
+  // A window being closed asks only what to do with the found files.
+  if (!failure.isEmpty() && !closing_) {
     QMessageBox::warning(window_, QStringLiteral("Kestrella"),
                          QStringLiteral("The recovery stopped early:\n%1").arg(failure));
   }
-  ShowRunProblems(run.Problems());
-  SaveStep();
+  if (!closing_) ShowRunProblems(run.Problems());
+  const bool discarded = SaveStep();
+  if (!closing_) ShowSummary(choice, run.Problems(), discarded);
+}
+
+void RunController::ShowSummary(const TRunChoice& choice, const Report& problems, bool discarded) {
+  RunFacts facts;
+  facts.choice = choice;
+  facts.proposal = proposal_ ? &*proposal_ : nullptr;
+  facts.runProblems = &problems;
+  facts.found = found_.get();
+  facts.saves = saves_;
+  facts.discarded = discarded;
+  facts.tempFolder = engine_.TempFolder().string();
+  // "Open folder" opens where the files went: the last folder saved into,
+  // else the destination chosen.
+  QString dest = recover_.EditDestPath->text();
+  for (const SaveAttempt& a : saves_)
+    if (!a.report.saved.empty()) dest = QString::fromStdString(a.destination);
+  summary_ = new RunSummaryDialog(SummarizeRun(facts), dest, window_);
+  summary_->show();
+}
+
+RunSummaryDialog* RunController::Summary() const { return summary_.data(); }
+
+void RunController::CloseSummary() {
+  if (summary_) summary_->close();
 }
 
 void RunController::ShowRunProblems(const Report& report) {
@@ -112,7 +144,7 @@ void RunController::CreatePreview() {
   hooks.runInProgress = hooks_.windowBusy;
   hooks.destFolder = [this] { return recover_.EditDestPath->text(); };
   hooks.naming = [this] { return NamingFrom(settings_); };
-  hooks.previewOff = [this] { recover_.cb_preview->setChecked(false); };
+  hooks.saved = [this](const SaveAttempt& attempt) { saves_.push_back(attempt); };
   preview_->SetHooks(std::move(hooks));
   if (recover_.cb_preview->isChecked()) {
     preview_->move(window_->x() + kPreviewOffset, window_->y());
@@ -130,9 +162,27 @@ void RunController::FinishRun() {
   frmFATScan_->StopScan();
 }
 
-void RunController::SaveStep() {
-  if (!preview_) return;
-  if (preview_->isVisible()) {
+bool RunController::SaveStep() {
+  if (!preview_) return false;
+  const QString dest = recover_.EditDestPath->text();
+  if (closing_) {
+    // The user closed the window during the run: nothing is thrown away
+    // unless they say so, and Save is what Enter does.
+    bool discard = false;
+    if (found_->ImageCount() > 0) {
+      QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrella"),
+                      QStringLiteral("Discard the %1 found photos?").arg(found_->ImageCount()),
+                      QMessageBox::Save | QMessageBox::Discard, window_);
+      box.setObjectName(QStringLiteral("CloseQuestion"));
+      box.setDefaultButton(QMessageBox::Save);
+      discard = box.exec() == QMessageBox::Discard;
+    }
+    if (!discard) preview_->SaveSelectedImages(dest, NamingFrom(settings_));
+    delete preview_.data();
+    return discard;
+  }
+  if (recover_.cb_preview->isChecked()) {
+    // Also when OK hid the preview during the run: the user still chooses.
     preview_->hide();
     preview_->BeginSaveStep();
     if (const QScreen* s = preview_->screen()) {
@@ -141,12 +191,12 @@ void RunController::SaveStep() {
                      area.height() / 2 - preview_->height() / 2);
     }
     // The dialog saves or discards on its own buttons and frees itself.
-    preview_->exec();
-    return;
+    return preview_->exec() == TFrmPreview::kResultDiscarded;
   }
   // Preview turned off: every found file is kept without asking.
-  preview_->SaveSelectedImages(recover_.EditDestPath->text(), NamingFrom(settings_));
+  preview_->SaveSelectedImages(dest, NamingFrom(settings_));
   delete preview_.data();
+  return false;
 }
 
 void RunController::Cancel() {
@@ -154,8 +204,10 @@ void RunController::Cancel() {
   else frmFATScan_->StopScan();
 }
 
-void RunController::Stop() {
-  if (run_ != nullptr) run_->Stop();
+void RunController::StopForClose() {
+  if (run_ == nullptr) return;
+  closing_ = true;
+  run_->Stop();
 }
 
 void RunController::PreviewSwitched() {
