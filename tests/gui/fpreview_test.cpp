@@ -1,6 +1,7 @@
 // The preview dialog on the offscreen platform: thumbnail geometry, pictures
 // and caption-only thumbnails, saving through the found-file list, the OK and
-// Cancel paths, and a run with ten thousand found files.
+// Cancel paths (Cancel discards only when the user says Yes), a failed save
+// that goes on into another folder, and a run with ten thousand found files.
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -10,8 +11,10 @@
 
 #include <filesystem>
 
+#include "folderdialogsupport.h"
 #include "gui/fpreview.h"
 #include "gui/thumbnailbox.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 using kestrella::FoundFileList;
@@ -219,7 +222,9 @@ class FPreviewTest : public QObject {
     QCOMPARE(FilesIn(temp.path()), size_t(0));
   }
 
-  void CancelInTheSaveStepKeepsNothing() {
+  // Cancel and Escape in the save step ask first, No by default: No keeps
+  // the dialog and the files, only Yes discards them.
+  void CancelInTheSaveStepDiscardsOnlyOnYes() {
     kt::TempDir temp, dest;
     FoundFileList found(output_);
     QPointer<TFrmPreview> d = new TFrmPreview(found);
@@ -230,44 +235,85 @@ class FPreviewTest : public QObject {
     QSignalSpy finished(d.data(), &QDialog::finished);
     d->open();
     QVERIFY(QTest::qWaitForWindowExposed(d));
+    QString asked;
+    kt::AnswerMessageBox(QMessageBox::NoButton, &asked);  // Enter: the default
     QTest::mouseClick(Button(d, "ButtonCancel"), Qt::LeftButton);
+    QCOMPARE(asked, QString("Discard the 4 found photos?"));
+    QVERIFY(!d.isNull() && d->isVisible());
+    QCOMPARE(finished.size(), 0);
+    QCOMPARE(FilesIn(temp.path()), size_t(4));
+
+    kt::AnswerMessageBox(QMessageBox::Yes);
+    QTest::keyClick(d, Qt::Key_Escape);
     QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished.front().front().toInt(), 2);
+    QCOMPARE(finished.front().front().toInt(), TFrmPreview::kResultDiscarded);
     QTRY_VERIFY(d.isNull());
     QCOMPARE(FilesIn(temp.path()), size_t(0));
     QCOMPARE(FilesIn(dest.path()), size_t(0));
   }
 
-  void OkDuringARunHidesAndTurnsPreviewOff() {
+  // OK or Escape during a run hides the dialog and nothing more: nothing is
+  // saved or deleted, so the save step can show it again.
+  void OkDuringARunOnlyHides() {
     kt::TempDir temp, dest;
-    bool previewOn = true;
     FoundFileList found(output_);
     auto* d = new TFrmPreview(found);
     QPointer<TFrmPreview> guard = d;
-    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); }, [] { return kestrella::SaveNaming::Numbered("image"); },
-                 [&] { previewOn = false; }, {}});
+    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); },
+                 [] { return kestrella::SaveNaming::Numbered("image"); }, {}, {}});
     const fs::path f = Found(temp, "f1.jpg", GoodPhoto());
     d->AddImage(Q(f));
-    d->show();
-    QVERIFY(QTest::qWaitForWindowExposed(d));
-    QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
-    QTest::qWait(20);
-    QVERIFY(!guard.isNull());
-    QVERIFY(!d->isVisible());
-    QVERIFY(!previewOn);
-    // Escape during the run only hides it too.
-    previewOn = true;
-    d->show();
-    QVERIFY(QTest::qWaitForWindowExposed(d));
-    QTest::keyClick(d, Qt::Key_Escape);
-    QTest::qWait(20);
-    QVERIFY(!guard.isNull());
-    QVERIFY(!d->isVisible());
-    QVERIFY(!previewOn);
+    for (const bool escape : {false, true}) {
+      d->show();
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      if (escape) QTest::keyClick(d, Qt::Key_Escape);
+      else QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
+      QTest::qWait(20);
+      QVERIFY(!guard.isNull());
+      QVERIFY(!d->isVisible());
+    }
     QCOMPARE(FilesIn(dest.path()), size_t(0));
     QVERIFY(fs::exists(f));
     delete d;
     QVERIFY(!fs::exists(f));
+  }
+
+  // A save that fails offers another folder; what is saved there is what the
+  // first save could not, and each save is handed on for the summary.
+  void FailedSaveOffersAnotherFolderAndSavesThere() {
+    kt::TempDir temp, dest, other;
+    kt::FaultyOutputFiles files;
+    files.LimitBytes(dest.path().string(), fs::file_size(GoodPhoto()) + 10);
+    FoundFileList found(files);
+    QPointer<TFrmPreview> d = new TFrmPreview(found);
+    TFrmPreview::Hooks hooks = RunEnded(dest.path(), "image");
+    std::vector<kestrella::SaveAttempt> saves;
+    hooks.saved = [&](const kestrella::SaveAttempt& a) { saves.push_back(a); };
+    d->SetHooks(hooks);
+    AddCopies(d, temp, 3, ".jpg");
+    d->BeginSaveStep();
+    d->show();
+    QVERIFY(QTest::qWaitForWindowExposed(d));
+    QString asked;
+    kt::AnswerMessageBox(QMessageBox::Yes, &asked);
+    kt::WhenFolderDialogShown([&](kestrella::gui::TFrmSelectFolderDialog& dlg) {
+      dlg.selectFolder(Q(other.path()));
+      dlg.findChild<QPushButton*>("OKBtn")->click();
+    });
+    QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
+    QTRY_VERIFY(d.isNull());
+    QCOMPARE(asked, QString("2 files could not be saved to %1: No space left on device. "
+                            "Choose another folder?").arg(Q(dest.path())));
+    QCOMPARE(FilesIn(dest.path()), size_t(1));
+    QVERIFY(fs::exists(dest / "image1.jpg"));
+    // Numbered by their place in the list, as in the first folder.
+    QCOMPARE(kt::Md5Of(other / "image2.jpg"), kt::Md5Of(GoodPhoto()));
+    QVERIFY(fs::exists(other / "image3.jpg"));
+    QCOMPARE(FilesIn(other.path()), size_t(2));
+    QCOMPARE(FilesIn(temp.path()), size_t(0));
+    QCOMPARE(saves.size(), size_t(2));
+    QCOMPARE(saves[1].destination, other.path().string());
+    QCOMPARE(saves[1].report.saved.size(), size_t(2));
   }
 
   void FailedSaveKeepsTheTemporaryFileAndSaysSo() {
