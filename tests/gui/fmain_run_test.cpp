@@ -5,7 +5,10 @@
 // nothing. With the preview on, the save step is the modal preview in which
 // the user ticks what to keep; Cancel during a run ends it early with the
 // save step still following; Preview switched during a run hides and shows
-// the preview. Found files the temporary folder could not take are named.
+// the preview, while OK in it only hides it until the save step. Closing the
+// window during a run stops it, asks about the files found so far and
+// closes with no dialog left. Every run ends with a summary. Found files the
+// temporary folder could not take are named.
 // The window and kestrella-cli refuse the same destinations (the card image,
 // a folder inside it) in the same words, before anything is read.
 #include <QApplication>
@@ -26,9 +29,11 @@
 #include <memory>
 #include <vector>
 
+#include "folderdialogsupport.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fmain.h"
 #include "gui/fpreview.h"
+#include "gui/runsummarydialog.h"
 #include "gui/thumbnailbox.h"
 #include "gui/guiui.h"
 #include "support/fakes.h"
@@ -36,6 +41,7 @@
 
 using kestrella::gui::TFrmAnalyzeDrive;
 using kestrella::gui::TFrmMain;
+using kestrella::gui::RunSummaryDialog;
 using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
 namespace test = kestrella::test;
@@ -65,6 +71,15 @@ QStringList Entries(const fs::path& folder) {
                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
   names.sort();
   return names;
+}
+
+// The summary the last run left open beside the window, or null.
+RunSummaryDialog* Summary() {
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    auto* s = qobject_cast<RunSummaryDialog*>(top);
+    if (s != nullptr && s->isVisible()) return s;
+  }
+  return nullptr;
 }
 
 // The program's interface with a hook that runs whenever the engine lets
@@ -209,6 +224,15 @@ class FrmMainRunTest : public QObject {
     QCOMPARE(test::ReadFileBytes(dest_ / "Photo one.jpg"), test::ReadFileBytes(photos_.at(0)));
     QCOMPARE(test::ReadFileBytes(dest_ / "Photo two.jpg"), test::ReadFileBytes(photos_.at(1)));
     checkIdle(w);
+    // The summary stays beside the window, Close its default button.
+    RunSummaryDialog* summary = Summary();
+    QVERIFY(summary != nullptr);
+    QCOMPARE(summary->Lines(), QStringList({"Found: 2 files", "Saved: 2 files into " + QString::fromStdString(dest_.string())}));
+    QCOMPARE(summary->Destination(), QString::fromStdString(dest_.string()));
+    QVERIFY(Child<QPushButton>(*summary, "ButtonClose")->isDefault());
+    QVERIFY(Child<QPushButton>(*summary, "ButtonOpenFolder")->isEnabled());
+    Child<QPushButton>(*summary, "ButtonClose")->click();
+    QTRY_VERIFY(Summary() == nullptr);
   }
 
   void cancelledAnalysisChangesNothing() {
@@ -448,6 +472,81 @@ class FrmMainRunTest : public QObject {
     // Off at the end: every found file was kept without asking.
     QCOMPARE(Entries(dest_), QStringList({"image1.jpg", "image2.jpg"}));
     checkIdle(w);
+  }
+
+  // OK in the preview during the run hides it but leaves the window's
+  // Preview option on: the save step shows the preview again to choose.
+  void okDuringTheRunStillLeavesTheChoiceToTheSaveStep() {
+    TFrmMain w(engine());
+    w.show();
+    bool hidden = false;
+    ui().hook = [&] {
+      TFrmPreview* p = w.Preview();
+      if (hidden || p == nullptr || !p->isVisible() || p->ImageCount() == 0) return;
+      hidden = true;
+      Child<QPushButton>(*p, "ButtonOK")->click();
+      QVERIFY(!p->isVisible());
+    };
+    bool chosen = false;
+    QTimer save;
+    save.setInterval(20);
+    connect(&save, &QTimer::timeout, [&] {
+      TFrmPreview* p = w.Preview();
+      if (chosen || p == nullptr || !p->isVisible() || !p->isModal()) return;
+      chosen = true;
+      QCOMPARE(p->windowTitle(), QStringLiteral("Save Images"));
+      QTest::mouseClick(p->Box(), Qt::LeftButton, {}, p->CheckBoxGeometry(1).center());
+      Child<QPushButton>(*p, "ButtonOK")->click();
+    });
+    save.start();
+    run(w, false, true);
+    save.stop();
+    if (QTest::currentTestFailed()) return;
+
+    QVERIFY(hidden);
+    QVERIFY(chosen);
+    QVERIFY(Child<QCheckBox>(w, "cb_preview")->isChecked());
+    QCOMPARE(Entries(dest_), QStringList({"image2.jpg"}));
+    checkIdle(w);
+    QVERIFY(Summary() != nullptr);
+    QVERIFY(Summary()->Lines().contains("Not chosen: 1 file"));
+  }
+
+  // Closing the window while the run goes on stops the run, asks about the
+  // files found so far (Enter saves them), and closes the window: no dialog
+  // is left, no summary waits for an answer. A discard is only on the word.
+  void closeDuringTheRunStopsAsksAndCloses_data() {
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<int>("answer");  // QMessageBox::StandardButton
+    QTest::newRow("preview, Enter saves") << true << int(QMessageBox::NoButton);
+    QTest::newRow("no preview, Enter saves") << false << int(QMessageBox::NoButton);
+    QTest::newRow("discard") << true << int(QMessageBox::Discard);
+  }
+
+  void closeDuringTheRunStopsAsksAndCloses() {
+    QFETCH(bool, preview);
+    QFETCH(int, answer);
+    TFrmMain w(engine());
+    w.show();
+    bool closed = false;
+    ui().hook = [&] {
+      if (closed || Child<QLabel>(w, "LabelInfoImagesFound")->text() != QStringLiteral("1")) return;
+      closed = true;
+      QVERIFY(!w.close());  // refused until the run has wound down
+    };
+    QString asked;
+    test::AnswerMessageBox(static_cast<QMessageBox::StandardButton>(answer), &asked);
+    run(w, true, preview);
+    if (QTest::currentTestFailed()) return;
+
+    QVERIFY(closed);
+    QCOMPARE(asked, QStringLiteral("Discard the 1 found photos?"));
+    QVERIFY(!w.isVisible());
+    for (QWidget* top : QApplication::topLevelWidgets())
+      QVERIFY2(!top->isVisible(), qPrintable(top->metaObject()->className()));
+    QTRY_VERIFY_WITH_TIMEOUT(w.Preview() == nullptr, 5000);
+    QCOMPARE(Entries(dest_), answer == QMessageBox::Discard ? QStringList() : QStringList({"image1.JPG"}));
+    QTRY_COMPARE_WITH_TIMEOUT(Entries(temp_), QStringList(), 5000);
   }
 
   void filesTheTemporaryFolderCouldNotTakeAreNamed() {
