@@ -27,7 +27,7 @@ constexpr int kMaxNameNumber = 100000;
 // A large file is copied in pieces of this size, with the progress told
 // between them: one copy_file_range over half a gigabyte on a slow stick
 // would hold the window still for seconds.
-constexpr size_t kCopyChunk = 8u << 20;
+constexpr size_t kCopyChunk = 4u << 20;
 
 // Copies a found file into `out`, which the caller created under its
 // target name, and gives it the card's time. A copy that fails part way is
