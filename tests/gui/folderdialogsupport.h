@@ -37,9 +37,7 @@ inline void WhenFolderDialogShown(const std::function<void(gui::TFrmSelectFolder
 inline void AnswerMessageBox(QMessageBox::StandardButton button, QString* text = nullptr) {
   WhenModalShown<QMessageBox>([button, text](QMessageBox& box) {
     if (text != nullptr) *text = box.text();
-    QAbstractButton* b = button == QMessageBox::NoButton ? box.defaultButton() : box.button(button);
-    if (b != nullptr) b->click();
-    else box.reject();
+    (button == QMessageBox::NoButton ? box.defaultButton() : box.button(button))->click();
   });
 }
 
