@@ -191,7 +191,7 @@ bool TFrmPreview::ConfirmDiscard() {
 }
 
 void TFrmPreview::CancelClicked() {
-  if (saving_ || !ConfirmDiscard()) return;
+  if (saving_ || (files_.ImageCount() > 0 && !ConfirmDiscard())) return;
   done(kResultDiscarded);
 }
 
