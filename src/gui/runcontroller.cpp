@@ -103,8 +103,6 @@ void RunController::ShowSummary(const TRunChoice& choice, const Report& problems
   summary_->show();
 }
 
-RunSummaryDialog* RunController::Summary() const { return summary_.data(); }
-
 void RunController::CloseSummary() {
   if (summary_) summary_->close();
 }

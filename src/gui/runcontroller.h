@@ -74,8 +74,6 @@ class RunController {
 
   // The preview of the current or last run; null once it was closed.
   TFrmPreview* Preview() const { return preview_; }
-  // The summary of the last run; null once it was closed.
-  RunSummaryDialog* Summary() const;
 
  private:
   void PrepareRun();
