@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <system_error>
 #include <vector>
 
@@ -23,12 +24,18 @@ constexpr unsigned kMaxSkip = 100000;
 // "stem (n).ext" names tried before a file is given up as unplaceable.
 constexpr int kMaxNameNumber = 100000;
 
+// A large file is copied in pieces of this size, with the progress told
+// between them: one copy_file_range over half a gigabyte on a slow stick
+// would hold the window still for seconds.
+constexpr size_t kCopyChunk = 4u << 20;
+
 // Copies a found file into `out`, which the caller created under its
 // target name, and gives it the card's time. A copy that fails part way is
 // removed again: a cut-off photo under a destination name would pass for a
-// saved one. Returns the reason of a failure, "" on success.
+// saved one. `chunkDone` hears of every piece copied. Returns the reason of
+// a failure, "" on success.
 std::string CopyFoundFile(const fs::path& from, OutputFile& out, const std::optional<int64_t>& modified,
-                          std::vector<char>& buffer) {
+                          std::vector<char>& buffer, const std::function<void(uint64_t)>& chunkDone) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {
     const int err = errno;
@@ -42,7 +49,16 @@ std::string CopyFoundFile(const fs::path& from, OutputFile& out, const std::opti
     out.Remove();
     return std::strerror(err);
   }
-  out.CopyFrom(in, static_cast<size_t>(st.st_size), buffer);
+  size_t left = static_cast<size_t>(st.st_size);
+  while (left > 0) {
+    const size_t chunk = std::min(left, kCopyChunk);
+    const uint64_t before = out.BytesWritten();
+    if (!out.CopyFrom(in, chunk, buffer)) break;
+    const uint64_t copied = out.BytesWritten() - before;
+    if (chunkDone) chunkDone(copied);
+    if (copied < chunk) break;  // the source ended early: nothing more to copy
+    left -= chunk;
+  }
   ::close(in);
   if (modified) out.SetModified(*modified);
   if (out.Close()) return {};
@@ -130,7 +146,7 @@ std::string ShownName(const FoundFile& file) {
 FoundFileList::~FoundFileList() { DeleteImageFiles(); }
 
 void FoundFileList::AddImage(const std::string& path, FoundOrigin origin) {
-  found_.push_back({path, true, false, std::move(origin)});
+  found_.push_back({path, true, false, false, std::move(origin)});
   deleted_ = false;
 }
 
@@ -138,14 +154,38 @@ void FoundFileList::SelectAll(bool ticked) {
   for (FoundFile& f : found_) f.ticked = ticked;
 }
 
-SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const SaveNaming& naming) {
+size_t FoundFileList::UnsavedCount() const {
+  return static_cast<size_t>(
+      std::count_if(found_.begin(), found_.end(), [](const FoundFile& f) { return f.ticked && !f.saved; }));
+}
+
+SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const SaveNaming& naming,
+                                             const SaveProgressFn& progress) {
   SaveReport report;
   const std::string safePrefix = SafePrefix(naming.prefix);
   unsigned skip = 0;  // one counter for the whole save
   std::vector<char> buffer;  // only where the kernel cannot copy by itself
+  SaveProgress done;
+  for (const FoundFile& f : found_) {
+    if (!f.ticked || f.saved) continue;
+    ++done.filesTotal;
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(f.path, ec);
+    if (!ec) done.bytesTotal += size;
+  }
+  bool stopped = progress && !progress(done);
+  const std::function<void(uint64_t)> chunkDone = [&](uint64_t bytes) {
+    done.bytesDone += bytes;
+    if (progress && !progress(done)) stopped = true;
+  };
   for (size_t n = 1; n <= found_.size(); ++n) {
     FoundFile& f = found_[n - 1];
-    if (!f.ticked) continue;
+    if (!f.ticked || f.saved) continue;
+    if (stopped) {
+      f.keep = true;
+      report.notTried.push_back(f.path);
+      continue;
+    }
     OutputFile out(files_);
     std::string target;
     std::string failure;
@@ -178,14 +218,18 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
       }
       if (!out.IsOpen()) failure = out.Error();
     }
-    if (failure.empty()) failure = CopyFoundFile(f.path, out, f.origin.modified, buffer);
+    if (failure.empty()) failure = CopyFoundFile(f.path, out, f.origin.modified, buffer, chunkDone);
     if (!failure.empty()) {
       f.keep = true;
       report.problems.Add(FileProblem::Kind::NotCopied, f.path, failure, target);
     } else {
+      f.keep = false;
+      f.saved = true;
       report.saved.push_back(target);
       report.savedFrom.push_back(f.path);
     }
+    ++done.filesDone;
+    if (progress && !progress(done)) stopped = true;
   }
   return report;
 }

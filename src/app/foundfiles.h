@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,7 +48,8 @@ struct FoundOrigin {
 struct FoundFile {
   std::string path;     // in the temporary folder
   bool ticked = true;   // "Recover Image"
-  bool keep = false;    // a save failed: the temporary copy must stay
+  bool keep = false;    // a save failed or never came to it: the temporary copy must stay
+  bool saved = false;   // copied into a destination: a later save passes it over
   FoundOrigin origin;
 };
 
@@ -85,7 +87,23 @@ struct SaveReport {
   // The files that could not be copied (NotCopied: the found file, the
   // target it was to have, why).
   Report problems;
+  // The user stopped the save: these ticked files were not tried and stay
+  // in the temporary folder.
+  std::vector<std::string> notTried;
 };
+
+// How far a save has come. Bytes are those of the files' temporary copies.
+struct SaveProgress {
+  size_t filesDone = 0;
+  size_t filesTotal = 0;
+  uint64_t bytesDone = 0;
+  uint64_t bytesTotal = 0;
+};
+// Called before the first file, between files and between the chunks of a
+// large file, so that a front end can keep its window alive. Returning false
+// stops the save once the file in hand is copied: a half-copied photo under
+// a destination name is worse than one left for later.
+using SaveProgressFn = std::function<bool(const SaveProgress&)>;
 
 class FoundFileList {
  public:
@@ -106,8 +124,13 @@ class FoundFileList {
   // gives, each with its time from the card where it has one. A name
   // already taken is never replaced: the copy gets "stem (2).ext", ... (with
   // numbered names the number is raised instead, and the name is replaced
-  // only once 100000 were passed over).
-  SaveReport SaveSelectedImages(const std::filesystem::path& destFolder, const SaveNaming& naming);
+  // only once 100000 were passed over). Files an earlier save brought into
+  // a destination are passed over, so that after a failure the same call
+  // with another folder saves only what is still missing.
+  SaveReport SaveSelectedImages(const std::filesystem::path& destFolder, const SaveNaming& naming,
+                                const SaveProgressFn& progress = {});
+  // Ticked files no save has brought into a destination yet.
+  size_t UnsavedCount() const;
   // Deletes the temporary files, except those whose save failed. Returns the
   // paths that were kept. Also run by the destructor.
   std::vector<std::string> DeleteImageFiles();

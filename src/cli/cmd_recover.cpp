@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "app/analysis.h"
 #include "app/recoveryrun.h"
@@ -101,8 +102,10 @@ int RunRecover(const std::vector<std::string>& args) {
   CheckFolders(*dest, temp, src, opts.Flag("--force"));
 
   TRunChoice choice;
+  std::optional<TRouteProposal> proposal;
   if (method == "auto") {
     const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
+    proposal = p;
     if (p.Cancelled) return kExitIncomplete;
     if (!quiet) {
       std::fflush(stdout);
@@ -158,7 +161,8 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const size_t total = run.Found().ImageCount();
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems());
+  SaveReport saved;
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems(), &saved);
   const size_t notWritten = PrintProblems(run.Problems(), false);
   if (!quiet) {
     std::fprintf(stderr,
@@ -177,6 +181,14 @@ int RunRecover(const std::vector<std::string>& args) {
                    static_cast<unsigned long long>(driver.ReadErrors()),
                    elapsed);
     }
+    RunFacts facts;
+    facts.choice = choice;
+    facts.proposal = proposal ? &*proposal : nullptr;
+    facts.runProblems = &run.Problems();
+    facts.found = &run.Found();
+    facts.saves = {{*dest, saved}};
+    facts.tempFolder = temp.string();
+    PrintSummary(facts);
   }
   const bool complete = notSaved == 0 && notWritten == 0 && scan.Status().writeFailures == 0 &&
                         run.Problems().AbortReason().empty() && !terminal.Interrupted();

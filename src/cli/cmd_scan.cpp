@@ -90,7 +90,8 @@ int RunScan(const std::vector<std::string>& args) {
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
-  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems());
+  SaveReport saved;
+  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems(), &saved);
   PrintProblems(scan.Problems(), false);
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
@@ -104,6 +105,13 @@ int RunScan(const std::vector<std::string>& args) {
                  st.imagesFound, found.ImageCount() - notSaved, dest->c_str(), st.readErrors,
                  FormatByteSize(st.bytesRead).c_str(), elapsed, mbps);
     if (st.writeFailures > 0) std::fprintf(stderr, "  not written:  %u\n", st.writeFailures);
+    RunFacts facts;
+    facts.choice.FolderMethod = false;
+    facts.runProblems = &scan.Problems();
+    facts.found = &found;
+    facts.saves = {{*dest, saved}};
+    facts.tempFolder = temp.string();
+    PrintSummary(facts);
   }
   const bool complete = st.writeFailures == 0 && notSaved == 0 && scan.AbortReason().empty() &&
                         !terminal.Interrupted();

@@ -96,7 +96,7 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
 }
 
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run) {
+                      const Report& run, SaveReport* saved) {
   const SaveReport report = found.SaveSelectedImages(dest, naming);
   found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
@@ -111,7 +111,13 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
     }
     std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
   }
+  if (saved != nullptr) *saved = report;
   return found.ImageCount() - report.saved.size();
+}
+
+void PrintSummary(const RunFacts& facts) {
+  for (const std::string& line : SummaryLines(SummarizeRun(facts)))
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 }  // namespace kestrella::cli

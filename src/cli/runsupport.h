@@ -10,6 +10,7 @@
 #include "app/ffatscan.h"
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
+#include "app/runsummary.h"
 #include "cli/options.h"
 #include "cli/terminal.h"
 
@@ -72,8 +73,13 @@ size_t PrintProblems(const Report& report, bool withDamaged);
 // DEST under the names `naming` gives, the temporary copies deleted. Prints
 // the saved paths on stdout, every failure on stderr, and each file the run
 // kept only in part (`run`'s Damaged problems) under the name it was saved
-// as; returns how many found files are not in DEST.
+// as; returns how many found files are not in DEST. `saved` (if given)
+// receives the save's report.
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run);
+                      const Report& run, SaveReport* saved = nullptr);
+
+// Prints on stderr the run's summary, in the window's words (see
+// SummaryLines).
+void PrintSummary(const RunFacts& facts);
 
 }  // namespace kestrella::cli

@@ -21,7 +21,9 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <optional>
 
+#include "app/analysis.h"
 #include "app/cardtools.h"
 #include "app/destinationcheck.h"
 #include "app/rawscan.h"
@@ -212,10 +214,20 @@ void TFrmMain::SaveSettings() {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
+  if (runController_->Running()) {
+    // The run's loop runs inside the Start click: the window stays until the
+    // run has stopped and the found files are saved or discarded, then
+    // closes for good (see ButtonStartClick). Closing it now would leave a
+    // run and its dialogs going without a window.
+    closeAfterRun_ = true;
+    runController_->StopForClose();
+    event->ignore();
+    return;
+  }
   // Any loop still running sees the flag after its current sector.
   stopRequested_ = true;
   closing_ = true;
-  runController_->Stop();
+  runController_->CloseSummary();
   if (wipe_ != nullptr) wipe_->Stop();
   devicePoll_->stop();
   SaveSettings();
@@ -309,6 +321,7 @@ void TFrmMain::ButtonStartClick() {
     }
   }
   TRunChoice choice;
+  std::optional<TRouteProposal> proposal;
   {
     TFrmAnalyzeDrive analyze(runController_->FolderScan(), static_cast<uint8_t>(curDriveNumber_),
                              this);
@@ -316,6 +329,7 @@ void TFrmMain::ButtonStartClick() {
     choice.FolderMethod = analyze.folderMethod();
     choice.RecoverDeleted = analyze.recoverDeleted();
     choice.RecoverLost = analyze.recoverLost();
+    proposal = analyze.proposal();
   }
   // An empty drive has nothing to scan: no preview, no save step.
   if (!choice.FolderMethod && driveParams_.TotalSectors == 0) return;
@@ -329,7 +343,11 @@ void TFrmMain::ButtonStartClick() {
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
   settings.cutAtEnd = settingsPage_.CheckCutAtEnd->isChecked();
   settings.tempFolder = engine_.TempFolder();
-  runController_->Run(choice, settings);
+  runController_->Run(choice, settings, proposal);
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    close();
+  }
 }
 
 void TFrmMain::ButtonCancelClick() {

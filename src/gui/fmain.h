@@ -149,6 +149,7 @@ class TFrmMain : public QWidget {
   QString updateURL_;
   bool busy_ = false;
   bool closing_ = false;
+  bool closeAfterRun_ = false;  // closed during a run: close once it is over
   TWipe* wipe_ = nullptr;  // the wipe in progress, if any
 
   QTimer* devicePoll_ = nullptr;

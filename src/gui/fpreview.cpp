@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "gui/photoview.h"
+#include "gui/savestep.h"
 #include "gui/thumbnailbox.h"
 #include "gui/windowplace.h"
 
@@ -36,25 +37,6 @@ struct WaitCursor {
   WaitCursor(const WaitCursor&) = delete;
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
-
-void ShowFailures(QWidget* parent, const SaveReport& report) {
-  const QString text =
-      QObject::tr("%n found file(s) could not be saved. They were not deleted and are still in:",
-                  nullptr, static_cast<int>(report.problems.Problems().size()));
-  QStringList folders;
-  QString details;
-  for (const FileProblem& f : report.problems.Problems()) {
-    const QString source = QString::fromStdString(f.file);
-    const QString folder = QFileInfo(source).absolutePath();
-    if (!folders.contains(folder)) folders << folder;
-    details += source + "\n    -> " + QString::fromStdString(f.target) + ": " +
-               QString::fromStdString(f.reason) + "\n";
-  }
-  QMessageBox box(QMessageBox::Warning, QObject::tr("Save Images"), text, QMessageBox::Ok, parent);
-  box.setInformativeText(folders.join("\n"));
-  box.setDetailedText(details);
-  box.exec();
-}
 
 }  // namespace
 
@@ -167,19 +149,22 @@ void TFrmPreview::SelectNone() {
 bool TFrmPreview::IsTicked(int n) const { return files_.Files().at(n - 1).ticked; }
 
 SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const SaveNaming& naming) {
-  SaveReport report;
-  {
-    WaitCursor wait;
-    report = files_.SaveSelectedImages(dest.toStdString(), naming);
+  saving_ = true;
+  // A hidden preview (the save without one) leaves the gauge to the window.
+  QWidget* over = isVisible() || parentWidget() == nullptr ? this : parentWidget();
+  const std::vector<SaveAttempt> attempts = SaveUntilDone(over, files_, dest, naming, hooks_.reportFailures);
+  saving_ = false;
+  SaveReport all;
+  for (const SaveAttempt& a : attempts) {
+    if (hooks_.saved) hooks_.saved(a);
+    all.saved.insert(all.saved.end(), a.report.saved.begin(), a.report.saved.end());
+    all.savedFrom.insert(all.savedFrom.end(), a.report.savedFrom.begin(), a.report.savedFrom.end());
   }
-  if (!report.problems.Clean()) {
-    if (hooks_.reportFailures) {
-      hooks_.reportFailures(report);
-    } else {
-      ShowFailures(this, report);
-    }
+  if (!attempts.empty()) {
+    all.problems = attempts.back().report.problems;
+    all.notTried = attempts.back().report.notTried;
   }
-  return report;
+  return all;
 }
 
 void TFrmPreview::BeginSaveStep() {
@@ -233,10 +218,10 @@ QRect TFrmPreview::CheckBoxGeometry(int n) const { return box_->CheckBoxGeometry
 int TFrmPreview::PanelBoxHeight() const { return box_->height(); }
 
 void TFrmPreview::OkClicked() {
+  if (saving_) return;
   if (hooks_.runInProgress && hooks_.runInProgress()) {
-    // Files keep arriving; the main window saves them itself at the end of
-    // the run because the dialog is then not showing.
-    if (hooks_.previewOff) hooks_.previewOff();
+    // Files keep arriving. Only the dialog goes: the window's Preview option
+    // stays, and the save step shows the dialog again to choose.
     hide();
     return;
   }
@@ -251,11 +236,19 @@ void TFrmPreview::OkClicked() {
   done(QDialog::Accepted);
 }
 
-void TFrmPreview::CancelClicked() { done(2); }
+bool TFrmPreview::ConfirmDiscard() {
+  return QMessageBox::question(this, windowTitle(),
+                               tr("Discard the %1 found photos?").arg(files_.ImageCount()),
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TFrmPreview::CancelClicked() {
+  if (saving_ || (files_.ImageCount() > 0 && !ConfirmDiscard())) return;
+  done(kResultDiscarded);
+}
 
 void TFrmPreview::reject() {
   if (hooks_.runInProgress && hooks_.runInProgress()) {
-    if (hooks_.previewOff) hooks_.previewOff();
     hide();
   } else if (cancel_->isVisibleTo(this)) {
     CancelClicked();

@@ -1,11 +1,13 @@
 // The preview dialog: one thumbnail per file a recovery run found, each with a
 // "Recover Image" tick box, its name, size and date; at the end the ticked
-// files are copied into the destination folder and all the temporary files
-// are deleted. A double-click on a thumbnail shows the photo enlarged. The
-// dialog can be resized; its thumbnails fill the rows it is wide enough for.
+// files are copied into the destination folder and the temporary files are
+// deleted. Found files are discarded only when the user says so: Cancel in
+// the save step asks first. A double-click on a thumbnail shows the photo
+// enlarged. The dialog can be resized; its thumbnails fill the rows it is
+// wide enough for.
 //
 // Ownership: the dialog frees itself when it is closed (WA_DeleteOnClose), by
-// OK, by Cancel or by the end of a modal showing. Callers hold it through a
+// OK, by a confirmed Cancel or by the end of a modal showing. Callers hold it through a
 // QPointer. It shows a list of found files that its caller owns (a run's),
 // which must outlive it; its destructor deletes the temporary files of that
 // list, except those whose save failed.
@@ -17,6 +19,7 @@
 #include <functional>
 
 #include "app/foundfiles.h"
+#include "app/runsummary.h"
 
 class QPushButton;
 class QScrollArea;
@@ -35,10 +38,15 @@ class TFrmPreview : public QDialog {
     std::function<bool()> runInProgress;      // a run is still finding files
     std::function<QString()> destFolder;      // the destination folder text
     std::function<SaveNaming()> naming;       // how saved files are named
-    std::function<void()> previewOff;         // untick the window's Preview option
-    // Told about files that could not be saved; by default a message box.
+    // Every save into a folder, for the run's summary.
+    std::function<void(const SaveAttempt&)> saved;
+    // Told about files that could not be saved; by default the offer of
+    // another folder for them.
     std::function<void(const SaveReport&)> reportFailures;
   };
+
+  // The exec() result of a save step the user ended by discarding the files.
+  static constexpr int kResultDiscarded = 2;
 
   explicit TFrmPreview(FoundFileList& files, QWidget* parent = nullptr);
   ~TFrmPreview() override;
@@ -54,8 +62,11 @@ class TFrmPreview : public QDialog {
   void SelectNone();
   bool IsTicked(int n) const;
 
-  // Copies the ticked files into dest under the names `naming` gives. Files
-  // that could not be saved stay in the temporary folder and are reported.
+  // Copies the ticked files into dest under the names `naming` gives, with a
+  // progress dialog. Files that could not be saved stay in the temporary
+  // folder, and another folder is offered for them (see SaveUntilDone).
+  // Returns what all the saves did: every file saved, and the problems and
+  // files not tried of the last one.
   SaveReport SaveSelectedImages(const QString& dest, const SaveNaming& naming);
 
   // The end of a run: re-captions the dialog for the save step and shows
@@ -84,8 +95,8 @@ class TFrmPreview : public QDialog {
 
  protected:
   // Escape. During a run it only hides the dialog, like OK: closing would
-  // delete the files found so far while more keep arriving. In the save step
-  // it is Cancel.
+  // delete the files found so far while more keep arriving, and the save
+  // step still shows the dialog. In the save step it is Cancel.
   void reject() override;
 
  private:
@@ -93,6 +104,8 @@ class TFrmPreview : public QDialog {
   QSize ChromeSize() const;
   void OkClicked();
   void CancelClicked();
+  // "Discard the N found photos?", No by default.
+  bool ConfirmDiscard();
 
   FoundFileList& files_;
   Hooks hooks_;
@@ -100,6 +113,7 @@ class TFrmPreview : public QDialog {
   QScrollArea* scroll_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  bool saving_ = false;  // a save lets events run: the buttons must wait
 };
 
 }  // namespace kestrella::gui

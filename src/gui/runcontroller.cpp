@@ -16,6 +16,7 @@
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "gui/mainpages.h"
+#include "gui/runsummarydialog.h"
 #include "util/userinterface.h"
 
 namespace kestrella::gui {
@@ -39,8 +40,13 @@ RunController::RunController(Engine& engine, QWidget* window, RecoverPage& recov
 // The preview shows the list: it goes first.
 RunController::~RunController() { delete preview_.data(); }
 
-void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings) {
+void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings,
+                        const std::optional<TRouteProposal>& proposal) {
   folderRoute_ = choice.FolderMethod;
+  proposal_ = proposal;
+  closing_ = false;
+  saves_.clear();
+  CloseSummary();
   PrepareRun();
   if (folderRoute_) {
     recover_.LabelCurrSec->setText(QStringLiteral("Current clustor:"));
@@ -62,12 +68,36 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
   // Either route tells why it ended early; so does a failure thrown past it.
   if (failure.isEmpty()) failure = QString::fromStdString(run.Problems().AbortReason());
   FinishRun();
-  if (!failure.isEmpty()) {
+  // A window being closed asks only what to do with the found files.
+  if (!failure.isEmpty() && !closing_) {
     QMessageBox::warning(window_, QStringLiteral("Kestrella"),
                          QStringLiteral("The recovery stopped early:\n%1").arg(failure));
   }
-  ShowRunProblems(run.Problems());
-  SaveStep();
+  if (!closing_) ShowRunProblems(run.Problems());
+  const bool discarded = SaveStep();
+  if (!closing_) ShowSummary(choice, run.Problems(), discarded);
+}
+
+void RunController::ShowSummary(const TRunChoice& choice, const Report& problems, bool discarded) {
+  RunFacts facts;
+  facts.choice = choice;
+  facts.proposal = proposal_ ? &*proposal_ : nullptr;
+  facts.runProblems = &problems;
+  facts.found = found_.get();
+  facts.saves = saves_;
+  facts.discarded = discarded;
+  facts.tempFolder = engine_.TempFolder().string();
+  // "Open folder" opens where the files went: the last folder saved into,
+  // else the destination chosen.
+  QString dest = recover_.EditDestPath->text();
+  for (const SaveAttempt& a : saves_)
+    if (!a.report.saved.empty()) dest = QString::fromStdString(a.destination);
+  summary_ = new RunSummaryDialog(SummarizeRun(facts), dest, window_);
+  summary_->show();
+}
+
+void RunController::CloseSummary() {
+  if (summary_) summary_->close();
 }
 
 void RunController::ShowRunProblems(const Report& report) {
@@ -105,7 +135,7 @@ void RunController::CreatePreview() {
   hooks.runInProgress = hooks_.windowBusy;
   hooks.destFolder = [this] { return recover_.EditDestPath->text(); };
   hooks.naming = [this] { return NamingFrom(settings_); };
-  hooks.previewOff = [this] { recover_.cb_preview->setChecked(false); };
+  hooks.saved = [this](const SaveAttempt& attempt) { saves_.push_back(attempt); };
   preview_->SetHooks(std::move(hooks));
   // Beside the window, not over its Cancel button; also when Preview is
   // ticked only later in the run.
@@ -123,19 +153,37 @@ void RunController::FinishRun() {
   frmFATScan_->StopScan();
 }
 
-void RunController::SaveStep() {
-  if (!preview_) return;
-  if (preview_->isVisible()) {
+bool RunController::SaveStep() {
+  if (!preview_) return false;
+  const QString dest = recover_.EditDestPath->text();
+  if (closing_) {
+    // The user closed the window during the run: nothing is thrown away
+    // unless they say so, and Save is what Enter does.
+    bool discard = false;
+    if (found_->ImageCount() > 0) {
+      QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrella"),
+                      QStringLiteral("Discard the %1 found photos?").arg(found_->ImageCount()),
+                      QMessageBox::Save | QMessageBox::Discard, window_);
+      box.setObjectName(QStringLiteral("CloseQuestion"));
+      box.setDefaultButton(QMessageBox::Save);
+      discard = box.exec() == QMessageBox::Discard;
+    }
+    if (!discard) preview_->SaveSelectedImages(dest, NamingFrom(settings_));
+    delete preview_.data();
+    return discard;
+  }
+  if (recover_.cb_preview->isChecked()) {
+    // Also when OK hid the preview during the run: the user still chooses.
     preview_->hide();
     // It stays where it was placed or the user moved it.
     preview_->BeginSaveStep();
     // The dialog saves or discards on its own buttons and frees itself.
-    preview_->exec();
-    return;
+    return preview_->exec() == TFrmPreview::kResultDiscarded;
   }
   // Preview turned off: every found file is kept without asking.
-  preview_->SaveSelectedImages(recover_.EditDestPath->text(), NamingFrom(settings_));
+  preview_->SaveSelectedImages(dest, NamingFrom(settings_));
   delete preview_.data();
+  return false;
 }
 
 void RunController::Cancel() {
@@ -143,8 +191,10 @@ void RunController::Cancel() {
   else frmFATScan_->StopScan();
 }
 
-void RunController::Stop() {
-  if (run_ != nullptr) run_->Stop();
+void RunController::StopForClose() {
+  if (run_ == nullptr) return;
+  closing_ = true;
+  run_->Stop();
 }
 
 void RunController::PreviewSwitched() {

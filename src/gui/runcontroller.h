@@ -1,6 +1,6 @@
 // The main window's recovery run: the chosen route runs inside the Start
 // click, with the status labels, the gauge and the preview following it, and
-// ends with the save step. The window asks the analysis dialog for the route
+// ends with the save step and the run's summary. The window asks the analysis dialog for the route
 // and hands it over; the run then owns the drive until the save step begins.
 #pragma once
 
@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/analysis.h"
 #include "app/engine.h"
+#include "app/recoveryrun.h"
+#include "app/runsummary.h"
 #include "gui/fpreview.h"
 
 class QWidget;
@@ -19,16 +23,15 @@ class QWidget;
 namespace kestrella {
 class RawScan;
 class TFrmFATScan;
-class TRecoveryRun;
 struct RawScanSettings;
 struct RawScanStatus;
-struct TRunChoice;
 }  // namespace kestrella
 
 namespace kestrella::gui {
 
 struct RecoverPage;
 struct SettingsPage;
+class RunSummaryDialog;
 
 class RunController {
  public:
@@ -52,13 +55,20 @@ class RunController {
   // dialog examines the drive through the same driver.
   TFrmFATScan& FolderScan() { return *frmFATScan_; }
 
-  // One recovery run on the chosen route, then the save step. Returns when
-  // both are over.
-  void Run(const TRunChoice& choice, const RawScanSettings& settings);
+  // One recovery run on the chosen route, then the save step, then the
+  // summary (left open beside the window). Returns when the save step is
+  // over. `proposal` is the analysis the route was chosen from.
+  void Run(const TRunChoice& choice, const RawScanSettings& settings,
+           const std::optional<TRouteProposal>& proposal = std::nullopt);
+  bool Running() const { return run_ != nullptr; }
   // The Cancel button: the run in progress, otherwise the folder scan.
   void Cancel();
-  // The window closes: the run in progress stops after its current sector.
-  void Stop();
+  // The window is to close: the run in progress stops after its current
+  // sector, and its save step asks only whether to save the files found so
+  // far (Save by default) instead of showing the preview; no summary follows.
+  void StopForClose();
+  // The window closes: the summary of the last run goes with it.
+  void CloseSummary();
   // The Preview box was switched: the preview follows it.
   void PreviewSwitched();
 
@@ -70,7 +80,9 @@ class RunController {
   void ShowRunProblems(const Report& report);
   void CreatePreview();
   void FinishRun();
-  void SaveStep();
+  // Returns true when the user discarded the found files.
+  bool SaveStep();
+  void ShowSummary(const TRunChoice& choice, const Report& problems, bool discarded);
   void FoundImage();
   void ShowScanProgress(const RawScanStatus& status);
   void ShowScanCounts(const RawScanStatus& status);
@@ -92,8 +104,12 @@ class RunController {
   // reach it.
   std::unique_ptr<FoundFileList> found_;
   QPointer<TFrmPreview> preview_;
+  QPointer<RunSummaryDialog> summary_;
+  std::optional<TRouteProposal> proposal_;
+  std::vector<SaveAttempt> saves_;  // the save step's, for the summary
   int32_t imagesFound_ = 0;
   bool folderRoute_ = false;
+  bool closing_ = false;
 };
 
 }  // namespace kestrella::gui

@@ -118,6 +118,26 @@ TEST_F(FoundFilesTest, AFailedCopyKeepsItsTemporaryFile) {
   EXPECT_FALSE(fs::exists(temps[3]));
 }
 
+// Stopped after the first file, the save leaves the rest in the temporary
+// folder; the next save copies only those. A large file tells its progress
+// in pieces, so that a window can repaint during it.
+TEST_F(FoundFilesTest, AStoppedSaveKeepsTheRestForTheNextOne) {
+  AddFour();
+  test::WriteFileBytes(temps[0], std::vector<uint8_t>(20u << 20, 7));
+  std::vector<SaveProgress> told;
+  const auto stopAfterOne = [&](const SaveProgress& p) { return told.emplace_back(p).filesDone == 0; };
+  const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"), stopAfterOne);
+  EXPECT_EQ(r.saved, Strings{Dest("image1.JPG")});
+  EXPECT_EQ(r.notTried, (Strings{temps[1], temps[3]}));
+  ASSERT_GE(told.size(), 7u);  // before, five pieces of 4 MiB, after
+  EXPECT_EQ(told.front().bytesTotal, (20u << 20) + 4u);
+  EXPECT_EQ(told.back().bytesDone, 20u << 20);
+  const SaveReport rest = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
+  EXPECT_EQ(rest.saved, (Strings{Dest("image2.JPG"), Dest("image4.jpg")}));
+  EXPECT_EQ(list.UnsavedCount(), 0u);
+  EXPECT_TRUE(list.DeleteImageFiles().empty());
+}
+
 TEST_F(FoundFilesTest, APrefixCannotLeaveTheDestination) {
   AddFour();
   list.SelectAll(false);

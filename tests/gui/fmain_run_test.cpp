@@ -5,7 +5,10 @@
 // nothing. With the preview on, the save step is the modal preview in which
 // the user ticks what to keep; Cancel during a run ends it early with the
 // save step still following; Preview switched during a run hides and shows
-// the preview. Found files the temporary folder could not take are named.
+// the preview, while OK in it only hides it until the save step. Closing the
+// window during a run stops it, asks about the files found so far and
+// closes with no dialog left. Every run ends with a summary. Found files the
+// temporary folder could not take are named.
 // The window and kestrella-cli refuse the same destinations (the card image,
 // a folder inside it) in the same words, before anything is read.
 #include <QApplication>
@@ -26,9 +29,11 @@
 #include <memory>
 #include <vector>
 
+#include "folderdialogsupport.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fmain.h"
 #include "gui/fpreview.h"
+#include "gui/runsummarydialog.h"
 #include "gui/thumbnailbox.h"
 #include "gui/guiui.h"
 #include "support/fakes.h"
@@ -36,6 +41,7 @@
 
 using kestrella::gui::TFrmAnalyzeDrive;
 using kestrella::gui::TFrmMain;
+using kestrella::gui::RunSummaryDialog;
 using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
 namespace test = kestrella::test;
@@ -209,6 +215,12 @@ class FrmMainRunTest : public QObject {
     QCOMPARE(test::ReadFileBytes(dest_ / "Photo one.jpg"), test::ReadFileBytes(photos_.at(0)));
     QCOMPARE(test::ReadFileBytes(dest_ / "Photo two.jpg"), test::ReadFileBytes(photos_.at(1)));
     checkIdle(w);
+    // The summary stays beside the window, Close its default button.
+    auto* summary = w.findChild<RunSummaryDialog*>();
+    QVERIFY(summary != nullptr && summary->isVisible());
+    const QString dest = QString::fromStdString(dest_.string());
+    QCOMPARE(summary->Lines(), QStringList({"Found: 2 files", "Saved: 2 files into " + dest}));
+    QVERIFY(summary->Destination() == dest && Child<QPushButton>(*summary, "ButtonClose")->isDefault());
   }
 
   void cancelledAnalysisChangesNothing() {
@@ -354,16 +366,17 @@ class FrmMainRunTest : public QObject {
     TFrmMain w(engine());
     w.show();
     // During the run the preview shows beside the window, not modally, and
-    // never over the window's Cancel.
+    // never over the window's Cancel. OK in it hides it, and the save step
+    // still shows it to choose.
     bool sawPreview = false;
     bool overCancel = false;
     ui().hook = [&] {
       TFrmPreview* p = w.Preview();
-      if (p != nullptr && p->isVisible() && !p->isModal() && p->windowTitle() != "Save Images") {
-        sawPreview = true;
-        const QWidget* cancel = Child<QPushButton>(w, "ButtonCancel");
-        overCancel |= p->frameGeometry().intersects(QRect(cancel->mapToGlobal(QPoint()), cancel->size()));
-      }
+      if (sawPreview || p == nullptr || !p->isVisible() || p->isModal() || p->ImageCount() == 0) return;
+      sawPreview = p->windowTitle() != "Save Images";
+      const QWidget* cancel = Child<QPushButton>(w, "ButtonCancel");
+      overCancel |= p->frameGeometry().intersects(QRect(cancel->mapToGlobal(QPoint()), cancel->size()));
+      Child<QPushButton>(*p, "ButtonOK")->click();
     };
     // The save step: untick the second photo, keep the first.
     bool saved = false;
@@ -392,6 +405,7 @@ class FrmMainRunTest : public QObject {
     QVERIFY(sawPreview);
     QVERIFY(!overCancel);
     QVERIFY(saved);
+    QVERIFY(Child<QCheckBox>(w, "cb_preview")->isChecked());
     QCOMPARE(Entries(dest_), QStringList({"image1.jpg"}));
     QCOMPARE(test::ReadFileBytes(dest_ / "image1.jpg"), test::ReadFileBytes(photos_.at(0)));
     checkIdle(w);
@@ -454,6 +468,40 @@ class FrmMainRunTest : public QObject {
     // Off at the end: every found file was kept without asking.
     QCOMPARE(Entries(dest_), QStringList({"image1.jpg", "image2.jpg"}));
     checkIdle(w);
+  }
+
+  // Closing the window while the run goes on stops the run, asks about the
+  // files found so far (Enter saves them), and closes the window: no dialog
+  // is left, no summary waits for an answer. A discard is only on the word.
+  void closeDuringTheRunStopsAsksAndCloses_data() {
+    QTest::addColumn<bool>("preview");
+    QTest::addColumn<int>("answer");  // QMessageBox::StandardButton
+    QTest::newRow("preview, Enter saves") << true << int(QMessageBox::NoButton);
+    QTest::newRow("no preview, Enter saves") << false << int(QMessageBox::NoButton);
+    QTest::newRow("discard") << true << int(QMessageBox::Discard);
+  }
+
+  void closeDuringTheRunStopsAsksAndCloses() {
+    QFETCH(bool, preview);
+    QFETCH(int, answer);
+    TFrmMain w(engine());
+    w.show();
+    bool closed = false;
+    ui().hook = [&] {
+      if (closed || Child<QLabel>(w, "LabelInfoImagesFound")->text() != QStringLiteral("1")) return;
+      closed = true;
+      QVERIFY(!w.close());  // refused until the run has wound down
+    };
+    QString asked;
+    test::AnswerMessageBox(static_cast<QMessageBox::StandardButton>(answer), &asked);
+    run(w, true, preview);
+    if (QTest::currentTestFailed()) return;
+
+    QCOMPARE(asked, QStringLiteral("Discard the 1 found photos?"));  // asked, so closed
+    for (QWidget* top : QApplication::topLevelWidgets())
+      QVERIFY2(!top->isVisible(), qPrintable(top->metaObject()->className()));  // the window too
+    QCOMPARE(Entries(dest_), answer == QMessageBox::Discard ? QStringList() : QStringList({"image1.JPG"}));
+    QCOMPARE(Entries(temp_), QStringList());
   }
 
   void filesTheTemporaryFolderCouldNotTakeAreNamed() {

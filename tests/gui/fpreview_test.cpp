@@ -1,7 +1,9 @@
 // The preview dialog on the offscreen platform: thumbnail geometry as the width
 // allows, pictures (turned upright, enlarged) and caption-only thumbnails, the
 // captions, the keys, where the dialog is placed, saving through the found-file
-// list, the OK and Cancel paths, and a run with ten thousand found files.
+// list, the OK and Cancel paths (Cancel discards only when the user says Yes),
+// a failed save that goes on into another folder, and a run with ten thousand
+// found files.
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
@@ -16,10 +18,12 @@
 
 #include <filesystem>
 
+#include "folderdialogsupport.h"
 #include "gui/fpreview.h"
 #include "gui/photoview.h"
 #include "gui/windowplace.h"
 #include "gui/thumbnailbox.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 using kestrella::FoundFileList;
@@ -389,7 +393,9 @@ class FPreviewTest : public QObject {
     QCOMPARE(FilesIn(temp.path()), size_t(0));
   }
 
-  void CancelInTheSaveStepKeepsNothing() {
+  // Cancel and Escape in the save step ask first, No by default: No keeps
+  // the dialog and the files, only Yes discards them.
+  void CancelInTheSaveStepDiscardsOnlyOnYes() {
     kt::TempDir temp, dest;
     FoundFileList found(output_);
     QPointer<TFrmPreview> d = new TFrmPreview(found);
@@ -400,44 +406,71 @@ class FPreviewTest : public QObject {
     QSignalSpy finished(d.data(), &QDialog::finished);
     d->open();
     QVERIFY(QTest::qWaitForWindowExposed(d));
+    QString asked;
+    kt::AnswerMessageBox(QMessageBox::NoButton, &asked);  // Enter: the default
     QTest::mouseClick(Button(d, "ButtonCancel"), Qt::LeftButton);
+    QCOMPARE(asked, QString("Discard the 4 found photos?"));
+    QVERIFY(!d.isNull() && d->isVisible() && finished.isEmpty());
+    QCOMPARE(FilesIn(temp.path()), size_t(4));
+
+    kt::AnswerMessageBox(QMessageBox::Yes);
+    QTest::keyClick(d, Qt::Key_Escape);
     QCOMPARE(finished.size(), 1);
-    QCOMPARE(finished.front().front().toInt(), 2);
+    QCOMPARE(finished.front().front().toInt(), TFrmPreview::kResultDiscarded);
     QTRY_VERIFY(d.isNull());
-    QCOMPARE(FilesIn(temp.path()), size_t(0));
-    QCOMPARE(FilesIn(dest.path()), size_t(0));
+    QCOMPARE(FilesIn(temp.path()) + FilesIn(dest.path()), size_t(0));
   }
 
-  void OkDuringARunHidesAndTurnsPreviewOff() {
+  // OK or Escape during a run hides the dialog and nothing more: nothing is
+  // saved or deleted, so the save step can show it again.
+  void OkDuringARunOnlyHides() {
     kt::TempDir temp, dest;
-    bool previewOn = true;
     FoundFileList found(output_);
     auto* d = new TFrmPreview(found);
     QPointer<TFrmPreview> guard = d;
-    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); }, [] { return kestrella::SaveNaming::Numbered("image"); },
-                 [&] { previewOn = false; }, {}});
+    d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); },
+                 [] { return kestrella::SaveNaming::Numbered("image"); }, {}, {}});
     const fs::path f = Found(temp, "f1.jpg", GoodPhoto());
     d->AddImage(Q(f));
-    d->show();
-    QVERIFY(QTest::qWaitForWindowExposed(d));
-    QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
-    QTest::qWait(20);
-    QVERIFY(!guard.isNull());
-    QVERIFY(!d->isVisible());
-    QVERIFY(!previewOn);
-    // Escape during the run only hides it too.
-    previewOn = true;
-    d->show();
-    QVERIFY(QTest::qWaitForWindowExposed(d));
-    QTest::keyClick(d, Qt::Key_Escape);
-    QTest::qWait(20);
-    QVERIFY(!guard.isNull());
-    QVERIFY(!d->isVisible());
-    QVERIFY(!previewOn);
+    for (const bool escape : {false, true}) {
+      d->show();
+      QVERIFY(QTest::qWaitForWindowExposed(d));
+      if (escape) QTest::keyClick(d, Qt::Key_Escape);
+      else QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
+      QTest::qWait(20);
+      QVERIFY(!guard.isNull());
+      QVERIFY(!d->isVisible());
+    }
     QCOMPARE(FilesIn(dest.path()), size_t(0));
     QVERIFY(fs::exists(f));
     delete d;
     QVERIFY(!fs::exists(f));
+  }
+
+  // A save that fails offers another folder; what is saved there is what the
+  // first save could not.
+  void FailedSaveOffersAnotherFolderAndSavesThere() {
+    kt::TempDir temp, dest, other;
+    kt::FaultyOutputFiles files;
+    files.LimitBytes(dest.path().string(), fs::file_size(GoodPhoto()) + 10);
+    FoundFileList found(files);
+    QPointer<TFrmPreview> d = new TFrmPreview(found);
+    d->SetHooks(RunEnded(dest.path(), "image"));
+    AddCopies(d, temp, 3, ".jpg");
+    QString asked;
+    kt::AnswerMessageBox(QMessageBox::Yes, &asked);
+    kt::WhenFolderDialogShown([&](kestrella::gui::TFrmSelectFolderDialog& dlg) {
+      dlg.selectFolder(Q(other.path()));
+      dlg.findChild<QPushButton*>("OKBtn")->click();
+    });
+    QTest::mouseClick(Button(d, "ButtonOK"), Qt::LeftButton);
+    QTRY_VERIFY(d.isNull());
+    QCOMPARE(asked, QString("2 files could not be saved to %1: No space left on device. "
+                            "Choose another folder?").arg(Q(dest.path())));
+    QVERIFY(fs::exists(dest / "image1.jpg") && FilesIn(dest.path()) == 1);
+    // Numbered by their place in the list, as in the first folder.
+    QVERIFY(fs::exists(other / "image2.jpg") && fs::exists(other / "image3.jpg"));
+    QCOMPARE(FilesIn(temp.path()), size_t(0));
   }
 
   void FailedSaveKeepsTheTemporaryFileAndSaysSo() {

@@ -18,6 +18,7 @@
 #include "gui/fpreview.h"
 #include "gui/fselectfolderdialog.h"
 #include "gui/guiui.h"
+#include "gui/runsummarydialog.h"
 
 namespace {
 
@@ -97,5 +98,19 @@ int main(int argc, char** argv) {
 
   kestrella::gui::TFrmSelectFolderDialog folders;
   ok &= Save(folders, out, "select-folder");
+
+  // A run's end as a card with one photo that could not be saved shows it.
+  kestrella::RunSummary summary;
+  summary.found = 12;
+  summary.saved = {{QDir::home().filePath("Recovered").toStdString(), 11}};
+  summary.damaged = 1;
+  summary.failed = {{kestrella::FileProblem::Kind::NotCopied, "/var/tmp/kestrella/image7.JPG",
+                     "No space left on device", QDir::home().filePath("Recovered/image7.JPG").toStdString()}};
+  summary.tempFolder = "/var/tmp/kestrella";
+  summary.keptInTemp = true;
+  summary.moreOnCard = true;
+  kestrella::gui::RunSummaryDialog summaryDialog(summary, QDir::home().filePath("Recovered"));
+  summaryDialog.setAttribute(Qt::WA_DeleteOnClose, false);
+  ok &= Save(summaryDialog, out, "run-summary");
   return ok ? 0 : 1;
 }
