@@ -274,7 +274,7 @@ class FrmMainRunTest : public QObject {
     Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(folder.string()));
     Child<QCheckBox>(w, "cb_preview")->setChecked(true);
     const auto before = rig_->sources.Get(fs::weakly_canonical(image).string());
-    QStringList warnings, captions;
+    QStringList warnings, captions, questions;
     bool analysed = false;
     QTimer answer;
     answer.setInterval(20);
@@ -282,6 +282,11 @@ class FrmMainRunTest : public QObject {
       for (QWidget* top : QApplication::topLevelWidgets()) {
         if (!top->isVisible()) continue;
         if (auto* box = qobject_cast<QMessageBox*>(top)) {
+          if (QAbstractButton* yes = box->button(QMessageBox::Yes)) {
+            questions << box->text();
+            yes->click();
+            return;
+          }
           warnings << box->text();
           captions << box->windowTitle();
           box->accept();
@@ -310,6 +315,7 @@ class FrmMainRunTest : public QObject {
                   test::Quote(image.string()) + " -o " + test::Quote(folder.string()));
 
     if (refused) {
+      QVERIFY(questions.isEmpty());
       QCOMPARE(warnings.size(), 1);
       QCOMPARE(captions, QStringList({"Warning"}));
       QVERIFY2(warnings[0].contains(QString::fromStdString(folder.string())), qPrintable(warnings[0]));
@@ -325,6 +331,9 @@ class FrmMainRunTest : public QObject {
       QCOMPARE(test::Md5Of(image), md5);
     } else {
       QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join("\n")));
+      // The folder was missing: made only once the user said so.
+      QCOMPARE(questions, QStringList({QStringLiteral("The folder %1 does not exist. Create it?")
+                                           .arg(QString::fromStdString(folder.string()))}));
       QVERIFY(analysed);
       // The count's reads were seen: the counting above would see a read.
       QVERIFY(after.reads > before.reads);
@@ -333,6 +342,47 @@ class FrmMainRunTest : public QObject {
       QVERIFY(fs::is_directory(folder));
       QCOMPARE(test::Md5Of(image), md5);
     }
+    QCOMPARE(Entries(temp_), QStringList());
+  }
+
+  // A missing destination is asked about before anything is read; No
+  // leaves it missing and starts nothing.
+  void missingDestinationIsAskedAboutAndNoStopsTheRun() {
+    TFrmMain w(engine());
+    w.show();
+    QVERIFY(w.OpenImage(QString::fromStdString(card().string())));
+    const fs::path missing = *dir_ / "not" / "there";
+    Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(missing.string()));
+    QStringList asked;
+    bool analysed = false;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, [&] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible()) continue;
+        if (auto* box = qobject_cast<QMessageBox*>(top)) {
+          asked << box->text();
+          if (QAbstractButton* no = box->button(QMessageBox::No)) no->click();
+          else box->reject();
+          return;
+        }
+        if (auto* dlg = qobject_cast<TFrmAnalyzeDrive*>(top)) {
+          analysed = true;
+          Child<QPushButton>(*dlg, "ButtonCancel")->click();
+          return;
+        }
+      }
+    });
+    answer.start();
+    Child<QPushButton>(w, "ButtonStart")->click();
+    answer.stop();
+
+    QCOMPARE(asked, QStringList({QStringLiteral("The folder %1 does not exist. Create it?")
+                                     .arg(QString::fromStdString(missing.string()))}));
+    QVERIFY(!analysed);
+    QVERIFY(!fs::exists(*dir_ / "not"));
+    QVERIFY(w.Preview() == nullptr);
+    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
     QCOMPARE(Entries(temp_), QStringList());
   }
 
