@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -78,7 +77,6 @@ TEST_P(RunFolderTest, PrivateWhileItRunsGoneWhenDoneKeptWhenASaveFailed) {
 
   const fs::path folder = found.RunFolderPath();
   ASSERT_EQ(folder.parent_path(), engine_.ui.temp);
-  EXPECT_EQ(folder.filename().string().rfind("kestrella-", 0), 0u) << folder;
   EXPECT_EQ(ModeOf(folder), 0700u);
   ASSERT_EQ(found.ImageCount(), 2u);
   for (const FoundFile& f : found.Files()) {
@@ -164,9 +162,6 @@ TEST(LeftoverRuns, OnlyPrivateRunFoldersWithAManifestAndTheirNamesComeBack) {
   ASSERT_EQ(list.ImageCount(), 1u);
   EXPECT_EQ(SavedName(list.Files()[0].origin, list.Files()[0].path, false),
             SavedName(f.origin, f.path, false));
-  list.SelectAll(false);
-  list.DeleteImageFiles();
-  EXPECT_FALSE(fs::exists(kept));
 }
 
 }  // namespace
