@@ -145,9 +145,19 @@ std::string ShownName(const FoundFile& file) {
 
 FoundFileList::~FoundFileList() { DeleteImageFiles(); }
 
+fs::path FoundFileList::OpenRunFolder(const fs::path& tempLocation) {
+  folder_ = RunFolder::Create(tempLocation);
+  return folder_->Path();
+}
+
+void FoundFileList::UseRunFolder(std::unique_ptr<RunFolder> folder) { folder_ = std::move(folder); }
+
+fs::path FoundFileList::RunFolderPath() const { return folder_ ? folder_->Path() : fs::path(); }
+
 void FoundFileList::AddImage(const std::string& path, FoundOrigin origin) {
   found_.push_back({path, true, false, false, std::move(origin)});
   deleted_ = false;
+  if (folder_) folder_->Record(found_.back());
 }
 
 void FoundFileList::SelectAll(bool ticked) {
@@ -246,6 +256,18 @@ std::vector<std::string> FoundFileList::DeleteImageFiles() {
     fs::remove(f.path, ec);  // a file that cannot be deleted is skipped
   }
   deleted_ = true;
+  if (folder_) {
+    if (kept.empty()) {
+      folder_->Remove();
+    } else {
+      std::vector<FoundFile> left;
+      for (const FoundFile& f : found_)
+        if (f.keep) left.push_back(f);
+      folder_->Rewrite(left);
+      folder_->Release();
+    }
+    folder_.reset();
+  }
   return kept;
 }
 

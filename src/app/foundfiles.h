@@ -12,10 +12,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/runfolder.h"
 #include "util/outputfile.h"
 #include "util/report.h"
 
@@ -113,6 +115,15 @@ class FoundFileList {
   FoundFileList(const FoundFileList&) = delete;
   FoundFileList& operator=(const FoundFileList&) = delete;
 
+  // Makes the run's private folder in `tempLocation` (see RunFolder) and
+  // returns it: found files go there. Throws UserError when it cannot.
+  std::filesystem::path OpenRunFolder(const std::filesystem::path& tempLocation);
+  // Takes over a run folder whose manifest already lists the files added.
+  void UseRunFolder(std::unique_ptr<RunFolder> folder);
+  // The run folder, empty without one.
+  std::filesystem::path RunFolderPath() const;
+
+  // Adds a found file; with a run folder, its manifest names it at once.
   void AddImage(const std::string& path, FoundOrigin origin = {});
   size_t ImageCount() const { return found_.size(); }
   // Thumbnail number n, counted from 1.
@@ -132,13 +143,16 @@ class FoundFileList {
   // Ticked files no save has brought into a destination yet.
   size_t UnsavedCount() const;
   // Deletes the temporary files, except those whose save failed. Returns the
-  // paths that were kept. Also run by the destructor.
+  // paths that were kept. Also run by the destructor. The run folder goes
+  // too when nothing was kept; otherwise its manifest lists what was, and
+  // it is left for a later start to offer again.
   std::vector<std::string> DeleteImageFiles();
 
  private:
   OutputFiles& files_;
   std::vector<FoundFile> found_;
   bool deleted_ = false;
+  std::unique_ptr<RunFolder> folder_;
 };
 
 }  // namespace kestrella

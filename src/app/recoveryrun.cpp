@@ -19,8 +19,16 @@ const Report& TRecoveryRun::Problems() const {
   return folderRoute_ ? driver_.SaveProblems : scan_.Problems();
 }
 
-void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings) {
+void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& given) {
   stopped_ = false;
+  // Found files go into the run's own private folder in the temporary
+  // location, never loose into a folder other users share.
+  RawScanSettings settings = given;
+  if (found_.RunFolderPath().empty()) {
+    found_.OpenRunFolder(given.tempFolder.empty() ? driver_.Context().ui().TempFolder()
+                                                  : given.tempFolder);
+  }
+  settings.tempFolder = found_.RunFolderPath();
   folderRoute_ = choice.FolderMethod;
   if (!choice.FolderMethod) {
     // The scan reads the drive through the window's own access; the
@@ -33,9 +41,7 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& settings
   }
   // The driver reports each saved file through its event; during the run
   // the hand-off is the run's (front ends listen to OnFound).
-  const std::filesystem::path temp =
-      settings.tempFolder.empty() ? driver_.Context().ui().TempFolder() : settings.tempFolder;
-  driver_.DestFolder = temp.string();
+  driver_.DestFolder = settings.tempFolder.string();
   driver_.CutAtEnd = settings.cutAtEnd;
   TOnFoundImageEvent previous = driver_.OnFoundImage;
   driver_.OnFoundImage = [this](const std::string& path, const FoundOrigin& origin) { Add(path, origin); };

@@ -34,8 +34,9 @@ class TRecoveryRun {
   std::function<void(const std::string& path)> OnFound;
 
   // Runs the chosen route. `settings` describes the drive and the raw
-  // scan's tuning; its temporary folder is where found files go on both
-  // routes.
+  // scan's tuning; found files go on both routes into the list's run
+  // folder, made in the settings' temporary folder when the list has none
+  // yet (throws UserError when it cannot be made).
   void Run(const TRunChoice& choice, const RawScanSettings& settings);
   // Cancel: the running route stops after the sector or cluster in hand.
   void Stop();

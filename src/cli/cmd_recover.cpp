@@ -28,8 +28,9 @@ const char* const kRecoverHelp =
     "  folder  the deleted pictures its folders still describe, and with --lost\n"
     "          the pictures found in clusters no folder claims\n"
     "  scan    every sector is tested for picture signatures (kestrella-cli scan)\n"
-    "Found files go to the temporary folder ($TMPDIR, else /var/tmp), then into\n"
-    "DEST under their names on the card, and the temporary copies are deleted.\n"
+    "Found files go to a private folder of the run (kestrella-XXXXXX in $TMPDIR,\n"
+    "else /var/tmp), then into DEST under their names on the card, and the folder\n"
+    "is deleted. Files a run could not save stay there: see kestrella-cli leftovers.\n"
     "\n"
     "options:\n"
     "  -o, --output DEST      folder for the recovered files (created if missing)\n"
@@ -99,7 +100,8 @@ int RunRecover(const std::vector<std::string>& args) {
   TRecoveryRun run(driver, scan, found);
   terminal.OnInterrupt([&run] { run.Stop(); });
   const std::filesystem::path temp = engine.TempFolder();
-  CheckFolders(*dest, temp, src, opts.Flag("--force"));
+  CheckFolders(engine, *dest, temp, src, opts.Flag("--force"));
+  NoteLeftovers(temp);
 
   TRunChoice choice;
   std::optional<TRouteProposal> proposal;

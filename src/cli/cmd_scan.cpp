@@ -21,8 +21,10 @@ const char* const kScanHelp =
     "Each file is cut where its data ends (a JPEG at its end-of-image marker, a\n"
     "PNG at its IEND chunk, ...); one whose end is not found runs to the next\n"
     "file found, at most to a size limit for its kind. Found files are written\n"
-    "to the temporary folder ($TMPDIR, else /var/tmp), then copied into DEST\n"
-    "(names already in DEST are never replaced) and the temporary copies deleted.\n"
+    "to a private folder of the run (kestrella-XXXXXX in $TMPDIR, else /var/tmp),\n"
+    "then copied into DEST (names already in DEST are never replaced) and the\n"
+    "folder deleted. Files that could not be saved stay there: see\n"
+    "kestrella-cli leftovers.\n"
     "\n"
     "SOURCE  a card image file, a block device such as /dev/sdb, or a drive\n"
     "        letter such as E: (see kestrella-cli drives). Only read, never written.\n"
@@ -58,9 +60,12 @@ int RunScan(const std::vector<std::string>& args) {
 
   const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
   const std::filesystem::path temp = engine.TempFolder();
-  CheckFolders(*dest, temp, src, opts.Flag("--force"));
+  CheckFolders(engine, *dest, temp, src, opts.Flag("--force"));
+  NoteLeftovers(temp);
 
-  const RawScanSettings settings = ScanSettingsFor(src, opts, temp);
+  // Found files go into a private folder of this run.
+  FoundFileList found(engine.Context().files());
+  const RawScanSettings settings = ScanSettingsFor(src, opts, found.OpenRunFolder(temp));
 
   if (!quiet) {
     std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
@@ -69,7 +74,6 @@ int RunScan(const std::vector<std::string>& args) {
                  settings.totalSectors, settings.bytesPerSector, dest->c_str());
   }
 
-  FoundFileList found(engine.Context().files());
   ProgressLine progress(quiet);
   const auto started = std::chrono::steady_clock::now();
   auto seconds = [&] {

@@ -19,6 +19,7 @@ int RunRecover(const std::vector<std::string>& args);
 int RunPartitions(const std::vector<std::string>& args);
 int RunWipe(const std::vector<std::string>& args);
 int RunFormat(const std::vector<std::string>& args);
+int RunLeftovers(const std::vector<std::string>& args);
 
 extern const char* const kDrivesHelp;
 extern const char* const kScanHelp;
@@ -29,5 +30,6 @@ extern const char* const kRecoverHelp;
 extern const char* const kPartitionsHelp;
 extern const char* const kWipeHelp;
 extern const char* const kFormatHelp;
+extern const char* const kLeftoversHelp;
 
 }  // namespace kestrella::cli

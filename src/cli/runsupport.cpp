@@ -33,12 +33,30 @@ void InterruptibleUi::ProcessMessages() {
 
 bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
 
-void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
-                  const OpenedSource& source, bool force) {
+void CheckFolders(Engine& engine, const std::filesystem::path& dest,
+                  const std::filesystem::path& temp, const OpenedSource& source, bool force) {
+  const DestinationState state = InspectDestination(dest, source.entry, engine.Context().files());
+  const std::string refusal = DestinationRefusal(state, dest, source.entry, force);
+  if (!refusal.empty()) {
+    if (state.clash == DestinationClash::OnTheSourceDevice)
+      throw CliError(refusal + " (or pass --force if you are sure)");
+    throw CliError(refusal);
+  }
+  if (!state.exists) std::fprintf(stderr, "kestrella-cli: creating %s\n", dest.c_str());
   try {
     PrepareFolders(dest, temp, source.entry, force);
   } catch (const DestinationClashError& e) {
     throw CliError(std::string(e.what()) + " (or pass --force if you are sure)");
+  }
+  if (state.LowRoom()) std::fprintf(stderr, "kestrella-cli: %s\n", LowRoomWarning(state).c_str());
+}
+
+void NoteLeftovers(const std::filesystem::path& temp) {
+  for (const LeftoverRun& run : FindLeftoverRuns(temp)) {
+    std::fprintf(stderr,
+                 "kestrella-cli: found files of an earlier run that did not finish are still in "
+                 "%s (%zu files); 'kestrella-cli leftovers' saves or deletes them\n",
+                 run.folder.c_str(), run.files);
   }
 }
 

@@ -10,7 +10,9 @@
 #include "app/ffatscan.h"
 #include "app/foundfiles.h"
 #include "app/rawscan.h"
+#include "app/runfolder.h"
 #include "app/runsummary.h"
+#include "app/source.h"
 #include "cli/options.h"
 #include "cli/terminal.h"
 
@@ -36,10 +38,15 @@ class InterruptibleUi : public TerminalUi {
 };
 
 // The folder checks every front end makes before a run (see
-// kestrella::PrepareFolders); a refusal because a folder lies on the device
-// being recovered says that --force overrides it.
-void CheckFolders(const std::filesystem::path& dest, const std::filesystem::path& temp,
-                  const OpenedSource& source, bool force);
+// kestrella::InspectDestination and PrepareFolders); a refusal because a
+// folder lies on the device being recovered says that --force overrides it.
+// A missing destination is made, saying so on stderr, as is a destination
+// with less room than the card holds.
+void CheckFolders(Engine& engine, const std::filesystem::path& dest,
+                  const std::filesystem::path& temp, const OpenedSource& source, bool force);
+// Names on stderr each folder of found files that an earlier run left in
+// the temporary location `temp`.
+void NoteLeftovers(const std::filesystem::path& temp);
 
 // The help of the options that say how found files are named and cut
 // (--names, --prefix, --by-kind, --no-cut), for the commands' help texts.

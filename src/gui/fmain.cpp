@@ -25,13 +25,13 @@
 
 #include "app/analysis.h"
 #include "app/cardtools.h"
-#include "app/destinationcheck.h"
 #include "app/rawscan.h"
 #include "app/recoveryrun.h"
 #include "gui/fanalyzedrive.h"
 #include "gui/fselectfolderdialog.h"
 #include "gui/runcontroller.h"
 #include "gui/settings.h"
+#include "gui/startfolders.h"
 #include "util/userinterface.h"
 
 namespace kestrella::gui {
@@ -313,12 +313,9 @@ void TFrmMain::ButtonStartClick() {
   // temporary folder on the card being recovered would overwrite the photos
   // still to be found.
   if (const DriveEntry* drive = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_))) {
-    try {
-      PrepareFolders(recoverPage_.EditDestPath->text().toStdString(), engine_.TempFolder(), *drive);
-    } catch (const UserError& e) {
-      engine_.UI().MessageBox(e.what(), "Warning", MsgIcon::Warning, MsgButtons::Ok);
-      return;
-    }
+    if (!ReadyFolders(engine_, this, recoverPage_.EditDestPath->text(), *drive)) return;
+    OfferLeftovers(engine_, this, recoverPage_.EditDestPath->text(), NamingFrom(settingsPage_),
+                   leftoversDeclined_);
   }
   TRunChoice choice;
   std::optional<TRouteProposal> proposal;

@@ -17,6 +17,8 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <set>
+#include <string>
 
 #include "app/engine.h"
 #include "gui/mainpages.h"
@@ -148,6 +150,8 @@ class TFrmMain : public QWidget {
   bool stopRequested_ = false;
   QString updateURL_;
   bool busy_ = false;
+  // Leftover folders of earlier runs the user chose to keep for later.
+  std::set<std::string> leftoversDeclined_;
   bool closing_ = false;
   bool closeAfterRun_ = false;  // closed during a run: close once it is over
   TWipe* wipe_ = nullptr;  // the wipe in progress, if any

@@ -108,7 +108,7 @@ void RunController::ShowRunProblems(const Report& report) {
   constexpr size_t kShown = 20;
   QString text = QStringLiteral("%1 found file(s) could not be written completely to the temporary folder %2:\n")
                      .arg(problems.size())
-                     .arg(QString::fromStdString(engine_.TempFolder().string()));
+                     .arg(QString::fromStdString(found_->RunFolderPath().string()));
   for (size_t i = 0; i < problems.size() && i < kShown; ++i)
     text += QStringLiteral("\n") + QString::fromStdString(Report::Describe(problems[i]));
   if (problems.size() > kShown) text += QStringLiteral("\n... and %1 more").arg(problems.size() - kShown);

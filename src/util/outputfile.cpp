@@ -30,6 +30,10 @@ ssize_t OutputFiles::CopyRange(int in, int out, size_t length) {
 
 uint64_t OutputFiles::FreeSpace(const std::string& folder) { return NewDiskFree(folder); }
 
+bool OutputFiles::Writable(const std::string& folder) {
+  return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 OutputFile::~OutputFile() { Close(); }
 
 void OutputFile::Fail(int err) {
@@ -44,7 +48,7 @@ int OutputFile::Open(const std::string& path, int flags) {
   err_ = 0;
   written_ = 0;
   hasModified_ = false;
-  fd_ = files_.Open(path, O_NOFOLLOW | flags, 0644);
+  fd_ = files_.Open(path, O_NOFOLLOW | flags, mode_);
   created_ = fd_ >= 0;
   return fd_ >= 0 ? 0 : errno;
 }

@@ -30,11 +30,23 @@ class OutputFiles {
   virtual ssize_t CopyRange(int in, int out, size_t length);
   // Bytes that may still be written on the file system holding `folder`.
   virtual uint64_t FreeSpace(const std::string& folder);
+  // Whether this user may create files in the existing `folder`; looks
+  // only, creates nothing.
+  virtual bool Writable(const std::string& folder);
 };
+
+// The mode a file saved for the user is created with (the umask applies):
+// it is theirs to share like any file they make.
+inline constexpr mode_t kSharedFileMode = 0666;
+// The mode of a found file in the temporary location: photos from
+// someone's card are nobody else's business on a shared machine.
+inline constexpr mode_t kPrivateFileMode = 0600;
 
 class OutputFile {
  public:
-  explicit OutputFile(OutputFiles& files) : files_(files) {}
+  // `mode`: the permissions a created file gets (before the umask).
+  explicit OutputFile(OutputFiles& files, mode_t mode = kSharedFileMode)
+      : files_(files), mode_(mode) {}
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -82,6 +94,7 @@ class OutputFile {
   bool WriteAll(const uint8_t* p, size_t length);
 
   OutputFiles& files_;
+  mode_t mode_;
   int fd_ = -1;
   int err_ = 0;
   bool created_ = false;

@@ -74,8 +74,9 @@ TEST(EngineTest, TwoEnginesRecoverTwoCardsSideBySide) {
   ASSERT_EQ(runB.Found().ImageCount(), 1u);
   EXPECT_EQ(test::ReadFileBytes(runA.Found().Image(1).path), a);
   EXPECT_EQ(test::ReadFileBytes(runB.Found().Image(1).path), b);
-  EXPECT_EQ(fs::path(runA.Found().Image(1).path).parent_path(), one.ui.temp);
-  EXPECT_EQ(fs::path(runB.Found().Image(1).path).parent_path(), two.ui.temp);
+  // Each in its run's own folder inside its engine's temporary folder.
+  EXPECT_EQ(fs::path(runA.Found().Image(1).path).parent_path().parent_path(), one.ui.temp);
+  EXPECT_EQ(fs::path(runB.Found().Image(1).path).parent_path().parent_path(), two.ui.temp);
 }
 
 TEST(EngineTest, AStartMountsTheCardOnceAndLetsGoOfItAtTheEnd) {

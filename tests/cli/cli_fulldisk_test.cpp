@@ -88,12 +88,28 @@ TEST_F(CliFullDiskTest, ScanIntoAFullDestination) {
       << r.output;
   for (size_t i : {0, 1, 3})
     EXPECT_EQ(ReadFileBytes(kept_ / "dest" / ("image" + std::to_string(i + 1) + ".JPG")), PhotoBytes(i));
-  const std::string tempCopy = (tmp_ / "image3.JPG").string();
+  // The found file was not thrown away: its run's folder stays.
+  const std::vector<std::string> left = Names(tmp_);
+  ASSERT_EQ(left.size(), 1u);
+  const fs::path runFolder = tmp_ / left[0];
+  const std::string tempCopy = (runFolder / "image3.JPG").string();
   EXPECT_NE(r.output.find("could not save " + tempCopy), std::string::npos) << r.output;
-  // The found file was not thrown away.
   EXPECT_EQ(ReadFileBytes(tempCopy), PhotoBytes(2));
   EXPECT_NE(r.output.find("No space left on device"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("saved:        3 into"), std::string::npos) << r.output;
+
+  // Offered again, saved with room, and gone once saved.
+  const std::string env = "TMPDIR=" + Quote(tmp_) + " " + Quote(kCli);
+  const CommandResult listed = Sh(env + " leftovers");
+  EXPECT_EQ(listed.exitCode, 0) << listed.output;
+  EXPECT_NE(listed.output.find(runFolder.string() + "\t1 files"), std::string::npos) << listed.output;
+  const CommandResult noted = Sh(env + " scan " + Quote(card_) + " -q -o " + Quote(dir_ / "again"));
+  EXPECT_NE(noted.output.find("still in " + runFolder.string() + " (1 files)"), std::string::npos)
+      << noted.output;
+  const CommandResult saved = Sh(env + " leftovers --save " + Quote(dir_ / "later") + " --names numbered");
+  EXPECT_EQ(saved.exitCode, 0) << saved.output;
+  EXPECT_EQ(ReadFileBytes(dir_ / "later" / "image1.JPG"), PhotoBytes(2));
+  EXPECT_FALSE(fs::exists(runFolder));
 }
 
 TEST_F(CliFullDiskTest, ScanWithAFullTemporaryFolder) {
@@ -108,8 +124,11 @@ TEST_F(CliFullDiskTest, ScanWithAFullTemporaryFolder) {
   EXPECT_NE(r.output.find((dest / "image3.JPG").string() + ": only partly written (No space left on device)"),
             std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("could not write " + mnt_.string() + "/image4.JPG: No space left on device"),
-            std::string::npos)
+  // In the run's own folder on the full file system.
+  const size_t runFolder = r.output.find("could not write " + mnt_.string() + "/kestrella-");
+  ASSERT_NE(runFolder, std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("/image4.JPG: No space left on device", runFolder),
+            runFolder + std::string("could not write ").size() + mnt_.string().size() + 17)
       << r.output;
   EXPECT_NE(r.output.find("not written:  2"), std::string::npos) << r.output;
 }

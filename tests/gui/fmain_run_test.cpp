@@ -259,18 +259,23 @@ class FrmMainRunTest : public QObject {
   // Before anything is read, the window and kestrella-cli check the folders
   // through the one destination check: a destination that is the card image,
   // or would lie inside it, is refused by both in the same words, with
-  // nothing read or written; a normal folder is taken by both (and made).
+  // nothing read or written; a normal folder is taken by both. A missing
+  // one the window makes only when the user says Yes to making it (No
+  // starts nothing); kestrella-cli makes it and says so.
   void windowAndCliShareTheDestinationCheck_data() {
     QTest::addColumn<QString>("dest");  // in the test's folder, beside the card
     QTest::addColumn<bool>("refused");
-    QTest::newRow("the image itself") << "card.img" << true;
-    QTest::newRow("below the image") << "card.img/DCIM/100KEST" << true;
-    QTest::newRow("a normal folder") << "recovered/new" << false;
+    QTest::addColumn<bool>("makeIt");  // the answer to the window's question
+    QTest::newRow("the image itself") << "card.img" << true << true;
+    QTest::newRow("below the image") << "card.img/DCIM/100KEST" << true << true;
+    QTest::newRow("a missing folder, made") << "recovered/new" << false << true;
+    QTest::newRow("a missing folder, not made") << "recovered/new" << false << false;
   }
 
   void windowAndCliShareTheDestinationCheck() {
     QFETCH(QString, dest);
     QFETCH(bool, refused);
+    QFETCH(bool, makeIt);
     const std::string cli = KESTRELLA_CLI_PATH;
     QVERIFY2(fs::exists(cli), "kestrella-cli is not built");
     const fs::path image = card();
@@ -286,7 +291,7 @@ class FrmMainRunTest : public QObject {
     Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(folder.string()));
     Child<QCheckBox>(w, "cb_preview")->setChecked(true);
     const auto before = rig_->sources.Get(fs::weakly_canonical(image).string());
-    QStringList warnings, captions;
+    QStringList warnings, captions, questions;
     bool analysed = false;
     QTimer answer;
     answer.setInterval(20);
@@ -294,6 +299,11 @@ class FrmMainRunTest : public QObject {
       for (QWidget* top : QApplication::topLevelWidgets()) {
         if (!top->isVisible()) continue;
         if (auto* box = qobject_cast<QMessageBox*>(top)) {
+          if (box->button(QMessageBox::Yes) != nullptr) {
+            questions << box->text();
+            box->button(makeIt ? QMessageBox::Yes : QMessageBox::No)->click();
+            return;
+          }
           warnings << box->text();
           captions << box->windowTitle();
           box->accept();
@@ -322,6 +332,7 @@ class FrmMainRunTest : public QObject {
                   test::Quote(image.string()) + " -o " + test::Quote(folder.string()));
 
     if (refused) {
+      QVERIFY(questions.isEmpty());
       QCOMPARE(warnings.size(), 1);
       QCOMPARE(captions, QStringList({"Warning"}));
       QVERIFY2(warnings[0].contains(QString::fromStdString(folder.string())), qPrintable(warnings[0]));
@@ -337,11 +348,16 @@ class FrmMainRunTest : public QObject {
       QCOMPARE(test::Md5Of(image), md5);
     } else {
       QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join("\n")));
-      QVERIFY(analysed);
+      // The folder was missing: made only once the user said so.
+      QCOMPARE(questions, QStringList({QStringLiteral("The folder %1 does not exist. Create it?")
+                                           .arg(QString::fromStdString(folder.string()))}));
+      QCOMPARE(analysed, makeIt);
       // The count's reads were seen: the counting above would see a read.
-      QVERIFY(after.reads > before.reads);
-      QVERIFY(windowMadeIt);
+      QCOMPARE(after.reads > before.reads, makeIt);
+      QCOMPARE(windowMadeIt, makeIt);
       QVERIFY2(out.exitCode == 0, out.output.c_str());
+      QVERIFY2(out.output.find("kestrella-cli: creating " + folder.string() + "\n") != std::string::npos,
+               out.output.c_str());
       QVERIFY(fs::is_directory(folder));
       QCOMPARE(test::Md5Of(image), md5);
     }

@@ -173,6 +173,15 @@ uint64_t FaultyOutputFiles::FreeSpace(const std::string& folder) {
   return freeSpace_ ? *freeSpace_ : OutputFiles::FreeSpace(folder);
 }
 
+bool FaultyOutputFiles::Writable(const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Entry* e = Lookup(folder + "/x");
+    if (e != nullptr && e->createError != 0) return false;
+  }
+  return OutputFiles::Writable(folder);
+}
+
 std::string FaultyOutputFiles::FreeSpaceAskedFor() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return freeSpaceAskedFor_;

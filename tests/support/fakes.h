@@ -69,7 +69,8 @@ class FaultyOutputFiles : public OutputFiles {
     uint64_t failedWrites = 0;   // writes cut short by the byte limit
   };
 
-  // Creating any file under `folder` (at any depth) fails with `err`.
+  // Creating any file under `folder` (at any depth) fails with `err`, and
+  // Writable says no for it.
   void FailCreate(const std::string& folder, int err = EACCES);
   // Files under `folder` may receive `bytes` bytes in all; a write that
   // would go past that writes up to the limit and then fails with ENOSPC.
@@ -84,6 +85,8 @@ class FaultyOutputFiles : public OutputFiles {
   ssize_t Write(int fd, const void* data, size_t length) override;
   ssize_t CopyRange(int in, int out, size_t length) override;
   uint64_t FreeSpace(const std::string& folder) override;
+  // False for a folder whose creations fail (see FailCreate).
+  bool Writable(const std::string& folder) override;
 
  private:
   struct Entry {
