@@ -3,8 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <string>
-#include <vector>
+#include <sstream>
 
 #include "app/drivechoice.h"
 #include "app/source.h"
@@ -12,88 +11,62 @@
 namespace kestrella {
 namespace {
 
-enum Flag { kPlain = 0, kSystem = 1, kImage = 2 };
-
-// Drive `letter`, of `kind`, holding `bytes` (0: nothing in it).
-DriveEntry Drive(char letter, RootKind kind, uint64_t bytes, int flags = kPlain) {
-  DriveEntry e;
-  e.number = static_cast<uint8_t>(letter - 'A' + 1);
-  e.source.path = std::string("/dev/") + letter;
-  e.source.rootType = kind;
-  e.source.removable = kind == RootKind::Removable;
-  e.source.sizeBytes = bytes;
-  e.source.systemDisk = (flags & kSystem) != 0;
-  e.source.isImage = (flags & kImage) != 0;
-  return e;
+// "Cfs Dr0 Ei0": per drive its letter, f(ixed), r(emovable) or o(ptical),
+// then s for the system disk, i for an image, 0 for no medium in it.
+std::vector<DriveEntry> Drives(const std::string& spec) {
+  std::vector<DriveEntry> out;
+  std::istringstream in(spec);
+  for (std::string t; in >> t;) {
+    DriveEntry& e = out.emplace_back();
+    e.number = static_cast<uint8_t>(t[0] - 'A' + 1);
+    e.source.rootType = t[1] == 'f'   ? RootKind::Fixed
+                        : t[1] == 'r' ? RootKind::Removable
+                                      : RootKind::CDROM;
+    e.source.systemDisk = t.find('s', 2) != std::string::npos;
+    e.source.isImage = t.find('i', 2) != std::string::npos;
+    e.source.sizeBytes = t.find('0', 2) != std::string::npos ? 0 : 1000000000;
+  }
+  return out;
 }
 
-constexpr uint64_t kGB = 1000000000;
-constexpr auto kFixed = RootKind::Fixed;
-constexpr auto kRemovable = RootKind::Removable;
-
-struct ChoiceCase {
-  const char* what;
-  std::vector<DriveEntry> drives;
-  char preferred;           // '-' for none
-  std::string listOrder;    // letters as listed
-};
-
 TEST(DriveChoice, PreferredDriveAndListOrder) {
-  const std::vector<ChoiceCase> cases = {
-      {"a card in a reader beats the disks",
-       {Drive('C', kFixed, 500 * kGB, kSystem), Drive('D', kFixed, 2000 * kGB),
-        Drive('E', kRemovable, 16 * kGB)},
-       'E', "EDC"},
-      {"an empty image beats a data disk and an empty reader",
-       {Drive('C', kFixed, 500 * kGB, kSystem), Drive('D', kFixed, 2000 * kGB),
-        Drive('E', kRemovable, 0), Drive('F', kRemovable, 0, kImage)},
-       'F', "DEFC"},
-      {"without cards or images, the first drive off the system disk",
-       {Drive('C', kFixed, 500 * kGB, kSystem), Drive('D', kRemovable, 0),
-        Drive('E', kFixed, 2000 * kGB)},
-       'D', "DEC"},
-      {"the system disk only when nothing else is there",
-       {Drive('C', kFixed, 500 * kGB, kSystem), Drive('D', kFixed, 1 * kGB, kSystem)},
-       'C', "CD"},
-      {"a stick the system was started from is no card",
-       {Drive('D', kRemovable, 8 * kGB, kSystem), Drive('E', kRemovable, 4 * kGB)}, 'E', "ED"},
+  // Drives, the one offered ('-': none), the letters in list order.
+  const std::vector<std::tuple<const char*, char, const char*>> cases = {
+      {"Cfs Df Er", 'E', "EDC"},          // a card in a reader beats the disks
+      {"Cfs Df Er0 Fri0", 'F', "DEFC"},   // then an image, even an empty one
+      {"Cfs Dr0 Ef", 'D', "DEC"},         // then the first drive off the system disk
+      {"Cfs Dfs", 'C', "CD"},             // the system disk only when alone
+      {"Drs Er Fo", 'E', "EFD"},          // a stick the system runs from is no card
+      {"", '-', ""},
   };
-  for (const ChoiceCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    const uint8_t got = PreferredDrive(c.drives);
-    EXPECT_EQ(got == 0 ? '-' : DriveLetter(got), c.preferred);
-    std::string order;
-    for (const DriveEntry* e : DriveListOrder(c.drives)) order += e->Letter();
-    EXPECT_EQ(order, c.listOrder);
+  for (const auto& [spec, preferred, order] : cases) {
+    SCOPED_TRACE(spec);
+    const std::vector<DriveEntry> drives = Drives(spec);
+    const uint8_t got = PreferredDrive(drives);
+    EXPECT_EQ(got == 0 ? '-' : DriveLetter(got), preferred);
+    std::string listed;
+    for (const DriveEntry* e : DriveListOrder(drives)) listed += e->Letter();
+    EXPECT_EQ(listed, order);
   }
 }
 
 TEST(DriveStatusText, PermissionIsToldApartFromNoMedium) {
-  struct Case {
-    int err;
-    bool blockDevice;
-    const char* group;
-    DriveStatus::State state;
-    const char* text;
-    const char* advice;
-  };
-  const std::vector<Case> cases = {
-      {EACCES, true, "disk", DriveStatus::State::NoPermission, "no permission to read /dev/sdb",
+  using State = DriveStatus::State;
+  const std::vector<std::tuple<int, const char*, State, const char*, const char*>> cases = {
+      {EACCES, "disk", State::NoPermission, "no permission to read /dev/sdb",
        "Add yourself to the group that owns it (sudo adduser $USER disk) and log in again, or "
        "run Kestrella with sudo."},
-      {EACCES, true, "root", DriveStatus::State::NoPermission, "no permission to read /dev/sdb",
+      {EPERM, "root", State::NoPermission, "no permission to read /dev/sdb",
        "Run Kestrella with sudo."},
-      {ENOMEDIUM, true, "disk", DriveStatus::State::NoMedium, "no medium",
-       "Insert the card into the reader."},
-      {EIO, true, "disk", DriveStatus::State::Failed, "cannot read /dev/sdb: Input/output error",
-       ""},
+      {ENOMEDIUM, "disk", State::NoMedium, "no medium", "Insert the card into the reader."},
+      {EIO, "disk", State::Failed, "cannot read /dev/sdb: Input/output error", ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const DriveStatus s = OpenFailure("/dev/sdb", c.err, c.blockDevice, c.group);
-    EXPECT_EQ(s.state, c.state);
-    EXPECT_EQ(s.text, c.text);
-    EXPECT_EQ(s.advice, c.advice);
+  for (const auto& [err, group, state, text, advice] : cases) {
+    SCOPED_TRACE(text);
+    const DriveStatus s = OpenFailure("/dev/sdb", err, true, group);
+    EXPECT_EQ(s.state, state);
+    EXPECT_EQ(s.text, text);
+    EXPECT_EQ(s.advice, advice);
   }
 }
 

@@ -317,15 +317,6 @@ TEST_F(DriveTableTest, SystemDiskIsTheDiskUnderRootAndBoot) {
             std::set<std::string>{"sda"});
   EXPECT_TRUE(SystemDiskNames((dir / "none").string(), sys.ClassDir()).empty());
 
-  // The scan marks every drive of the system disk, and only those.
-  std::ofstream(dir / "mountinfo") << "28 27 179:1 / /boot rw - vfat /dev/mmcblk0p1 rw\n";
-  SystemRoots roots = sys.Roots("8:2");
-  roots.mountInfo = (dir / "mountinfo").string();
-  Drives().ScanSystem(roots);
-  std::string marked;
-  for (const DriveEntry& e : Drives().Drives())
-    if (e.source.systemDisk) marked += e.source.name + " ";
-  EXPECT_EQ(marked, "sda2 mmcblk0 mmcblk0p1 sda sda1 sda10 ");
 }
 
 }  // namespace
