@@ -8,10 +8,11 @@ namespace kestrella {
 
 namespace {
 
-// A card reader with a card, a USB stick, a floppy with a disk or an image
-// file: what people recover from. Optical drives are left to be picked.
+// A card reader with a card, a USB stick or an image file: what people
+// recover from. A floppy drive reports its size with or without a disk in
+// it, and optical drives are left to be picked by hand.
 bool RemovableWithMedium(const DriveSource& s) {
-  return !s.systemDisk && s.rootType == RootKind::Removable && s.sizeBytes > 0;
+  return !s.systemDisk && !s.floppy && s.rootType == RootKind::Removable && s.sizeBytes > 0;
 }
 
 int ListGroup(const DriveSource& s) {

@@ -12,7 +12,7 @@
 namespace kestrella {
 
 // Every drive of the table, removable drives holding a medium first (card
-// readers with a card, USB sticks, images), the drives of the system disk
+// readers with a card, USB sticks, images; not floppy drives), the drives of the system disk
 // last, letter order within each group.
 std::vector<const DriveEntry*> DriveListOrder(const std::vector<DriveEntry>& drives);
 

@@ -77,8 +77,13 @@ int RunDrives(const std::vector<std::string>& args) {
     if (e.number == suggested) note = note.empty() ? "suggested" : note + ", suggested";
     std::string path = e.source.path;
     if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";
-    std::printf("%-6s %-28s %-10s %10s %7s  %-15s  %s\n", letter.c_str(), path.c_str(),
-                TypeName(e.source), size.c_str(), sectorSize.c_str(), fs.c_str(), note.c_str());
+    char row[512];
+    std::snprintf(row, sizeof row, "%-6s %-28s %-10s %10s %7s  %-15s  %s", letter.c_str(),
+                  path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(), fs.c_str(),
+                  note.c_str());
+    std::string line = row;
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::printf("%s\n", line.c_str());
   }
   if (!problems.empty()) {
     std::printf("\n");

@@ -12,7 +12,8 @@ namespace kestrella {
 namespace {
 
 // "Cfs Dr0 Ei0": per drive its letter, f(ixed), r(emovable) or o(ptical),
-// then s for the system disk, i for an image, 0 for no medium in it.
+// then s for the system disk, i for an image, l for a floppy drive, 0 for no
+// medium in it.
 std::vector<DriveEntry> Drives(const std::string& spec) {
   std::vector<DriveEntry> out;
   std::istringstream in(spec);
@@ -24,6 +25,7 @@ std::vector<DriveEntry> Drives(const std::string& spec) {
                                       : RootKind::CDROM;
     e.source.systemDisk = t.find('s', 2) != std::string::npos;
     e.source.isImage = t.find('i', 2) != std::string::npos;
+    e.source.floppy = t.find('l', 2) != std::string::npos;
     e.source.sizeBytes = t.find('0', 2) != std::string::npos ? 0 : 1000000000;
   }
   return out;
@@ -37,6 +39,7 @@ TEST(DriveChoice, PreferredDriveAndListOrder) {
       {"Cfs Dr0 Ef", 'D', "DEC"},         // then the first drive off the system disk
       {"Cfs Dfs", 'C', "CD"},             // the system disk only when alone
       {"Drs Er Fo", 'E', "EFD"},          // a stick the system runs from is no card
+      {"Arl Cfs Dr", 'D', "DAC"},         // a floppy drive may be empty
       {"", '-', ""},
   };
   for (const auto& [spec, preferred, order] : cases) {
