@@ -44,9 +44,15 @@ class Engine {
   std::filesystem::path TempFolder() const { return context_.ui().TempFolder(); }
 
   // ---- the drive table -------------------------------------------------------
-  // Lists the block devices anew; images stay. Letters are reassigned.
-  void ScanDrives() { context_.drives().ScanSystem(); }
-  void ScanDrives(const SystemRoots& roots) { context_.drives().ScanSystem(roots); }
+  // Lists the block devices anew; images stay. Letters are reassigned. The
+  // places looked at are the last ones given (a test's made-up tree is read
+  // again when the window refreshes its list), at first the system's.
+  void ScanDrives() { context_.drives().ScanSystem(roots_); }
+  void ScanDrives(const SystemRoots& roots) {
+    roots_ = roots;
+    ScanDrives();
+  }
+  const SystemRoots& Roots() const { return roots_; }
   // The drive number of an image file (added if new), 0 when it cannot be.
   uint8_t AddImage(const std::string& path) { return context_.drives().AddImage(path); }
   const std::vector<DriveEntry>& Drives() const { return context_.drives().Drives(); }
@@ -68,6 +74,7 @@ class Engine {
 
  private:
   EngineContext context_;
+  SystemRoots roots_;
 };
 
 }  // namespace kestrella

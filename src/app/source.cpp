@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,33 +12,89 @@ namespace kestrella {
 
 namespace {
 
-[[noreturn]] void CannotRead(const std::string& path, int err, bool blockDevice) {
+constexpr const char* kInsertCard = "Insert the card into the reader.";
+
+// The name of the group owning `path`, or "" when it cannot be told.
+std::string OwningGroup(const struct stat& st) {
+  struct group entry {};
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+    return "";
+  return found->gr_name;
+}
+
+[[noreturn]] void CannotRead(const std::string& path, int err, bool blockDevice,
+                             const std::string& group) {
   std::string msg = "cannot read " + path + ": " + std::strerror(err);
-  if (err == EACCES || err == EPERM) {
-    if (blockDevice) {
-      msg += "\n  Card readers belong to the 'disk' group. Either run\n"
-             "    sudo usermod -aG disk $USER\n"
-             "  and log in again, or run this command with sudo.";
-    } else {
-      msg += "\n  Make the image readable for you, e.g. chmod u+r '" + path + "'.";
-    }
-  } else if (err == ENOMEDIUM) {
-    msg += "\n  Insert the card into the reader and try again.";
-  }
+  const DriveStatus status = OpenFailure(path, err, blockDevice, group);
+  if (!status.advice.empty()) msg += "\n  " + status.advice;
   throw UserError(msg);
 }
 
 }  // namespace
 
-std::string AccessProblem(const std::string& path) {
+DriveStatus OpenFailure(const std::string& path, int err, bool blockDevice, const std::string& group) {
+  DriveStatus s;
+  if (err == EACCES || err == EPERM) {
+    s.state = DriveStatus::State::NoPermission;
+    s.text = "no permission to read " + path;
+    if (!blockDevice) {
+      s.advice = "Make the file readable for you (chmod u+r '" + path +
+                 "'), or run Kestrella with sudo.";
+    } else if (!group.empty() && group != "root") {
+      // Joining the group gives lasting access; the root group would give
+      // far more than card readers.
+      s.advice = "Add yourself to the group that owns it (sudo adduser $USER " + group +
+                 ") and log in again, or run Kestrella with sudo.";
+    } else {
+      s.advice = "Run Kestrella with sudo.";
+    }
+  } else if (err == ENOMEDIUM) {
+    s.state = DriveStatus::State::NoMedium;
+    s.text = "no medium";
+    s.advice = kInsertCard;
+  } else {
+    s.state = DriveStatus::State::Failed;
+    s.text = "cannot read " + path + ": " + std::strerror(err);
+  }
+  return s;
+}
+
+DriveStatus AccessStatus(const std::string& path) {
+  // Non-blocking: an optical drive without a disc answers at once.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd >= 0) {
     ::close(fd);
-    return "";
+    return DriveStatus{};
   }
-  if (errno == EACCES || errno == EPERM) return "no access";
-  if (errno == ENOMEDIUM) return "no medium";
-  return std::strerror(errno);
+  const int err = errno;
+  struct stat st {};
+  const bool known = ::stat(path.c_str(), &st) == 0;
+  DriveStatus s = OpenFailure(path, err, known && S_ISBLK(st.st_mode), known ? OwningGroup(st) : "");
+  // Refused to root as well (a container, a security module): neither a
+  // group nor sudo would help.
+  if (s.state == DriveStatus::State::NoPermission && ::geteuid() == 0) s.advice.clear();
+  return s;
+}
+
+DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params) {
+  const DriveEntry* entry = engine.FindDrive(drive);
+  DriveStatus s;
+  if (entry == nullptr) {
+    s.state = DriveStatus::State::Failed;
+    s.text = "there is no drive " + std::string(1, DriveLetter(drive)) + ":";
+    return s;
+  }
+  s = AccessStatus(entry->source.path);
+  if (s.state != DriveStatus::State::Ready) return s;
+  // Opened, but no size: a card reader or an image file without a card.
+  if (!engine.DriveParams(drive, params)) {
+    s.state = DriveStatus::State::NoMedium;
+    s.text = "no medium";
+    s.advice = kInsertCard;
+  }
+  return s;
 }
 
 OpenedSource OpenSource(Engine& engine, const std::string& source) {
@@ -78,10 +135,13 @@ OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
 
   const std::string& path = out.entry.source.path;
   struct stat st {};
-  const bool blockDevice = ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+  const bool known = ::stat(path.c_str(), &st) == 0;
   // Try the read-only open that the scan will make, to report why it fails.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) CannotRead(path, errno, blockDevice);
+  if (fd < 0) {
+    const int err = errno;
+    CannotRead(path, err, known && S_ISBLK(st.st_mode), known ? OwningGroup(st) : "");
+  }
   ::close(fd);
 
   if (!engine.DriveParams(out.drive, out.params)) {

@@ -15,12 +15,28 @@ struct OpenedSource {
   TLogDriveParams params;
 };
 
-// Why `path` cannot be opened for reading, in a few words ("" when it can).
-std::string AccessProblem(const std::string& path);
+// Whether a drive can be read, in the words both front ends show.
+struct DriveStatus {
+  enum class State { Ready, NoMedium, NoPermission, Failed };
+  State state = State::Ready;
+  // "Ready", "no medium", "no permission to read /dev/sdb",
+  // "cannot read /dev/sdb: Input/output error".
+  std::string text = "Ready";
+  // What the user can do about it; "" when nothing is wrong or nothing helps.
+  std::string advice;
+};
+
+// How a failed read-only open of `path` with `err` reads to the user.
+// `group`: the group owning the device node ("" when not known).
+DriveStatus OpenFailure(const std::string& path, int err, bool blockDevice, const std::string& group);
+// Opens `path` read-only (and closes it again): Ready, or why not.
+DriveStatus AccessStatus(const std::string& path);
+// The drive's status; when Ready, `params` holds its size and sector size.
+DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params);
 
 // Finds or adds the drive, checks that it can be read and has a medium.
-// Throws UserError saying what to do (join the 'disk' group, insert the
-// card, ...).
+// Throws UserError saying what to do (join the group owning the device,
+// insert the card, ...).
 OpenedSource OpenSource(Engine& engine, const std::string& source);
 // The same for a drive already in the table (the window's list).
 OpenedSource OpenDrive(Engine& engine, uint8_t drive);

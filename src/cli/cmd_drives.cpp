@@ -1,8 +1,10 @@
 // kestrella-cli drives: the drive table with what is on each drive.
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <vector>
 
+#include "app/drivechoice.h"
 #include "app/source.h"
 #include "cli/commands.h"
 #include "cli/options.h"
@@ -18,7 +20,10 @@ const char* const kDrivesHelp =
     "sticks, disks and their partitions) and the image files named, each with\n"
     "its drive letter, Linux path, type, size, sector size and whether a FAT\n"
     "file system starts on it. A letter such as E: can be given as SOURCE to\n"
-    "the other commands.\n";
+    "the other commands. NOTE marks the drive the window would preselect\n"
+    "(\"suggested\") and the drives of the disk the system runs from\n"
+    "(\"system disk\"); drives that cannot be read are explained below the\n"
+    "table.\n";
 
 namespace {
 
@@ -48,23 +53,42 @@ int RunDrives(const std::vector<std::string>& args) {
       return kExitUsage;
     }
   }
-  std::printf("%-6s %-28s %-10s %10s %7s  %s\n", "DRIVE", "PATH", "TYPE", "SIZE", "SECTOR",
-              "FILE SYSTEM");
+  const uint8_t suggested = PreferredDrive(engine.Drives());
+  std::printf("%-6s %-28s %-10s %10s %7s  %-15s  %s\n", "DRIVE", "PATH", "TYPE", "SIZE",
+              "SECTOR", "FILE SYSTEM", "NOTE");
+  std::vector<std::string> problems;
+  std::set<std::string> advice;
   for (const DriveEntry& e : engine.Drives()) {
     TLogDriveParams p;
-    std::string size = AccessProblem(e.source.path), sectorSize = "-", fs = "-";
-    if (size.empty()) size = "no medium";
-    if (engine.DriveParams(e.number, p)) {
+    const DriveStatus status = ProbeDrive(engine, e.number, p);
+    const std::string letter = std::string(1, e.Letter()) + ":";
+    std::string size = "no medium", sectorSize = "-", fs = "-";
+    if (status.state == DriveStatus::State::Ready) {
       size = FormatByteSize(static_cast<uint64_t>(p.TotalSectors) * p.BytesPerSector);
       sectorSize = std::to_string(p.BytesPerSector);
       const std::optional<FileSystemFound> found = engine.FileSystemAt(e.number);
       fs = !found ? "? (cannot read)" : found->type.empty() ? "no FAT" : found->type;
+    } else if (status.state != DriveStatus::State::NoMedium) {
+      size = status.state == DriveStatus::State::NoPermission ? "no access" : "unreadable";
+      problems.push_back(letter + " " + status.text);
+      if (!status.advice.empty()) advice.insert(status.advice);
     }
+    std::string note = e.source.systemDisk ? "system disk" : "";
+    if (e.number == suggested) note = note.empty() ? "suggested" : note + ", suggested";
     std::string path = e.source.path;
     if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";
-    std::printf("%-6s %-28s %-10s %10s %7s  %s\n", (std::string(1, e.Letter()) + ":").c_str(),
-                path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(),
-                fs.c_str());
+    char row[512];
+    std::snprintf(row, sizeof row, "%-6s %-28s %-10s %10s %7s  %-15s  %s", letter.c_str(),
+                  path.c_str(), TypeName(e.source), size.c_str(), sectorSize.c_str(), fs.c_str(),
+                  note.c_str());
+    std::string line = row;
+    line.erase(line.find_last_not_of(' ') + 1);
+    std::printf("%s\n", line.c_str());
+  }
+  if (!problems.empty()) {
+    std::printf("\n");
+    for (const std::string& line : problems) std::printf("%s\n", line.c_str());
+    for (const std::string& line : advice) std::printf("%s\n", line.c_str());
   }
   return kExitOk;
 }

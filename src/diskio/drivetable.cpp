@@ -4,11 +4,13 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include "diskio/bootsector.h"
 #include "diskio/sourcefile.h"
+#include "diskio/systemdisk.h"
 #include "util/sizetext.h"
 
 namespace kestrella {
@@ -164,12 +166,16 @@ void DriveTable::ScanSystem(const SystemRoots& roots) {
   devices_.clear();
   rootName_.clear();
   const std::string rootDev = roots.rootDevice.empty() ? RootDeviceNumber() : roots.rootDevice;
+  std::string mountInfo = roots.mountInfo;
+  if (mountInfo.empty() && roots.rootDevice.empty()) mountInfo = "/proc/self/mountinfo";
+  const std::set<std::string> systemDisks = SystemDiskNames(mountInfo, roots.sysClassBlock, rootDev);
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(roots.sysClassBlock, ec)) {
     std::string name = e.path().filename().string();
     DriveSource src;
     if (!DescribeBlockDevice(e.path(), name, roots.devDir, src)) continue;
     if (!rootDev.empty() && ReadSysText(e.path() / "dev") == rootDev) rootName_ = name;
+    src.systemDisk = systemDisks.count(WholeDiskName(roots.sysClassBlock, name)) != 0;
     devices_.push_back(std::move(src));
   }
   std::sort(devices_.begin(), devices_.end(),

@@ -26,6 +26,8 @@ struct DriveSource {
   bool wholeDisk = false;   // a disk rather than a partition of one
   bool removable = false;
   bool floppy = false;
+  // On a disk the running system was started from (see SystemDiskNames).
+  bool systemDisk = false;
   RootKind rootType = RootKind::Unknown;
   uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
   uint32_t sectorSize = 512;
@@ -54,6 +56,10 @@ struct SystemRoots {
   std::string devDir = "/dev";
   // "major:minor" of the root file system's device; empty = ask the system.
   std::string rootDevice;
+  // The mount table whose "/" and "/boot" mark the system disk. Empty: the
+  // system's own (/proc/self/mountinfo) when rootDevice is empty too, none
+  // when a made-up root device was given.
+  std::string mountInfo;
 };
 
 class DriveTable {

@@ -46,9 +46,10 @@ class TFrmMain : public QWidget {
   explicit TFrmMain(Engine& engine, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
-  // Fills the drive list from the drive table, selects C: when there is one
-  // and examines the selection.
-  void FillDriveList();
+  // Fills the drive list from the drive table in the engine's order, selects
+  // the drive whose source `keep` names (the list's source key) or else the
+  // engine's preferred drive, and examines the selection.
+  void FillDriveList(const QString& keep = QString());
   // Enabled: the idle state. Disabled: a run or a wipe owns the drive, only
   // the two Cancel buttons answer.
   void EnableControls(bool enabled);
@@ -124,7 +125,8 @@ class TFrmMain : public QWidget {
   void SetBusyState(bool busy);
   void ShowBusyAnimation(bool on);
   void SelectDriveNumber(uint32_t number);
-  static QStringList BlockDeviceNames();
+  // The block devices with their sizes, as the poll compares them.
+  QStringList BlockDeviceNames() const;
   // Starts watching /sys/class/block for card readers coming and going.
   void WatchBlockDevices();
 

@@ -2,16 +2,17 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
-#include <climits>
 #include <vector>
 
+#include "app/drivechoice.h"
 #include "app/rawscan.h"
+#include "app/source.h"
+#include "util/sizetext.h"
 #include "gui/fmain.h"
 
 // The drive list of the recovery page and its information panel: filled
@@ -37,51 +38,26 @@ QString MediaText(RootKind rootType) {
   }
 }
 
-// Kilobytes in single precision, as the size has always been shown: the
-// rounding of float is part of the figure users compare with the label.
-QString CapacityText(uint32_t totalSectors, uint32_t bytesPerSector) {
-  float k = static_cast<float>(totalSectors) * (1.0f / 1024.0f);
-  k = k * static_cast<float>(bytesPerSector);
-  // The user's decimal separator, but no grouping: "1023.50 KB".
-  QLocale locale;
-  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-  if (k < 1024.0f) return locale.toString(k, 'f', 2) + QStringLiteral(" KB");
-  if (k < 1048576.0f) return locale.toString(k * (1.0f / 1024.0f), 'f', 2) + QStringLiteral(" MB");
-  return locale.toString(k * (1.0f / 1048576.0f), 'f', 2) + QStringLiteral(" GB");
-}
-
 }  // namespace
 
-void TFrmMain::FillDriveList() {
+void TFrmMain::FillDriveList(const QString& keep) {
   QComboBox* const list = recoverPage_.ListBoxDrives;
   const QSignalBlocker block(list);
   list->clear();
-  std::vector<const DriveEntry*> kept;
-  for (const DriveEntry& e : engine_.Drives()) {
-    const RootKind t = e.source.rootType;
-    if (t == RootKind::Removable || t == RootKind::Fixed || t == RootKind::CDROM ||
-        t == RootKind::RamDisk)
-      kept.push_back(&e);
-  }
-  std::stable_sort(kept.begin(), kept.end(), [](const DriveEntry* a, const DriveEntry* b) {
-    return QString::fromStdString(a->RootPath())
-               .compare(QString::fromStdString(b->RootPath()), Qt::CaseInsensitive) < 0;
-  });
-  int cDrive = -1;
-  for (const DriveEntry* e : kept) {
-    const QString root = QString::fromStdString(e->RootPath());
-    list->addItem(DriveIcon(e->source.rootType),
-                  root + QLatin1Char(' ') + QString::fromStdString(e->Caption()));
+  const uint8_t preferred = PreferredDrive(engine_.Drives());
+  int chosen = -1, kept = -1;
+  for (const DriveEntry* e : DriveListOrder(engine_.Drives())) {
+    list->addItem(DriveIcon(e->source.rootType), QString::fromStdString(DriveListText(*e)));
     const int row = list->count() - 1;
+    const QString source = QString::fromStdString(e->source.path) + QLatin1Char('#') +
+                           QString::number(e->source.partition);
     list->setItemData(row, static_cast<uint>(e->number), kDriveNumberRole);
-    list->setItemData(row, root, kRootPathRole);
-    list->setItemData(
-        row, QString::fromStdString(e->source.path) + QLatin1Char('#') +
-                 QString::number(e->source.partition),
-        kSourcePathRole);
-    if (e->number == kDriveC) cDrive = row;
+    list->setItemData(row, QString::fromStdString(e->RootPath()), kRootPathRole);
+    list->setItemData(row, source, kSourcePathRole);
+    if (e->number == preferred) chosen = row;
+    if (!keep.isEmpty() && source == keep) kept = row;
   }
-  list->setCurrentIndex(cDrive);
+  list->setCurrentIndex(kept >= 0 ? kept : chosen);
   ListBoxDrivesChange();
 }
 
@@ -92,23 +68,33 @@ void TFrmMain::ListBoxDrivesChange() {
   recoverPage_.LabelInfoMedia->clear();
   recoverPage_.LabelInfoBytesPerSec->clear();
   recoverPage_.LabelInfoCapacity->clear();
+  recoverPage_.LabelInfoHint->clear();
+  recoverPage_.LabelInfoHint->hide();
+  recoverPage_.MediaInfo->show();
 
   const QString root = recoverPage_.ListBoxDrives->itemData(row, kRootPathRole).toString();
   if (root.isEmpty()) return;
   curDriveLetter_ = root.at(0).toLatin1();
   curDriveNumber_ = recoverPage_.ListBoxDrives->itemData(row, kDriveNumberRole).toUInt();
 
-  if (!engine_.DriveParams(static_cast<uint8_t>(curDriveNumber_), driveParams_)) {
-    recoverPage_.LabelInfoStatus->setText(QStringLiteral("not ready"));
+  const DriveStatus status =
+      ProbeDrive(engine_, static_cast<uint8_t>(curDriveNumber_), driveParams_);
+  recoverPage_.LabelInfoStatus->setText(QString::fromStdString(status.text));
+  if (status.state != DriveStatus::State::Ready) {
+    // The advice takes the place of the media figures there are none of.
+    if (!status.advice.empty()) {
+      recoverPage_.MediaInfo->hide();
+      recoverPage_.LabelInfoHint->setText(QString::fromStdString(status.advice));
+      recoverPage_.LabelInfoHint->show();
+    }
     return;
   }
   const DriveEntry* entry = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
   curDriveType_ = entry != nullptr ? entry->source.rootType : RootKind::Unknown;
   recoverPage_.LabelInfoMedia->setText(MediaText(curDriveType_));
   recoverPage_.LabelInfoBytesPerSec->setText(QString::number(driveParams_.BytesPerSector));
-  recoverPage_.LabelInfoCapacity->setText(
-      CapacityText(driveParams_.TotalSectors, driveParams_.BytesPerSector));
-  recoverPage_.LabelInfoStatus->setText(QStringLiteral("Ready"));
+  recoverPage_.LabelInfoCapacity->setText(QString::fromStdString(FormatByteSize(
+      static_cast<uint64_t>(driveParams_.TotalSectors) * driveParams_.BytesPerSector)));
   recoverPage_.ButtonStart->setEnabled(true);
 
   QSlider* const slider = settingsPage_.TrackBarSecAtOnce;
@@ -157,21 +143,14 @@ void TFrmMain::RefreshDrives() {
   const int row = list->currentIndex();
   const QString selected = row >= 0 ? list->itemData(row, kSourcePathRole).toString() : QString();
   engine_.ScanDrives();
-  FillDriveList();
-  if (selected.isEmpty()) return;
-  for (int i = 0; i < list->count(); ++i) {
-    if (list->itemData(i, kSourcePathRole).toString() == selected) {
-      if (list->currentIndex() != i) list->setCurrentIndex(i);
-      return;
-    }
-  }
+  FillDriveList(selected);
 }
 
-QStringList TFrmMain::BlockDeviceNames() {
-  QStringList names = QDir(QStringLiteral("/sys/class/block"))
-                          .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-  names.sort();
-  return names;
+QStringList TFrmMain::BlockDeviceNames() const {
+  QStringList lines;
+  for (const std::string& line : BlockDeviceSnapshot(engine_.Roots().sysClassBlock))
+    lines << QString::fromStdString(line);
+  return lines;
 }
 
 void TFrmMain::PollBlockDevices() {
@@ -183,7 +162,9 @@ void TFrmMain::PollBlockDevices() {
 }
 
 void TFrmMain::WatchBlockDevices() {
-  // Card readers come and go; a new card shows up as a new block device.
+  // Card readers come and go. A card put into a reader and a loop device
+  // attached keep their device's name and change only its size, so the
+  // poll compares sizes as well as names.
   knownBlockDevices_ = BlockDeviceNames();
   devicePoll_ = new QTimer(this);
   devicePoll_->setInterval(kDrivePollMs);

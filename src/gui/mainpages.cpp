@@ -148,12 +148,27 @@ RecoverPage BuildRecoverPage() {
   r.LabelInfoReadErrors = NamedLabel("LabelInfoReadErrors", QString(), page);
   r.LabelCurrSec = NamedLabel("LabelCurrSec", QStringLiteral("Current sector:"), page);
   r.LabelInfoCurrentSector = NamedLabel("LabelInfoCurrentSector", QString(), page);
-  grid->addWidget(new QLabel(QStringLiteral("Media:"), page), 1, 0);
-  grid->addWidget(r.LabelInfoMedia, 1, 1);
-  grid->addWidget(new QLabel(QStringLiteral("Capacity:"), page), 2, 0);
-  grid->addWidget(r.LabelInfoCapacity, 2, 1);
-  grid->addWidget(new QLabel(QStringLiteral("Sector Size:"), page), 3, 0);
-  grid->addWidget(r.LabelInfoBytesPerSec, 3, 1);
+  // The media figures, and in their place the advice for a drive that
+  // cannot be read (no permission, no card).
+  r.MediaInfo = new QWidget(page);
+  r.MediaInfo->setObjectName(QStringLiteral("MediaInfo"));
+  auto* mediaGrid = new QGridLayout(r.MediaInfo);
+  mediaGrid->setContentsMargins(0, 0, 0, 0);
+  mediaGrid->setVerticalSpacing(0);
+  mediaGrid->addWidget(new QLabel(QStringLiteral("Media:"), r.MediaInfo), 0, 0);
+  mediaGrid->addWidget(r.LabelInfoMedia, 0, 1);
+  mediaGrid->addWidget(new QLabel(QStringLiteral("Capacity:"), r.MediaInfo), 1, 0);
+  mediaGrid->addWidget(r.LabelInfoCapacity, 1, 1);
+  mediaGrid->addWidget(new QLabel(QStringLiteral("Sector Size:"), r.MediaInfo), 2, 0);
+  mediaGrid->addWidget(r.LabelInfoBytesPerSec, 2, 1);
+  mediaGrid->setColumnStretch(1, 1);
+  grid->addWidget(r.MediaInfo, 1, 0, 3, 2);
+  r.LabelInfoHint = NamedLabel("LabelInfoHint", QString(), page);
+  r.LabelInfoHint->setWordWrap(true);
+  r.LabelInfoHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  r.LabelInfoHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  r.LabelInfoHint->hide();
+  grid->addWidget(r.LabelInfoHint, 1, 0, 4, 2);
   grid->addWidget(new QLabel(QStringLiteral("Status:"), page), 1, 2);
   grid->addWidget(r.LabelInfoStatus, 1, 3);
   grid->addWidget(new QLabel(QStringLiteral("Images found:"), page), 2, 2);

@@ -44,6 +44,8 @@ struct RecoverPage {
   QPushButton* ButtonOpenImage = nullptr;
   QLineEdit* EditDestPath = nullptr;
   QPushButton* ButtonBrowse = nullptr;
+  QWidget* MediaInfo = nullptr;  // the three media figures with their captions
+  QLabel* LabelInfoHint = nullptr;  // what to do about a drive that cannot be read
   QLabel* LabelInfoMedia = nullptr;
   QLabel* LabelInfoCapacity = nullptr;
   QLabel* LabelInfoBytesPerSec = nullptr;

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 
+#include "diskio/systemdisk.h"
 #include "diskiotest.h"
 
 namespace kestrella::test {
@@ -43,6 +45,16 @@ class FakeSysfs {
     Put(d / "queue" / "logical_block_size", std::to_string(logicalBlockSize));
     fs::create_directory_symlink(d, classDir_ / name);
   }
+
+  // A device-mapper or RAID volume resting on `slaves`.
+  void Stacked(const std::string& name, uint64_t sectors, const std::string& dev,
+               const std::vector<std::string>& slaves) {
+    Disk(name, sectors, 0, dev);
+    fs::create_directories(devicesDir_ / name / "slaves");
+    for (const std::string& s : slaves)
+      fs::create_directory_symlink(fs::canonical(classDir_ / s), devicesDir_ / name / "slaves" / s);
+  }
+  std::string ClassDir() const { return classDir_.string(); }
 
   void Partition(const std::string& disk, const std::string& name, uint64_t sectors,
                  const std::string& dev) {
@@ -271,6 +283,40 @@ TEST(DriveTableNames, NaturalOrderComparesDigitRunsByValue) {
   EXPECT_FALSE(NaturalLess("sda1", "sda1"));
   EXPECT_FALSE(NaturalLess("a01", "a1"));
   EXPECT_FALSE(NaturalLess("a1", "a01"));
+}
+
+// The disks under "/" and "/boot" of a mount table, however they are named.
+TEST_F(DriveTableTest, SystemDiskIsTheDiskUnderRootAndBoot) {
+  FakeSysfs sys(dir / "sys");
+  BuildMachine(sys);
+  sys.Stacked("dm-0", 1000000, "253:0", {"nvme0n1p1"});
+  struct Case {
+    const char* what;
+    std::string mountInfo;
+    std::set<std::string> disks;
+  };
+  const std::vector<Case> cases = {
+      {"root on a partition", "27 1 8:2 / / rw,relatime - ext4 /dev/sda2 rw\n", {"sda"}},
+      {"root on a mapped volume, /boot on eMMC",
+       "27 1 253:0 / / rw shared:1 - ext4 /dev/mapper/vg-root rw\n"
+       "28 27 179:1 / /boot rw shared:2 - vfat /dev/mmcblk0p1 rw\n",
+       {"nvme0n1", "mmcblk0"}},
+      {"btrfs: a number no device has, the source names it",
+       "27 1 0:31 /@ / rw - btrfs /dev/sdb1 rw\n", {"sdb"}},
+      {"other mounts do not count",
+       "27 1 0:5 / / rw - overlay overlay rw\n30 27 8:17 / /media/card rw - vfat /dev/sdb1 rw\n",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const fs::path table = dir / "mountinfo";
+    std::ofstream(table) << c.mountInfo;
+    EXPECT_EQ(SystemDiskNames(table.string(), sys.ClassDir()), c.disks);
+  }
+  EXPECT_EQ(SystemDiskNames((dir / "none").string(), sys.ClassDir(), "8:2"),
+            std::set<std::string>{"sda"});
+  EXPECT_TRUE(SystemDiskNames((dir / "none").string(), sys.ClassDir()).empty());
+
 }
 
 }  // namespace

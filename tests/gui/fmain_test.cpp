@@ -72,6 +72,21 @@ class FrmMainTest : public QObject {
 
   kestrella::Engine& engine() { return rig_->engine; }
 
+  // Block device `name` of `mib` MiB (0: empty) in the test's made-up sysfs
+  // tree, its device a plain file of that size; 8:0 holds the root.
+  void FakeDevice(const char* name, uint64_t mib, int removable, const char* dev) {
+    kestrella::test::FakeDisk(dir_->path() / "sys", name, mib * 2048, removable, dev);
+    fs::create_directories(dir_->path() / "dev");
+    if (mib != 0) MakeImage(dir_->path() / "dev" / name, mib << 20);
+  }
+  void ScanFakeDevices() {
+    kestrella::SystemRoots roots;
+    roots.sysClassBlock = (dir_->path() / "sys").string();
+    roots.devDir = (dir_->path() / "dev").string();
+    roots.rootDevice = "8:0";
+    engine().ScanDrives(roots);
+  }
+
  private slots:
   void init() {
     dir_ = std::make_unique<kestrella::test::TempDir>();
@@ -133,11 +148,12 @@ class FrmMainTest : public QObject {
     QTest::addColumn<qulonglong>("bytes");
     QTest::addColumn<QString>("capacity");
     QTest::addColumn<int>("position");
-    QTest::newRow("16 MB") << qulonglong(16) * 1024 * 1024 << "16.00 MB" << 327;
-    QTest::newRow("64 MB") << qulonglong(64) * 1024 * 1024 << "64.00 MB" << 1310;
-    QTest::newRow("1 GB") << qulonglong(1024) * 1024 * 1024 << "1.00 GB" << 3999;
-    QTest::newRow("300 KB") << qulonglong(300) * 1024 << "300.00 KB" << 6;
-    QTest::newRow("2047 sectors") << qulonglong(2047) * 512 << "1023.50 KB" << 20;
+    // Decimal units, as card makers print them on the card.
+    QTest::newRow("16 MiB") << qulonglong(16) * 1024 * 1024 << "16.8 MB" << 327;
+    QTest::newRow("64 MiB") << qulonglong(64) * 1024 * 1024 << "67.1 MB" << 1310;
+    QTest::newRow("1 GiB") << qulonglong(1024) * 1024 * 1024 << "1.1 GB" << 3999;
+    QTest::newRow("300 KiB") << qulonglong(300) * 1024 << "307.2 KB" << 6;
+    QTest::newRow("2047 sectors") << qulonglong(2047) * 512 << "1.0 MB" << 20;
   }
 
   void driveInformation() {
@@ -150,6 +166,8 @@ class FrmMainTest : public QObject {
     QCOMPARE(list->count(), 1);
     list->setCurrentIndex(0);
     QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), capacity);
+    // The list gives the same figure as the panel.
+    QVERIFY(list->itemText(0).endsWith(QStringLiteral(" - ") + capacity));
     QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Removable"));
     QCOMPARE(Child<QLabel>(w, "LabelInfoBytesPerSec")->text(), QStringLiteral("512"));
     QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("Ready"));
@@ -177,7 +195,11 @@ class FrmMainTest : public QObject {
     QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("Ready"));
 
     list->setCurrentIndex(1);
-    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("not ready"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoStatus")->text(), QStringLiteral("no medium"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoHint")->text(),
+             QStringLiteral("Insert the card into the reader."));
+    QVERIFY(Child<QLabel>(w, "LabelInfoHint")->isVisible());
+    QVERIFY(!w.findChild<QWidget*>(QStringLiteral("MediaInfo"))->isVisible());
     QVERIFY(Child<QLabel>(w, "LabelInfoCapacity")->text().isEmpty());
     QVERIFY(Child<QLabel>(w, "LabelInfoMedia")->text().isEmpty());
     QVERIFY(!Child<QPushButton>(w, "ButtonStart")->isEnabled());
@@ -188,6 +210,8 @@ class FrmMainTest : public QObject {
 
     // With the ready card selected again the same click opens the Tools page.
     list->setCurrentIndex(0);
+    QVERIFY(!Child<QLabel>(w, "LabelInfoHint")->isVisible());
+    QVERIFY(w.findChild<QWidget*>(QStringLiteral("MediaInfo"))->isVisible());
     QTest::mouseClick(Child<QToolButton>(w, "ButtonUtil"), Qt::LeftButton);
     QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("TSUtil"));
     QTest::mouseClick(Child<QToolButton>(w, "ButtonOptions"), Qt::LeftButton);
@@ -231,34 +255,40 @@ class FrmMainTest : public QObject {
     QVERIFY(!list->itemIcon(0).isNull());
   }
 
-  void selectsDriveCAtStart() {
-    const fs::path classDir = dir_->path() / "sys";
-    const fs::path devDir = dir_->path() / "dev";
-    fs::create_directories(devDir);
-    kestrella::test::FakeDisk(classDir, "sda", 64 * 2048, 0, "8:0");   // the system disk: C:
-    kestrella::test::FakeDisk(classDir, "sdb", 16 * 2048, 1, "8:16");  // a card reader: D:
-    kestrella::test::FakeDisk(classDir, "sr0", 0, 1, "11:0");          // an empty optical drive: E:
-    // The devices themselves are plain files of the listed size.
-    MakeImage(devDir / "sda", 64ull * 1024 * 1024);
-    MakeImage(devDir / "sdb", 16ull * 1024 * 1024);
-    kestrella::SystemRoots roots;
-    roots.sysClassBlock = classDir.string();
-    roots.devDir = devDir.string();
-    roots.rootDevice = "8:0";
-    engine().ScanDrives(roots);
+  void preselectsTheCardAndPutsTheSystemDiskLast() {
+    FakeDevice("sda", 64, 0, "8:0");   // the system disk: C:
+    FakeDevice("sdb", 16, 1, "8:16");  // a card reader: D:
+    FakeDevice("sr0", 0, 1, "11:0");   // an empty optical drive: E:
+    ScanFakeDevices();
     TFrmMain w(engine());
     auto* list = Child<QComboBox>(w, "ListBoxDrives");
     QCOMPARE(list->count(), 3);
-    QVERIFY(list->itemText(0).startsWith(QStringLiteral("C:\\ ")));
-    QVERIFY(list->itemText(2).startsWith(QStringLiteral("E:\\ ")));
+    QVERIFY(list->itemText(0).startsWith(QStringLiteral("D:\\ ")));
+    QVERIFY(list->itemText(1).startsWith(QStringLiteral("E:\\ ")));
+    QVERIFY(list->itemText(2).startsWith(QStringLiteral("C:\\ ")));
+    QVERIFY(list->itemText(2).endsWith(QStringLiteral(" (system disk)")));
+    QVERIFY(!list->itemText(0).contains(QStringLiteral("system disk")));
     QCOMPARE(list->currentIndex(), 0);
-    QCOMPARE(w.CurDriveLetter(), 'C');
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.8 MB"));
+    list->setCurrentIndex(2);
     QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Fixed"));
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("64.00 MB"));
-    QVERIFY(Child<QPushButton>(w, "ButtonStart")->isEnabled());
-    list->setCurrentIndex(1);
-    QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("Removable"));
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+  }
+
+  // losetup attaches a file to a loop device that was listed all along with
+  // size 0: only its size changes, and the next poll lists it.
+  void pollListsALoopDeviceOnceAttached() {
+    FakeDevice("sda", 64, 0, "8:0");
+    FakeDevice("loop0", 0, 0, "7:0");
+    ScanFakeDevices();
+    TFrmMain w(engine());
+    auto* list = Child<QComboBox>(w, "ListBoxDrives");
+    QCOMPARE(list->count(), 1);
+    FakeDevice("loop0", 8, 0, "7:0");
+    QVERIFY(QMetaObject::invokeMethod(&w, "PollBlockDevices"));
+    QCOMPARE(list->count(), 2);
+    QVERIFY(list->itemText(0).contains(QStringLiteral("/dev/loop0")));
+    // A refresh does not move the selection.
+    QCOMPARE(w.CurDriveLetter(), 'C');
   }
 
   void refreshKeepsSelectionAndWaitsWhileBusy() {
@@ -278,7 +308,7 @@ class FrmMainTest : public QObject {
     w.RefreshDrives();
     QVERIFY(list->count() >= 2);
     QVERIFY(list->currentText().contains(card));
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.8 MB"));
   }
 
   void openImageAddsAndSelectsIt() {
@@ -286,7 +316,7 @@ class FrmMainTest : public QObject {
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->count(), 0);
     QVERIFY(w.OpenImage(MakeImage(dir_->path() / "card.img", 64 * 1024 * 1024)));
     QCOMPARE(Child<QComboBox>(w, "ListBoxDrives")->currentIndex(), 0);
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("64.00 MB"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("67.1 MB"));
     QVERIFY(!w.OpenImage(QString::fromStdString((dir_->path() / "missing.img").string())));
   }
 

@@ -178,6 +178,8 @@ class FrmMainToolsTest : public QObject {
     TFrmMain w(engine());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // The system disk is listed last, after the CD-ROM.
+    Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(1);
     QCOMPARE(w.CurDriveLetter(), 'C');
     Child<QToolButton>(w, "ButtonUtil")->click();
     ui().defaultAnswer = MsgResult::Yes;  // any question would be answered yes
@@ -187,7 +189,7 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "WipeButton")->click();
     QCOMPARE(Texts(ui()), std::vector<std::string>({"Can not format fixed drive.", "Cannot wipe fixed drive."}));
 
-    Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(1);
+    Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(0);
     QCOMPARE(w.CurDriveLetter(), 'D');
     QCOMPARE(Child<QLabel>(w, "LabelInfoMedia")->text(), QStringLiteral("CD-ROM"));
     ui().shown.clear();
@@ -256,7 +258,7 @@ class FrmMainToolsTest : public QObject {
     // One step per sector, the last at the last sector, then back to 0.
     QCOMPARE(highest, int(kCardSectors) - 1);
     QCOMPARE(moves, int(kCardSectors));
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.8 MB"));
     QVERIFY(w.StopRequested());
     checkIdle(w);
   }
@@ -285,7 +287,7 @@ class FrmMainToolsTest : public QObject {
     QCOMPARE(FatOf(card_), std::make_pair(std::string("FAT16"), std::string("FRESHCARD  ")));
     const test::CommandResult fsck = test::Run("fsck.fat -n " + test::Quote(card_.string()));
     QVERIFY2(fsck.exitCode == 0, fsck.output.c_str());
-    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.00 MB"));
+    QCOMPARE(Child<QLabel>(w, "LabelInfoCapacity")->text(), QStringLiteral("16.8 MB"));
     checkIdle(w);
   }
 
