@@ -140,7 +140,8 @@ TEST(LeftoverRuns, OnlyPrivateRunFoldersWithAManifestAndTheirNamesComeBack) {
   auto made = RunFolder::Create(temp.path());
   const fs::path kept = made->Path();
   WriteFileBytes(kept / "image1.JPG", {0xFF, 0xD8});
-  FoundFile f{(kept / "image1.JPG").string(), true, false, {}};
+  FoundFile f;
+  f.path = (kept / "image1.JPG").string();
   f.origin.folders = {"DCIM", "100\tÄ\\"};  // odd names from a card survive
   f.origin.name = "IMG 1.JPG";
   made->Record(f);
