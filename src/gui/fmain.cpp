@@ -36,11 +36,9 @@ namespace kestrella::gui {
 
 namespace {
 
+// The size the window opens at when its contents need no more.
 constexpr int kClientWidth = 680;
 constexpr int kClientHeight = 298;
-constexpr int kColumnWidth = 137;
-constexpr int kSpeedButtonWidth = 120;
-constexpr int kSpeedButtonHeight = 50;
 
 const char* const kStyleSheet =
     "#TFrmMain { background: rgb(103,150,16); }"
@@ -49,14 +47,14 @@ const char* const kStyleSheet =
     "QLabel[role=\"title\"] { background: rgb(211,250,159); padding: 1px 3px; }"
     "QLabel, QToolButton, QCheckBox { color: rgb(69,97,5); }"
     "QToolButton { border: none; background: transparent; }"
-    "QToolButton:checked { background: rgb(211,250,159); }";
+    "QToolButton:checked { background: rgb(211,250,159); }"
+    // Bold only: the family and the size are the desktop's.
+    "QToolButton, QLabel[role=\"title\"] { font-weight: bold; }";
 
 }  // namespace
 
 TFrmMain::TFrmMain(Engine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window),
       engine_(engine) {
   setObjectName(QStringLiteral("TFrmMain"));
   setWindowTitle(QStringLiteral("Kestrella"));
@@ -90,17 +88,9 @@ TFrmMain::TFrmMain(Engine& engine, QWidget* parent)
 TFrmMain::~TFrmMain() = default;
 
 void TFrmMain::BuildUi() {
-  setFixedSize(kClientWidth, kClientHeight);
   setAttribute(Qt::WA_StyledBackground, true);
-  // The font goes into the style sheet too: with a sheet set, a widget's own
-  // font is not passed on to every kind of child control.
-  const QFont font = CaptionFont();
-  setFont(font);
-  setStyleSheet(QString::fromLatin1(kStyleSheet) +
-                QStringLiteral("QLabel, QToolButton, QCheckBox, QPushButton, QLineEdit, QComboBox "
-                               "{ font-family: \"%1\"; font-size: 8pt; font-weight: bold; }")
-                    .arg(font.family()) +
-                QStringLiteral("QLabel[role=\"heading\"] { font-size: 9pt; text-decoration: underline; }"));
+  setStyleSheet(QString::fromLatin1(kStyleSheet));
+  setWindowIcon(DriveIcon(RootKind::Removable));
 
   auto* outer = new QHBoxLayout(this);
   outer->setContentsMargins(4, 4, 4, 4);
@@ -108,29 +98,36 @@ void TFrmMain::BuildUi() {
 
   auto* menupanel = new QFrame(this);
   menupanel->setObjectName(QStringLiteral("menupanel"));
-  menupanel->setFixedWidth(kColumnWidth);
+  menupanel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   auto* menu = new QVBoxLayout(menupanel);
   menu->setContentsMargins(4, 6, 4, 6);
   menu->setSpacing(2);
   auto speedButton = [&](QToolButton*& b, const char* name, const QString& caption,
-                         const QString& hint, bool page) {
+                         const QString& hint, bool page, const QIcon& icon) {
     b = new QToolButton(menupanel);
     b->setObjectName(QString::fromLatin1(name));
     b->setText(caption);
     b->setToolTip(hint);
-    b->setFixedSize(kSpeedButtonWidth, kSpeedButtonHeight);
+    b->setIcon(icon);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIconSize(QSize(24, 24));
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setAutoRaise(true);
     if (page) {
       b->setCheckable(true);
       b->installEventFilter(this);
     }
-    menu->addWidget(b, 0, Qt::AlignHCenter);
+    menu->addWidget(b);
   };
-  speedButton(ButtonMain, "ButtonMain", "Recovery", "Media Recovery", true);
-  speedButton(ButtonUtil, "ButtonUtil", "Tools", "Tools", true);
-  speedButton(ButtonOptions, "ButtonOptions", "Settings", "Settings", true);
-  speedButton(ButtonHelp, "ButtonHelp", "Help", "Help", false);
-  speedButton(ButtonAbout, "ButtonAbout", "About", "About Kestrella", false);
+  speedButton(ButtonMain, "ButtonMain", "Recovery", "Media Recovery", true,
+              ThemeIcon("document-revert", QStyle::SP_BrowserReload));
+  speedButton(ButtonUtil, "ButtonUtil", "Tools", "Tools", true, DriveIcon(RootKind::Removable));
+  speedButton(ButtonOptions, "ButtonOptions", "Settings", "Settings", true,
+              ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+  speedButton(ButtonHelp, "ButtonHelp", "Help", "Help", false,
+              ThemeIcon("help-contents", QStyle::SP_MessageBoxQuestion));
+  speedButton(ButtonAbout, "ButtonAbout", "About", "About Kestrella", false,
+              ThemeIcon("help-about", QStyle::SP_MessageBoxInformation));
   menu->addStretch();
   pageButtons_ = new QButtonGroup(this);
   pageButtons_->setExclusive(true);
@@ -168,6 +165,8 @@ void TFrmMain::BuildUi() {
   connect(t.WipeButton, &QPushButton::clicked, this, &TFrmMain::WipeButtonClick);
   connect(t.WipeCancelButton, &QPushButton::clicked, this, &TFrmMain::WipeCancelButtonClick);
   SetBusyAnimation(DefaultBusyAnimation());
+  // Resizable down to what its contents need; it opens a little roomier.
+  resize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
 }
 
 void TFrmMain::EnableControls(bool enabled) {

@@ -117,6 +117,10 @@ class TFrmMain : public QWidget {
  private:
   void BuildUi();
   void ShowPage(QWidget* page);
+  // The drive Format and Wipe act on, null when none is selected; the Tools
+  // page names it and follows the selection.
+  const DriveEntry* ToolsDrive() const;
+  void ShowToolsDrive();
   // Busy: the stop flag down, every control but the Cancel buttons off, the
   // busy animation on; idle: the other way round. A run and a wipe share it.
   void SetBusyState(bool busy);

@@ -5,6 +5,7 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
@@ -86,6 +87,7 @@ void TFrmMain::FillDriveList() {
 }
 
 void TFrmMain::ListBoxDrivesChange() {
+  const auto namedOnTools = qScopeGuard([this] { ShowToolsDrive(); });  // however it returns
   const int row = recoverPage_.ListBoxDrives->currentIndex();
   if (row < 0) return;
   recoverPage_.ButtonStart->setEnabled(false);
