@@ -256,17 +256,37 @@ void TFrmMain::ButtonMainClick() { ShowPage(recoverPage_.TSRecover); }
 void TFrmMain::ButtonUtilClick() { ShowPage(toolsPage_.TSUtil); }
 void TFrmMain::ButtonOptionsClick() { ShowPage(settingsPage_.TSOptions); }
 
-QString TFrmMain::HelpFilePath() {
-  const QString program = ProgramFolder();
-  const QStringList candidates = {
-      QDir(program).filePath(QStringLiteral("help/index.html")),
-      QDir(program).filePath(QStringLiteral("../share/kestrella/help/index.html")),
-      // A build that runs from its build tree finds the manual in the source.
-      QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../docs/help/index.html")),
-  };
-  for (const QString& c : candidates)
-    if (QFileInfo(c).isFile()) return QFileInfo(c).canonicalFilePath();
+namespace {
+
+// The first of `folders` that holds `name`, as a canonical path; empty when
+// none does.
+QString FirstFileIn(const QStringList& folders, const QString& name) {
+  for (const QString& folder : folders) {
+    const QFileInfo file(QDir(folder).filePath(name));
+    if (!folder.isEmpty() && file.isFile()) return file.canonicalFilePath();
+  }
   return QString();
+}
+
+// The installed place comes first (compiled in by CMake), then the same
+// place relative to the program (an installed tree moved elsewhere), then
+// the source tree for a program run from its build tree.
+QStringList InstalledOrSourceFolders(const char* installed, const QString& besideProgram,
+                                     const char* source) {
+  return {QString::fromUtf8(installed), QDir(ProgramFolder()).filePath(besideProgram),
+          QString::fromUtf8(source)};
+}
+
+}  // namespace
+
+QString TFrmMain::HelpFilePath(const QStringList& folders) {
+  return FirstFileIn(folders, QStringLiteral("index.html"));
+}
+
+QString TFrmMain::HelpFilePath() {
+  return HelpFilePath(InstalledOrSourceFolders(KESTRELLA_HELP_DIR,
+                                               QStringLiteral("../share/kestrella/help"),
+                                               KESTRELLA_SOURCE_DIR "/docs/help"));
 }
 
 void TFrmMain::ButtonHelpClick() {
@@ -283,13 +303,38 @@ void TFrmMain::ButtonAboutClick() {
           "<p><b>Kestrella %1</b></p>"
           "<p>Brings back photos, videos and sound files from FAT memory cards, USB sticks "
           "and card images.</p>"
-          "<p>Provided as is, without any warranty; see the README of the source "
-          "distribution for the licence terms.</p>"
+          "<p>Kestrella is free software: you can redistribute it and/or modify it under the "
+          "terms of the GNU General Public License, version 3 or later. It comes with no "
+          "warranty.</p>"
           "<p>Credits: the Qt toolkit.</p>"
           "<p>Updates: %2<br>(updates come through your distribution on Linux; the program "
           "does not check this address itself)</p>")
           .arg(QStringLiteral(KESTRELLA_VERSION), updateURL_.toHtmlEscaped());
-  QMessageBox::about(this, QStringLiteral("About Kestrella"), text);
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("AboutBox"));
+  box.setWindowTitle(QStringLiteral("About Kestrella"));
+  box.setIconPixmap(windowIcon().pixmap(QSize(64, 64), devicePixelRatioF()));
+  box.setTextFormat(Qt::RichText);
+  box.setText(text);
+  QPushButton* licence = box.addButton(QStringLiteral("&Licence"), QMessageBox::HelpRole);
+  licence->setObjectName(QStringLiteral("ButtonLicence"));
+  box.setDefaultButton(box.addButton(QMessageBox::Close));
+  // Every button of a message box closes it: after the licence is opened the
+  // box comes back, so that the user ends where they were.
+  for (;;) {
+    box.exec();
+    if (box.clickedButton() != licence) break;
+    const QString path = FirstFileIn(
+        InstalledOrSourceFolders(KESTRELLA_DOC_DIR, QStringLiteral("../share/doc/kestrella"),
+                                 KESTRELLA_SOURCE_DIR),
+        QStringLiteral("LICENSE"));
+    if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+      QMessageBox::warning(this, QStringLiteral("Kestrella"),
+                           QStringLiteral("The licence file could not be opened. It is the GNU "
+                                          "General Public License, version 3: "
+                                          "https://www.gnu.org/licenses/gpl-3.0.html"));
+    }
+  }
 }
 
 // ---- the recovery run ---------------------------------------------------------

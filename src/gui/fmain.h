@@ -73,9 +73,11 @@ class TFrmMain : public QWidget {
   static QString DefaultBusyAnimation();
   void SetBusyAnimation(const QString& path);
 
-  // The help manual: beside the program, in the installed share folder, or
-  // in the source tree; empty when none is found.
+  // The help manual: where it was installed, in the share folder beside the
+  // program, or in the source tree; empty when none is found.
   static QString HelpFilePath();
+  // The manual in the first of `folders` that holds one, empty when none does.
+  static QString HelpFilePath(const QStringList& folders);
 
   const TLogDriveParams& DriveParams() const { return driveParams_; }
   uint32_t CurDriveNumber() const { return curDriveNumber_; }

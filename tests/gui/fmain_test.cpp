@@ -1,14 +1,16 @@
 // The main window: its state after start, the drive information of cards of
 // several sizes, a drive that does not answer, the settings it keeps, the
-// manual, and windows that can be resized.
+// manual and the licence it finds, and windows that can be resized.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -62,6 +64,16 @@ void Store(const QString& savePath, const QString& prefix, const QString& previe
   s.setValue(QStringLiteral("Prefix"), prefix);
   s.setValue(QStringLiteral("Preview"), preview);
 }
+
+// Takes the URLs the program asks the desktop to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> opened;
+ public slots:
+  void open(const QUrl& url) { opened << url; }
+};
 
 }  // namespace
 
@@ -409,6 +421,45 @@ class FrmMainTest : public QObject {
     QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.readAll().contains("Kestrella"));
+    // The installed manual is taken before the source tree's; a folder
+    // without one is passed over.
+    const fs::path installed = dir_->path() / "usr/share/kestrella/help";
+    fs::create_directories(installed);
+    std::ofstream(installed / "index.html") << "<p>installed</p>";
+    const QStringList folders = {Q(dir_->path() / "gone"), Q(dir_->path()), Q(installed),
+                                 QFileInfo(path).path()};
+    QCOMPARE(TFrmMain::HelpFilePath(folders), Q(fs::canonical(installed / "index.html")));
+    QCOMPARE(TFrmMain::HelpFilePath({Q(dir_->path()), Q(dir_->path() / "gone")}), QString());
+  }
+
+  void aboutNamesTheLicenceAndOpensIt() {
+    TFrmMain w(engine());
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
+    QStringList texts;
+    QTimer answer;
+    answer.setInterval(20);
+    connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      texts << box->text();
+      // First the licence, then the box that comes back is closed.
+      if (texts.size() == 1) Child<QPushButton>(*box, "ButtonLicence")->click();
+      else box->button(QMessageBox::Close)->click();
+    });
+    answer.start();
+    QMetaObject::invokeMethod(&w, "ButtonAboutClick");
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QCOMPARE(texts.size(), 2);
+    QVERIFY2(texts[0].contains(QStringLiteral(
+                 "Kestrella is free software: you can redistribute it and/or modify it under the "
+                 "terms of the GNU General Public License, version 3 or later. It comes with no "
+                 "warranty.")),
+             qPrintable(texts[0]));
+    QCOMPARE(catcher.opened.size(), 1);
+    QFile licence(catcher.opened[0].toLocalFile());
+    QVERIFY(licence.open(QIODevice::ReadOnly));
+    QVERIFY(licence.readAll().contains("GNU GENERAL PUBLIC LICENSE"));
   }
 
   // Every window can be made larger than it opens and no smaller than its
