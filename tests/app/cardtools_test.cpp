@@ -120,34 +120,6 @@ TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
             "file system is damaged. Format it before use.");
 }
 
-TEST_F(CardToolsTest, DriveDescriptionNamesPathKindAndSize) {
-  struct Case {
-    const char* name;
-    bool image, floppy;
-    uint32_t partition;
-    RootKind type;
-    uint64_t bytes;
-    const char* expected;
-  };
-  for (const Case& c : {
-           Case{"mmcblk0", false, false, 0, RootKind::Removable, 64ull << 20, "/dev/mmcblk0 (SD card, 64.0 MiB)"},
-           Case{"sdb", false, false, 0, RootKind::Removable, 15931539456ull, "/dev/sdb (removable drive, 14.8 GiB)"},
-           Case{"sdc", false, false, 0, RootKind::Removable, 0, "/dev/sdc (removable drive, no medium)"},
-           Case{"fd0", false, true, 0, RootKind::Removable, 1474560, "/dev/fd0 (floppy disk, 1.4 MiB)"},
-           Case{"disk.img", true, false, 2, RootKind::Removable, 1023, "/dev/disk.img (partition 2 of a disk image, 1023 bytes)"},
-       }) {
-    DriveEntry d;
-    d.source.path = std::string("/dev/") + c.name;
-    d.source.name = c.name;
-    d.source.isImage = c.image;
-    d.source.floppy = c.floppy;
-    d.source.partition = c.partition;
-    d.source.rootType = c.type;
-    d.source.sizeBytes = c.bytes;
-    EXPECT_EQ(DriveDescription(d), c.expected);
-  }
-}
-
 TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
   const DriveEntry& card = Card(32768);
   std::string out;

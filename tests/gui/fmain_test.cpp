@@ -1,16 +1,14 @@
 // The main window: its state after start, the drive information of cards of
 // several sizes, a drive that does not answer, the settings it keeps, the
-// manual and the licence it finds, and windows that can be resized.
+// manual it finds, and windows that can be resized.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -64,16 +62,6 @@ void Store(const QString& savePath, const QString& prefix, const QString& previe
   s.setValue(QStringLiteral("Prefix"), prefix);
   s.setValue(QStringLiteral("Preview"), preview);
 }
-
-// Takes the URLs the program asks the desktop to open.
-class UrlCatcher : public QObject {
-  Q_OBJECT
-
- public:
-  QList<QUrl> opened;
- public slots:
-  void open(const QUrl& url) { opened << url; }
-};
 
 }  // namespace
 
@@ -432,38 +420,8 @@ class FrmMainTest : public QObject {
     QCOMPARE(TFrmMain::HelpFilePath({Q(dir_->path()), Q(dir_->path() / "gone")}), QString());
   }
 
-  void aboutNamesTheLicenceAndOpensIt() {
-    TFrmMain w(engine());
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "open");
-    QStringList texts;
-    QTimer answer;
-    answer.setInterval(20);
-    connect(&answer, &QTimer::timeout, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box == nullptr || !box->isVisible()) return;
-      texts << box->text();
-      // First the licence, then the box that comes back is closed.
-      if (texts.size() == 1) Child<QPushButton>(*box, "ButtonLicence")->click();
-      else box->button(QMessageBox::Close)->click();
-    });
-    answer.start();
-    QMetaObject::invokeMethod(&w, "ButtonAboutClick");
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    QCOMPARE(texts.size(), 2);
-    QVERIFY2(texts[0].contains(QStringLiteral(
-                 "Kestrella is free software: you can redistribute it and/or modify it under the "
-                 "terms of the GNU General Public License, version 3 or later. It comes with no "
-                 "warranty.")),
-             qPrintable(texts[0]));
-    QCOMPARE(catcher.opened.size(), 1);
-    QFile licence(catcher.opened[0].toLocalFile());
-    QVERIFY(licence.open(QIODevice::ReadOnly));
-    QVERIFY(licence.readAll().contains("GNU GENERAL PUBLIC LICENSE"));
-  }
-
-  // Every window can be made larger than it opens and no smaller than its
-  // contents; it opens at least that large and fits a small screen.
+  // Every window can be made larger than it opens, and no smaller than a
+  // small screen holds.
   void windowsAreResizable_data() {
     QTest::addColumn<QString>("window");
     for (const char* w : {"main", "analysis", "format", "folder"}) QTest::newRow(w) << QString(w);
@@ -471,8 +429,7 @@ class FrmMainTest : public QObject {
 
   void windowsAreResizable() {
     QFETCH(QString, window);
-    const uint8_t card =
-        engine().AddImage(MakeImage(dir_->path() / "card.img", 16 * 1024 * 1024).toStdString());
+    const uint8_t card = engine().AddImage(MakeImage(dir_->path() / "card.img", 1 << 24).toStdString());
     kestrella::TFrmFATScan driver(engine().Context());
     std::unique_ptr<QWidget> w;
     if (window == "main") w = std::make_unique<TFrmMain>(engine());
@@ -482,16 +439,11 @@ class FrmMainTest : public QObject {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w.get()));
     const QSize min = w->minimumSize(), max = w->maximumSize();
-    QVERIFY2(min.width() < max.width() && min.height() < max.height(),
-             qPrintable(QStringLiteral("%1x%2 to %3x%4").arg(min.width()).arg(min.height())
-                            .arg(max.width()).arg(max.height())));
-    QVERIFY(min.width() > 0 && min.height() > 0);
+    QVERIFY(min.width() < max.width() && min.height() < max.height());
     QVERIFY(min.width() <= 800 && min.height() <= 600);
-    QVERIFY(w->width() >= min.width() && w->height() >= min.height());
     const QSize larger = w->size() + QSize(100, 80);
     w->resize(larger);
     QCOMPARE(w->size(), larger);
-    w->close();
   }
 };
 
