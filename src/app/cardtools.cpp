@@ -15,6 +15,7 @@
 #include "diskio/bootsector.h"
 #include "diskio/enginecontext.h"
 #include "diskio/logicalio.h"
+#include "util/sizetext.h"
 #include "util/userinterface.h"
 
 namespace kestrella {
@@ -54,7 +55,59 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+std::string KindOfDrive(const DriveSource& s) {
+  if (s.isImage) {
+    return s.partition != 0 ? "partition " + std::to_string(s.partition) + " of a disk image"
+                            : "card image";
+  }
+  if (s.floppy) return "floppy disk";
+  switch (s.rootType) {
+    // Laptop SD slots are mmcblk devices; USB readers and sticks are sdX.
+    case RootKind::Removable: return s.name.rfind("mmcblk", 0) == 0 ? "SD card" : "removable drive";
+    case RootKind::Fixed: return "fixed disk";
+    case RootKind::Remote: return "network drive";
+    case RootKind::CDROM: return "CD/DVD drive";
+    case RootKind::RamDisk: return "RAM disk";
+    default: return "drive";
+  }
+}
+
 }  // namespace
+
+std::string DriveDescription(const DriveEntry& drive) {
+  const DriveSource& s = drive.source;
+  const std::string size = s.sizeBytes == 0 ? "no medium" : FormatBinaryByteSize(s.sizeBytes);
+  return s.path + " (" + KindOfDrive(s) + ", " + size + ")";
+}
+
+std::string WipeQuestion(const DriveEntry& drive) {
+  return "Wipe every sector of " + DriveDescription(drive) + "? Everything on it will be lost.";
+}
+
+std::string FormatAfterWipeQuestion(const DriveEntry& drive) {
+  return "Format " + DriveDescription(drive) +
+         " now? A wiped card has no file system: cameras and computers cannot use it until it "
+         "is formatted.";
+}
+
+std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
+                        const TWipeResult& result) {
+  std::string text;
+  if (result.ran && result.stopped) {
+    const uint64_t bps = params.BytesPerSector;
+    text = "The wipe was stopped after " + FormatBinaryByteSize(result.sectorsReached * bps) + " of " +
+           FormatBinaryByteSize(static_cast<uint64_t>(params.TotalSectors) * bps) +
+           ": the card is partly wiped and its file system is damaged. Format it before use.";
+  }
+  if (result.failedWrites > 0) {
+    // Saying nothing would pass old photos off as wiped.
+    if (!text.empty()) text += "\n\n";
+    text += "Some sectors of [" + DriveName(drive) + ":] could not be written and still hold their old data (" +
+            std::to_string(result.sectorsWritten) + " of " + std::to_string(params.TotalSectors) +
+            " sectors were wiped).";
+  }
+  return text;
+}
 
 std::string MountPointOf(const DriveSource& source, const std::string& mountInfo,
                          const std::string& sysDevBlock) {
@@ -95,7 +148,7 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
          ". Unmount it first.");
     return result;
   }
-  if (!Ask(context_.ui(), "Do you want to wipe [" + DriveName(drive) + ":]?")) return result;
+  if (!Ask(context_.ui(), WipeQuestion(drive))) return result;
 
   stopRequested_ = false;
   context_.ui().ProcessMessages();
@@ -111,6 +164,7 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
     while (next < total && !stopRequested_) {
       if (next + block > total) block = total - next;
       FillBytes(zeros.data(), static_cast<int32_t>(static_cast<size_t>(block) * bps), 0);
+      result.sectorsReached = next + block;
       if (context_.diskutils().WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data())) {
         result.sectorsWritten += block;
       } else {
@@ -127,6 +181,8 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
     }
   } catch (...) {
   }
+  // A stop, or a failure that ended the loop: the card is half wiped.
+  result.stopped = next < total;
   stopRequested_ = true;
   if (OnProgress) OnProgress(0, total);
   context_.diskutils().NT_CloseDrive();

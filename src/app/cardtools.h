@@ -23,11 +23,31 @@ std::string MountPointOfDevice(const std::string& device,
                                const std::string& mountInfo = "/proc/self/mountinfo",
                                const std::string& sysDevBlock = "/sys/dev/block");
 
+// How the card tools name a drive to the user: its Linux path (or image
+// file), what kind of drive it is and its size, "/dev/sdb (SD card,
+// 64.0 MiB)". A drive letter alone is easily mistaken, and the wrong card
+// wiped is gone for good.
+std::string DriveDescription(const DriveEntry& drive);
+
+// The question before a wipe: "Wipe every sector of /dev/sdb (SD card,
+// 64.0 MiB)? Everything on it will be lost."
+std::string WipeQuestion(const DriveEntry& drive);
+// The offer to format after a wipe, which leaves no file system behind.
+std::string FormatAfterWipeQuestion(const DriveEntry& drive);
+
 struct TWipeResult {
   bool ran = false;             // the loop ran (to its end or until stopped)
+  bool stopped = false;         // it ended before the last sector
   uint32_t sectorsWritten = 0;
+  uint32_t sectorsReached = 0;  // sectors from the start up to the end of the last block tried
   uint32_t failedWrites = 0;    // blocks the medium refused
 };
+
+// What a wipe that ran leaves to be told: that it was stopped part way
+// (the card is neither wiped nor usable) and that sectors kept their old
+// data. Empty when every sector was wiped.
+std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
+                        const TWipeResult& result);
 
 class EngineContext;
 
@@ -39,8 +59,9 @@ class TWipe {
   std::function<void(uint32_t position, uint32_t maximum)> OnProgress;
 
   // Refuses fixed, remote and CD-ROM drives, drives of 0 sectors and mounted
-  // ones; asks "Do you want to wipe [E:]?"; then writes zeros in blocks of
-  // `blockSize` sectors. A stop request ends it after the sector in hand.
+  // ones; asks WipeQuestion (a front end makes No its default); then writes
+  // zeros in blocks of `blockSize` sectors. A stop request ends it after the
+  // sector in hand; the result tells how far it got.
   TWipeResult WipeDrive(const DriveEntry& drive, const TLogDriveParams& params, uint32_t blockSize);
   void Stop() { stopRequested_ = true; }
 

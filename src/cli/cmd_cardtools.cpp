@@ -39,7 +39,7 @@ class ScriptedAnswers : public InterruptibleUi {
   MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                        MsgButtons buttons) override {
     if (answer_ && buttons == MsgButtons::YesNo) {
-      const bool wipe = text.rfind("Do you want to wipe", 0) == 0;
+      const bool wipe = text.rfind("Wipe every sector of ", 0) == 0;
       std::fprintf(stderr, "%s %s\n", std::string(text).c_str(), wipe ? "yes" : "no");
       return wipe ? MsgResult::Yes : MsgResult::No;
     }
@@ -83,12 +83,12 @@ int RunWipe(const std::vector<std::string>& args) {
   const TWipeResult r = wipe.WipeDrive(src.entry, src.params, block);
   progress.Finish();
   if (!r.ran) return kExitUsage;
-  if (r.failedWrites > 0) {
-    std::fprintf(stderr, "kestrella-cli: %u writes failed; those sectors were not wiped\n", r.failedWrites);
-  }
+  // Stopped part way, or sectors that kept their old data: the same words as the window's.
+  if (const std::string outcome = WipeOutcome(src.entry, src.params, r); !outcome.empty())
+    std::fprintf(stderr, "kestrella-cli: %s\n", outcome.c_str());
   if (!quiet) std::fprintf(stderr, "Wiped %u of %u sectors.\n", r.sectorsWritten, src.params.TotalSectors);
-  if (terminal.MessageBox("Do you want to format [" + std::string(1, src.entry.Letter()) + ":]?",
-                          "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+  if (terminal.MessageBox(FormatAfterWipeQuestion(src.entry), "Confirm", MsgIcon::Question,
+                          MsgButtons::YesNo) == MsgResult::Yes) {
     std::string out;
     if (FormatDrive(engine.Context(), src.entry, {}, &out) != 0) std::fputs(out.c_str(), stderr);
   }

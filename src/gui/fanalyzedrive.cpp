@@ -26,12 +26,14 @@ const char* const kFolderText = "Use folder based recover";
 const char* const kScanText = "Use scan method recover";
 const char* const kRecommended = "  (Recommended)";
 
-QLabel* boldLabel(QWidget* parent, const char* name, const QString& text, int pixelHeight = 0) {
+// Bold in the system's font; `scale` enlarges it relative to that font, so
+// that it follows the desktop's font size.
+QLabel* boldLabel(QWidget* parent, const char* name, const QString& text, qreal scale = 1.0) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
   QFont f = label->font();
   f.setBold(true);
-  if (pixelHeight > 0) f.setPixelSize(pixelHeight);
+  if (scale != 1.0 && f.pointSizeF() > 0) f.setPointSizeF(f.pointSizeF() * scale);
   label->setFont(f);
   return label;
 }
@@ -49,7 +51,7 @@ TFrmAnalyzeDrive::TFrmAnalyzeDrive(TFrmFATScan& driver, uint8_t drive, QWidget* 
 
   TSAnalyzingDrive = whitePage("TSAnalyzingDrive");
   LabelBlinkAnalyzingDrive =
-      boldLabel(TSAnalyzingDrive, "LabelBlinkAnalyzingDrive", kAnalyzingText, 13);
+      boldLabel(TSAnalyzingDrive, "LabelBlinkAnalyzingDrive", kAnalyzingText, 1.2);
   // The dots come and go; a width for all seven keeps the dialog from jumping.
   LabelBlinkAnalyzingDrive->setMinimumWidth(LabelBlinkAnalyzingDrive->fontMetrics().horizontalAdvance(
       QString(kAnalyzingText) + QString(kMaxDots, '.')));
@@ -99,9 +101,10 @@ TFrmAnalyzeDrive::TFrmAnalyzeDrive(TFrmFATScan& driver, uint8_t drive, QWidget* 
   buttons->setContentsMargins(8, 0, 8, 0);
   buttonRow->setLayout(buttons);
   outer->addWidget(buttonRow);
-  // The dialog takes the size its texts need, whatever the font; it grows
-  // when a count's text is longer than the one before.
-  outer->setSizeConstraint(QLayout::SetFixedSize);
+  // The dialog is at least the size its texts need, whatever the font; it
+  // grows when a count's text is longer than the one before, and the user
+  // may make it larger.
+  outer->setSizeConstraint(QLayout::SetMinimumSize);
 
   // While Continue waits for the count the focus rests on the pages, so it
   // does not start on Cancel.

@@ -69,14 +69,13 @@ TFrmFormat::TFrmFormat(Engine& engine, const DriveEntry& drive, QWidget* parent)
   setModal(true);
 
   auto* v = new QVBoxLayout(this);
-  auto* driveLabel = new QLabel(QString::fromStdString(drive_.RootPath() + " " + drive_.Caption()), this);
-  driveLabel->setObjectName(QStringLiteral("LabelDrive"));
-  driveLabel->setWordWrap(true);
-  v->addWidget(driveLabel);
+  // The drive by its path, kind and size, as the Tools page and the wipe
+  // question name it: a letter alone is easily mistaken.
+  const QString described = QString::fromStdString(DriveDescription(drive_));
   auto* warning = new QLabel(
       QStringLiteral("<b>Formatting erases everything on %1.</b> Recover your photos first: "
                      "after a format they are harder to find.")
-          .arg(name),
+          .arg(described.toHtmlEscaped()),
       this);
   warning->setObjectName(QStringLiteral("LabelWarning"));
   warning->setWordWrap(true);
@@ -127,7 +126,8 @@ TFrmFormat::TFrmFormat(Engine& engine, const DriveEntry& drive, QWidget* parent)
   connect(ButtonStart, &QPushButton::clicked, this, &TFrmFormat::StartClicked);
   connect(ButtonClose, &QPushButton::clicked, this, &QDialog::accept);
   connect(EditVolumeLabel, &QLineEdit::textEdited, this, &TFrmFormat::LabelEdited);
-  setMinimumWidth(340);
+  // Wide enough for the warning to wrap into a few lines, in any font.
+  setMinimumWidth(fontMetrics().averageCharWidth() * 50);
 }
 
 QString TFrmFormat::CleanLabel(const QString& text) {

@@ -38,11 +38,9 @@ namespace kestrella::gui {
 
 namespace {
 
+// The size the window opens at when its contents need no more.
 constexpr int kClientWidth = 680;
 constexpr int kClientHeight = 298;
-constexpr int kColumnWidth = 137;
-constexpr int kSpeedButtonWidth = 120;
-constexpr int kSpeedButtonHeight = 50;
 
 const char* const kStyleSheet =
     "#TFrmMain { background: rgb(103,150,16); }"
@@ -51,14 +49,14 @@ const char* const kStyleSheet =
     "QLabel[role=\"title\"] { background: rgb(211,250,159); padding: 1px 3px; }"
     "QLabel, QToolButton, QCheckBox { color: rgb(69,97,5); }"
     "QToolButton { border: none; background: transparent; }"
-    "QToolButton:checked { background: rgb(211,250,159); }";
+    "QToolButton:checked { background: rgb(211,250,159); }"
+    // Bold only: the family and the size are the desktop's.
+    "QToolButton, QLabel[role=\"title\"] { font-weight: bold; }";
 
 }  // namespace
 
 TFrmMain::TFrmMain(Engine& engine, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window),
       engine_(engine) {
   setObjectName(QStringLiteral("TFrmMain"));
   setWindowTitle(QStringLiteral("Kestrella"));
@@ -92,17 +90,9 @@ TFrmMain::TFrmMain(Engine& engine, QWidget* parent)
 TFrmMain::~TFrmMain() = default;
 
 void TFrmMain::BuildUi() {
-  setFixedSize(kClientWidth, kClientHeight);
   setAttribute(Qt::WA_StyledBackground, true);
-  // The font goes into the style sheet too: with a sheet set, a widget's own
-  // font is not passed on to every kind of child control.
-  const QFont font = CaptionFont();
-  setFont(font);
-  setStyleSheet(QString::fromLatin1(kStyleSheet) +
-                QStringLiteral("QLabel, QToolButton, QCheckBox, QPushButton, QLineEdit, QComboBox "
-                               "{ font-family: \"%1\"; font-size: 8pt; font-weight: bold; }")
-                    .arg(font.family()) +
-                QStringLiteral("QLabel[role=\"heading\"] { font-size: 9pt; text-decoration: underline; }"));
+  setStyleSheet(QString::fromLatin1(kStyleSheet));
+  setWindowIcon(DriveIcon(RootKind::Removable));
 
   auto* outer = new QHBoxLayout(this);
   outer->setContentsMargins(4, 4, 4, 4);
@@ -110,29 +100,36 @@ void TFrmMain::BuildUi() {
 
   auto* menupanel = new QFrame(this);
   menupanel->setObjectName(QStringLiteral("menupanel"));
-  menupanel->setFixedWidth(kColumnWidth);
+  menupanel->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
   auto* menu = new QVBoxLayout(menupanel);
   menu->setContentsMargins(4, 6, 4, 6);
   menu->setSpacing(2);
   auto speedButton = [&](QToolButton*& b, const char* name, const QString& caption,
-                         const QString& hint, bool page) {
+                         const QString& hint, bool page, const QIcon& icon) {
     b = new QToolButton(menupanel);
     b->setObjectName(QString::fromLatin1(name));
     b->setText(caption);
     b->setToolTip(hint);
-    b->setFixedSize(kSpeedButtonWidth, kSpeedButtonHeight);
+    b->setIcon(icon);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setIconSize(QSize(24, 24));
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setAutoRaise(true);
     if (page) {
       b->setCheckable(true);
       b->installEventFilter(this);
     }
-    menu->addWidget(b, 0, Qt::AlignHCenter);
+    menu->addWidget(b);
   };
-  speedButton(ButtonMain, "ButtonMain", "Recovery", "Media Recovery", true);
-  speedButton(ButtonUtil, "ButtonUtil", "Tools", "Tools", true);
-  speedButton(ButtonOptions, "ButtonOptions", "Settings", "Settings", true);
-  speedButton(ButtonHelp, "ButtonHelp", "Help", "Help", false);
-  speedButton(ButtonAbout, "ButtonAbout", "About", "About Kestrella", false);
+  speedButton(ButtonMain, "ButtonMain", "Recovery", "Media Recovery", true,
+              ThemeIcon("document-revert", QStyle::SP_BrowserReload));
+  speedButton(ButtonUtil, "ButtonUtil", "Tools", "Tools", true, DriveIcon(RootKind::Removable));
+  speedButton(ButtonOptions, "ButtonOptions", "Settings", "Settings", true,
+              ThemeIcon("preferences-system", QStyle::SP_FileDialogDetailedView));
+  speedButton(ButtonHelp, "ButtonHelp", "Help", "Help", false,
+              ThemeIcon("help-contents", QStyle::SP_MessageBoxQuestion));
+  speedButton(ButtonAbout, "ButtonAbout", "About", "About Kestrella", false,
+              ThemeIcon("help-about", QStyle::SP_MessageBoxInformation));
   menu->addStretch();
   pageButtons_ = new QButtonGroup(this);
   pageButtons_->setExclusive(true);
@@ -170,6 +167,8 @@ void TFrmMain::BuildUi() {
   connect(t.WipeButton, &QPushButton::clicked, this, &TFrmMain::WipeButtonClick);
   connect(t.WipeCancelButton, &QPushButton::clicked, this, &TFrmMain::WipeCancelButtonClick);
   SetBusyAnimation(DefaultBusyAnimation());
+  // Resizable down to what its contents need; it opens a little roomier.
+  resize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
 }
 
 void TFrmMain::EnableControls(bool enabled) {
@@ -269,17 +268,37 @@ void TFrmMain::ButtonMainClick() { ShowPage(recoverPage_.TSRecover); }
 void TFrmMain::ButtonUtilClick() { ShowPage(toolsPage_.TSUtil); }
 void TFrmMain::ButtonOptionsClick() { ShowPage(settingsPage_.TSOptions); }
 
-QString TFrmMain::HelpFilePath() {
-  const QString program = ProgramFolder();
-  const QStringList candidates = {
-      QDir(program).filePath(QStringLiteral("help/index.html")),
-      QDir(program).filePath(QStringLiteral("../share/kestrella/help/index.html")),
-      // A build that runs from its build tree finds the manual in the source.
-      QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../docs/help/index.html")),
-  };
-  for (const QString& c : candidates)
-    if (QFileInfo(c).isFile()) return QFileInfo(c).canonicalFilePath();
+namespace {
+
+// The first of `folders` that holds `name`, as a canonical path; empty when
+// none does.
+QString FirstFileIn(const QStringList& folders, const QString& name) {
+  for (const QString& folder : folders) {
+    const QFileInfo file(QDir(folder).filePath(name));
+    if (!folder.isEmpty() && file.isFile()) return file.canonicalFilePath();
+  }
   return QString();
+}
+
+// The installed place comes first (compiled in by CMake), then the same
+// place relative to the program (an installed tree moved elsewhere), then
+// the source tree for a program run from its build tree.
+QStringList InstalledOrSourceFolders(const char* installed, const QString& besideProgram,
+                                     const char* source) {
+  return {QString::fromUtf8(installed), QDir(ProgramFolder()).filePath(besideProgram),
+          QString::fromUtf8(source)};
+}
+
+}  // namespace
+
+QString TFrmMain::HelpFilePath(const QStringList& folders) {
+  return FirstFileIn(folders, QStringLiteral("index.html"));
+}
+
+QString TFrmMain::HelpFilePath() {
+  return HelpFilePath(InstalledOrSourceFolders(KESTRELLA_HELP_DIR,
+                                               QStringLiteral("../share/kestrella/help"),
+                                               KESTRELLA_SOURCE_DIR "/docs/help"));
 }
 
 void TFrmMain::ButtonHelpClick() {
@@ -296,13 +315,38 @@ void TFrmMain::ButtonAboutClick() {
           "<p><b>Kestrella %1</b></p>"
           "<p>Brings back photos, videos and sound files from FAT memory cards, USB sticks "
           "and card images.</p>"
-          "<p>Provided as is, without any warranty; see the README of the source "
-          "distribution for the licence terms.</p>"
+          "<p>Kestrella is free software: you can redistribute it and/or modify it under the "
+          "terms of the GNU General Public License, version 3 or later. It comes with no "
+          "warranty.</p>"
           "<p>Credits: the Qt toolkit.</p>"
           "<p>Updates: %2<br>(updates come through your distribution on Linux; the program "
           "does not check this address itself)</p>")
           .arg(QStringLiteral(KESTRELLA_VERSION), updateURL_.toHtmlEscaped());
-  QMessageBox::about(this, QStringLiteral("About Kestrella"), text);
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("AboutBox"));
+  box.setWindowTitle(QStringLiteral("About Kestrella"));
+  box.setIconPixmap(windowIcon().pixmap(QSize(64, 64), devicePixelRatioF()));
+  box.setTextFormat(Qt::RichText);
+  box.setText(text);
+  QPushButton* licence = box.addButton(QStringLiteral("&Licence"), QMessageBox::HelpRole);
+  licence->setObjectName(QStringLiteral("ButtonLicence"));
+  box.setDefaultButton(box.addButton(QMessageBox::Close));
+  // Every button of a message box closes it: after the licence is opened the
+  // box comes back, so that the user ends where they were.
+  for (;;) {
+    box.exec();
+    if (box.clickedButton() != licence) break;
+    const QString path = FirstFileIn(
+        InstalledOrSourceFolders(KESTRELLA_DOC_DIR, QStringLiteral("../share/doc/kestrella"),
+                                 KESTRELLA_SOURCE_DIR),
+        QStringLiteral("LICENSE"));
+    if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+      QMessageBox::warning(this, QStringLiteral("Kestrella"),
+                           QStringLiteral("The licence file could not be opened. It is the GNU "
+                                          "General Public License, version 3: "
+                                          "https://www.gnu.org/licenses/gpl-3.0.html"));
+    }
+  }
 }
 
 // ---- the recovery run ---------------------------------------------------------

@@ -76,9 +76,11 @@ class TFrmMain : public QWidget {
   static QString DefaultBusyAnimation();
   void SetBusyAnimation(const QString& path);
 
-  // The help manual: beside the program, in the installed share folder, or
-  // in the source tree; empty when none is found.
+  // The help manual: where it was installed, in the share folder beside the
+  // program, or in the source tree; empty when none is found.
   static QString HelpFilePath();
+  // The manual in the first of `folders` that holds one, empty when none does.
+  static QString HelpFilePath(const QStringList& folders);
 
   const TLogDriveParams& DriveParams() const { return driveParams_; }
   uint32_t CurDriveNumber() const { return curDriveNumber_; }
@@ -120,6 +122,10 @@ class TFrmMain : public QWidget {
  private:
   void BuildUi();
   void ShowPage(QWidget* page);
+  // The drive Format and Wipe act on, null when none is selected; the Tools
+  // page names it and follows the selection.
+  const DriveEntry* ToolsDrive() const;
+  void ShowToolsDrive();
   // Busy: the stop flag down, every control but the Cancel buttons off, the
   // busy animation on; idle: the other way round. A run and a wipe share it.
   void SetBusyState(bool busy);

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
@@ -62,6 +63,7 @@ void TFrmMain::FillDriveList(const QString& keep) {
 }
 
 void TFrmMain::ListBoxDrivesChange() {
+  const auto namedOnTools = qScopeGuard([this] { ShowToolsDrive(); });  // however it returns
   const int row = recoverPage_.ListBoxDrives->currentIndex();
   if (row < 0) return;
   recoverPage_.ButtonStart->setEnabled(false);

@@ -1,3 +1,5 @@
+#include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QSlider>
 #include <exception>
@@ -12,6 +14,20 @@
 // its gauge and Cancel, then the question whether to format the wiped card.
 namespace kestrella::gui {
 
+const DriveEntry* TFrmMain::ToolsDrive() const {
+  // With nothing selected the number is a leftover of the last selection;
+  // the tools must not act on it.
+  if (recoverPage_.ListBoxDrives->currentIndex() < 0) return nullptr;
+  return engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
+}
+
+void TFrmMain::ShowToolsDrive() {
+  const DriveEntry* drive = ToolsDrive();
+  toolsPage_.LabelToolsDrive->setText(drive == nullptr
+                                          ? QStringLiteral("No drive selected.")
+                                          : QString::fromStdString(DriveDescription(*drive)));
+}
+
 void TFrmMain::FormatButtonClick() {
   if (busy_) return;
   FormatDrive();
@@ -19,7 +35,7 @@ void TFrmMain::FormatButtonClick() {
 }
 
 int TFrmMain::FormatDrive() {
-  const DriveEntry* found = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
+  const DriveEntry* found = ToolsDrive();
   if (found == nullptr) return TFrmFormat::kNotFormatted;
   const DriveEntry drive = *found;
   // A refused drive gets the warning and no dialog.
@@ -33,7 +49,7 @@ int TFrmMain::FormatDrive() {
 }
 
 bool TFrmMain::WipeDrive() {
-  const DriveEntry* found = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
+  const DriveEntry* found = ToolsDrive();
   if (found == nullptr) return false;
   // Copies: the wipe lets events run, and nothing may change what it wipes.
   const DriveEntry drive = *found;
@@ -65,15 +81,11 @@ bool TFrmMain::WipeDrive() {
   if (!result.ran && !started) return false;
   SetBusyState(false);
   toolsPage_.WipeGauge->setValue(0);
-  if (result.failedWrites > 0) {
-    // The card refused some writes: saying nothing would pass old photos off
-    // as wiped.
-    engine_.UI().MessageBox("Some sectors of [" + std::string(1, drive.Letter()) +
-                        ":] could not be written and still hold their old data (" +
-                        std::to_string(result.sectorsWritten) + " of " +
-                        std::to_string(params.TotalSectors) + " sectors were wiped).",
-                    "Warning", MsgIcon::Warning, MsgButtons::Ok);
-  }
+  // Stopped part way or sectors the card refused: saying nothing would pass
+  // the card off as wiped. Closed during the wipe: the user is gone.
+  const std::string outcome = WipeOutcome(drive, params, result);
+  if (!outcome.empty() && !closing_)
+    engine_.UI().MessageBox(outcome, "Warning", MsgIcon::Warning, MsgButtons::Ok);
   return true;
 }
 
@@ -82,9 +94,10 @@ void TFrmMain::WipeButtonClick() {
   if (!WipeDrive()) return;
   // Closed during the wipe: the user is gone, ask nothing more.
   if (closing_) return;
-  const std::string question =
-      "Do you want to format [" + std::string(1, curDriveLetter_) + ":]?";
-  if (engine_.UI().MessageBox(question, "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes) {
+  const DriveEntry* drive = ToolsDrive();
+  if (drive == nullptr) return;
+  if (engine_.UI().MessageBox(FormatAfterWipeQuestion(*drive), "Confirm", MsgIcon::Question,
+                              MsgButtons::YesNo) == MsgResult::Yes) {
     engine_.UI().ProcessMessages();
     FormatDrive();
   }

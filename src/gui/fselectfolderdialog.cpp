@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 namespace kestrella::gui {
 
@@ -20,11 +22,9 @@ const char* const kNewFolderName = "New Folder";
 TFrmSelectFolderDialog::TFrmSelectFolderDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("FrmSelectFolderDialog");
   setWindowTitle("Choose directory...");
-  setFixedSize(330, 266);
 
   Label1 = new QLabel("Directory:", this);
   Label1->setObjectName("Label1");
-  Label1->move(12, 12);
 
   model_ = new QFileSystemModel(this);
   model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
@@ -34,7 +34,6 @@ TFrmSelectFolderDialog::TFrmSelectFolderDialog(QWidget* parent) : QDialog(parent
 
   ShellTreeView1 = new QTreeView(this);
   ShellTreeView1->setObjectName("ShellTreeView1");
-  ShellTreeView1->setGeometry(8, 32, 313, 193);
   ShellTreeView1->setModel(model_);
   // A folder tree, not a file list: size, type and date say nothing here.
   for (int c = 1; c < model_->columnCount(); ++c) ShellTreeView1->hideColumn(c);
@@ -45,15 +44,25 @@ TFrmSelectFolderDialog::TFrmSelectFolderDialog(QWidget* parent) : QDialog(parent
 
   NewBtn = new QPushButton("New Folder", this);
   NewBtn->setObjectName("NewBtn");
-  NewBtn->setGeometry(15, 236, 102, 25);
   NewBtn->setAutoDefault(true);
   OKBtn = new QPushButton("OK", this);
   OKBtn->setObjectName("OKBtn");
-  OKBtn->setGeometry(132, 236, 86, 25);
   OKBtn->setDefault(true);
   CancelBtn = new QPushButton("Cancel", this);
   CancelBtn->setObjectName("CancelBtn");
-  CancelBtn->setGeometry(233, 236, 80, 25);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(NewBtn);
+  buttons->addStretch(1);
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Label1);
+  layout->addWidget(ShellTreeView1, 1);
+  layout->addLayout(buttons);
+  // A deep folder tree wants room; the user can make it larger still.
+  resize(QSize(fontMetrics().averageCharWidth() * 55, fontMetrics().height() * 20)
+             .expandedTo(minimumSizeHint()));
 
   setTabOrder(ShellTreeView1, NewBtn);
   setTabOrder(NewBtn, OKBtn);

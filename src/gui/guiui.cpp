@@ -33,6 +33,9 @@ MsgResult GuiUserInterface::MessageBox(std::string_view text, std::string_view c
       return MsgResult::Ok;
     case MsgButtons::YesNo:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      // The engine asks Yes or No only before what cannot be undone (a wipe,
+      // a format): Enter, pressed out of habit, must decline.
+      box.setDefaultButton(QMessageBox::No);
       return box.exec() == QMessageBox::Yes ? MsgResult::Yes : MsgResult::No;
     case MsgButtons::YesNoAll: {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll);

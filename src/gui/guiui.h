@@ -1,6 +1,7 @@
 // The desktop application's side of the engine's user interface: message
-// boxes as Qt dialogs, pending events run at most every 20 ms (the engine asks
-// once per sector), the monotonic clock and the temporary folder.
+// boxes as Qt dialogs (No the default of a Yes/No question), pending events
+// run at most every 20 ms (the engine asks once per sector), the monotonic
+// clock and the temporary folder.
 #pragma once
 
 #include <QElapsedTimer>

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,17 +17,8 @@
 
 namespace kestrella::gui {
 
-QFont CaptionFont() {
-  QFont f;
-  if (QFontDatabase::families().contains(QStringLiteral("MS Sans Serif"))) {
-    f.setFamily(QStringLiteral("MS Sans Serif"));
-  } else {
-    f.setFamily(QStringLiteral("Sans Serif"));
-    f.setStyleHint(QFont::SansSerif);
-  }
-  f.setPointSize(8);
-  f.setBold(true);
-  return f;
+QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
 }
 
 QIcon DriveIcon(RootKind rootType) {
@@ -120,8 +110,9 @@ RecoverPage BuildRecoverPage() {
   auto* destRow = new QHBoxLayout;
   r.EditDestPath = new QLineEdit(page);
   r.EditDestPath->setObjectName(QStringLiteral("EditDestPath"));
-  r.ButtonBrowse = NamedButton("ButtonBrowse", QStringLiteral("..."), page);
-  r.ButtonBrowse->setFixedWidth(28);
+  r.ButtonBrowse = NamedButton("ButtonBrowse", QStringLiteral("Browse..."), page);
+  r.ButtonBrowse->setIcon(ThemeIcon("folder-open", QStyle::SP_DirOpenIcon));
+  r.ButtonBrowse->setToolTip(QStringLiteral("Choose the destination folder"));
   destRow->addWidget(r.EditDestPath, 1);
   destRow->addWidget(r.ButtonBrowse);
   v->addWidget(
@@ -129,8 +120,9 @@ RecoverPage BuildRecoverPage() {
 
   auto* grid = new QGridLayout;
   grid->setVerticalSpacing(0);
-  QFont heading = CaptionFont();
-  heading.setPointSize(9);
+  // The system's font, only bold and underlined: sizes are the desktop's to choose.
+  QFont heading = page->font();
+  heading.setBold(true);
   heading.setUnderline(true);
   auto* media = new QLabel(QStringLiteral("Media"), page);
   media->setFont(heading);
@@ -179,7 +171,6 @@ RecoverPage BuildRecoverPage() {
   grid->addWidget(r.LabelInfoCurrentSector, 4, 3);
   r.GProgress = new QProgressBar(page);
   r.GProgress->setObjectName(QStringLiteral("GProgress"));
-  r.GProgress->setFixedHeight(14);
   r.GProgress->setValue(0);
   grid->addWidget(new QLabel(QStringLiteral("Progress:"), page), 5, 0);
   grid->addWidget(r.GProgress, 5, 1, 1, 3);
@@ -207,17 +198,26 @@ ToolsPage BuildToolsPage() {
   auto* h = new QHBoxLayout(page);
   h->setContentsMargins(4, 4, 4, 4);
   auto* picture = new QLabel(page);
-  picture->setPixmap(DriveIcon(RootKind::Removable).pixmap(48, 48));
+  // Drawn for the screen's pixel ratio, so that it stays sharp on a HiDPI screen.
+  picture->setPixmap(DriveIcon(RootKind::Removable).pixmap(QSize(48, 48), page->devicePixelRatioF()));
   picture->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
   h->addWidget(picture);
   auto* v = new QVBoxLayout;
   h->addLayout(v, 1);
 
+  auto* driveRow = new QHBoxLayout;
+  t.LabelToolsDrive = NamedLabel("LabelToolsDrive", QStringLiteral("No drive selected."), page);
+  t.LabelToolsDrive->setWordWrap(true);
+  t.LabelToolsDrive->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  driveRow->addWidget(t.LabelToolsDrive, 1);
+  v->addWidget(ContentPanel(QStringLiteral("Drive (chosen on the Recovery page)"), driveRow, page));
+
   auto* format = new QVBoxLayout;
+  // The same order as the Format dialog's warning: recover first, then format.
   auto* formatText = new QLabel(
-      QStringLiteral("The Format Option helps when the camera/PC states that the card is "
-                     "\"Corrupt, Not Initialized or Not Mounting\".  Selecting the Format Option "
-                     "and then using the Recovery Option will normally get your files back."),
+      QStringLiteral("Format puts a fresh, empty FAT file system on the card, for a card the "
+                     "camera or computer calls corrupt or unformatted. It erases everything on the "
+                     "card: recover your photos first on the Recovery page, then format."),
       page);
   formatText->setWordWrap(true);
   t.FormatButton = NamedButton("FormatButton", QStringLiteral("Format"), page);
@@ -227,13 +227,13 @@ ToolsPage BuildToolsPage() {
 
   auto* wipe = new QGridLayout;
   auto* wipeText = new QLabel(
-      QStringLiteral("Select the Wipe Option after using your card to wipe old data off of the "
-                     "card.  This allows the media to start with a 'clean slate'."),
+      QStringLiteral("Wipe overwrites every sector of the card with zeros, so that nothing on it "
+                     "can be recovered any more, for instance before you pass the card on. Format "
+                     "it afterwards."),
       page);
   wipeText->setWordWrap(true);
   t.WipeGauge = new QProgressBar(page);
   t.WipeGauge->setObjectName(QStringLiteral("WipeGauge"));
-  t.WipeGauge->setFixedHeight(14);
   t.WipeGauge->setValue(0);
   t.WipeButton = NamedButton("WipeButton", QStringLiteral("Wipe"), page);
   t.WipeCancelButton = NamedButton("WipeCancelButton", QStringLiteral("Cancel"), page);
@@ -246,6 +246,7 @@ ToolsPage BuildToolsPage() {
   t.AnimateWipe = BusyLabel("AnimateWipe", page);
   wipe->addWidget(t.AnimateWipe, 1, 4);
   v->addWidget(ContentPanel(QStringLiteral("Wipe"), wipe, page));
+  v->addStretch();
   return t;
 }
 

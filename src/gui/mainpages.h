@@ -4,8 +4,8 @@
 // back the controls the window works with; the controls belong to the page.
 #pragma once
 
-#include <QFont>
 #include <QIcon>
+#include <QStyle>
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -30,9 +30,9 @@ inline constexpr int kAnimationSize = 22;
 // The gauges hold int; sector counts of large cards do not.
 inline int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v, INT_MAX)); }
 
-// Bold 8 pt sans serif: the old dialog font when it is installed, otherwise
-// whatever sans serif the system offers.
-QFont CaptionFont();
+// The icon theme's icon of that name, else the style's own: both are drawn
+// for the screen's pixel ratio.
+QIcon ThemeIcon(const char* name, QStyle::StandardPixmap fallback);
 // The theme's icon for a drive of the drive table's root type.
 QIcon DriveIcon(RootKind rootType);
 
@@ -64,6 +64,7 @@ struct RecoverPage {
 // Format and Wipe for the selected card.
 struct ToolsPage {
   QWidget* TSUtil = nullptr;
+  QLabel* LabelToolsDrive = nullptr;  // the drive both act on
   QPushButton* FormatButton = nullptr;
   QProgressBar* WipeGauge = nullptr;
   QPushButton* WipeButton = nullptr;

@@ -71,7 +71,8 @@ TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
   TWipe wipe(context_);
   EXPECT_FALSE(wipe.WipeDrive(card, Params(card), 8).ran);
   ASSERT_EQ(ui_.shown.size(), 1u);
-  EXPECT_EQ(ui_.shown[0].text, std::string("Do you want to wipe [") + card.Letter() + ":]?");
+  EXPECT_EQ(ui_.shown[0].text, "Wipe every sector of " + fs::weakly_canonical(path_).string() +
+                                   " (card image, 32.0 KiB)? Everything on it will be lost.");
   EXPECT_EQ(Writes(), 0u);
 }
 
@@ -88,6 +89,8 @@ TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
   EXPECT_TRUE(r.ran);
   EXPECT_EQ(r.sectorsWritten, 32768u);
   EXPECT_EQ(r.failedWrites, 0u);
+  EXPECT_FALSE(r.stopped);
+  EXPECT_EQ(WipeOutcome(card, Params(card), r), "");
   EXPECT_EQ(Writes(), 101u);  // 100 of 327 sectors, then 68
   ASSERT_EQ(positions.size(), 32768u + 1);          // one per sector, then back to 0
   EXPECT_EQ(positions[32767], 32767u);
@@ -104,10 +107,17 @@ TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
   wipe.OnProgress = [&](uint32_t pos, uint32_t) {
     if (pos == 150) wipe.Stop();
   };
-  EXPECT_TRUE(wipe.WipeDrive(card, Params(card), 100).ran);
+  const TWipeResult r = wipe.WipeDrive(card, Params(card), 100);
+  EXPECT_TRUE(r.ran);
   const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
   EXPECT_EQ(bytes[199 * 512], 0);     // the block in hand was written whole
   EXPECT_EQ(bytes[200 * 512], 0xAB);  // nothing after it
+  // How far it got is told, and that the card is now neither wiped nor usable.
+  EXPECT_TRUE(r.stopped);
+  EXPECT_EQ(r.sectorsReached, 200u);
+  EXPECT_EQ(WipeOutcome(card, Params(card), r),
+            "The wipe was stopped after 100.0 KiB of 500.0 KiB: the card is partly wiped and its "
+            "file system is damaged. Format it before use.");
 }
 
 TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {

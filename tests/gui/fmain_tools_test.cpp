@@ -2,11 +2,12 @@
 // made-up system drives. Refusals by drive type, the wipe's questions, what
 // reaches the image (zeros, or nothing), the gauge and the busy state, Cancel
 // and closing the window during a wipe, writes the image refuses, the Format
-// dialog driving mkfs.fat, and the busy animation.
+// dialog driving mkfs.fat, the drive the page names, and the busy animation.
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 #include "diskio/drivetable.h"
 #include "gui/fformat.h"
 #include "gui/fmain.h"
+#include "gui/guiui.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 
@@ -132,8 +134,15 @@ class FrmMainToolsTest : public QObject {
              QStringLiteral("TSUtil"));
   }
 
-  std::string question(const char* what) const {
-    return std::string("Do you want to ") + what + " [D:]?";
+  // The 16 MB card as the page and the questions name it.
+  std::string described() const { return fs::weakly_canonical(card_).string() + " (card image, 16.0 MiB)"; }
+  std::string wipeQuestion() const {
+    return "Wipe every sector of " + described() + "? Everything on it will be lost.";
+  }
+  std::string formatQuestion() const {
+    return "Format " + described() +
+           " now? A wiped card has no file system: cameras and computers cannot use it until it "
+           "is formatted.";
   }
 
   void checkIdle(TFrmMain& w) {
@@ -159,6 +168,42 @@ class FrmMainToolsTest : public QObject {
   void cleanup() {
     rig_.reset();
     dir_.reset();
+  }
+
+  void toolsPageNamesTheSelectedDrive() {
+    TFrmMain w(engine());
+    auto* label = Child<QLabel>(w, "LabelToolsDrive");
+    QCOMPARE(label->text(), QStringLiteral("No drive selected."));
+    openCard(w);
+    if (QTest::currentTestFailed()) return;
+    QCOMPARE(label->text().toStdString(), described());
+    // Nothing selected: the wipe does not fall back on the card selected before.
+    Child<QComboBox>(w, "ListBoxDrives")->setCurrentIndex(-1);
+    QCOMPARE(label->text(), QStringLiteral("No drive selected."));
+    ui().defaultAnswer = MsgResult::Yes;
+    Child<QPushButton>(w, "WipeButton")->click();
+    QVERIFY(ui().shown.empty());
+  }
+
+  void enterDeclinesTheWipeQuestion() {
+    test::FrontEngine<kestrella::gui::GuiUserInterface> real;  // the program's own message boxes
+    TFrmMain w(real.engine);
+    openCard(w);
+    if (QTest::currentTestFailed()) return;
+    const std::string md5 = test::Md5Of(card_);
+    QStringList asked;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      asked << box->text();
+      // Enter to the wipe question; anything after it (were it wiped) is left with Esc.
+      QTest::keyClick(box, asked.size() == 1 ? Qt::Key_Return : Qt::Key_Escape);
+    });
+    answer.start(20);
+    Child<QPushButton>(w, "WipeButton")->click();
+    QCOMPARE(test::Md5Of(card_), md5);
+    QCOMPARE(asked.join('|').toStdString(), wipeQuestion());
   }
 
   void fixedAndOpticalDrivesAreRefusedWithoutADialog() {
@@ -213,7 +258,7 @@ class FrmMainToolsTest : public QObject {
     connect(Child<QProgressBar>(w, "WipeGauge"), &QProgressBar::valueChanged, [&] { ++gaugeMoves; });
     ui().answers = {MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
-    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({wipeQuestion()}));
     QCOMPARE(test::Md5Of(card_), md5);
     QCOMPARE(gaugeMoves, 0);
     checkIdle(w);
@@ -251,7 +296,7 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "WipeButton")->click();
 
     QVERIFY(busyChecked);
-    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({wipeQuestion(), formatQuestion()}));
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QCOMPARE(bytes.size(), size_t(kCardSectors) * 512);
     QVERIFY(AllBytes(bytes, 0, bytes.size(), 0));
@@ -282,7 +327,7 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "WipeButton")->click();
 
     QVERIFY(dialog.acted());
-    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
+    QCOMPARE(Texts(ui()), std::vector<std::string>({wipeQuestion(), formatQuestion()}));
     QCOMPARE(outcome, QStringLiteral("Format complete: FAT16, label FRESHCARD."));
     QCOMPARE(FatOf(card_), std::make_pair(std::string("FAT16"), std::string("FRESHCARD  ")));
     const test::CommandResult fsck = test::Run("fsck.fat -n " + test::Quote(card_.string()));
@@ -301,11 +346,18 @@ class FrmMainToolsTest : public QObject {
       highest = std::max(highest, v);
       if (v == 5000) QTest::mouseClick(Child<QPushButton>(w, "WipeCancelButton"), Qt::LeftButton);
     });
-    ui().answers = {MsgResult::Yes, MsgResult::No};
+    ui().answers = {MsgResult::Yes, MsgResult::Ok, MsgResult::No};
     Child<QPushButton>(w, "WipeButton")->click();
 
     QCOMPARE(highest, 5000);
-    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
+    // 5232 sectors of 512 bytes are 2.55 MiB.
+    QCOMPARE(Texts(ui()),
+             std::vector<std::string>(
+                 {wipeQuestion(),
+                  "The wipe was stopped after 2.6 MiB of 16.0 MiB: the card is partly wiped and "
+                  "its file system is damaged. Format it before use.",
+                  formatQuestion()}));
+    QCOMPARE(ui().shown[1].icon, kestrella::MsgIcon::Warning);
     // Sector 5000 lies in the block of sectors 4905 to 5231 (327 at once):
     // that block was written whole, nothing after it.
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
@@ -326,7 +378,8 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "WipeButton")->click();
     QTest::qWait(100);
 
-    QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe")}));
+    // Nothing more, not even that the wipe was stopped: the user is gone.
+    QCOMPARE(Texts(ui()), std::vector<std::string>({wipeQuestion()}));
     QVERIFY(!dialog.acted());
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QVERIFY(AllBytes(bytes, 0, 981 * 512, 0));  // the block of sectors 654 to 980
@@ -351,10 +404,10 @@ class FrmMainToolsTest : public QObject {
     // 50 blocks of 327 sectors fit; the 51st runs past the end.
     QCOMPARE(Texts(ui()),
              std::vector<std::string>(
-                 {question("wipe"),
+                 {wipeQuestion(),
                   "Some sectors of [D:] could not be written and still hold their old data "
                   "(16350 of 32768 sectors were wiped).",
-                  question("format")}));
+                  formatQuestion()}));
     QCOMPARE(ui().shown[1].icon, kestrella::MsgIcon::Warning);
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);
     QVERIFY(AllBytes(bytes, 0, 16350 * 512, 0));
@@ -383,7 +436,11 @@ class FrmMainToolsTest : public QObject {
     QString outcome;
     kestrella::TFormatOptions chosen;
     FormatDialogDriver dialog([&](TFrmFormat& d) {
-      QVERIFY(Child<QLabel>(d, "LabelWarning")->text().contains(QStringLiteral("erases everything on [D:]")));
+      const QString warning = Child<QLabel>(d, "LabelWarning")->text();
+      // The card by its path and kind, as the Tools page names it.
+      QVERIFY2(warning.contains(QString::fromStdString(
+                   "erases everything on " + fs::weakly_canonical(card_).string() + " (card image, ")),
+               qPrintable(warning));
       Child<QComboBox>(d, "CBFileSystem")->setCurrentText(fileSystem);
       Child<QComboBox>(d, "CBClusterSize")->setCurrentText(cluster);
       Child<QLineEdit>(d, "EditVolumeLabel")->setText(QStringLiteral("CAM"));
@@ -494,7 +551,7 @@ class FrmMainToolsTest : public QObject {
       Child<QPushButton>(w, "WipeButton")->click();
       QVERIFY(!shown);
       // Only the two questions: a missing animation is not worth a word.
-      QCOMPARE(Texts(ui()), std::vector<std::string>({question("wipe"), question("format")}));
+      QCOMPARE(ui().shown.size(), size_t(2));
     }
   }
 };
