@@ -76,7 +76,7 @@ std::string KindOfDrive(const DriveSource& s) {
 
 std::string DriveDescription(const DriveEntry& drive) {
   const DriveSource& s = drive.source;
-  const std::string size = s.sizeBytes == 0 ? "no medium" : FormatBinaryByteSize(s.sizeBytes);
+  const std::string size = s.sizeBytes == 0 ? "no medium" : FormatByteSize(s.sizeBytes);
   return s.path + " (" + KindOfDrive(s) + ", " + size + ")";
 }
 
@@ -95,8 +95,8 @@ std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
   std::string text;
   if (result.ran && result.stopped) {
     const uint64_t bps = params.BytesPerSector;
-    text = "The wipe was stopped after " + FormatBinaryByteSize(result.sectorsReached * bps) + " of " +
-           FormatBinaryByteSize(static_cast<uint64_t>(params.TotalSectors) * bps) +
+    text = "The wipe was stopped after " + FormatByteSize(result.sectorsReached * bps) + " of " +
+           FormatByteSize(static_cast<uint64_t>(params.TotalSectors) * bps) +
            ": the card is partly wiped and its file system is damaged. Format it before use.";
   }
   if (result.failedWrites > 0) {

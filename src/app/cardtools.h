@@ -25,12 +25,12 @@ std::string MountPointOfDevice(const std::string& device,
 
 // How the card tools name a drive to the user: its Linux path (or image
 // file), what kind of drive it is and its size, "/dev/sdb (SD card,
-// 64.0 MiB)". A drive letter alone is easily mistaken, and the wrong card
+// 67.1 MB)". A drive letter alone is easily mistaken, and the wrong card
 // wiped is gone for good.
 std::string DriveDescription(const DriveEntry& drive);
 
 // The question before a wipe: "Wipe every sector of /dev/sdb (SD card,
-// 64.0 MiB)? Everything on it will be lost."
+// 67.1 MB)? Everything on it will be lost."
 std::string WipeQuestion(const DriveEntry& drive);
 // The offer to format after a wipe, which leaves no file system behind.
 std::string FormatAfterWipeQuestion(const DriveEntry& drive);

@@ -18,19 +18,4 @@ std::string FormatByteSize(uint64_t bytes) {
   return buf;
 }
 
-std::string FormatBinaryByteSize(uint64_t bytes) {
-  static const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
-  if (bytes < 1024) return std::to_string(bytes) + " bytes";
-  double v = static_cast<double>(bytes) / 1024.0;
-  int u = 0;
-  // 1023.96 MiB would print as "1024.0 MiB": move up a unit first.
-  while (v >= 1023.95 && u < 5) {
-    v /= 1024.0;
-    ++u;
-  }
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f %s", v, kUnits[u]);
-  return buf;
-}
-
 }  // namespace kestrella

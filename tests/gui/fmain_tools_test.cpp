@@ -135,7 +135,7 @@ class FrmMainToolsTest : public QObject {
   }
 
   // The 16 MB card as the page and the questions name it.
-  std::string described() const { return fs::weakly_canonical(card_).string() + " (card image, 16.0 MiB)"; }
+  std::string described() const { return fs::weakly_canonical(card_).string() + " (card image, 16.8 MB)"; }
   std::string wipeQuestion() const {
     return "Wipe every sector of " + described() + "? Everything on it will be lost.";
   }
@@ -350,11 +350,11 @@ class FrmMainToolsTest : public QObject {
     Child<QPushButton>(w, "WipeButton")->click();
 
     QCOMPARE(highest, 5000);
-    // 5232 sectors of 512 bytes are 2.55 MiB.
+    // 5232 sectors of 512 bytes are 2.68 MB.
     QCOMPARE(Texts(ui()),
              std::vector<std::string>(
                  {wipeQuestion(),
-                  "The wipe was stopped after 2.6 MiB of 16.0 MiB: the card is partly wiped and "
+                  "The wipe was stopped after 2.7 MB of 16.8 MB: the card is partly wiped and "
                   "its file system is damaged. Format it before use.",
                   formatQuestion()}));
     QCOMPARE(ui().shown[1].icon, kestrella::MsgIcon::Warning);
