@@ -72,7 +72,7 @@ TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
   EXPECT_FALSE(wipe.WipeDrive(card, Params(card), 8).ran);
   ASSERT_EQ(ui_.shown.size(), 1u);
   EXPECT_EQ(ui_.shown[0].text, "Wipe every sector of " + fs::weakly_canonical(path_).string() +
-                                   " (card image, 32.0 KiB)? Everything on it will be lost.");
+                                   " (card image, 32.8 KB)? Everything on it will be lost.");
   EXPECT_EQ(Writes(), 0u);
 }
 
@@ -116,7 +116,7 @@ TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
   EXPECT_TRUE(r.stopped);
   EXPECT_EQ(r.sectorsReached, 200u);
   EXPECT_EQ(WipeOutcome(card, Params(card), r),
-            "The wipe was stopped after 100.0 KiB of 500.0 KiB: the card is partly wiped and its "
+            "The wipe was stopped after 102.4 KB of 512.0 KB: the card is partly wiped and its "
             "file system is damaged. Format it before use.");
 }
 
