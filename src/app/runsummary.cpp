@@ -11,11 +11,7 @@ std::string Files(size_t n) { return std::to_string(n) + (n == 1 ? " file" : " f
 
 }  // namespace
 
-bool MayHoldMore(const TRunChoice& choice, const TRouteProposal* proposal, size_t found) {
-  if (!choice.FolderMethod || choice.RecoverLost || proposal == nullptr) return false;
-  if (proposal->RecoverLostFiles) return true;
-  return choice.RecoverDeleted && found < static_cast<size_t>(std::max(proposal->Files, 0));
-}
+bool MayHoldMore(const TRunChoice& choice) { return choice.FolderMethod && !choice.RecoverLost; }
 
 RunSummary SummarizeRun(const RunFacts& facts) {
   RunSummary s;
@@ -48,7 +44,7 @@ RunSummary SummarizeRun(const RunFacts& facts) {
       if (it != lastFailure.end()) s.failed.push_back(it->second);
     }
   }
-  s.moreOnCard = MayHoldMore(facts.choice, facts.proposal, s.found);
+  s.moreOnCard = MayHoldMore(facts.choice);
   return s;
 }
 

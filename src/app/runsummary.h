@@ -43,11 +43,9 @@ struct RunSummary {
   bool moreOnCard = false;
 };
 
-// The facts of a finished run. `proposal` is null where no analysis ran
-// (a route given on the command line).
+// The facts of a finished run.
 struct RunFacts {
   TRunChoice choice;
-  const TRouteProposal* proposal = nullptr;
   const Report* runProblems = nullptr;  // the route's report
   const FoundFileList* found = nullptr;
   std::vector<SaveAttempt> saves;
@@ -55,14 +53,13 @@ struct RunFacts {
   std::string tempFolder;
 };
 
-// Whether the hint to look further belongs under a run. Only the folder
-// route without the hunt for lost clusters can leave pictures on the card
-// that a second run finds, and only two things say it did: the analysis
-// counted no deleted file (it then proposes the hunt, because what the card
-// holds can only lie in clusters no entry claims), or fewer files came back
-// than the analysis counted deleted ones (entries whose clusters were
-// reused: their pictures may lie elsewhere on the card).
-bool MayHoldMore(const TRunChoice& choice, const TRouteProposal* proposal, size_t found);
+// Whether the hint to look further belongs under a run: after the folder
+// route without the hunt for lost clusters. That route reads only the
+// clusters some entry still names; photos whose entries were overwritten,
+// or a card that was formatted, leave theirs in clusters nobody searched.
+// The analysis cannot tell how many those hold without searching them, so
+// the hint says "may".
+bool MayHoldMore(const TRunChoice& choice);
 
 RunSummary SummarizeRun(const RunFacts& facts);
 

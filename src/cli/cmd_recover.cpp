@@ -104,10 +104,8 @@ int RunRecover(const std::vector<std::string>& args) {
   NoteLeftovers(temp);
 
   TRunChoice choice;
-  std::optional<TRouteProposal> proposal;
   if (method == "auto") {
     const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
-    proposal = p;
     if (p.Cancelled) return kExitIncomplete;
     if (!quiet) {
       std::fflush(stdout);
@@ -185,7 +183,6 @@ int RunRecover(const std::vector<std::string>& args) {
     }
     RunFacts facts;
     facts.choice = choice;
-    facts.proposal = proposal ? &*proposal : nullptr;
     facts.runProblems = &run.Problems();
     facts.found = &run.Found();
     facts.saves = {{*dest, saved}};

@@ -180,7 +180,6 @@ void TFrmAnalyzeDrive::analyzeTimerTimer() {
   const TRouteProposal p = AnalyzeDrive(driver_, drive_, [this] { return Cancelled; });
   BlinkAnalyzeTimer->stop();
   if (Cancelled || p.Cancelled) return;
-  proposal_ = p;
 
   ButtonContinue->setEnabled(true);
   if (p.FolderMethod)

@@ -38,8 +38,6 @@ class TFrmAnalyzeDrive : public QDialog {
   bool folderMethod() const;
   bool recoverDeleted() const;
   bool recoverLost() const;
-  // What the count found and proposed, for the run's summary.
-  TRouteProposal proposal() const { return proposal_; }
 
   // Cancel closes with kResultCancel however the dialog is left (button,
   // Esc or the window's close box), and always stops a running count.
@@ -62,7 +60,6 @@ class TFrmAnalyzeDrive : public QDialog {
   uint8_t drive_;
   int32_t BlinkCount = 0;  // dots shown after the label's text
   bool Cancelled = false;
-  TRouteProposal proposal_;
 
   QStackedWidget* PCDriveMethod = nullptr;
   QWidget* TSAnalyzingDrive = nullptr;

@@ -362,7 +362,6 @@ void TFrmMain::ButtonStartClick() {
                    leftoversDeclined_);
   }
   TRunChoice choice;
-  std::optional<TRouteProposal> proposal;
   {
     TFrmAnalyzeDrive analyze(runController_->FolderScan(), static_cast<uint8_t>(curDriveNumber_),
                              this);
@@ -370,7 +369,6 @@ void TFrmMain::ButtonStartClick() {
     choice.FolderMethod = analyze.folderMethod();
     choice.RecoverDeleted = analyze.recoverDeleted();
     choice.RecoverLost = analyze.recoverLost();
-    proposal = analyze.proposal();
   }
   // An empty drive has nothing to scan: no preview, no save step.
   if (!choice.FolderMethod && driveParams_.TotalSectors == 0) return;
@@ -384,7 +382,7 @@ void TFrmMain::ButtonStartClick() {
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
   settings.cutAtEnd = settingsPage_.CheckCutAtEnd->isChecked();
   settings.tempFolder = engine_.TempFolder();
-  runController_->Run(choice, settings, proposal);
+  runController_->Run(choice, settings);
   if (closeAfterRun_) {
     closeAfterRun_ = false;
     close();

@@ -40,10 +40,8 @@ RunController::RunController(Engine& engine, QWidget* window, RecoverPage& recov
 // The preview shows the list: it goes first.
 RunController::~RunController() { delete preview_.data(); }
 
-void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings,
-                        const std::optional<TRouteProposal>& proposal) {
+void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings) {
   folderRoute_ = choice.FolderMethod;
-  proposal_ = proposal;
   closing_ = false;
   saves_.clear();
   CloseSummary();
@@ -81,7 +79,6 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
 void RunController::ShowSummary(const TRunChoice& choice, const Report& problems, bool discarded) {
   RunFacts facts;
   facts.choice = choice;
-  facts.proposal = proposal_ ? &*proposal_ : nullptr;
   facts.runProblems = &problems;
   facts.found = found_.get();
   facts.saves = saves_;

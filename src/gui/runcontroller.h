@@ -57,9 +57,8 @@ class RunController {
 
   // One recovery run on the chosen route, then the save step, then the
   // summary (left open beside the window). Returns when the save step is
-  // over. `proposal` is the analysis the route was chosen from.
-  void Run(const TRunChoice& choice, const RawScanSettings& settings,
-           const std::optional<TRouteProposal>& proposal = std::nullopt);
+  // over.
+  void Run(const TRunChoice& choice, const RawScanSettings& settings);
   bool Running() const { return run_ != nullptr; }
   // The Cancel button: the run in progress, otherwise the folder scan.
   void Cancel();
@@ -105,7 +104,6 @@ class RunController {
   std::unique_ptr<FoundFileList> found_;
   QPointer<TFrmPreview> preview_;
   QPointer<RunSummaryDialog> summary_;
-  std::optional<TRouteProposal> proposal_;
   std::vector<SaveAttempt> saves_;  // the save step's, for the summary
   int32_t imagesFound_ = 0;
   bool folderRoute_ = false;

@@ -2,7 +2,6 @@
 // saved and not, where it went, and when to look further on the card.
 #include <gtest/gtest.h>
 
-#include <optional>
 
 #include "app/runsummary.h"
 
@@ -15,13 +14,9 @@ const char* const kHint =
     "More photos may be on the card: run again with \"Look for additional lost files\" or use the "
     "signature scan.";
 
-// The analysis' proposal after counting n deleted files (none: the hunt).
-TRouteProposal Counted(int32_t n) { return {0, n, true, n != 0, n == 0, false}; }
-
 struct Case {
   const char* name;
   bool folderRoute, lostHunt;
-  std::optional<TRouteProposal> proposal;  // none: the route was given
   size_t found, failedSaves;  // the saves of the last ones fail
   Strings expected;
 };
@@ -29,15 +24,11 @@ struct Case {
 TEST(RunSummaryTest, LinesByRouteLostHuntAndFailedSave) {
   const std::string err = "No space left on device";
   const std::vector<Case> cases = {
-      {"scan, all saved", false, false, Counted(0), 2, 0, {"Found: 2 files", "Saved: 2 files into /d"}},
-      {"folder route, no deleted file counted, no hunt", true, false, Counted(0), 1, 0,
-       {"Found: 1 file", "Saved: 1 file into /d", kHint}},
-      {"folder route with the hunt", true, true, Counted(0), 1, 0, {"Found: 1 file", "Saved: 1 file into /d"}},
-      {"fewer came back than were counted", true, false, Counted(3), 2, 0,
-       {"Found: 2 files", "Saved: 2 files into /d", kHint}},
-      {"all counted came back", true, false, Counted(2), 2, 0, {"Found: 2 files", "Saved: 2 files into /d"}},
-      {"route given, no analysis", true, false, std::nullopt, 0, 0, {"Found: 0 files", "Saved: 0 files"}},
-      {"a failed save", false, false, std::nullopt, 3, 1,
+      {"scan, all saved", false, false, 2, 0, {"Found: 2 files", "Saved: 2 files into /d"}},
+      {"folder route without the hunt", true, false, 1, 0, {"Found: 1 file", "Saved: 1 file into /d", kHint}},
+      {"folder route with the hunt", true, true, 1, 0, {"Found: 1 file", "Saved: 1 file into /d"}},
+      {"nothing found without the hunt", true, false, 0, 0, {"Found: 0 files", "Saved: 0 files", kHint}},
+      {"a failed save", false, false, 3, 1,
        {"Found: 3 files", "Saved: 2 files into /d", "Failed: 1 file",
         "  /t/f3.jpg: " + err + " (not copied to /d/image3.jpg)", "Left in the temporary folder: /t"}},
   };
@@ -56,7 +47,7 @@ TEST(RunSummaryTest, LinesByRouteLostHuntAndFailedSave) {
       if (!fails) save.report.savedFrom.push_back(path);
     }
     const Report run;
-    const RunFacts facts{{c.folderRoute, true, c.lostHunt}, c.proposal ? &*c.proposal : nullptr, &run,
+    const RunFacts facts{{c.folderRoute, true, c.lostHunt}, &run,
                          &found, {save}, false, "/t"};
     EXPECT_EQ(SummaryLines(SummarizeRun(facts)), c.expected);
   }
@@ -78,7 +69,7 @@ TEST(RunSummaryTest, RetriedSavesAndALongList) {
   found.Image(2).keep = true;
   Report run;
   for (int n = 0; n < 20; ++n) run.Add(FileProblem::Kind::Lost, "L" + std::to_string(n), "full");
-  RunFacts facts{{}, nullptr, &run, &found, {first, second}, false, "/t"};
+  RunFacts facts{{}, &run, &found, {first, second}, false, "/t"};
   const Strings lines = SummaryLines(SummarizeRun(facts));
   ASSERT_EQ(lines.size(), 25u);
   EXPECT_EQ(lines[1], "Saved: 1 file into /e");
