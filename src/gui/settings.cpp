@@ -17,11 +17,16 @@ namespace {
 constexpr const char* kGroup = "Kestrella2";
 constexpr const char* kSection = "Options";
 
+// A folder that takes files, or one that could be made where it is named:
+// the nearest existing folder above it takes new entries. Nothing is made
+// here; Start asks before it creates the destination.
 bool UsableFolder(const QString& path) {
   if (path.isEmpty()) return false;
-  if (!QDir().mkpath(path)) return false;
-  const QFileInfo info(path);
-  return info.isDir() && info.isWritable();
+  // The nearest entry that exists decides: a file there blocks the way.
+  QString at = QFileInfo(path).absoluteFilePath();
+  while (!QFileInfo::exists(at) && at != QStringLiteral("/")) at = QFileInfo(at).absolutePath();
+  const QFileInfo nearest(at);
+  return nearest.isDir() && nearest.isWritable();
 }
 
 }  // namespace

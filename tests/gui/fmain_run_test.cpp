@@ -229,6 +229,7 @@ class FrmMainRunTest : public QObject {
     TFrmMain w(engine());
     w.show();
     QVERIFY(w.OpenImage(QString::fromStdString(card().string())));
+    Child<QLineEdit>(w, "EditDestPath")->setText(QString::fromStdString(dest_.string()));
     auto* preview = Child<QCheckBox>(w, "cb_preview");
     preview->setChecked(true);
     bool cancelled = false;

@@ -130,10 +130,11 @@ class FrmMainTest : public QObject {
     // Whatever prefix was stored, a new start numbers "image...".
     QCOMPARE(Child<QLineEdit>(w, "EditFilenamePrefix")->text(), QStringLiteral("image"));
     QVERIFY(!Child<QCheckBox>(w, "cb_preview")->isChecked());
-    // A stored destination that is gone gives way to ~/Recovered, made anew.
+    // A stored destination that is gone gives way to ~/Recovered, made only
+    // when a run starts.
     const fs::path recovered = home_ / "Recovered";
     QCOMPARE(Child<QLineEdit>(w, "EditDestPath")->text(), QString::fromStdString(recovered.string()));
-    QVERIFY(fs::is_directory(recovered));
+    QVERIFY(!fs::exists(recovered));
     QCOMPARE(Child<QSlider>(w, "TrackBarRetryCount")->value(), 1);
     QCOMPARE(Child<QSlider>(w, "TrackBarRetryCount")->maximum(), 20);
   }
@@ -387,7 +388,8 @@ class FrmMainTest : public QObject {
     const QString got = kestrella::gui::DefaultDestination();
     oldTmp.isNull() ? void(qunsetenv("TMPDIR")) : void(qputenv("TMPDIR", oldTmp));
     QCOMPARE(got, Q(root / expected.toStdString()));
-    QVERIFY(fs::is_directory(root / expected.toStdString()));
+    // Nothing is made before the user starts a run.
+    QVERIFY(!fs::exists(root / expected.toStdString()));
   }
 
   // The destination typed in, the folder picked (Cancel when empty), where
