@@ -69,7 +69,7 @@ TEST(RunSummaryTest, RetriedSavesAndALongList) {
   found.Image(2).keep = true;
   Report run;
   for (int n = 0; n < 20; ++n) run.Add(FileProblem::Kind::Lost, "L" + std::to_string(n), "full");
-  RunFacts facts{{}, &run, &found, {first, second}, false, "/t"};
+  RunFacts facts{{false, true, false}, &run, &found, {first, second}, false, "/t"};
   const Strings lines = SummaryLines(SummarizeRun(facts));
   ASSERT_EQ(lines.size(), 25u);
   EXPECT_EQ(lines[1], "Saved: 1 file into /e");
