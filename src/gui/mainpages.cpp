@@ -110,7 +110,7 @@ RecoverPage BuildRecoverPage() {
   auto* destRow = new QHBoxLayout;
   r.EditDestPath = new QLineEdit(page);
   r.EditDestPath->setObjectName(QStringLiteral("EditDestPath"));
-  r.ButtonBrowse = NamedButton("ButtonBrowse", QStringLiteral("Browse..."), page);
+  r.ButtonBrowse = NamedButton("ButtonBrowse", QStringLiteral("&Browse..."), page);
   r.ButtonBrowse->setIcon(ThemeIcon("folder-open", QStyle::SP_DirOpenIcon));
   r.ButtonBrowse->setToolTip(QStringLiteral("Choose the destination folder"));
   destRow->addWidget(r.EditDestPath, 1);
