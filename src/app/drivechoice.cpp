@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
+
+#include "diskio/systemdisk.h"
 
 namespace kestrella {
 
@@ -20,12 +21,6 @@ int ListGroup(const DriveSource& s) {
   return RemovableWithMedium(s) ? 0 : 1;
 }
 
-std::string FirstLine(const std::filesystem::path& p) {
-  std::ifstream f(p);
-  std::string s;
-  std::getline(f, s);
-  return s;
-}
 
 }  // namespace
 
@@ -63,8 +58,8 @@ std::vector<std::string> BlockDeviceSnapshot(const std::string& sysClassBlock) {
   std::vector<std::string> out;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(sysClassBlock, ec)) {
-    out.push_back(e.path().filename().string() + " " + FirstLine(e.path() / "size") + " " +
-                  FirstLine(e.path() / "ro"));
+    out.push_back(e.path().filename().string() + " " + ReadSysText(e.path() / "size") + " " +
+                  ReadSysText(e.path() / "ro"));
   }
   std::sort(out.begin(), out.end());
   return out;

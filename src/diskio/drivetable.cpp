@@ -19,13 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadSysText(const fs::path& p) {
-  std::ifstream f(p);
-  std::string s;
-  std::getline(f, s);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-  return s;
-}
 
 uint64_t ReadSysNumber(const fs::path& p, uint64_t fallback) {
   std::string s = ReadSysText(p);

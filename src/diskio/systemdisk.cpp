@@ -1,5 +1,6 @@
 #include "diskio/systemdisk.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -9,21 +10,21 @@ namespace kestrella {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string FirstLine(const fs::path& p) {
+std::string ReadSysText(const fs::path& p) {
   std::ifstream f(p);
   std::string s;
   std::getline(f, s);
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\r')) s.pop_back();
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
   return s;
 }
+
+namespace {
 
 // The sysfs name of the device numbered "major:minor", or "".
 std::string NameOfNumber(const fs::path& classDir, const std::string& number) {
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(classDir, ec))
-    if (FirstLine(e.path() / "dev") == number) return e.path().filename().string();
+    if (ReadSysText(e.path() / "dev") == number) return e.path().filename().string();
   return {};
 }
 

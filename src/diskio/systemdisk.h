@@ -4,6 +4,7 @@
 // not hit) the disk the machine runs from.
 #pragma once
 
+#include <filesystem>
 #include <set>
 #include <string>
 
@@ -17,6 +18,10 @@ namespace kestrella {
 std::set<std::string> SystemDiskNames(const std::string& mountInfo,
                                       const std::string& sysClassBlock,
                                       const std::string& rootDevice = {});
+
+// The first line of a sysfs attribute file without its trailing blanks;
+// "" when it cannot be read.
+std::string ReadSysText(const std::filesystem::path& p);
 
 // The whole disk a block device belongs to: its own name for a disk, the
 // disk's name for a partition (its sysfs folder sits inside the disk's).
