@@ -152,7 +152,7 @@ SaveReport TFrmPreview::SaveSelectedImages(const QString& dest, const SaveNaming
   saving_ = true;
   // A hidden preview (the save without one) leaves the gauge to the window.
   QWidget* over = isVisible() || parentWidget() == nullptr ? this : parentWidget();
-  const std::vector<SaveAttempt> attempts = SaveUntilDone(over, files_, dest, naming, hooks_.reportFailures);
+  const std::vector<SaveAttempt> attempts = SaveUntilDone(over, files_, dest, naming, hooks_.reportFailures, hooks_.acceptFolder);
   saving_ = false;
   SaveReport all;
   for (const SaveAttempt& a : attempts) {

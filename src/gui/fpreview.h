@@ -43,6 +43,8 @@ class TFrmPreview : public QDialog {
     // Told about files that could not be saved; by default the offer of
     // another folder for them.
     std::function<void(const SaveReport&)> reportFailures;
+    // Whether another folder picked after a failed save may take files.
+    std::function<bool(const QString&)> acceptFolder;
   };
 
   // The exec() result of a save step the user ended by discarding the files.

@@ -17,6 +17,7 @@
 #include "app/recoveryrun.h"
 #include "gui/mainpages.h"
 #include "gui/runsummarydialog.h"
+#include "gui/startfolders.h"
 #include "util/userinterface.h"
 
 namespace kestrella::gui {
@@ -42,6 +43,7 @@ RunController::~RunController() { delete preview_.data(); }
 
 void RunController::Run(const TRunChoice& choice, const RawScanSettings& settings) {
   folderRoute_ = choice.FolderMethod;
+  drive_ = settings.drive;
   closing_ = false;
   saves_.clear();
   CloseSummary();
@@ -133,6 +135,10 @@ void RunController::CreatePreview() {
   hooks.destFolder = [this] { return recover_.EditDestPath->text(); };
   hooks.naming = [this] { return NamingFrom(settings_); };
   hooks.saved = [this](const SaveAttempt& attempt) { saves_.push_back(attempt); };
+  hooks.acceptFolder = [this](const QString& folder) {
+    const DriveEntry* drive = engine_.FindDrive(drive_);
+    return drive == nullptr || ReadyFolders(engine_, window_, folder, *drive);
+  };
   preview_->SetHooks(std::move(hooks));
   // Beside the window, not over its Cancel button; also when Preview is
   // ticked only later in the run.

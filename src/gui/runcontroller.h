@@ -107,6 +107,7 @@ class RunController {
   std::vector<SaveAttempt> saves_;  // the save step's, for the summary
   int32_t imagesFound_ = 0;
   bool folderRoute_ = false;
+  uint8_t drive_ = 0;  // the drive of the current or last run
   bool closing_ = false;
 };
 

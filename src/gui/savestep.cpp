@@ -44,7 +44,8 @@ SaveReport SaveWithProgress(QWidget* parent, FoundFileList& files, const QString
 
 std::vector<SaveAttempt> SaveUntilDone(QWidget* parent, FoundFileList& files, const QString& dest,
                                        const SaveNaming& naming,
-                                       const std::function<void(const SaveReport&)>& reportFailures) {
+                                       const std::function<void(const SaveReport&)>& reportFailures,
+                                       const std::function<bool(const QString&)>& acceptFolder) {
   std::vector<SaveAttempt> attempts;
   QString folder = dest;
   for (;;) {
@@ -66,6 +67,9 @@ std::vector<SaveAttempt> SaveUntilDone(QWidget* parent, FoundFileList& files, co
     TFrmSelectFolderDialog dlg(parent);
     dlg.selectFolder(NearestExistingFolder(folder));
     if (dlg.exec() != TFrmSelectFolderDialog::kResultOk || dlg.selectedFolder().isEmpty()) break;
+    // The folder picked now passes the same check as the destination did
+    // before the run: never onto the card the photos came from.
+    if (acceptFolder && !acceptFolder(dlg.selectedFolder())) break;
     folder = dlg.selectedFolder();
   }
   return attempts;

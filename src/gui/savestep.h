@@ -25,9 +25,12 @@ SaveReport SaveWithProgress(QWidget* parent, FoundFileList& files, const QString
 // saved (and the user did not stop the save), asks whether to choose another
 // folder and saves the rest there. Returns every save made, in order.
 // `reportFailures`, when set, hears of a save's failures instead of the
-// question, and nothing more is tried.
+// question, and nothing more is tried. `acceptFolder`, when set, must pass
+// the folder the user picks (it may ask, and refuses the card being
+// recovered); a folder it refuses ends the save with the rest kept.
 std::vector<SaveAttempt> SaveUntilDone(QWidget* parent, FoundFileList& files, const QString& dest,
                                        const SaveNaming& naming,
-                                       const std::function<void(const SaveReport&)>& reportFailures = {});
+                                       const std::function<void(const SaveReport&)>& reportFailures = {},
+                                       const std::function<bool(const QString&)>& acceptFolder = {});
 
 }  // namespace kestrella::gui

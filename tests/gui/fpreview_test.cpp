@@ -71,7 +71,7 @@ void AddCopies(TFrmPreview* d, const kt::TempDir& temp, int count, const std::st
 // The main window after its run ended.
 TFrmPreview::Hooks RunEnded(const fs::path& dest, const QString& prefix) {
   return {[] { return false; }, [dest] { return Q(dest); },
-          [prefix] { return kestrella::SaveNaming::Numbered(prefix.toStdString()); }, {}, {}};
+          [prefix] { return kestrella::SaveNaming::Numbered(prefix.toStdString()); }, {}, {}, {}};
 }
 
 QPushButton* Button(TFrmPreview* d, const char* name) {
@@ -429,7 +429,7 @@ class FPreviewTest : public QObject {
     auto* d = new TFrmPreview(found);
     QPointer<TFrmPreview> guard = d;
     d->SetHooks({[] { return true; }, [&] { return Q(dest.path()); },
-                 [] { return kestrella::SaveNaming::Numbered("image"); }, {}, {}});
+                 [] { return kestrella::SaveNaming::Numbered("image"); }, {}, {}, {}});
     const fs::path f = Found(temp, "f1.jpg", GoodPhoto());
     d->AddImage(Q(f));
     for (const bool escape : {false, true}) {
@@ -448,14 +448,24 @@ class FPreviewTest : public QObject {
   }
 
   // A save that fails offers another folder; what is saved there is what the
-  // first save could not.
+  // first save could not. A folder the window's check refuses (the card
+  // being recovered) takes nothing: the rest stays in the temporary folder.
+  void FailedSaveOffersAnotherFolderAndSavesThere_data() {
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("accepted") << true;
+    QTest::newRow("refused") << false;
+  }
+
   void FailedSaveOffersAnotherFolderAndSavesThere() {
+    QFETCH(bool, accepted);
     kt::TempDir temp, dest, other;
     kt::FaultyOutputFiles files;
     files.LimitBytes(dest.path().string(), fs::file_size(GoodPhoto()) + 10);
     FoundFileList found(files);
     QPointer<TFrmPreview> d = new TFrmPreview(found);
-    d->SetHooks(RunEnded(dest.path(), "image"));
+    TFrmPreview::Hooks hooks = RunEnded(dest.path(), "image");
+    hooks.acceptFolder = [&](const QString& folder) { return accepted && folder == Q(other.path()); };
+    d->SetHooks(hooks);
     AddCopies(d, temp, 3, ".jpg");
     QString asked;
     kt::AnswerMessageBox(QMessageBox::Yes, &asked);
@@ -468,6 +478,10 @@ class FPreviewTest : public QObject {
     QCOMPARE(asked, QString("2 files could not be saved to %1: No space left on device. "
                             "Choose another folder?").arg(Q(dest.path())));
     QVERIFY(fs::exists(dest / "image1.jpg") && FilesIn(dest.path()) == 1);
+    if (!accepted) {
+      QCOMPARE(FilesIn(other.path()), size_t(0));
+      return;
+    }
     // Numbered by their place in the list, as in the first folder.
     QVERIFY(fs::exists(other / "image2.jpg") && fs::exists(other / "image3.jpg"));
     QCOMPARE(FilesIn(temp.path()), size_t(0));
@@ -484,7 +498,7 @@ class FPreviewTest : public QObject {
       TFrmPreview d(found);
       d.SetHooks({{}, {}, {}, {}, [&](const SaveReport& r) {
                     for (const auto& x : r.problems.Problems()) told.push_back(x.file);
-                  }});
+                  }, {}});
       d.AddImage(Q(f));
       // A destination folder that does not exist: the copy fails.
       const SaveReport r = d.SaveSelectedImages(Q(temp / "missing" / "folder"), kestrella::SaveNaming::Numbered("image"));
