@@ -213,8 +213,7 @@ void PrepareFolders(const fs::path& dest, const fs::path& temp, const DriveEntry
   if (!fs::is_directory(dest, ec)) throw UserError(dest.string() + " is not a folder");
   CheckWritable(dest, "destination folder");
   if (!fs::is_directory(temp, ec)) {
-    throw UserError("the temporary folder " + temp.string() +
-                    " does not exist; set TMPDIR to a folder with room for the found files");
+    throw UserError("the temporary folder " + temp.string() + " does not exist");
   }
   CheckWritable(temp, "temporary folder");
 }

@@ -39,7 +39,7 @@ std::string SaveUnderFreeName(TFATFile& file, const fs::path& dest, OutputFiles&
     problems.Add(FileProblem::Kind::Lost, name, "nothing was saved");
     return {};
   }
-  OutputFile out(files, kPrivateFileMode);  // into the run's private folder
+  OutputFile out(files);  // into the run's private folder
   std::string target;
   for (int n = 1; n <= kMaxNameNumber && target.empty(); ++n) {
     const std::string candidate = (dest / NumberedName(name, n)).string();

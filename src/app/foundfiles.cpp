@@ -5,14 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <system_error>
 #include <vector>
 
 #include "fat/fatnodes.h"
+#include "util/helpers.h"
 #include "util/outputfile.h"
 
 namespace kestrella {
@@ -78,18 +81,106 @@ std::string KindOf(const FoundOrigin& origin, const std::string& foundPath) {
   return SafeFileName(origin.kind.empty() ? UpperExtension(foundPath) : origin.kind);
 }
 
-// Creates `out` under the first free name of `name` in `folder`: the name
+// What became of one try to put a found file under a name.
+enum class Placed {
+  Moved,    // renamed: the found file is the saved one now
+  Created,  // the name is ours as an empty file: the bytes are to be copied into it
+  Taken,    // something has that name
+  Failed,   // out's error says why
+};
+
+// Puts found files under their names in the destination. Where the run
+// folder and the destination share a file system, a found file is renamed:
+// its bytes, written once by the run, are not written again. Elsewhere
+// (a temporary folder the user chose on another drive), or on a file system
+// that cannot rename without replacing, it is copied.
+class Placer {
+ public:
+  explicit Placer(OutputFiles& files) : files_(files) {}
+
+  Placed Place(const std::string& from, const std::string& target, OutputFile& out) {
+    if (move_) {
+      const int err = files_.Rename(from, target);
+      if (err == 0) return Placed::Moved;
+      if (err == EEXIST) return Placed::Taken;
+      if (err == EINVAL) return PlaceByPlaceholder(from, target, out);
+      // EXDEV, or a file system that has no renames: copy from now on.
+      move_ = false;
+    }
+    return Create(out, target);
+  }
+
+ private:
+  static Placed Create(OutputFile& out, const std::string& target) {
+    switch (out.CreateNew(target)) {
+      case OutputFile::NewFile::Created: return Placed::Created;
+      case OutputFile::NewFile::Exists: return Placed::Taken;
+      case OutputFile::NewFile::Failed: break;
+    }
+    return Placed::Failed;
+  }
+
+  // The file system cannot tell in one step whether the name is free (a
+  // FUSE file system, say): the name is claimed with an empty file first,
+  // which the rename then replaces. Nothing but our own empty file is ever
+  // replaced.
+  Placed PlaceByPlaceholder(const std::string& from, const std::string& target, OutputFile& out) {
+    const Placed claimed = Create(out, target);
+    if (claimed != Placed::Created) return claimed;
+    out.Close();
+    if (::rename(from.c_str(), target.c_str()) == 0) return Placed::Moved;
+    move_ = false;
+    return out.Create(target) ? Placed::Created : Placed::Failed;
+  }
+
+  OutputFiles& files_;
+  bool move_ = true;
+};
+
+// Puts `from` under the first free name of `name` in `folder`: the name
 // itself, "stem (2).ext", ...; empty with out's error when there is none.
-std::string CreateUnderFreeName(OutputFile& out, const fs::path& folder, const std::string& name) {
+std::string PlaceUnderFreeName(Placer& placer, const std::string& from, OutputFile& out,
+                               const fs::path& folder, const std::string& name, Placed& how) {
   for (int n = 1; n <= kMaxNameNumber; ++n) {
     const std::string candidate = (folder / NumberedName(name, n)).string();
-    switch (out.CreateNew(candidate)) {
-      case OutputFile::NewFile::Created: return candidate;
-      case OutputFile::NewFile::Failed: return {};
-      case OutputFile::NewFile::Exists: break;
-    }
+    how = placer.Place(from, candidate, out);
+    if (how == Placed::Moved || how == Placed::Created) return candidate;
+    if (how == Placed::Failed) return {};
   }
+  how = Placed::Failed;
   return {};
+}
+
+// Gives a moved file the card's time, as a copy gets it when it is closed.
+void SetModified(const std::string& path, const std::optional<int64_t>& modified) {
+  if (!modified) return;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified), 0}};
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Writes out what the kernel still holds of the file systems behind `fds`,
+// telling `progress` a few times a second while it waits: on a slow USB
+// stick this can take minutes after the last file was placed. Returns the
+// reason of a failure, "" when everything is on the drives.
+std::string FlushToDrive(OutputFiles& files, const std::vector<int>& fds, SaveProgress done,
+                         const SaveProgressFn& progress) {
+  done.flushing = true;
+  const auto start = std::chrono::steady_clock::now();
+  auto flush = std::async(std::launch::async, [&files, &fds] {
+    for (const int fd : fds) {
+      const int err = files.SyncFileSystem(fd);
+      if (err != 0) return err;
+    }
+    return 0;
+  });
+  while (flush.wait_for(std::chrono::milliseconds(progress ? 100 : 1000)) != std::future_status::ready) {
+    if (!progress) continue;
+    done.unwritten = UnwrittenBytes();
+    done.flushSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress(done);
+  }
+  const int err = flush.get();
+  return err == 0 ? std::string() : std::strerror(err);
 }
 
 // Makes the folders of `rel` below `dest`, which must exist already: a
@@ -175,6 +266,7 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
   const std::string safePrefix = SafePrefix(naming.prefix);
   unsigned skip = 0;  // one counter for the whole save
   std::vector<char> buffer;  // only where the kernel cannot copy by itself
+  Placer placer(files_);
   SaveProgress done;
   for (const FoundFile& f : found_) {
     if (!f.ticked || f.saved) continue;
@@ -183,6 +275,9 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
     const uintmax_t size = fs::file_size(f.path, ec);
     if (!ec) done.bytesTotal += size;
   }
+  // Opened before anything is written: a flush reports the write errors of
+  // its file system since then (and the run folder's, since the run began).
+  const int destFd = ::open(destFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool stopped = progress && !progress(done);
   const std::function<void(uint64_t)> chunkDone = [&](uint64_t bytes) {
     done.bytesDone += bytes;
@@ -199,19 +294,16 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
     OutputFile out(files_);
     std::string target;
     std::string failure;
+    Placed how = Placed::Failed;
     if (naming.cardNames) {
       const fs::path rel = SavedName(f.origin, f.path, naming.folderPerKind);
-      const fs::path folder = destFolder / rel.parent_path();
       failure = MakeFoldersBelow(destFolder, rel.parent_path());
-      if (!failure.empty()) {
-        target = (destFolder / rel).string();
-      } else {
-        target = CreateUnderFreeName(out, folder, rel.filename().string());
-        if (target.empty()) {
-          failure = out.Failed() ? out.Error() : "no free name";
-          target = (destFolder / rel).string();
-        }
+      if (failure.empty()) {
+        target = PlaceUnderFreeName(placer, f.path, out, destFolder / rel.parent_path(),
+                                    rel.filename().string(), how);
       }
+      if (failure.empty() && target.empty()) failure = out.Failed() ? out.Error() : "no free name";
+      if (target.empty()) target = (destFolder / rel).string();
     } else {
       const std::string ext = fs::path(f.path).extension().string();
       const fs::path kind = naming.folderPerKind ? fs::path(KindOf(f.origin, f.path)) : fs::path();
@@ -220,15 +312,24 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
       for (;;) {
         target = (folder / (safePrefix + std::to_string(skip + n) + ext)).string();
         if (skip >= kMaxSkip) {
-          out.Create(target);
+          how = out.Create(target) ? Placed::Created : Placed::Failed;
           break;
         }
-        if (out.CreateNew(target) != OutputFile::NewFile::Exists) break;
+        how = placer.Place(f.path, target, out);
+        if (how != Placed::Taken) break;
         ++skip;
       }
-      if (!out.IsOpen()) failure = out.Error();
+      if (how == Placed::Failed) failure = out.Error();
     }
-    if (failure.empty()) failure = CopyFoundFile(f.path, out, f.origin.modified, buffer, chunkDone);
+    if (how == Placed::Moved) {
+      SetModified(target, f.origin.modified);
+      ++report.moved;
+      std::error_code ec;
+      const uintmax_t size = fs::file_size(target, ec);
+      chunkDone(ec ? 0 : size);
+    } else if (failure.empty()) {
+      failure = CopyFoundFile(f.path, out, f.origin.modified, buffer, chunkDone);
+    }
     if (!failure.empty()) {
       f.keep = true;
       report.problems.Add(FileProblem::Kind::NotCopied, f.path, failure, target);
@@ -240,6 +341,19 @@ SaveReport FoundFileList::SaveSelectedImages(const fs::path& destFolder, const S
     }
     ++done.filesDone;
     if (progress && !progress(done)) stopped = true;
+  }
+  if (destFd >= 0) {
+    if (!report.saved.empty()) {
+      std::vector<int> fds{destFd};
+      // On the same file system, the run folder's descriptor, opened when the
+      // run began, also hears of the found files' failed writes before now.
+      struct stat destStat {}, runStat {};
+      if (folder_ && ::fstat(destFd, &destStat) == 0 && ::fstat(folder_->Descriptor(), &runStat) == 0 &&
+          destStat.st_dev == runStat.st_dev)
+        fds.push_back(folder_->Descriptor());
+      report.flushError = FlushToDrive(files_, fds, done, progress);
+    }
+    ::close(destFd);
   }
   return report;
 }

@@ -1,11 +1,14 @@
-// The files one recovery run found, and the save step that copies the ticked
-// ones into the destination folder.
+// The files one recovery run found, and the save step that brings the
+// ticked ones into the destination folder.
 //
-// Both routes write every found file into the temporary folder first. At the
-// end the ticked ones are copied to the destination, by default under the
-// names they had on the card (see SaveNaming); then the temporary copies are
-// deleted, except those that could not be saved: a photo is never deleted
-// before it is safe somewhere.
+// Both routes write every found file into the run's folder first (see
+// RunFolder: by default a hidden folder inside the destination). At the end
+// the ticked ones are moved into the destination, by default under the
+// names they had on the card (see SaveNaming): a rename where the run folder
+// is on the destination's file system, so that each found byte is written
+// once; a copy where it is not. Then the destination is flushed to the drive,
+// and the rest of the run folder is deleted, except the files that could not
+// be saved: a photo is never deleted before it is safe somewhere.
 #pragma once
 
 #include <cstddef>
@@ -92,6 +95,13 @@ struct SaveReport {
   // The user stopped the save: these ticked files were not tried and stay
   // in the temporary folder.
   std::vector<std::string> notTried;
+  // Files moved (renamed) rather than copied: their bytes were not written
+  // again.
+  size_t moved = 0;
+  // Why the saved files could not be flushed to the drive ("Input/output
+  // error"); empty when they are on it. The files are in place, but what the
+  // drive holds of them is not known.
+  std::string flushError;
 };
 
 // How far a save has come. Bytes are those of the files' temporary copies.
@@ -100,11 +110,19 @@ struct SaveProgress {
   size_t filesTotal = 0;
   uint64_t bytesDone = 0;
   uint64_t bytesTotal = 0;
+  // Every file is in place; what the system still holds in memory is being
+  // written to the drive. `unwritten` is how much that is, machine-wide
+  // (the kernel's dirty and writeback pages), and `flushSeconds` how long
+  // the flush has taken so far.
+  bool flushing = false;
+  uint64_t unwritten = 0;
+  double flushSeconds = 0;
 };
-// Called before the first file, between files and between the chunks of a
-// large file, so that a front end can keep its window alive. Returning false
-// stops the save once the file in hand is copied: a half-copied photo under
-// a destination name is worse than one left for later.
+// Called before the first file, between files, between the chunks of a
+// large file and a few times a second while the flush runs, so that a front
+// end can keep its window alive. Returning false stops the save once the
+// file in hand is copied (a half-copied photo under a destination name is
+// worse than one left for later); the flush itself cannot be stopped.
 using SaveProgressFn = std::function<bool(const SaveProgress&)>;
 
 class FoundFileList {
@@ -131,9 +149,10 @@ class FoundFileList {
   const std::vector<FoundFile>& Files() const { return found_; }
   void SelectAll(bool ticked);
 
-  // Copies every ticked file into destFolder under the names `naming`
-  // gives, each with its time from the card where it has one. A name
-  // already taken is never replaced: the copy gets "stem (2).ext", ... (with
+  // Moves (or copies) every ticked file into destFolder under the names
+  // `naming` gives, each with its time from the card where it has one, then
+  // flushes the destination's file system before it returns. A name
+  // already taken is never replaced: the file gets "stem (2).ext", ... (with
   // numbered names the number is raised instead, and the name is replaced
   // only once 100000 were passed over). Files an earlier save brought into
   // a destination are passed over, so that after a failure the same call

@@ -80,7 +80,7 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   // Names already taken in the temporary folder are passed over; after
   // 100000 of them the last name is used anyway. The file is created here,
   // not by the writer thread, because the next name depends on the outcome.
-  auto out = std::make_unique<OutputFile>(context_.files(), kPrivateFileMode);
+  auto out = std::make_unique<OutputFile>(context_.files());
   bool created = false;
   std::string path;
   for (;;) {

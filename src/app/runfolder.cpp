@@ -20,7 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kPrefix = "kestrella-";
+// Hidden: the folder sits in the user's destination while the run goes on.
+constexpr const char* kPrefix = ".kestrella-";
+// The name runs gave their folders in the system's temporary folder.
+constexpr const char* kVisiblePrefix = "kestrella-";
 constexpr const char* kManifest = "manifest";
 
 // Fields are separated by tabs, lines by newlines; a card's names could hold
@@ -78,7 +81,8 @@ bool WriteAllTo(int fd, const std::string& text) {
 // link), its name from mkdtemp, owned by us, closed to everyone else.
 bool IsOwnRunFolder(const fs::path& folder) {
   const std::string name = folder.filename().string();
-  if (name.size() != std::strlen(kPrefix) + 6 || name.rfind(kPrefix, 0) != 0) return false;
+  const std::string_view tail = std::string_view(name).substr(name.rfind(kPrefix, 0) == 0 ? 1 : 0);
+  if (tail.size() != std::strlen(kVisiblePrefix) + 6 || tail.rfind(kVisiblePrefix, 0) != 0) return false;
   struct stat st {};
   if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return st.st_uid == ::getuid() && (st.st_mode & 07777) == 0700;
@@ -126,6 +130,10 @@ bool StillThere(const fs::path& folder, const ManifestEntry& e) {
 }
 
 }  // namespace
+
+fs::path RunLocation(const fs::path& destination, const fs::path& chosen) {
+  return chosen.empty() ? destination : chosen;
+}
 
 std::unique_ptr<RunFolder> RunFolder::Create(const fs::path& tempLocation) {
   std::string name = (tempLocation / (std::string(kPrefix) + "XXXXXX")).string();

@@ -1,6 +1,9 @@
-// The private folder of one recovery run: <temporary location>/kestrella-XXXXXX,
+// The private folder of one recovery run: <location>/.kestrella-XXXXXX,
 // made with mkdtemp (mode 0700), so that no other user can read the found
-// photos, guess their names or plant a link among them.
+// photos, guess their names or plant a link among them. By default the
+// location is the destination itself (see RunLocation): the save step then
+// renames each found file into place instead of writing it a second time,
+// and a card's worth of photos needs room on one drive only.
 //
 // The folder keeps a manifest, one line per found file as it is found: its
 // name in the folder and the name it would be saved under. A run that dies
@@ -31,6 +34,11 @@ struct ManifestEntry {
   std::optional<int64_t> modified;
 };
 
+// Where a run keeps its found files until they are saved: the folder the
+// user chose for them, or else the destination (in a hidden run folder).
+std::filesystem::path RunLocation(const std::filesystem::path& destination,
+                                  const std::filesystem::path& chosen);
+
 class RunFolder {
  public:
   // Makes a new run folder in `tempLocation`. Throws UserError saying why
@@ -45,6 +53,9 @@ class RunFolder {
   RunFolder& operator=(const RunFolder&) = delete;
 
   const std::filesystem::path& Path() const { return path_; }
+  // A descriptor of the folder's manifest, open since the run began (-1
+  // once released).
+  int Descriptor() const { return manifest_; }
   // Adds a found file of this folder to the manifest, at once on disk.
   void Record(const FoundFile& file);
   std::vector<ManifestEntry> Entries() const;
@@ -68,8 +79,10 @@ struct LeftoverRun {
   size_t files = 0;  // the found files its manifest lists that are still there
 };
 
-// The leftover run folders in `tempLocation`: named kestrella-XXXXXX, owned
-// by this user, mode 0700, with a manifest, and not held by a run.
+// The leftover run folders in `tempLocation`: named .kestrella-XXXXXX (or
+// kestrella-XXXXXX, as runs that kept them in the system's temporary folder
+// named them), owned by this user, mode 0700, with a manifest, and not held
+// by a run.
 std::vector<LeftoverRun> FindLeftoverRuns(const std::filesystem::path& tempLocation);
 // Adds the files of a leftover folder to `list` under their names from the
 // manifest; the list takes the folder over and removes it once everything

@@ -28,6 +28,7 @@ RunSummary SummarizeRun(const RunFacts& facts) {
   std::map<std::string, FileProblem> lastFailure;
   for (const SaveAttempt& a : facts.saves) {
     if (!a.report.saved.empty()) s.saved.push_back({a.destination, a.report.saved.size()});
+    if (!a.report.flushError.empty()) s.notFlushed.emplace_back(a.destination, a.report.flushError);
     for (const FileProblem& p : a.report.problems.Problems()) lastFailure[p.file] = p;
     for (const std::string& f : a.report.savedFrom) lastFailure.erase(f);
     s.notTried = a.report.notTried.size();
@@ -64,6 +65,9 @@ std::vector<std::string> SummaryLines(const RunSummary& s) {
     if (s.failed.size() > kListedFailures)
       lines.push_back("  ... and " + std::to_string(s.failed.size() - kListedFailures) + " more");
   }
+  for (const auto& [folder, reason] : s.notFlushed)
+    lines.push_back("Not safely written: the drive of " + folder + " reported an error (" + reason +
+                    "); the files saved there may be damaged");
   if (s.notTried > 0) lines.push_back("Not saved, the save was stopped: " + Files(s.notTried));
   if (s.keptInTemp) lines.push_back("Left in the temporary folder: " + s.tempFolder);
   if (!s.abortReason.empty()) lines.push_back("The run stopped early: " + s.abortReason);

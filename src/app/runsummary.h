@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/analysis.h"
@@ -38,6 +39,9 @@ struct RunSummary {
   std::string tempFolder;  // where the files not saved stay
   bool keptInTemp = false; // some found files stay there
   std::string abortReason;
+  // Saves whose files could not be flushed to their drive: the folder and
+  // the reason.
+  std::vector<std::pair<std::string, std::string>> notFlushed;
   // The folder route ran without the lost-file hunt although the analysis
   // suggests the card holds pictures no folder names any more.
   bool moreOnCard = false;

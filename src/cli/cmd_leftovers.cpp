@@ -13,16 +13,17 @@
 namespace kestrella::cli {
 
 const char* const kLeftoversHelp =
-    "usage: kestrella-cli leftovers [--save DEST | --discard] [options]\n"
+    "usage: kestrella-cli leftovers [FOLDER] [--save DEST | --discard] [options]\n"
     "\n"
-    "Every run keeps its found files in a private folder (kestrella-XXXXXX in\n"
-    "$TMPDIR, else /var/tmp) until they are saved. A run that was stopped short\n"
-    "(a crash, a kill, a power cut) or whose save failed leaves that folder\n"
-    "behind. Without options, lists those folders of yours and how many found\n"
-    "files each holds.\n"
+    "Every run keeps its found files in a private folder (.kestrella-XXXXXX in\n"
+    "its destination, or in the folder given with --temp) until they are saved.\n"
+    "A run that was stopped short (a crash, a kill, a power cut) or whose save\n"
+    "failed leaves that folder behind. Without options, lists those folders of\n"
+    "yours in FOLDER (default: the current folder) and how many found files each\n"
+    "holds.\n"
     "\n"
     "options:\n"
-    "  --save DEST            copy them into DEST (created if missing) under the\n"
+    "  --save DEST            save them into DEST (created if missing) under the\n"
     "                         names they were found under; each folder is deleted\n"
     "                         once all its files are saved\n"
     "  --discard              delete them\n"
@@ -34,7 +35,7 @@ int RunLeftovers(const std::vector<std::string>& args) {
   spec.withValue = {"--save", "--names", "--prefix"};
   spec.flags = {"--discard", "--by-kind"};
   Options opts(args, spec);
-  if (!opts.Positional().empty()) throw UsageError("leftovers takes no SOURCE");
+  if (opts.Positional().size() > 1) throw UsageError("leftovers takes at most one FOLDER");
   const auto dest = opts.Value("--save");
   const bool discard = opts.Flag("--discard");
   if (dest && discard) throw UsageError("--save and --discard exclude each other");
@@ -43,7 +44,7 @@ int RunLeftovers(const std::vector<std::string>& args) {
 
   InterruptibleUi terminal;
   Engine engine(terminal);
-  const std::filesystem::path temp = engine.TempFolder();
+  const std::filesystem::path temp = opts.Positional().empty() ? "." : opts.Positional()[0];
   const std::vector<LeftoverRun> runs = FindLeftoverRuns(temp);
   if (runs.empty()) {
     std::fprintf(stderr, "kestrella-cli: no found files of earlier runs in %s\n", temp.c_str());

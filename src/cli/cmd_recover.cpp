@@ -28,9 +28,10 @@ const char* const kRecoverHelp =
     "  folder  the deleted pictures its folders still describe, and with --lost\n"
     "          the pictures found in clusters no folder claims\n"
     "  scan    every sector is tested for picture signatures (kestrella-cli scan)\n"
-    "Found files go to a private folder of the run (kestrella-XXXXXX in $TMPDIR,\n"
-    "else /var/tmp), then into DEST under their names on the card, and the folder\n"
-    "is deleted. Files a run could not save stay there: see kestrella-cli leftovers.\n"
+    "Found files are written once, to a private folder of the run\n"
+    "(.kestrella-XXXXXX in DEST, or in the --temp folder), then moved into DEST\n"
+    "under their names on the card; DEST is flushed to its drive and the folder\n"
+    "deleted. Files a run could not save stay there: see kestrella-cli leftovers.\n"
     "\n"
     "options:\n"
     "  -o, --output DEST      folder for the recovered files (created if missing)\n"
@@ -38,6 +39,7 @@ const char* const kRecoverHelp =
     "  --no-deleted           folder route: leave out the deleted files\n"
     "  --lost                 folder route: also hunt lost clusters\n"
     KESTRELLA_NAMING_HELP
+    KESTRELLA_TEMP_HELP
     "  --sectors-at-once N    scan route: sectors per read\n"
     "  --retries N            scan route: attempts on an unreadable sector (1-20)\n"
     "  --force                allow DEST or the temporary folder on the device\n"
@@ -78,7 +80,7 @@ int RunAnalyze(const std::vector<std::string>& args) {
 
 int RunRecover(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--method", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.withValue = {"-o", "--output", "--temp", "--method", "--names", "--prefix", "--sectors-at-once", "--retries"};
   spec.flags = {"-q", "--quiet", "--force", "--no-deleted", "--lost", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("recover needs exactly one SOURCE");
@@ -99,7 +101,7 @@ int RunRecover(const std::vector<std::string>& args) {
   FoundFileList found(engine.Context().files());
   TRecoveryRun run(driver, scan, found);
   terminal.OnInterrupt([&run] { run.Stop(); });
-  const std::filesystem::path temp = engine.TempFolder();
+  const std::filesystem::path temp = RunLocationFor(opts, *dest);
   CheckFolders(engine, *dest, temp, src, opts.Flag("--force"));
   NoteLeftovers(temp);
 
@@ -161,8 +163,9 @@ int RunRecover(const std::vector<std::string>& args) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   const size_t total = run.Found().ImageCount();
+  const std::string runFolder = run.Found().RunFolderPath().string();  // gone once saved
   SaveReport saved;
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems(), &saved);
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems(), &saved, quiet);
   const size_t notWritten = PrintProblems(run.Problems(), false);
   if (!quiet) {
     std::fprintf(stderr,
@@ -186,7 +189,7 @@ int RunRecover(const std::vector<std::string>& args) {
     facts.runProblems = &run.Problems();
     facts.found = &run.Found();
     facts.saves = {{*dest, saved}};
-    facts.tempFolder = temp.string();
+    facts.tempFolder = runFolder;
     PrintSummary(facts);
   }
   const bool complete = notSaved == 0 && notWritten == 0 && scan.Status().writeFailures == 0 &&

@@ -62,7 +62,7 @@ int RunSave(const std::vector<std::string>& args) {
   Engine engine(mode == "never" ? static_cast<UserInterface&>(never) : asking);
 
   MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
-  CheckFolders(engine, *dest, engine.TempFolder(), card.Source(), opts.Flag("--force"));
+  CheckFolders(engine, *dest, *dest, card.Source(), opts.Flag("--force"));
 
   const bool deletedOnly = opts.Flag("--deleted-only");
   const TreeSave saved = card.SaveTree(*dest, deletedOnly, mode == "all");

@@ -21,10 +21,10 @@ const char* const kScanHelp =
     "Each file is cut where its data ends (a JPEG at its end-of-image marker, a\n"
     "PNG at its IEND chunk, ...); one whose end is not found runs to the next\n"
     "file found, at most to a size limit for its kind. Found files are written\n"
-    "to a private folder of the run (kestrella-XXXXXX in $TMPDIR, else /var/tmp),\n"
-    "then copied into DEST (names already in DEST are never replaced) and the\n"
-    "folder deleted. Files that could not be saved stay there: see\n"
-    "kestrella-cli leftovers.\n"
+    "once, to a private folder of the run (.kestrella-XXXXXX in DEST, or in the\n"
+    "--temp folder), then moved into DEST (names already in DEST are never\n"
+    "replaced), DEST is flushed to its drive and the folder deleted. Files that\n"
+    "could not be saved stay there: see kestrella-cli leftovers.\n"
     "\n"
     "SOURCE  a card image file, a block device such as /dev/sdb, or a drive\n"
     "        letter such as E: (see kestrella-cli drives). Only read, never written.\n"
@@ -32,6 +32,7 @@ const char* const kScanHelp =
     "options:\n"
     "  -o, --output DEST      folder for the recovered files (created if missing)\n"
     KESTRELLA_NAMING_HELP
+    KESTRELLA_TEMP_HELP
     "  --sectors-at-once N    sectors per read (default: 1% of the drive, at most\n"
     "                         2,047,999 bytes' worth)\n"
     "  --retries N            attempts on an unreadable sector, 1 to 20 (default: 1)\n"
@@ -43,7 +44,7 @@ const char* const kScanHelp =
 
 int RunScan(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.withValue = {"-o", "--output", "--temp", "--names", "--prefix", "--sectors-at-once", "--retries"};
   spec.flags = {"-q", "--quiet", "--force", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("scan needs exactly one SOURCE");
@@ -59,7 +60,7 @@ int RunScan(const std::vector<std::string>& args) {
   terminal.OnInterrupt([&scan] { scan.Stop(); });
 
   const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
-  const std::filesystem::path temp = engine.TempFolder();
+  const std::filesystem::path temp = RunLocationFor(opts, *dest);
   CheckFolders(engine, *dest, temp, src, opts.Flag("--force"));
   NoteLeftovers(temp);
 
@@ -94,8 +95,9 @@ int RunScan(const std::vector<std::string>& args) {
   const double elapsed = seconds();
   const RawScanStatus& st = scan.Status();
 
+  const std::string runFolder = found.RunFolderPath().string();  // gone once saved
   SaveReport saved;
-  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems(), &saved);
+  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems(), &saved, quiet);
   PrintProblems(scan.Problems(), false);
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
@@ -114,7 +116,7 @@ int RunScan(const std::vector<std::string>& args) {
     facts.runProblems = &scan.Problems();
     facts.found = &found;
     facts.saves = {{*dest, saved}};
-    facts.tempFolder = temp.string();
+    facts.tempFolder = runFolder;
     PrintSummary(facts);
   }
   const bool complete = st.writeFailures == 0 && notSaved == 0 && scan.AbortReason().empty() &&

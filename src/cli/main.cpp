@@ -31,16 +31,16 @@ const char* const kMainHelp =
     "  partitions SOURCE            the FAT drives of a disk, and lost ones\n"
     "  wipe SOURCE                  overwrite a card with zeros (destroys it all)\n"
     "  format SOURCE                put a fresh FAT file system on a card\n"
-    "  leftovers [--save DEST | --discard]\n"
-    "                               found files earlier runs left in the\n"
-    "                               temporary folder: list, save or delete them\n"
+    "  leftovers [FOLDER] [--save DEST | --discard]\n"
+    "                               found files earlier runs left in FOLDER\n"
+    "                               (their DEST or --temp): list, save or delete\n"
     "\n"
     "kestrella-cli COMMAND --help shows a command's options.\n"
     "kestrella-cli --version shows the version.\n"
     "\n"
     "exit status: 0 when everything found was saved; 1 when the run ended but a\n"
     "file could not be written or saved (each one is named on stderr; found\n"
-    "files that could not be saved stay in the temporary folder: see leftovers)\n"
+    "files that could not be saved stay in the run's folder: see leftovers)\n"
     "or the run was stopped; 2 for a bad command line, source or destination.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {

@@ -1,8 +1,11 @@
 #include "cli/runsupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+
+#include "util/sizetext.h"
 
 namespace kestrella::cli {
 
@@ -55,8 +58,8 @@ void NoteLeftovers(const std::filesystem::path& temp) {
   for (const LeftoverRun& run : FindLeftoverRuns(temp)) {
     std::fprintf(stderr,
                  "kestrella-cli: found files of an earlier run that did not finish are still in "
-                 "%s (%zu files); 'kestrella-cli leftovers' saves or deletes them\n",
-                 run.folder.c_str(), run.files);
+                 "%s (%zu files); 'kestrella-cli leftovers %s' saves or deletes them\n",
+                 run.folder.c_str(), run.files, temp.c_str());
   }
 }
 
@@ -113,9 +116,27 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
   return lost;
 }
 
+std::filesystem::path RunLocationFor(const Options& opts, const std::string& dest) {
+  const auto temp = opts.Value("--temp");
+  if (temp && temp->empty()) throw UsageError("--temp needs a folder");
+  return RunLocation(dest, temp.value_or(std::string()));
+}
+
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run, SaveReport* saved) {
-  const SaveReport report = found.SaveSelectedImages(dest, naming);
+                      const Report& run, SaveReport* saved, bool quiet) {
+  // Only a flush that takes a while is shown: on a local disk it is over
+  // before a line would be worth drawing.
+  ProgressLine flushing(quiet);
+  uint64_t unwrittenAtFirst = 0;
+  const SaveReport report = found.SaveSelectedImages(dest, naming, [&](const SaveProgress& p) {
+    if (p.flushing && p.flushSeconds >= 1.0) {
+      unwrittenAtFirst = std::max(unwrittenAtFirst, p.unwritten);
+      flushing.Update(unwrittenAtFirst - std::min(p.unwritten, unwrittenAtFirst), unwrittenAtFirst,
+                      "writing the saved files to the drive, " + FormatByteSize(p.unwritten) + " to go");
+    }
+    return true;
+  });
+  flushing.Finish();
   found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
@@ -129,8 +150,12 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
     }
     std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
   }
+  if (!report.flushError.empty()) {
+    std::fprintf(stderr, "kestrella-cli: the drive of %s reported an error while the saved files were written "
+                 "to it (%s); they may be damaged\n", dest.c_str(), report.flushError.c_str());
+  }
   if (saved != nullptr) *saved = report;
-  return found.ImageCount() - report.saved.size();
+  return found.ImageCount() - (report.flushError.empty() ? report.saved.size() : 0);
 }
 
 void PrintSummary(const RunFacts& facts) {

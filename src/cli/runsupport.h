@@ -62,6 +62,14 @@ void NoteLeftovers(const std::filesystem::path& temp);
   "  --no-cut               let each found file run to the next one found instead\n" \
   "                         of cutting it where its data ends\n"
 
+#define KESTRELLA_TEMP_HELP                                                            \
+  "  --temp DIR             keep the found files in DIR until they are saved\n"      \
+  "                         (default: a hidden folder .kestrella-XXXXXX in DEST,\n"  \
+  "                         so that saving moves them instead of copying)\n"
+
+// Where the run keeps its found files: --temp, else the destination.
+std::filesystem::path RunLocationFor(const Options& opts, const std::string& dest);
+
 // How the save step names the files, from --names, --prefix and --by-kind
 // (a prefix asks for numbered names unless --names says otherwise).
 SaveNaming NamingFor(const Options& opts);
@@ -76,14 +84,16 @@ RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
 // early. Returns how many files were lost.
 size_t PrintProblems(const Report& report, bool withDamaged);
 
-// The save step as it runs without a preview: every found file is copied to
-// DEST under the names `naming` gives, the temporary copies deleted. Prints
+// The save step as it runs without a preview: every found file is moved (or
+// copied) to DEST under the names `naming` gives, DEST flushed to its drive
+// (with a progress line unless `quiet`), the rest of the run deleted. Prints
 // the saved paths on stdout, every failure on stderr, and each file the run
 // kept only in part (`run`'s Damaged problems) under the name it was saved
 // as; returns how many found files are not in DEST. `saved` (if given)
-// receives the save's report.
+// receives the save's report. When the flush fails, none of the files
+// counts as saved.
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run, SaveReport* saved = nullptr);
+                      const Report& run, SaveReport* saved = nullptr, bool quiet = false);
 
 // Prints on stderr the run's summary, in the window's words (see
 // SummaryLines).

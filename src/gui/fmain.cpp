@@ -381,7 +381,7 @@ void TFrmMain::ButtonStartClick() {
   settings.sectorsAtOnce = static_cast<uint32_t>(settingsPage_.TrackBarSecAtOnce->value());
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());
   settings.cutAtEnd = settingsPage_.CheckCutAtEnd->isChecked();
-  settings.tempFolder = engine_.TempFolder();
+  settings.tempFolder = RunLocation(recoverPage_.EditDestPath->text().toStdString(), engine_.TempFolder());
   runController_->Run(choice, settings);
   if (closeAfterRun_) {
     closeAfterRun_ = false;

@@ -55,6 +55,7 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
     recover_.GProgress->setValue(0);
   }
 
+  runFolder_.clear();
   TRecoveryRun run(*frmFATScan_, *rawScan_, *found_);
   run.OnFound = [this](const std::string&) { FoundImage(); };
   run_ = &run;
@@ -65,6 +66,8 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
     failure = QString::fromLocal8Bit(e.what());
   }
   run_ = nullptr;
+  // The summary names it after the save step let go of it.
+  runFolder_ = found_->RunFolderPath().string();
   // Either route tells why it ended early; so does a failure thrown past it.
   if (failure.isEmpty()) failure = QString::fromStdString(run.Problems().AbortReason());
   FinishRun();
@@ -85,7 +88,7 @@ void RunController::ShowSummary(const TRunChoice& choice, const Report& problems
   facts.found = found_.get();
   facts.saves = saves_;
   facts.discarded = discarded;
-  facts.tempFolder = engine_.TempFolder().string();
+  facts.tempFolder = runFolder_;
   // "Open folder" opens where the files went: the last folder saved into,
   // else the destination chosen.
   QString dest = recover_.EditDestPath->text();

@@ -105,6 +105,7 @@ class RunController {
   QPointer<TFrmPreview> preview_;
   QPointer<RunSummaryDialog> summary_;
   std::vector<SaveAttempt> saves_;  // the save step's, for the summary
+  std::string runFolder_;  // where the run kept its found files
   int32_t imagesFound_ = 0;
   bool folderRoute_ = false;
   uint8_t drive_ = 0;  // the drive of the current or last run

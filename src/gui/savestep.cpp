@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "gui/fselectfolderdialog.h"
+#include "util/sizetext.h"
 
 namespace kestrella::gui {
 
@@ -31,6 +32,18 @@ SaveReport SaveWithProgress(QWidget* parent, FoundFileList& files, const QString
   progress.setMinimumDuration(0);
   progress.show();
   return files.SaveSelectedImages(dest.toStdString(), naming, [&](const SaveProgress& p) {
+    if (p.flushing) {
+      // Every file is in place; the drive still has to take them. Pulling
+      // a USB stick now would lose them, so the window says so until the
+      // flush is over. It cannot be stopped.
+      progress.setCancelButton(nullptr);
+      progress.setRange(0, 0);
+      progress.setLabelText(QObject::tr("Writing the saved files to the drive of %1 (%2 to go). "
+                                        "Do not remove the drive yet.")
+                                .arg(dest, QString::fromStdString(FormatByteSize(p.unwritten))));
+      QApplication::processEvents();
+      return true;
+    }
     progress.setMaximum(std::max(1, Kib(p.bytesTotal)));
     progress.setValue(Kib(p.bytesDone));
     progress.setLabelText(QObject::tr("Saving file %1 of %2 to %3")

@@ -40,7 +40,7 @@ bool ReadyFolders(Engine& engine, QWidget* window, const QString& destText, cons
   // Making a folder is harmless: Yes is the default.
   if (!state.exists && !Ask(window, CreateFolderQuestion(dest), true)) return false;
   try {
-    PrepareFolders(dest, engine.TempFolder(), drive);
+    PrepareFolders(dest, RunLocation(dest, engine.TempFolder()), drive);
   } catch (const UserError& e) {
     Refuse(engine, e.what());
     return false;
@@ -50,7 +50,7 @@ bool ReadyFolders(Engine& engine, QWidget* window, const QString& destText, cons
 
 void OfferLeftovers(Engine& engine, QWidget* window, const QString& dest, const SaveNaming& naming,
                     std::set<std::string>& declined) {
-  for (const LeftoverRun& run : FindLeftoverRuns(engine.TempFolder())) {
+  for (const LeftoverRun& run : FindLeftoverRuns(RunLocation(dest.toStdString(), engine.TempFolder()))) {
     if (declined.count(run.folder.string()) != 0) continue;
     QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrella"), Text(LeftoverQuestion(run)),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Discard, window);

@@ -44,6 +44,10 @@ std::string fsTimeDate2Str(uint16_t fatTime, uint16_t fatDate);
 
 // Free bytes on the file system holding `path`, 0 when it cannot be queried.
 uint64_t NewDiskFree(const std::string& path);
+// Bytes written by programs that the kernel still holds in memory, on their
+// way to their drives (Dirty plus Writeback of /proc/meminfo); 0 when that
+// cannot be read.
+uint64_t UnwrittenBytes();
 
 // What the file lists show of a file, from its extension (or from the
 // directory attribute): a freedesktop icon name and a type name.

@@ -1,6 +1,7 @@
 #include "util/outputfile.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,12 @@ uint64_t OutputFiles::FreeSpace(const std::string& folder) { return NewDiskFree(
 bool OutputFiles::Writable(const std::string& folder) {
   return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
+
+int OutputFiles::Rename(const std::string& from, const std::string& to) {
+  return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+int OutputFiles::SyncFileSystem(int fd) { return ::syncfs(fd) == 0 ? 0 : errno; }
 
 OutputFile::~OutputFile() { Close(); }
 

@@ -33,14 +33,22 @@ class OutputFiles {
   // Whether this user may create files in the existing `folder`; looks
   // only, creates nothing.
   virtual bool Writable(const std::string& folder);
+  // Gives the file `from` the name `to`, only while nothing has that name
+  // (renameat2 with RENAME_NOREPLACE): 0, or the errno (EEXIST: the name is
+  // taken; EXDEV: another file system; EINVAL: this file system cannot say
+  // whether the name is free in the same step).
+  virtual int Rename(const std::string& from, const std::string& to);
+  // Writes out everything of the file system holding the open `fd` that is
+  // still in memory (syncfs): 0, or the errno of a write that failed since
+  // `fd` was opened.
+  virtual int SyncFileSystem(int fd);
 };
 
 // The mode a file saved for the user is created with (the umask applies):
-// it is theirs to share like any file they make.
+// it is theirs to share like any file they make. Found files get it too:
+// the run's folder (mode 0700) keeps them from other users while the run
+// goes on, and the one renamed into the destination is a saved file.
 inline constexpr mode_t kSharedFileMode = 0666;
-// The mode of a found file in the temporary location: photos from
-// someone's card are nobody else's business on a shared machine.
-inline constexpr mode_t kPrivateFileMode = 0600;
 
 class OutputFile {
  public:

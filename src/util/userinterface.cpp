@@ -34,6 +34,6 @@ std::filesystem::path SystemTempFolder() {
   return std::filesystem::path("/var/tmp");
 }
 
-std::filesystem::path SilentUserInterface::TempFolder() { return SystemTempFolder(); }
+std::filesystem::path SilentUserInterface::TempFolder() { return {}; }
 
 }  // namespace kestrella

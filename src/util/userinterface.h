@@ -43,13 +43,14 @@ class UserInterface {
   virtual void ProcessMessages() = 0;
   // Milliseconds since some fixed point, wrapping at 2^32 like a tick count.
   virtual uint32_t TickCount() = 0;
-  // The system's temporary folder, where found files are written first.
+  // The folder the user chose to keep found files in until they are saved;
+  // empty: a hidden folder in the destination (see RunLocation).
   virtual std::filesystem::path TempFolder() = 0;
 };
 
 // What an engine without a front end does: no messages (every question gets
-// its safe answer: Abort, No, Ok), the monotonic clock and the standard
-// temporary folder.
+// its safe answer: Abort, No, Ok), the monotonic clock, and found files kept
+// in the destination.
 class SilentUserInterface : public UserInterface {
  public:
   MsgResult MessageBox(std::string_view text, std::string_view caption,

@@ -75,9 +75,11 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
     fs::copy_file(CorpusDir() / "photos" / name, temp);
     found.AddImage(temp.string());
   }
-  // Room for the first photo and half of the second.
+  // Room for the first photo and half of the second, on another file system
+  // than the temporary folder's: the files are copied.
   const uint64_t room = PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2;
   files_.LimitBytes(dest_.string(), room);
+  files_.FailRename(dest_.string(), EXDEV);
   const SaveReport report = found.SaveSelectedImages(dest_, SaveNaming::Numbered("image"));
 
   ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});

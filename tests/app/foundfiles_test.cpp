@@ -2,11 +2,15 @@
 // is deleted after.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/foundfiles.h"
+#include "support/fakes.h"
 #include "support/testsupport.h"
 
 namespace kestrella {
@@ -22,16 +26,19 @@ class FoundFilesTest : public ::testing::Test {
     const Strings names{"image1.JPG", "image2.JPG", "image3.TIF", "image4.jpg"};
     for (size_t i = 0; i < names.size(); ++i) {
       temps.push_back((temp / names[i]).string());
-      test::WriteFileBytes(temps.back(), {static_cast<uint8_t>(i + 1), 0xD8});
+      test::WriteFileBytes(temps.back(), Bytes(i));
       list.AddImage(temps.back());
     }
     list.Image(3).ticked = false;
   }
   std::string Dest(const std::string& name) const { return (dest / name).string(); }
 
+  // The bytes a found file was written with.
+  static std::vector<uint8_t> Bytes(size_t i) { return {static_cast<uint8_t>(i + 1), 0xD8}; }
+
   test::TempDir temp, dest;
   Strings temps;
-  OutputFiles files;
+  test::FaultyOutputFiles files;
   FoundFileList list{files};
 };
 
@@ -40,7 +47,7 @@ TEST_F(FoundFilesTest, TickedFilesKeepTheirNumberAndExtension) {
   const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   EXPECT_TRUE(r.problems.Problems().empty());
   ASSERT_EQ(r.saved, (Strings{Dest("image1.JPG"), Dest("image2.JPG"), Dest("image4.jpg")}));
-  EXPECT_EQ(test::ReadFileBytes(r.saved[2]), test::ReadFileBytes(temps[3]));
+  EXPECT_EQ(test::ReadFileBytes(r.saved[2]), Bytes(3));
   EXPECT_FALSE(fs::exists(dest / "image3.TIF"));
 
   EXPECT_TRUE(list.DeleteImageFiles().empty());
@@ -53,7 +60,7 @@ TEST_F(FoundFilesTest, ATakenNameRaisesTheNumbersForTheRestOfTheSave) {
   const SaveReport r = list.SaveSelectedImages(dest.path(), SaveNaming::Numbered("image"));
   EXPECT_EQ(r.saved, (Strings{Dest("image1.JPG"), Dest("image3.JPG"), Dest("image5.jpg")}));
   EXPECT_EQ(test::ReadFileBytes(dest / "image2.JPG"), std::vector<uint8_t>{42});
-  EXPECT_EQ(test::ReadFileBytes(dest / "image3.JPG"), test::ReadFileBytes(temps[1]));
+  EXPECT_EQ(test::ReadFileBytes(dest / "image3.JPG"), Bytes(1));
 }
 
 // The copy is made inside the kernel where it can be; between two file
@@ -82,6 +89,49 @@ TEST_F(FoundFilesTest, CopiesAreWholeWithinAndAcrossFileSystems) {
   ASSERT_TRUE(r.problems.Problems().empty()) << r.problems.Problems()[0].reason;
   ASSERT_EQ(r.saved.size(), sources.size());
   for (const std::string& saved : r.saved) EXPECT_EQ(test::ReadFileBytes(saved), big) << saved;
+}
+
+// Where the found files and the destination share a file system, the save
+// renames them: nothing is written again. Across file systems it copies; a
+// file system that cannot rename without replacing gets the name claimed
+// first. Each way, a taken name is passed over, the card's time is kept and
+// the destination is flushed; a failed flush is told.
+TEST_F(FoundFilesTest, MovedWithinAFileSystemCopiedAcrossFlushedAtTheEnd) {
+  struct Case {
+    int renameError;
+    int syncError;
+    uint64_t bytesWritten;  // into the destination by the save
+  };
+  for (const Case c : {Case{0, 0, 0}, Case{EXDEV, 0, 6}, Case{EINVAL, 0, 0}, Case{0, EIO, 0}}) {
+    SCOPED_TRACE(c.renameError);
+    test::TempDir from, to;
+    test::FaultyOutputFiles sink;
+    sink.FailRename(to.path().string(), c.renameError);
+    sink.FailSync(c.syncError);
+    FoundFileList found(sink);
+    for (size_t i = 0; i < 3; ++i) {
+      test::WriteFileBytes(from / ("f" + std::to_string(i)), Bytes(i));
+      FoundOrigin origin;
+      origin.name = "IMG_1.JPG";
+      origin.modified = 1000000000 + static_cast<int64_t>(i);
+      found.AddImage((from / ("f" + std::to_string(i))).string(), origin);
+    }
+    test::WriteFileBytes(to / "IMG_1.JPG", {42});
+    const SaveReport r = found.SaveSelectedImages(to.path(), SaveNaming{});
+    ASSERT_EQ(r.saved, (Strings{(to / "IMG_1 (2).JPG").string(), (to / "IMG_1 (3).JPG").string(),
+                                (to / "IMG_1 (4).JPG").string()}));
+    EXPECT_TRUE(r.problems.Problems().empty());
+    EXPECT_EQ(test::ReadFileBytes(to / "IMG_1.JPG"), std::vector<uint8_t>{42});
+    for (size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(test::ReadFileBytes(r.saved[i]), Bytes(i));
+      EXPECT_EQ(fs::last_write_time(r.saved[i]).time_since_epoch(),
+                fs::last_write_time(r.saved[0]).time_since_epoch() + std::chrono::seconds(i));
+    }
+    EXPECT_EQ(sink.Get(to.path().string()).bytesWritten, c.bytesWritten);
+    EXPECT_EQ(r.moved, c.bytesWritten == 0 ? 3u : 0u);
+    EXPECT_GE(sink.Syncs(), 1);
+    EXPECT_EQ(r.flushError, c.syncError == 0 ? "" : std::strerror(c.syncError));
+  }
 }
 
 TEST_F(FoundFilesTest, SelectNoneSavesNothingAndTheListDeletesItsFiles) {
@@ -123,6 +173,7 @@ TEST_F(FoundFilesTest, AFailedCopyKeepsItsTemporaryFile) {
 // in pieces, so that a window can repaint during it.
 TEST_F(FoundFilesTest, AStoppedSaveKeepsTheRestForTheNextOne) {
   AddFour();
+  files.FailRename(dest.path().string(), EXDEV);  // copied, in pieces
   test::WriteFileBytes(temps[0], std::vector<uint8_t>(20u << 20, 7));
   std::vector<SaveProgress> told;
   const auto stopAfterOne = [&](const SaveProgress& p) { return told.emplace_back(p).filesDone == 0; };

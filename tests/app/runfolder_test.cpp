@@ -1,7 +1,8 @@
-// The run's private folder in the temporary location: made 0700 on both
-// routes with the found files 0600 in it, gone once its files are saved or
-// discarded, left with its manifest when a save failed, and then offered
-// again with the names the files were found under.
+// The run's private folder, hidden in the destination: made 0700 on both
+// routes, its files moved into place by the save (each byte written once),
+// gone once its files are saved or discarded, left with its manifest when a
+// save failed, and then offered again with the names the files were found
+// under.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -48,7 +49,8 @@ class RunFolderTest : public ::testing::TestWithParam<RunCase> {
     settings_.drive = engine_.context.drives().AddImage(card_->image().string());
     settings_.totalSectors = static_cast<uint32_t>(fs::file_size(card_->image()) / 512);
     settings_.sectorsAtOnce = 64;
-    settings_.tempFolder = engine_.ui.temp;
+    settings_.tempFolder = RunLocation(dest_, {});
+    engine_.files.FailCreate(dest_.string(), 0);  // counts what is written there
   }
 
   // The names the save step would give, in list order.
@@ -76,15 +78,16 @@ TEST_P(RunFolderTest, PrivateWhileItRunsGoneWhenDoneKeptWhenASaveFailed) {
   run.Run(choice, settings_);
 
   const fs::path folder = found.RunFolderPath();
-  ASSERT_EQ(folder.parent_path(), engine_.ui.temp);
+  ASSERT_EQ(folder.parent_path(), dest_);
   EXPECT_EQ(ModeOf(folder), 0700u);
   ASSERT_EQ(found.ImageCount(), 2u);
+  uint64_t foundBytes = 0;
   for (const FoundFile& f : found.Files()) {
     EXPECT_EQ(fs::path(f.path).parent_path(), folder);
-    EXPECT_EQ(ModeOf(f.path), 0600u) << f.path;
+    foundBytes += fs::file_size(f.path);
   }
   // A run going on is never taken for a leftover.
-  EXPECT_TRUE(FindLeftoverRuns(engine_.ui.temp).empty());
+  EXPECT_TRUE(FindLeftoverRuns(dest_).empty());
   const std::vector<std::string> names = Names(found);
 
   if (c.end == End::SaveFailed) engine_.files.FailCreate(dest_.string(), EACCES);
@@ -93,6 +96,11 @@ TEST_P(RunFolderTest, PrivateWhileItRunsGoneWhenDoneKeptWhenASaveFailed) {
   found.DeleteImageFiles();
   if (c.end != End::SaveFailed) {
     EXPECT_FALSE(fs::exists(folder));
+    // Written once by the run; the save only renamed, and flushed.
+    const FaultyOutputFiles::Counters written = engine_.files.Get(dest_.string());
+    EXPECT_EQ(written.bytesWritten, foundBytes);
+    EXPECT_EQ(written.renames, c.end == End::Saved ? 2u : 0u);
+    EXPECT_EQ(engine_.files.Syncs() > 0, c.end == End::Saved);
     const mode_t mask = ::umask(0);
     ::umask(mask);
     for (const std::string& s : saved.saved) EXPECT_EQ(ModeOf(s), 0666u & ~mask) << s;
@@ -101,7 +109,7 @@ TEST_P(RunFolderTest, PrivateWhileItRunsGoneWhenDoneKeptWhenASaveFailed) {
 
   // Left for later, and offered again under the names found.
   ASSERT_TRUE(fs::is_directory(folder));
-  const std::vector<LeftoverRun> left = FindLeftoverRuns(engine_.ui.temp);
+  const std::vector<LeftoverRun> left = FindLeftoverRuns(dest_);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].folder, folder);
   EXPECT_EQ(left[0].files, 2u);
@@ -114,7 +122,7 @@ TEST_P(RunFolderTest, PrivateWhileItRunsGoneWhenDoneKeptWhenASaveFailed) {
   ASSERT_TRUE(LoadLeftoverRun(folder, again));
   EXPECT_EQ(Names(again), names);
   // Taken over: no second list or listing gets it meanwhile.
-  EXPECT_TRUE(FindLeftoverRuns(engine_.ui.temp).empty());
+  EXPECT_TRUE(FindLeftoverRuns(dest_).empty());
   EXPECT_FALSE(DiscardLeftoverRun(folder));
 
   engine_.files.FailCreate(dest_.string(), 0);

@@ -59,7 +59,7 @@ TEST(RunSummaryTest, LinesByRouteLostHuntAndFailedSave) {
 TEST(RunSummaryTest, RetriedSavesAndALongList) {
   OutputFiles files;
   FoundFileList found(files);
-  SaveAttempt first{"/d", {}}, second{"/e", {{"/e/a"}, {"/t/a"}, {}, {}}};
+  SaveAttempt first{"/d", {}}, second{"/e", {{"/e/a"}, {"/t/a"}, {}, {}, 0, {}}};
   for (const char* f : {"/t/a", "/t/b"}) {
     found.AddImage(f);
     first.report.problems.Add(FileProblem::Kind::NotCopied, f, "Permission denied", "/d/x");

@@ -52,14 +52,15 @@ class CliFullDiskTest : public ::testing::Test {
   }
 
   // Runs kestrella-cli ARGS (MNT standing for the tmpfs) with a tmpfs of
-  // `size` mounted; what the tmpfs held afterwards is copied to kept_.
+  // `size` mounted and the found files kept in `tmpdir` (none: in the
+  // destination); what the tmpfs held afterwards is copied to kept_.
   CommandResult RunOnTmpfs(const std::string& size, const std::string& args, std::string tmpdir) {
     std::string command = args;
     for (size_t at; (at = command.find("MNT")) != std::string::npos;) command.replace(at, 3, mnt_.string());
     if (tmpdir == "MNT") tmpdir = Quote(mnt_);
     const std::string script =
         "mount -t tmpfs -o size=" + size + " tmpfs " + Quote(mnt_) + " || exit 99; " +
-        "TMPDIR=" + tmpdir + " " + Quote(kCli) + " " + command + " >" + Quote(dir_ / "log") + " 2>&1; " +
+        Quote(kCli) + " " + command + (tmpdir.empty() ? "" : " --temp " + tmpdir) + " >" + Quote(dir_ / "log") + " 2>&1; " +
         "echo $? >" + Quote(dir_ / "rc") + "; mkdir -p " + Quote(kept_) + " && cp -a " + Quote(mnt_) + "/. " +
         Quote(kept_);
     const CommandResult shell = Sh("unshare -rm sh -c " + Quote(script));
@@ -99,14 +100,16 @@ TEST_F(CliFullDiskTest, ScanIntoAFullDestination) {
   EXPECT_NE(r.output.find("saved:        3 into"), std::string::npos) << r.output;
 
   // Offered again, saved with room, and gone once saved.
-  const std::string env = "TMPDIR=" + Quote(tmp_) + " " + Quote(kCli);
-  const CommandResult listed = Sh(env + " leftovers");
+  const std::string cli = Quote(kCli);
+  const CommandResult listed = Sh(cli + " leftovers " + Quote(tmp_));
   EXPECT_EQ(listed.exitCode, 0) << listed.output;
   EXPECT_NE(listed.output.find(runFolder.string() + "\t1 files"), std::string::npos) << listed.output;
-  const CommandResult noted = Sh(env + " scan " + Quote(card_) + " -q -o " + Quote(dir_ / "again"));
+  const CommandResult noted =
+      Sh(cli + " scan " + Quote(card_) + " -q -o " + Quote(dir_ / "again") + " --temp " + Quote(tmp_));
   EXPECT_NE(noted.output.find("still in " + runFolder.string() + " (1 files)"), std::string::npos)
       << noted.output;
-  const CommandResult saved = Sh(env + " leftovers --save " + Quote(dir_ / "later") + " --names numbered");
+  const CommandResult saved =
+      Sh(cli + " leftovers " + Quote(tmp_) + " --save " + Quote(dir_ / "later") + " --names numbered");
   EXPECT_EQ(saved.exitCode, 0) << saved.output;
   EXPECT_EQ(ReadFileBytes(dir_ / "later" / "image1.JPG"), PhotoBytes(2));
   EXPECT_FALSE(fs::exists(runFolder));
@@ -125,10 +128,10 @@ TEST_F(CliFullDiskTest, ScanWithAFullTemporaryFolder) {
             std::string::npos)
       << r.output;
   // In the run's own folder on the full file system.
-  const size_t runFolder = r.output.find("could not write " + mnt_.string() + "/kestrella-");
+  const size_t runFolder = r.output.find("could not write " + mnt_.string() + "/.kestrella-");
   ASSERT_NE(runFolder, std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("/image4.JPG: No space left on device", runFolder),
-            runFolder + std::string("could not write ").size() + mnt_.string().size() + 17)
+            runFolder + std::string("could not write ").size() + mnt_.string().size() + 18)
       << r.output;
   EXPECT_NE(r.output.find("not written:  2"), std::string::npos) << r.output;
 }
@@ -155,7 +158,7 @@ TEST_F(CliFullDiskTest, FolderRouteWithAFullTemporaryFolder) {
 }
 
 TEST_F(CliFullDiskTest, SavingTheTreeStopsWhereTheSpaceEnds) {
-  const CommandResult r = RunOnTmpfs("44k", "save " + Quote(card_) + " -o MNT/dest", Quote(tmp_));
+  const CommandResult r = RunOnTmpfs("44k", "save " + Quote(card_) + " -o MNT/dest", "");
   ASSERT_EQ(r.exitCode, 1) << r.output;
   EXPECT_NE(r.output.find("Stopped saving"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("could not write " + mnt_.string() + "/dest/Root/P2.JPG: not enough free space"),

@@ -80,8 +80,8 @@ TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
     EXPECT_EQ(found[i].filename().string().rfind("JPG-sector-", 0), 0u) << found[i];
     EXPECT_EQ(Md5Of(found[i]), Md5Of(photos[i])) << found[i] << " is not " << photos[i];
   }
-  // The temporary copies are gone once saved.
-  EXPECT_TRUE(fs::is_empty(temp_));
+  // The run's hidden folder in the destination is gone once saved.
+  EXPECT_TRUE(NoRunFolderIn(out));
 
   // Numbered names, in card order; a second run into the same folder passes
   // over the names already taken.
@@ -141,8 +141,7 @@ TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
   EXPECT_NE(r.output.find("cannot create the destination folder"), std::string::npos) << r.output;
 
   // A temporary folder that does not exist.
-  r = Sh("TMPDIR=" + Quote(dir_ / "no-such-tmp") + " " + Quote(kCli) + " scan " + Quote(card_) +
-          " -o " + Quote(dir_ / "o2"));
+  r = Cli("scan " + Quote(card_) + " -o " + Quote(dir_ / "o2") + " --temp " + Quote(dir_ / "no-such-tmp"));
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.output.find("temporary folder"), std::string::npos) << r.output;
 

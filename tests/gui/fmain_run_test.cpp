@@ -528,7 +528,7 @@ class FrmMainRunTest : public QObject {
     w.show();
     // Room for the first kilobyte only: the first found file is cut short,
     // the second gets nothing.
-    rig_->files.LimitBytes(temp_.string(), 1024);
+    rig_->files.LimitBytes(dest_.string(), 1024);  // the run's folder is in there
     QStringList warnings;
     QTimer boxes;
     boxes.setInterval(20);

@@ -461,6 +461,7 @@ class FPreviewTest : public QObject {
     kt::TempDir temp, dest, other;
     kt::FaultyOutputFiles files;
     files.LimitBytes(dest.path().string(), fs::file_size(GoodPhoto()) + 10);
+    files.FailRename(dest.path().string(), EXDEV);  // the found files are copied
     FoundFileList found(files);
     QPointer<TFrmPreview> d = new TFrmPreview(found);
     TFrmPreview::Hooks hooks = RunEnded(dest.path(), "image");

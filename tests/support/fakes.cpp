@@ -93,6 +93,34 @@ void FaultyOutputFiles::LimitBytes(const std::string& folder, uint64_t bytes) {
   folders_[Normal(folder)].byteLimit = bytes;
 }
 
+void FaultyOutputFiles::FailRename(const std::string& folder, int err) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  folders_[Normal(folder)].renameError = err;
+}
+
+int FaultyOutputFiles::Rename(const std::string& from, const std::string& to) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (Entry* e = Lookup(to)) {
+      // A folder that refuses new files refuses them by rename too.
+      if (e->createError != 0) {
+        ++e->counters.failedCreates;
+        return e->createError;
+      }
+      if (e->renameError != 0) return e->renameError;
+    }
+  }
+  const int err = OutputFiles::Rename(from, to);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (Entry* e = Lookup(to); e != nullptr && err == 0) ++e->counters.renames;
+  return err;
+}
+
+int FaultyOutputFiles::SyncFileSystem(int fd) {
+  ++syncs_;
+  return syncError_ != 0 ? syncError_.load() : OutputFiles::SyncFileSystem(fd);
+}
+
 FaultyOutputFiles::Counters FaultyOutputFiles::Get(const std::string& folder) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = folders_.find(Normal(folder));

@@ -2,6 +2,7 @@
 // failing destination, and the engine a test runs on.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <initializer_list>
@@ -67,6 +68,7 @@ class FaultyOutputFiles : public OutputFiles {
     uint64_t failedCreates = 0;  // creations refused
     uint64_t bytesWritten = 0;   // bytes let through
     uint64_t failedWrites = 0;   // writes cut short by the byte limit
+    uint64_t renames = 0;        // files renamed into the folder
   };
 
   // Creating any file under `folder` (at any depth) fails with `err`, and
@@ -76,6 +78,13 @@ class FaultyOutputFiles : public OutputFiles {
   // would go past that writes up to the limit and then fails with ENOSPC.
   void LimitBytes(const std::string& folder, uint64_t bytes);
   Counters Get(const std::string& folder) const;
+  // Renames into `folder` fail with `err`, as across file systems (EXDEV)
+  // or on one that cannot rename without replacing (EINVAL).
+  void FailRename(const std::string& folder, int err);
+  // What SyncFileSystem answers from now on (0: the real flush).
+  void FailSync(int err) { syncError_ = err; }
+  // How many flushes were asked for.
+  int Syncs() const { return syncs_; }
   // What FreeSpace answers from now on (nullopt: the real figure).
   void SetFreeSpace(std::optional<uint64_t> bytes) { freeSpace_ = bytes; }
   // The folder FreeSpace was last asked about ("" before the first call).
@@ -87,10 +96,13 @@ class FaultyOutputFiles : public OutputFiles {
   uint64_t FreeSpace(const std::string& folder) override;
   // False for a folder whose creations fail (see FailCreate).
   bool Writable(const std::string& folder) override;
+  int Rename(const std::string& from, const std::string& to) override;
+  int SyncFileSystem(int fd) override;
 
  private:
   struct Entry {
     int createError = 0;
+    int renameError = 0;
     uint64_t byteLimit = std::numeric_limits<uint64_t>::max();
     Counters counters;
   };
@@ -103,6 +115,8 @@ class FaultyOutputFiles : public OutputFiles {
   std::map<int, std::string> open_;  // descriptor -> path
   std::optional<uint64_t> freeSpace_;
   std::string freeSpaceAskedFor_;
+  std::atomic<int> syncError_{0};
+  std::atomic<int> syncs_{0};
 };
 
 // The engine a test runs on: a scripted user, both fakes, and the context

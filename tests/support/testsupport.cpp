@@ -109,6 +109,12 @@ void WriteFileBytes(const fs::path& p, const std::vector<uint8_t>& bytes) {
   if (!f) throw std::runtime_error("cannot write " + p.string());
 }
 
+bool NoRunFolderIn(const fs::path& dest) {
+  for (const fs::directory_entry& e : fs::directory_iterator(dest))
+    if (e.path().filename().string().rfind(".kestrella-", 0) == 0) return false;
+  return true;
+}
+
 std::string Md5Of(const fs::path& p) {
   CommandResult r = Run("md5sum " + Quote(p.string()));
   return r.output.substr(0, 32);

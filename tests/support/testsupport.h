@@ -72,6 +72,8 @@ std::vector<fs::path> CorpusPhotos();
 std::vector<uint8_t> ReadFileBytes(const fs::path& p);
 void WriteFileBytes(const fs::path& p, const std::vector<uint8_t>& bytes);
 std::string Md5Of(const fs::path& p);
+// Whether `dest` holds no run folder (.kestrella-XXXXXX) any more.
+bool NoRunFolderIn(const fs::path& dest);
 
 // One disk of a made-up /sys/class/block; `sectors` in 512-byte units.
 void FakeDisk(const fs::path& classDir, const std::string& name, uint64_t sectors, int removable,
