@@ -74,6 +74,7 @@ int RunLeftovers(const std::vector<std::string>& args) {
     if (ec) throw CliError("cannot create the destination folder " + *dest + ": " + ec.message());
   }
   for (const LeftoverRun& run : runs) {
+    if (terminal.Interrupted()) break;  // the rest stay for another time
     FoundFileList found(engine.Context().files());
     if (!LoadLeftoverRun(run.folder, found)) {
       std::fprintf(stderr, "kestrella-cli: %s is in use by a run and was left alone\n",
@@ -81,7 +82,7 @@ int RunLeftovers(const std::vector<std::string>& args) {
       ++notDone;
       continue;
     }
-    notDone += SaveFoundFiles(found, *dest, naming, Report{});
+    notDone += SaveFoundFiles(found, *dest, naming, Report{}, nullptr, false, &terminal);
   }
   return notDone == 0 ? kExitOk : kExitIncomplete;
 }

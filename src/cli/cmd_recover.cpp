@@ -165,7 +165,7 @@ int RunRecover(const std::vector<std::string>& args) {
   const size_t total = run.Found().ImageCount();
   const std::string runFolder = run.Found().RunFolderPath().string();  // gone once saved
   SaveReport saved;
-  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems(), &saved, quiet);
+  const size_t notSaved = SaveFoundFiles(run.Found(), *dest, naming, run.Problems(), &saved, quiet, &terminal);
   const size_t notWritten = PrintProblems(run.Problems(), false);
   if (!quiet) {
     std::fprintf(stderr,

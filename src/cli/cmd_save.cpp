@@ -1,6 +1,7 @@
 // kestrella-cli save: copies what the folders of a FAT card describe, deleted
 // files included, into a destination folder.
 #include <cstdio>
+#include <optional>
 
 #include "app/mountedcard.h"
 #include "cli/commands.h"
@@ -29,18 +30,19 @@ const char* const kSaveHelp =
 
 namespace {
 
-// Answers every replace question the same way, for scripts.
-class AnsweringUi : public TerminalUi {
+// Answers every replace question the same way, for scripts (or asks on the
+// terminal without an answer given); Ctrl+C stops the save.
+class AnsweringUi : public InterruptibleUi {
  public:
-  explicit AnsweringUi(MsgResult answer) : answer_(answer) {}
+  explicit AnsweringUi(std::optional<MsgResult> answer) : answer_(answer) {}
   MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                        MsgButtons buttons) override {
-    if (buttons == MsgButtons::YesNoAll) return answer_;
-    return TerminalUi::MessageBox(text, caption, icon, buttons);
+    if (buttons == MsgButtons::YesNoAll && answer_) return *answer_;
+    return InterruptibleUi::MessageBox(text, caption, icon, buttons);
   }
 
  private:
-  MsgResult answer_;
+  std::optional<MsgResult> answer_;
 };
 
 }  // namespace
@@ -57,11 +59,12 @@ int RunSave(const std::vector<std::string>& args) {
   if (mode != "ask" && mode != "all" && mode != "never")
     throw UsageError("--overwrite is ask, all or never, not '" + mode + "'");
 
-  TerminalUi asking;
-  AnsweringUi never(MsgResult::No);
-  Engine engine(mode == "never" ? static_cast<UserInterface&>(never) : asking);
+  AnsweringUi terminal(mode == "never" ? std::optional<MsgResult>(MsgResult::No) : std::nullopt);
+  Engine engine(terminal);
 
   MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
+  // A file cut short by the stop is removed, never left under its name.
+  terminal.OnInterrupt([&card] { card.Stop(); });
   CheckFolders(engine, *dest, *dest, card.Source(), opts.Flag("--force"));
 
   const bool deletedOnly = opts.Flag("--deleted-only");

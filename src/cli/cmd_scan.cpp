@@ -97,7 +97,7 @@ int RunScan(const std::vector<std::string>& args) {
 
   const std::string runFolder = found.RunFolderPath().string();  // gone once saved
   SaveReport saved;
-  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems(), &saved, quiet);
+  const size_t notSaved = SaveFoundFiles(found, *dest, naming, scan.Problems(), &saved, quiet, &terminal);
   PrintProblems(scan.Problems(), false);
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;

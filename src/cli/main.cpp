@@ -41,7 +41,10 @@ const char* const kMainHelp =
     "exit status: 0 when everything found was saved; 1 when the run ended but a\n"
     "file could not be written or saved (each one is named on stderr; found\n"
     "files that could not be saved stay in the run's folder: see leftovers)\n"
-    "or the run was stopped; 2 for a bad command line, source or destination.\n";
+    "or the run was stopped; 2 for a bad command line, source or destination;\n"
+    "128 + the signal's number (130 for Ctrl+C) when Ctrl+C, SIGTERM or SIGHUP\n"
+    "stopped it: the run stops after the file in hand and saves what it found; a\n"
+    "second signal stops that save too, leaving the rest in the run's folder.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const std::string& a : args)
@@ -92,7 +95,10 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     try {
-      return c.run(args);
+      const int status = c.run(args);
+      // Stopped by a signal: told as a shell tells of a program it ended,
+      // though the command wound down and saved what it had.
+      return ReceivedSignal() != 0 ? 128 + ReceivedSignal() : status;
     } catch (const UsageError& e) {
       std::fprintf(stderr, "kestrella-cli %s: %s\n\n%s", c.name, e.what(), c.help);
       return kExitUsage;

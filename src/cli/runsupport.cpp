@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <iterator>
 #include <cstdio>
 
 #include "util/sizetext.h"
@@ -11,30 +12,47 @@ namespace kestrella::cli {
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
+// The first stop signal's number, and how many arrived; lock-free atomics
+// are all a handler may touch.
+std::atomic<int> g_signal{0};
+std::atomic<int> g_signals{0};
 
-extern "C" void InterruptHandler(int) {
-  g_interrupted = true;
-  std::signal(SIGINT, SIG_DFL);
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void InterruptHandler(int sig) {
+  int none = 0;
+  g_signal.compare_exchange_strong(none, sig);
+  g_signals.fetch_add(1);
 }
 
 }  // namespace
 
 InterruptibleUi::InterruptibleUi() {
-  g_interrupted = false;
-  std::signal(SIGINT, InterruptHandler);
+  g_signal = 0;
+  g_signals = 0;
+  struct sigaction action {};
+  action.sa_handler = InterruptHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &action, &previous_[i]);
 }
 
-InterruptibleUi::~InterruptibleUi() { std::signal(SIGINT, SIG_DFL); }
+InterruptibleUi::~InterruptibleUi() {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) sigaction(kStopSignals[i], &previous_[i], nullptr);
+}
 
 void InterruptibleUi::ProcessMessages() {
-  if (!stopped_ && g_interrupted.load(std::memory_order_relaxed)) {
+  if (!stopped_ && Interrupted()) {
     stopped_ = true;
     if (stop_) stop_();
   }
 }
 
-bool InterruptibleUi::Interrupted() const { return g_interrupted.load(); }
+bool InterruptibleUi::Interrupted() const { return g_signals.load(std::memory_order_relaxed) > 0; }
+
+int InterruptibleUi::Signals() const { return g_signals.load(); }
+
+int ReceivedSignal() { return g_signal.load(); }
 
 void CheckFolders(Engine& engine, const std::filesystem::path& dest,
                   const std::filesystem::path& temp, const OpenedSource& source, bool force) {
@@ -123,7 +141,9 @@ std::filesystem::path RunLocationFor(const Options& opts, const std::string& des
 }
 
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run, SaveReport* saved, bool quiet) {
+                      const Report& run, SaveReport* saved, bool quiet, const InterruptibleUi* terminal) {
+  const int signalsBefore = terminal != nullptr ? terminal->Signals() : 0;
+  const std::string runFolder = found.RunFolderPath().string();
   // Only a flush that takes a while is shown: on a local disk it is over
   // before a line would be worth drawing.
   ProgressLine flushing(quiet);
@@ -134,7 +154,7 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
       flushing.Update(unwrittenAtFirst - std::min(p.unwritten, unwrittenAtFirst), unwrittenAtFirst,
                       "writing the saved files to the drive, " + FormatByteSize(p.unwritten) + " to go");
     }
-    return true;
+    return terminal == nullptr || terminal->Signals() == signalsBefore;
   });
   flushing.Finish();
   found.DeleteImageFiles();
@@ -149,6 +169,13 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
       if (report.savedFrom[i] == p.file) name = report.saved[i];
     }
     std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
+  }
+  if (!report.notTried.empty()) {
+    std::fprintf(stderr,
+                 "kestrella-cli: the save was stopped: %zu found files were not saved and stay in %s; "
+                 "'kestrella-cli leftovers %s --save %s' saves them\n",
+                 report.notTried.size(), runFolder.c_str(),
+                 std::filesystem::path(runFolder).parent_path().c_str(), dest.c_str());
   }
   if (!report.flushError.empty()) {
     std::fprintf(stderr, "kestrella-cli: the drive of %s reported an error while the saved files were written "

@@ -2,6 +2,8 @@
 // save step with its report.
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,9 +23,12 @@ namespace kestrella::cli {
 // A failure the user can act on; the message is printed as it stands.
 using CliError = UserError;
 
-// A terminal user interface whose pending-events call notices Ctrl+C and
-// calls the stop set with OnInterrupt once, the way the Cancel button stops
-// a run. A second Ctrl+C ends the program at once.
+// A terminal user interface whose pending-events call notices Ctrl+C,
+// SIGTERM and SIGHUP and calls the stop set with OnInterrupt once, the way
+// the Cancel button stops a run. No signal ends the program part way through
+// a file: a run stops after the sector or file in hand, and what it found is
+// saved; a signal during the save stops the save after the file in hand,
+// leaving the rest in the run's folder. One object at a time.
 class InterruptibleUi : public TerminalUi {
  public:
   InterruptibleUi();
@@ -31,11 +36,19 @@ class InterruptibleUi : public TerminalUi {
   void OnInterrupt(std::function<void()> stop) { stop_ = std::move(stop); }
   void ProcessMessages() override;
   bool Interrupted() const;
+  // How many stop signals arrived so far.
+  int Signals() const;
 
  private:
   std::function<void()> stop_;
   bool stopped_ = false;
+  struct sigaction previous_[3] {};
 };
+
+// The first stop signal that arrived (SIGINT, ...), 0 when none did. The
+// program then ends with 128 + its number, as a shell reports a program the
+// signal ended.
+int ReceivedSignal();
 
 // The folder checks every front end makes before a run (see
 // kestrella::InspectDestination and PrepareFolders); a refusal because a
@@ -92,8 +105,11 @@ size_t PrintProblems(const Report& report, bool withDamaged);
 // as; returns how many found files are not in DEST. `saved` (if given)
 // receives the save's report. When the flush fails, none of the files
 // counts as saved.
+// A stop signal stops the save after the file in hand (`terminal`, if given,
+// tells of them); what was not saved is named with its folder.
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
-                      const Report& run, SaveReport* saved = nullptr, bool quiet = false);
+                      const Report& run, SaveReport* saved = nullptr, bool quiet = false,
+                      const InterruptibleUi* terminal = nullptr);
 
 // Prints on stderr the run's summary, in the window's words (see
 // SummaryLines).

@@ -154,4 +154,31 @@ TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
 }
 
 }  // namespace
+
+// Ctrl+C, SIGTERM and SIGHUP stop the scan after the sector in hand; what
+// was found is saved whole, the run's folder goes, and the exit status
+// names the signal as a shell would.
+TEST_F(CliScanTest, AStopSignalEndsTheScanAndSavesWhatWasFound) {
+  const fs::path photo = CorpusPhotos().front();
+  // A large empty card with one photo near its start: the scan is still
+  // reading when the signal comes.
+  ASSERT_EQ(Sh("truncate -s 4G " + Quote(card_)).exitCode, 0);
+  ASSERT_EQ(Sh("dd if=" + Quote(photo) + " of=" + Quote(card_) + " bs=512 seek=8 conv=notrunc").exitCode, 0);
+  for (const auto& [name, number] : {std::pair{"INT", 2}, std::pair{"TERM", 15}, std::pair{"HUP", 1}}) {
+    SCOPED_TRACE(name);
+    const fs::path dest = dir_ / name, log = dir_ / (std::string(name) + ".log");
+    const std::string script = Quote(kCli) + " scan " + Quote(card_) + " -o " + Quote(dest) +
+                               " --sectors-at-once 1 >" + Quote(log) + " 2>&1 & pid=$!; " +
+                               "until grep -q Scanning " + Quote(log) + "; do sleep 0.05; done; " +
+                               "kill -" + name + " $pid; wait $pid";
+    const CommandResult r = Sh(script);
+    const std::vector<uint8_t> told = ReadFileBytes(log);
+    const std::string output(told.begin(), told.end());
+    EXPECT_EQ(r.exitCode, 128 + number) << output;
+    EXPECT_NE(output.find("Stopped at sector"), std::string::npos) << output;
+    EXPECT_EQ(Md5Of(dest / "found-by-scan" / "JPG-sector-8.JPG"), Md5Of(photo)) << output;
+    EXPECT_TRUE(NoRunFolderIn(dest));
+  }
+}
+
 }  // namespace kestrella::test
