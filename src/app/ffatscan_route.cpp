@@ -65,7 +65,12 @@ bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDel
   SaveProblems.Clear();
   try {
     TFATdrive* fat = OpenFatDrive(drive);
-    if (fat == nullptr) return false;
+    if (fat == nullptr) {
+      // Nothing to go by: a run that found nothing here has not looked.
+      SaveProblems.Abort("no FAT file system was found on the drive; the folder route needs one "
+                         "(the signature scan does not)");
+      return false;
+    }
     // Lost files found by their first bytes end where their data does.
     if (CutAtEnd) fat->EndFinders = [](std::string_view kind) { return MakeEndFinder(kind); };
     else fat->EndFinders = nullptr;

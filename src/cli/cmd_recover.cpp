@@ -192,8 +192,10 @@ int RunRecover(const std::vector<std::string>& args) {
     facts.tempFolder = runFolder;
     PrintSummary(facts);
   }
+  // A sector that could not be read may have held a photo: not complete.
+  const uint64_t readErrors = choice.FolderMethod ? driver.ReadErrors() : scan.Status().readErrors;
   const bool complete = notSaved == 0 && notWritten == 0 && scan.Status().writeFailures == 0 &&
-                        run.Problems().AbortReason().empty() && !terminal.Interrupted();
+                        readErrors == 0 && run.Problems().AbortReason().empty() && !terminal.Interrupted();
   return complete ? kExitOk : kExitIncomplete;
 }
 

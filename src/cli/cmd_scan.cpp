@@ -119,8 +119,9 @@ int RunScan(const std::vector<std::string>& args) {
     facts.tempFolder = runFolder;
     PrintSummary(facts);
   }
-  const bool complete = st.writeFailures == 0 && notSaved == 0 && scan.AbortReason().empty() &&
-                        !terminal.Interrupted();
+  // A sector that could not be read may have held a photo: not complete.
+  const bool complete = st.writeFailures == 0 && st.readErrors == 0 && notSaved == 0 &&
+                        scan.AbortReason().empty() && !terminal.Interrupted();
   return complete ? kExitOk : kExitIncomplete;
 }
 

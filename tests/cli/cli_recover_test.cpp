@@ -61,6 +61,13 @@ TEST_F(CliRecoverTest, ProposesTheRouteFromWhatTheFoldersStillKnow) {
   EXPECT_NE(r.output.find("Found 2 deleted files\nProposed: the folder route"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("recovering the deleted files"), std::string::npos) << r.output;
+
+  // The folder route asked for on a card without a FAT file system has not
+  // looked anywhere: that is no clean run.
+  ASSERT_EQ(Sh("truncate -s 8M " + Quote(dir_ / "nofat.img")).exitCode, 0);
+  r = Cli("recover " + Quote(dir_ / "nofat.img") + " --method folder -q -o " + Quote(dir_ / "nofat"));
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_NE(r.output.find("no FAT file system was found on the drive"), std::string::npos) << r.output;
 }
 
 TEST_F(CliRecoverTest, CountsOnlyTheDeletedFolders) {

@@ -169,7 +169,9 @@ TEST_F(CliScanTest, AStopSignalEndsTheScanAndSavesWhatWasFound) {
     const fs::path dest = dir_ / name, log = dir_ / (std::string(name) + ".log");
     const std::string script = Quote(kCli) + " scan " + Quote(card_) + " -o " + Quote(dest) +
                                " --sectors-at-once 1 >" + Quote(log) + " 2>&1 & pid=$!; " +
-                               "until grep -q Scanning " + Quote(log) + "; do sleep 0.05; done; " +
+                               // once the photo's file is closed: its line is in the manifest
+                               "i=0; until cat " + Quote(dest) + "/.kestrella-*/manifest 2>/dev/null | grep -q JPG "
+                               "|| [ $i -ge 400 ]; do sleep 0.05; i=$((i+1)); done; " +
                                "kill -" + name + " $pid; wait $pid";
     const CommandResult r = Sh(script);
     const std::vector<uint8_t> told = ReadFileBytes(log);
