@@ -33,6 +33,10 @@ struct PartitionedDisk {
 // master table (extendedBase 0) are absolute and every later link is
 // relative to the first extended partition.
 //
+// A master table whose entry of type EEh protects a GUID partition table
+// lists that table's FAT partitions (Microsoft basic data and EFI system
+// types) after its own, in entry order.
+//
 // A sector without the signature 55 AA is no table, and lists nothing: a
 // link into garbage would otherwise list whatever the bytes say. Entries
 // that are empty or start past the end of the disk are left out, as are

@@ -14,4 +14,8 @@ inline uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline uint64_t Le64(const uint8_t* p) {
+  return static_cast<uint64_t>(Le32(p)) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
+}
+
 }  // namespace kestrella

@@ -66,6 +66,13 @@ class MemoryDisk {
     return d;
   }
 
+  // Puts `bytes` at byte `offset` of sector `sector`.
+  void Put(uint64_t sector, size_t offset, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t>& s = content_[sector];
+    s.resize(sectorBytes_, 0);
+    std::copy(bytes.begin(), bytes.end(), s.begin() + static_cast<std::ptrdiff_t>(offset));
+  }
+
   std::vector<uint64_t> reads;
   std::map<uint64_t, bool> unreadable;
 
@@ -116,6 +123,45 @@ TEST(PartitionTable, RulesCaseByCase) {
     MemoryDisk disk(c.sectors, 512, c.tables);
     EXPECT_EQ(ReadFatPartitions(disk.Disk()), c.want) << c.what;
     EXPECT_EQ(disk.reads, c.reads) << c.what;
+  }
+}
+
+std::vector<uint8_t> Le(uint64_t v, size_t n) {
+  std::vector<uint8_t> out(n);
+  for (size_t k = 0; k < n; ++k) out[k] = static_cast<uint8_t>(v >> (8 * k));
+  return out;
+}
+
+// A GUID partition table behind its protective master entry: the FAT types
+// are listed, other types and entries that do not fit the disk are not.
+TEST(PartitionTable, GuidTableListsItsFatPartitions) {
+  const std::vector<uint8_t> basicData = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                                          0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+  const std::vector<uint8_t> efiSystem = {0x28, 0x73, 0x2A, 0xC1, 0x1F, 0xF8, 0xD2, 0x11,
+                                          0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B};
+  const std::vector<uint8_t> linuxData = {0xAF, 0x3D, 0xC6, 0x0F, 0x83, 0x84, 0x72, 0x47,
+                                          0x8E, 0x79, 0x3D, 0x69, 0xD8, 0x47, 0x7D, 0xE4};
+  for (const bool signedHeader : {true, false}) {
+    MemoryDisk disk(100000, 512, {{0, {{0xEE, 1, 99999}}}});
+    disk.Put(1, 0, signedHeader ? std::vector<uint8_t>{'E', 'F', 'I', ' ', 'P', 'A', 'R', 'T'}
+                                : std::vector<uint8_t>{'E', 'F', 'I', ' ', 'P', 'A', 'R', 'X'});
+    disk.Put(1, 72, Le(2, 8));    // the entries start in sector 2
+    disk.Put(1, 80, Le(128, 4));  // 128 entries
+    disk.Put(1, 84, Le(128, 4));  // of 128 bytes: 4 a sector
+    const struct {
+      const std::vector<uint8_t>& type;
+      uint64_t first, last;
+    } entries[] = {{basicData, 2048, 4095}, {linuxData, 4096, 8191}, {efiSystem, 8192, 10239},
+                   {basicData, 90000, 200000}, {basicData, 5000, 4000}, {basicData, 20000, 29999}};
+    for (size_t i = 0; i < std::size(entries); ++i) {
+      disk.Put(2 + i / 4, (i % 4) * 128, entries[i].type);
+      disk.Put(2 + i / 4, (i % 4) * 128 + 32, Le(entries[i].first, 8));
+      disk.Put(2 + i / 4, (i % 4) * 128 + 40, Le(entries[i].last, 8));
+    }
+    const std::vector<FatPartition> want =
+        signedHeader ? std::vector<FatPartition>{{2048, 2048}, {8192, 2048}, {20000, 10000}}
+                     : std::vector<FatPartition>{};
+    EXPECT_EQ(ReadFatPartitions(disk.Disk()), want) << signedHeader;
   }
 }
 
