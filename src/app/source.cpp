@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "diskio/systemdisk.h"
 
 namespace kestrella {
 
@@ -148,6 +151,48 @@ OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
     throw UserError(path + " is not ready: no medium, or its size cannot be read");
   }
   return out;
+}
+
+std::vector<DriveEntry> PartitionsOf(Engine& engine, const DriveEntry& whole) {
+  std::vector<DriveEntry> parts;
+  if (!whole.source.wholeDisk) return parts;
+  for (const DriveEntry& e : engine.Drives()) {
+    if (e.source.wholeDisk) continue;
+    // An image's partitions are drives over the same file; a device's are
+    // the kernel's partition devices of that disk.
+    const bool ofImage = whole.source.isImage && e.source.isImage && e.source.path == whole.source.path;
+    const bool ofDevice = !whole.source.isImage && !e.source.isImage &&
+                          WholeDiskName(engine.Roots().sysClassBlock, e.source.name) == whole.source.name;
+    if (ofImage || ofDevice) parts.push_back(e);
+  }
+  return parts;
+}
+
+OpenedSource OpenFatSource(Engine& engine, const std::string& source, uint32_t partition,
+                           std::string* note) {
+  OpenedSource whole = OpenSource(engine, source);
+  if (partition == 0) {
+    const std::optional<FileSystemFound> fs = engine.FileSystemAt(whole.drive);
+    if (!fs || !fs->type.empty()) return whole;  // a card with its volume at sector 0
+  }
+  const std::vector<DriveEntry> parts = PartitionsOf(engine, whole.entry);
+  if (partition == 0 && parts.size() != 1) {
+    if (parts.empty()) return whole;  // nothing to look into: the caller says what is missing
+    throw UserError(source + " holds " + std::to_string(parts.size()) +
+                    " FAT partitions: choose one with --partition N (see kestrella-cli partitions " +
+                    source + ")");
+  }
+  const uint32_t chosen = partition == 0 ? 1 : partition;
+  if (chosen > parts.size()) {
+    throw UserError(source + " has " + (parts.empty() ? std::string("no") : std::to_string(parts.size())) +
+                    " FAT partition" + (parts.size() == 1 ? "" : "s") + ", so no partition " +
+                    std::to_string(chosen));
+  }
+  const DriveEntry& part = parts[chosen - 1];
+  if (note != nullptr && partition == 0) {
+    *note = "using the FAT partition of " + source + ": " + part.Caption();
+  }
+  return OpenDrive(engine, part.number);
 }
 
 }  // namespace kestrella

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/engine.h"
 
@@ -40,5 +41,18 @@ DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params);
 OpenedSource OpenSource(Engine& engine, const std::string& source);
 // The same for a drive already in the table (the window's list).
 OpenedSource OpenDrive(Engine& engine, uint8_t drive);
+
+// The FAT partitions of the disk `whole` (an image or a block device), each
+// a drive of the table, in the order the disk's table lists them.
+std::vector<DriveEntry> PartitionsOf(Engine& engine, const DriveEntry& whole);
+
+// Opens `source` for the commands that read its FAT file system. A whole
+// disk whose sector 0 starts no FAT volume is looked into: `partition`
+// (counted from 1) chooses among its FAT partitions, and without one the
+// only FAT partition there is is taken, `note` saying so. Throws UserError
+// when a partition is asked for that the disk does not have, or when there
+// are several and none was chosen.
+OpenedSource OpenFatSource(Engine& engine, const std::string& source, uint32_t partition,
+                           std::string* note = nullptr);
 
 }  // namespace kestrella

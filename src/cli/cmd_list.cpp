@@ -4,12 +4,13 @@
 #include "app/mountedcard.h"
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "cli/runsupport.h"
 #include "cli/terminal.h"
 
 namespace kestrella::cli {
 
 const char* const kListHelp =
-    "usage: kestrella-cli list SOURCE [--deleted-only]\n"
+    "usage: kestrella-cli list SOURCE [--deleted-only] [--partition N]\n"
     "\n"
     "Mounts the FAT12, FAT16 or FAT32 file system of SOURCE and lists its\n"
     "\"Root\" tree (what its folders hold) and its \"Deleted\" tree (the deleted\n"
@@ -21,7 +22,8 @@ const char* const kListHelp =
     "SOURCE  a card image file, a block device, or a drive letter such as E:.\n"
     "\n"
     "options:\n"
-    "  --deleted-only   list the Deleted tree only\n";
+    "  --deleted-only         list the Deleted tree only\n"
+    KESTRELLA_PARTITION_HELP;
 
 namespace {
 
@@ -59,12 +61,13 @@ void PrintTree(const std::string& name, const std::vector<TreeRow>& rows) {
 
 int RunList(const std::vector<std::string>& args) {
   OptionSpec spec;
+  spec.withValue = {"--partition"};
   spec.flags = {"--deleted-only"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("list needs exactly one SOURCE");
   TerminalUi terminal;
   Engine engine(terminal);
-  MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
+  MountedCard card(engine, OpenFatSourceFor(engine, opts, false));
   const CardSummary s = card.Summary();
   std::printf("%s: %s volume \"%s\", %u clusters of %u bytes%s\n",
               card.Source().entry.source.path.c_str(), s.fatType.c_str(),

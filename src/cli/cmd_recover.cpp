@@ -15,11 +15,14 @@
 namespace kestrella::cli {
 
 const char* const kAnalyzeHelp =
-    "usage: kestrella-cli analyze SOURCE\n"
+    "usage: kestrella-cli analyze SOURCE [--partition N]\n"
     "\n"
     "Counts the folders and the deleted pictures that the FAT file system of\n"
     "SOURCE still describes, and proposes how to recover: the folder route\n"
-    "(deleted files, or a hunt for lost files) or the raw scan.\n";
+    "(deleted files, or a hunt for lost files) or the raw scan.\n"
+    "\n"
+    "options:\n"
+    KESTRELLA_PARTITION_HELP;
 
 const char* const kRecoverHelp =
     "usage: kestrella-cli recover SOURCE -o DEST [options]\n"
@@ -40,6 +43,7 @@ const char* const kRecoverHelp =
     "  --lost                 folder route: also hunt lost clusters\n"
     KESTRELLA_NAMING_HELP
     KESTRELLA_TEMP_HELP
+    KESTRELLA_PARTITION_HELP
     "  --sectors-at-once N    scan route: sectors per read\n"
     "  --retries N            scan route: attempts on an unreadable sector (1-20)\n"
     "  --force                allow DEST or the temporary folder on the device\n"
@@ -65,11 +69,13 @@ void PrintProposal(const TRouteProposal& p) {
 }  // namespace
 
 int RunAnalyze(const std::vector<std::string>& args) {
-  Options opts(args, OptionSpec{});
+  OptionSpec spec;
+  spec.withValue = {"--partition"};
+  Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("analyze needs exactly one SOURCE");
   InterruptibleUi terminal;
   Engine engine(terminal);
-  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  const OpenedSource src = OpenFatSourceFor(engine, opts, false);
   TFrmFATScan driver(engine.Context());
   terminal.OnInterrupt([&driver] { driver.StopScan(); });
   const TRouteProposal p = AnalyzeDrive(driver, src.drive, [&] { return terminal.Interrupted(); });
@@ -80,7 +86,8 @@ int RunAnalyze(const std::vector<std::string>& args) {
 
 int RunRecover(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--temp", "--method", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.withValue = {"-o",       "--output", "--temp",          "--partition", "--method",
+                    "--names",  "--prefix", "--sectors-at-once", "--retries"};
   spec.flags = {"-q", "--quiet", "--force", "--no-deleted", "--lost", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("recover needs exactly one SOURCE");
@@ -95,7 +102,7 @@ int RunRecover(const std::vector<std::string>& args) {
 
   InterruptibleUi terminal;
   Engine engine(terminal);
-  const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  const OpenedSource src = OpenFatSourceFor(engine, opts, quiet);
   TFrmFATScan driver(engine.Context());
   RawScan scan(engine.Context());
   FoundFileList found(engine.Context().files());

@@ -13,6 +13,7 @@ namespace kestrella::cli {
 
 const char* const kSaveHelp =
     "usage: kestrella-cli save SOURCE -o DEST [--deleted-only] [--overwrite ask|all|never]\n"
+    "                         [--partition N]\n"
     "\n"
     "Mounts the FAT file system of SOURCE and saves its whole folder tree into\n"
     "DEST/Root, deleted files included, reading each file along its cluster\n"
@@ -26,7 +27,8 @@ const char* const kSaveHelp =
     "  --overwrite MODE      when a file or folder of that name exists in DEST:\n"
     "                        ask (default; on a terminal), all (replace),\n"
     "                        never (keep the existing one)\n"
-    "  --force               allow DEST on the device being recovered\n";
+    "  --force                allow DEST on the device being recovered\n"
+    KESTRELLA_PARTITION_HELP;
 
 namespace {
 
@@ -49,7 +51,7 @@ class AnsweringUi : public InterruptibleUi {
 
 int RunSave(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--overwrite"};
+  spec.withValue = {"-o", "--output", "--overwrite", "--partition"};
   spec.flags = {"--deleted-only", "--force"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("save needs exactly one SOURCE");
@@ -62,7 +64,7 @@ int RunSave(const std::vector<std::string>& args) {
   AnsweringUi terminal(mode == "never" ? std::optional<MsgResult>(MsgResult::No) : std::nullopt);
   Engine engine(terminal);
 
-  MountedCard card(engine, OpenSource(engine, opts.Positional()[0]));
+  MountedCard card(engine, OpenFatSourceFor(engine, opts, false));
   // A file cut short by the stop is removed, never left under its name.
   terminal.OnInterrupt([&card] { card.Stop(); });
   CheckFolders(engine, *dest, *dest, card.Source(), opts.Flag("--force"));

@@ -134,6 +134,14 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
   return lost;
 }
 
+OpenedSource OpenFatSourceFor(Engine& engine, const Options& opts, bool quiet) {
+  const uint32_t partition = static_cast<uint32_t>(opts.Number("--partition", 1, 128).value_or(0));
+  std::string note;
+  OpenedSource src = OpenFatSource(engine, opts.Positional()[0], partition, &note);
+  if (!note.empty() && !quiet) std::fprintf(stderr, "kestrella-cli: %s\n", note.c_str());
+  return src;
+}
+
 std::filesystem::path RunLocationFor(const Options& opts, const std::string& dest) {
   const auto temp = opts.Value("--temp");
   if (temp && temp->empty()) throw UsageError("--temp needs a folder");

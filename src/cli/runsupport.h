@@ -80,6 +80,15 @@ void NoteLeftovers(const std::filesystem::path& temp);
   "                         (default: a hidden folder .kestrella-XXXXXX in DEST,\n"  \
   "                         so that saving moves them instead of copying)\n"
 
+#define KESTRELLA_PARTITION_HELP                                                        \
+  "  --partition N          the N-th FAT partition of a partitioned disk or image\n"   \
+  "                         (see kestrella-cli partitions); without it, the only\n"    \
+  "                         one is taken when sector 0 starts no FAT volume\n"
+
+// Opens SOURCE for a command that reads its FAT file system, with
+// --partition; says on stderr (unless `quiet`) which partition it took.
+OpenedSource OpenFatSourceFor(Engine& engine, const Options& opts, bool quiet);
+
 // Where the run keeps its found files: --temp, else the destination.
 std::filesystem::path RunLocationFor(const Options& opts, const std::string& dest);
 

@@ -204,7 +204,58 @@ TEST_F(CliRecoverTest, ListsThePartitionsOfADiskImage) {
   r = Cli("partitions " + Quote(image) + " --lost-drives 0 70000");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("lost drives found: 0"), std::string::npos) << r.output;
+  // The FAT commands take one of them by number, and ask for one when there
+  // are several.
+  const struct {
+    const char* options;
+    int exitCode;
+    const char* told;
+  } choices[] = {{"", 2, "holds 6 FAT partitions: choose one with --partition N"},
+                 {" --partition 2", 0, "Root"},
+                 {" --partition 7", 2, "has 6 FAT partitions, so no partition 7"}};
+  for (const auto& c : choices) {
+    r = Cli("list " + Quote(image) + c.options);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.options << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.told), std::string::npos) << c.options << "\n" << r.output;
+  }
   EXPECT_EQ(Md5Of(image), md5);
+}
+
+// A stick partitioned with a GUID table: its one FAT partition is found and
+// its deleted photo recovered by the folder route.
+TEST_F(CliRecoverTest, RecoversFromTheFatPartitionOfAGuidPartitionedDisk) {
+  const fs::path image = dir_ / "gpt.img";
+  std::vector<uint8_t> head(34 * 512, 0);
+  auto put = [&](size_t at, uint64_t v, size_t n) {
+    for (size_t k = 0; k < n; ++k) head[at + k] = static_cast<uint8_t>(v >> (8 * k));
+  };
+  head[446 + 4] = 0xEE;  // the protective entry over the whole disk
+  put(446 + 8, 1, 4);
+  put(446 + 12, 32767, 4);
+  head[510] = 0x55;
+  head[511] = 0xAA;
+  const std::string signature = "EFI PART";
+  std::copy(signature.begin(), signature.end(), head.begin() + 512);
+  put(512 + 72, 2, 8);    // entries from sector 2
+  put(512 + 80, 128, 4);  // 128 of them
+  put(512 + 84, 128, 4);  // of 128 bytes
+  const uint8_t basicData[16] = {0xA2, 0xA0, 0xD0, 0xEB, 0xE5, 0xB9, 0x33, 0x44,
+                                 0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7};
+  std::copy(std::begin(basicData), std::end(basicData), head.begin() + 1024);
+  put(1024 + 32, 2048, 8);   // first sector
+  put(1024 + 40, 32733, 8);  // last sector
+  WriteFileBytes(image, head);
+  ASSERT_EQ(Sh("truncate -s 16M " + Quote(image)).exitCode, 0);
+  ASSERT_EQ(Sh("mkfs.fat -F 16 --offset 2048 " + Quote(image) + " 15343").exitCode, 0);
+  Put(image.string() + "@@1M", Photo("Nikon_D70.jpg"), "::DSC_0001.JPG");
+  ASSERT_EQ(Mtools("mdel -i " + Quote(image.string() + "@@1M") + " ::DSC_0001.JPG").exitCode, 0);
+
+  const fs::path out = dir_ / "out";
+  const CommandResult r = Cli("recover " + Quote(image) + " -o " + Quote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("using the FAT partition of"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("by the folder route"), std::string::npos) << r.output;
+  EXPECT_EQ(Md5Of(out / "_SC_0001.JPG"), Md5Of(Photo("Nikon_D70.jpg"))) << r.output;
 }
 
 }  // namespace
