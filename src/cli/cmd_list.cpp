@@ -27,16 +27,6 @@ const char* const kListHelp =
 
 namespace {
 
-// A name from the medium as it may reach a terminal: control characters
-// (an escape sequence could rewrite the screen) are shown as "?".
-std::string Printable(std::string name) {
-  for (char& c : name) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) c = '?';
-  }
-  return name;
-}
-
 std::string Mark(const TreeRow& row) {
   if (!row.deleted) return "";
   return "  deleted, condition " + std::to_string(row.condition);

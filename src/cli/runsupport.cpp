@@ -117,15 +117,16 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
   for (const FileProblem& p : report.Problems()) {
     switch (p.kind) {
       case FileProblem::Kind::Lost:
-        std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", p.file.c_str(), p.reason.c_str());
+        std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", Printable(p.file).c_str(), p.reason.c_str());
         ++lost;
         break;
       case FileProblem::Kind::Damaged:
-        if (withDamaged) std::fprintf(stderr, "kestrella-cli: %s: %s\n", p.file.c_str(), p.reason.c_str());
+        if (withDamaged) std::fprintf(stderr, "kestrella-cli: %s: %s\n", Printable(p.file).c_str(), p.reason.c_str());
         break;
       case FileProblem::Kind::NotCopied:
         std::fprintf(stderr, "kestrella-cli: could not save %s as %s: %s (the found file stays at %s)\n",
-                     p.file.c_str(), p.target.c_str(), p.reason.c_str(), p.file.c_str());
+                     Printable(p.file).c_str(), Printable(p.target).c_str(), p.reason.c_str(),
+                     Printable(p.file).c_str());
         break;
     }
   }
@@ -166,7 +167,7 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
   });
   flushing.Finish();
   found.DeleteImageFiles();
-  for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
+  for (const std::string& saved : report.saved) std::printf("%s\n", Printable(saved).c_str());
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
   PrintProblems(report.problems, false);
   // What the run kept only in part is told under the name it was saved as.
@@ -176,7 +177,7 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
     for (size_t i = 0; i < report.savedFrom.size(); ++i) {
       if (report.savedFrom[i] == p.file) name = report.saved[i];
     }
-    std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
+    std::fprintf(stderr, "kestrella-cli: %s: %s\n", Printable(name).c_str(), p.reason.c_str());
   }
   if (!report.notTried.empty()) {
     std::fprintf(stderr,
@@ -195,7 +196,7 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
 
 void PrintSummary(const RunFacts& facts) {
   for (const std::string& line : SummaryLines(SummarizeRun(facts)))
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", Printable(line).c_str());
 }
 
 }  // namespace kestrella::cli

@@ -1,10 +1,57 @@
 #include "cli/terminal.h"
 
-#include <cstdio>
-#include <iostream>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <utility>
+
 namespace kestrella::cli {
+
+namespace {
+
+// The code point of the UTF-8 sequence at `text[at]` and its length; length
+// 0 when the bytes there are no valid sequence.
+std::pair<uint32_t, size_t> DecodeUtf8(std::string_view text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return {lead, 1};
+  const size_t length = lead >= 0xF0 && lead < 0xF5 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead >= 0xF5 || at + length > text.size()) return {0, 0};
+  uint32_t cp = lead & (0xFFu >> (length + 1));
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return {0, 0};
+    cp = (cp << 6) | (byte(at + i) & 0x3F);
+  }
+  // Overlong forms and surrogates are no characters.
+  const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < least[length] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) return {0, 0};
+  return {cp, length};
+}
+
+bool Unprintable(uint32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || cp == 0x200E || cp == 0x200F ||
+         (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0x061C;
+}
+
+}  // namespace
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t at = 0; at < text.size();) {
+    const auto [cp, length] = DecodeUtf8(text, at);
+    if (length == 0 || Unprintable(cp)) {
+      out += '?';
+      at += length == 0 ? 1 : length;
+    } else {
+      out.append(text.substr(at, length));
+      at += length;
+    }
+  }
+  return out;
+}
 
 MsgResult TerminalUi::MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                                  MsgButtons buttons) {

@@ -5,10 +5,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "util/userinterface.h"
 
 namespace kestrella::cli {
+
+// A name from a card as it may reach a terminal: control characters (C0,
+// DEL and C1: an escape sequence could rewrite the screen), the bidirectional
+// controls that can make a name read as another, and bytes that are no UTF-8
+// are each shown as "?".
+std::string Printable(std::string_view text);
 
 class TerminalUi : public SilentUserInterface {
  public:

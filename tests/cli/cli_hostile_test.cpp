@@ -318,7 +318,10 @@ TEST_F(CliHostileTest, NamesOnTheCardNeverLeaveTheDestination) {
     const std::vector<std::string> names = {
         "../../escape1.jpg", "..\\..\\escape2.jpg", absolute, "..", ".", "...",
         std::string("a\x01\x1b[2Jb.jpg"), "", longName.substr(0, 100) + "/" + longName.substr(0, 150) + ".jpg",
-        "../" + longName + ".jpg", "/"};
+        "../" + longName + ".jpg", "/",
+        // C1's one-byte escape (U+009B) and a right-to-left override that
+        // would show "exe.jpg" as "gpj.exe"
+        std::string("c\xC2\x9B" "2Jd\xE2\x80\xAE" "gpj.exe")};
     int i = 0;
     auto shortName = [&i](char lead, const char* ext) {
       const std::string number = std::to_string(i++);
@@ -371,6 +374,8 @@ TEST_F(CliHostileTest, NamesOnTheCardNeverLeaveTheDestination) {
     EXPECT_FALSE(fs::exists(absolute));
     // No escape sequence of the card reaches the terminal.
     EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << command;
+    EXPECT_EQ(r.output.find("\xC2\x9B"), std::string::npos) << command;
+    EXPECT_EQ(r.output.find("\xE2\x80\xAE"), std::string::npos) << command;
     if (c.rfind("list", 0) == 0) continue;
     // What was saved are copies of the one photo the entries point at.
     size_t files = 0;
