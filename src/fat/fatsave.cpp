@@ -175,6 +175,14 @@ class FileWriter {
   uint64_t endFound_ = 0;
 };
 
+// Why a file was saved shorter than its entry says.
+std::string CutReason(const TFATFileInfo& info) {
+  const std::string cut = "cut after " + std::to_string(info.Size) + " of its " +
+                          std::to_string(info.OpenedSize) + " bytes: ";
+  if (info.End == ReadEnd::SourceEnd) return cut + "the rest would lie beyond the end of the card";
+  return cut + "no more clusters of the card can hold it";
+}
+
 std::string DirOutputName(const TFATDirectory& dir) {
   return SafeFileName(dir.Utf8Name.empty() ? ReplaceDeletedChar(dir.Name) : dir.Utf8Name);
 }
@@ -254,6 +262,12 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
       reasons += "allocation table sector " + std::to_string(info.UnreadableTableSector) +
                  " could not be read: clusters after " + std::to_string(info.GuessedAfter) + " guessed";
     }
+    // A file found by its first bytes has no size of its own to fall short
+    // of: where its read ended is where it ends.
+    if (info.End != ReadEnd::Whole && SignatureKind.empty()) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += CutReason(info);
+    }
     if (!reasons.empty()) drive->SaveProblems.Add(FileProblem::Kind::Damaged, target, reasons);
   }
   drive->Close(info);
@@ -280,8 +294,11 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
   }
 
   const fs::path probe = ExistingFolder(folder);
+  // No more is written than the volume's clusters hold, whatever the entry
+  // claims.
+  const uint64_t needed = std::min<uint64_t>(file.Size, geometry_.DataBytes());
   if (!fatsave::IsNetworkFolder(probe) &&
-      Device->Context().files().FreeSpace(probe.string()) < file.Size) {
+      Device->Context().files().FreeSpace(probe.string()) < needed) {
     UI().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
                         folder.string() + ".",
                     "Error", MsgIcon::Error, MsgButtons::Ok);
