@@ -210,7 +210,8 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
   drive->ResetByCluster(FirstCluster, Size, info);
   ScanHost& host = drive->host();
   host.ProcessMessages();
-  std::vector<uint8_t> buffer(fatsave::kSaveBufferSize);
+  // Not zeroed: only what a read delivered is ever used.
+  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(fatsave::kSaveReadSize);
 
   bool readOk = true;
   const uint64_t unreadableBefore = drive->UnreadableSectors;
@@ -223,7 +224,7 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     // A read of 3 bytes or fewer is taken as the file's last: it is written
     // and the save ends.
     do {
-      readOk = drive->BlockRead(info, fatsave::kSaveBufferSize, buffer.data(), useFAT, got);
+      readOk = drive->BlockRead(info, fatsave::kSaveReadSize, buffer.get(), useFAT, got);
       if (!readOk) {
         Warn(drive->UI(), "Could not read source file! (dev:" + drive->Device->Name +
                               ", cluster:" + std::to_string(FirstCluster) +
@@ -231,7 +232,9 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
         host.ProgressStopTime();
         break;
       }
-      more = writer.Take(buffer.data(), got);
+      // The writer takes the read in the pieces its end finder counts in.
+      for (uint32_t at = 0; more && at < got; at += fatsave::kSaveBufferSize)
+        more = writer.Take(buffer.get() + at, std::min(got - at, fatsave::kSaveBufferSize));
     } while (more && got > 3 && !host.StopRequested());
     if (readOk) writer.Finish();
     EndFound = writer.EndFound();
