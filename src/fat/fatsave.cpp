@@ -154,6 +154,12 @@ class FileWriter {
   }
   // Where the finder said the file ends (0: it did not).
   uint64_t EndFound() const { return endFound_; }
+  // The pieces Take wants at most: what the finder holds back is one piece,
+  // and how far an end it learns late may lie is counted in them. Without
+  // a finder, bytes go out as they come.
+  uint32_t Piece(uint32_t got) const {
+    return finder_ != nullptr ? std::min(got, fatsave::kSaveBufferSize) : got;
+  }
   // Writes what is still held back, at the end of the file's bytes.
   void Finish() {
     Emit(held_.data(), held_.size());
@@ -232,9 +238,10 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
         host.ProgressStopTime();
         break;
       }
-      // The writer takes the read in the pieces its end finder counts in.
-      for (uint32_t at = 0; more && at < got; at += fatsave::kSaveBufferSize)
-        more = writer.Take(buffer.get() + at, std::min(got - at, fatsave::kSaveBufferSize));
+      for (uint32_t at = 0, piece = 0; more && at < got; at += piece) {
+        piece = writer.Piece(got - at);
+        more = writer.Take(buffer.get() + at, piece);
+      }
     } while (more && got > 3 && !host.StopRequested());
     if (readOk) writer.Finish();
     EndFound = writer.EndFound();
