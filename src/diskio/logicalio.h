@@ -32,10 +32,11 @@ inline constexpr uint32_t kLargestReadBytes = kSectorBufferBytes - 1;
 // The main window's access: up to 1000 sectors per call, the
 // kSectorBufferBytes sector buffer, optical drives asked for their size.
 inline constexpr LogicalAccessTraits kDiskutilsTraits{1000, kSectorBufferBytes, false, true};
-// A device's access: up to 128 sectors per call (fewer for sectors larger
-// than 512 bytes, so that a chunk fits 64 KiB); writes reach the medium
-// before they return.
-inline constexpr LogicalAccessTraits kLdiskioTraits{128, 65536, true, false};
+// A device's access: up to 4096 sectors per call (fewer for sectors larger
+// than 512 bytes, so that a chunk fits 2 MiB, a cache line): a cache fill,
+// or a photo's run of clusters, is one system call, not one per 64 KiB.
+// Writes reach the medium before they return.
+inline constexpr LogicalAccessTraits kLdiskioTraits{4096, 2097152, true, false};
 
 class LogicalSectorAccess {
  public:

@@ -23,14 +23,17 @@ void FatFileReader::Reset(uint32_t sectorSize) {
   windowSector_ = 0;
 }
 
-// The cluster a read moves to after `cluster`, or `cluster` itself when there
-// is nowhere to go.
+// The cluster a read moves to after `cluster`, or 0 when there is nowhere to
+// go: the read ends there.
 //
 // With the table (useFAT >= 1) a link to a valid cluster is followed. A
 // deleted file's chain has been erased to 0, and a damaged one may end early;
 // in both cases the data still to read most likely sits in the next clusters
-// that nothing claims, so the read goes on with the next free cluster instead
-// of reading the current one over and over.
+// that nothing claims, so the read goes on with the next free cluster. When
+// none follows, nothing on the volume can hold the rest of the file: reading
+// on through clusters that belong to other files (or the last one over and
+// over) would only make a file of someone else's data, as long as whatever
+// size its entry claims.
 //
 // A link whose table sector cannot be read is not known at all. The read
 // then goes on with the next cluster on the volume, as a read without the
@@ -40,7 +43,7 @@ void FatFileReader::Reset(uint32_t sectorSize) {
 // later clusters among them). The guess is noted so that the save can say
 // the file may be damaged.
 uint32_t FatFileReader::FollowingCluster(uint32_t cluster, uint8_t useFAT, TFATFileInfo* info) {
-  const auto consecutive = [&] { return cluster <= geometry_.ClusterCount() ? cluster + 1 : cluster; };
+  const auto consecutive = [&] { return cluster <= geometry_.ClusterCount() ? cluster + 1 : 0u; };
   if (useFAT == 0) return consecutive();
   if (!geometry_.IsEOF(cluster)) {
     const uint32_t next = table_.GetFAT(cluster, useFAT - 1u);
@@ -53,8 +56,17 @@ uint32_t FatFileReader::FollowingCluster(uint32_t cluster, uint8_t useFAT, TFATF
       return consecutive();
     }
   }
-  const uint32_t free = table_.NextFreeCluster(cluster);
-  return geometry_.IsValidCluster(free) ? free : cluster;
+  const uint32_t free = table_.FreeClusterAfter(cluster);
+  return geometry_.IsValidCluster(free) ? free : 0u;
+}
+
+void FatFileReader::EndHere(TFATFileInfo& info, ReadEnd why) {
+  info.Size = info.Position;
+  info.End = why;
+}
+
+bool FatFileReader::OnMedium(uint64_t sector) const {
+  return geometry_.MediumSectors() == 0 || sector < geometry_.MediumSectors();
 }
 
 FatFileReader::SectorRun FatFileReader::NextRun(TFATFileInfo& info, uint32_t sectorInCluster,
@@ -85,7 +97,12 @@ bool FatFileReader::ResetByCluster(uint32_t firstCluster, uint32_t size, TFATFil
   info.FirstCluster = firstCluster;
   info.CurrentCluster = firstCluster;
   info.Position = 0;
-  info.Size = size;
+  info.OpenedSize = size;
+  // No file is longer than the clusters the volume has (a volume without
+  // any has nothing a read could deliver anyway).
+  const uint64_t data = geometry_.DataBytes();
+  info.Size = data != 0 ? static_cast<uint32_t>(std::min<uint64_t>(size, data)) : size;
+  info.End = info.Size < size ? ReadEnd::ClustersEnd : ReadEnd::Whole;
   info.GuessedAfter = 0;
   info.UnreadableTableSector = 0;
   return true;
@@ -115,30 +132,62 @@ bool FatFileReader::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffe
   bool lastReadOk = true;
 
   for (;;) {
-    // Whole sectors that lie next to each other on the medium are read in
-    // one go, straight into the caller's buffer: a photo in one run of
-    // clusters then costs a read per buffer, not one per sector. A run that
-    // fails is read again sector by sector below, so that only the sectors
-    // that really cannot be read are delivered as zeros.
-    if (offset == 0 && remaining >= sectorSize) {
-      const SectorRun r = NextRun(info, sectorInCluster, remaining / sectorSize, useFAT);
-      if (r.sectors > 1 &&
-          volume_.ReadSec(geometry_.Cluster2Sec(info.CurrentCluster) + sectorInCluster,
-                  static_cast<uint16_t>(r.sectors), buffer, false)) {
-        const uint32_t bytes = r.sectors * sectorSize;
+    // Sectors that lie next to each other on the medium are read in one go:
+    // a photo in one run of clusters then costs a read per buffer, not one
+    // per sector. Whole sectors go straight into the caller's buffer; a run
+    // that ends inside a sector (the file's last one) is read whole into
+    // run_, and its last sector kept as the window. A run that fails is
+    // read again sector by sector below, so that only the sectors that
+    // really cannot be read are delivered as zeros.
+    if (offset == 0) {
+      const SectorRun r = NextRun(info, sectorInCluster, (remaining + sectorSize - 1) / sectorSize, useFAT);
+      const uint64_t first = uint64_t{geometry_.Cluster2Sec(info.CurrentCluster)} + sectorInCluster;
+      const uint64_t runBytes = uint64_t{r.sectors} * sectorSize;
+      const bool partial = runBytes > remaining;
+      uint8_t* into = partial ? nullptr : buffer;
+      if (partial) {
+        if (run_.size() < runBytes) run_.resize(runBytes);
+        into = run_.data();
+      }
+      if (r.sectors > 1 && OnMedium(first + r.sectors - 1) &&
+          volume_.ReadSec(static_cast<uint32_t>(first), static_cast<uint16_t>(r.sectors), into, false)) {
+        readMade = true;
+        if (partial) {
+          // The file (or the call) ends inside the run's last sector: the
+          // read stands on it, and it is held for a read that goes on.
+          const uint32_t last = static_cast<uint32_t>(first) + r.sectors - 1;
+          std::memcpy(buffer, run_.data(), remaining);
+          std::memcpy(window_.data(), run_.data() + runBytes - sectorSize, sectorSize);
+          windowSector_ = last;
+          bytesRead += remaining;
+          info.Position += remaining;
+          info.CurrentCluster = geometry_.Sec2Cluster(last);
+          break;
+        }
+        const uint32_t bytes = static_cast<uint32_t>(runBytes);
         buffer += bytes;
         bytesRead += bytes;
         info.Position += bytes;
         remaining -= bytes;
         info.CurrentCluster = r.cluster;
         sectorInCluster = r.sectorInCluster;
-        readMade = true;
+        // (The run looks past its end only when the file goes on.)
+        if (r.cluster == 0) {
+          EndHere(info, ReadEnd::ClustersEnd);
+          break;
+        }
         if (remaining == 0) break;
         continue;
       }
     }
     const uint32_t chunk = std::min(room, remaining);
     const uint32_t sector = geometry_.Cluster2Sec(info.CurrentCluster) + sectorInCluster;
+    // A sector the card does not have ends the file: zeros for it would
+    // only make the file as long as its entry claims.
+    if (!OnMedium(sector)) {
+      EndHere(info, ReadEnd::SourceEnd);
+      break;
+    }
     if (sector != windowSector_ || windowSector_ == 0) {
       readMade = true;
       lastReadOk = volume_.ReadSec(sector, 1, window_.data(), true);
@@ -164,8 +213,14 @@ bool FatFileReader::BlockRead(TFATFileInfo& info, uint32_t count, uint8_t* buffe
         sectorInCluster = 0;
         // Only move on when there is more of the file to read: at the end
         // the following cluster would never be used.
-        if (info.Position < info.Size)
-          info.CurrentCluster = FollowingCluster(info.CurrentCluster, useFAT, &info);
+        if (info.Position < info.Size) {
+          const uint32_t next = FollowingCluster(info.CurrentCluster, useFAT, &info);
+          if (next == 0) {
+            EndHere(info, ReadEnd::ClustersEnd);
+            break;
+          }
+          info.CurrentCluster = next;
+        }
       }
     }
     room = sectorSize;
@@ -187,6 +242,7 @@ bool FatFileReader::GetRecPosCluster(uint32_t& cluster, uint32_t position, uint8
   while (steps > 0) {
     if (TFATAnalyser::ClusterType(geometry_.FATType(), current) == kClusterEnd) break;
     current = FollowingCluster(current, useFAT, nullptr);
+    if (current == 0) return false;
     --steps;
   }
   if (steps > 0) return false;

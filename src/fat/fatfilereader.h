@@ -12,12 +12,26 @@ namespace kestrella {
 class TCustomDrive;
 class FatTable;
 
+// Why a read ended before the size it was opened with.
+enum class ReadEnd : uint8_t {
+  Whole,        // it did not
+  ClustersEnd,  // past the chain no free cluster could hold the rest
+  SourceEnd,    // the next sector lies beyond the end of the card
+};
+
 // Open-file state of a read.
 struct TFATFileInfo {
   uint32_t FirstCluster = 0;
   uint32_t CurrentCluster = 0;
   uint32_t Position = 0;
+  // How far the read goes: the size it was opened with, cut to what the
+  // volume's data area holds, and cut again where the read found it cannot
+  // go on (see End).
   uint32_t Size = 0;
+  // The size the read was opened with (a directory entry's), and why Size
+  // came out smaller.
+  uint32_t OpenedSize = 0;
+  ReadEnd End = ReadEnd::Whole;
   // The first link of the read that had to be guessed because the table
   // sector holding it could not be read: the cluster the guess left from
   // (0 = nothing guessed) and that table sector.
@@ -49,16 +63,22 @@ class FatFileReader {
   // The sectors a file read can take in one transfer from where `info`
   // stands (at `sectorInCluster` of its current cluster), at most `wanted`:
   // to the end of the run of adjacent clusters its chain follows. `cluster`
-  // and `sectorInCluster` say where the read stands after them.
+  // and `sectorInCluster` say where the read stands after them (cluster 0:
+  // the read can go nowhere after them).
   struct SectorRun {
     uint32_t sectors;
     uint32_t cluster;
     uint32_t sectorInCluster;
   };
   SectorRun NextRun(TFATFileInfo& info, uint32_t sectorInCluster, uint32_t wanted, uint8_t useFAT);
-  // The cluster after `cluster`; a link guessed on the way is noted in
-  // `info` when one is given.
+  // The cluster after `cluster`, 0 when there is none to go to; a link
+  // guessed on the way is noted in `info` when one is given.
   uint32_t FollowingCluster(uint32_t cluster, uint8_t useFAT, TFATFileInfo* info);
+  // Ends the read of `info` where it stands, for `why`.
+  static void EndHere(TFATFileInfo& info, ReadEnd why);
+  // Whether the medium holds volume sector `sector` (true when its size is
+  // not known).
+  bool OnMedium(uint64_t sector) const;
 
   TCustomDrive& volume_;
   const FatGeometry& geometry_;
@@ -67,6 +87,8 @@ class FatFileReader {
   uint32_t sectorSize_ = 512;
   std::vector<uint8_t> window_;
   uint32_t windowSector_ = 0;  // 0 = nothing held
+  // A run that ends inside a sector is read here whole, then handed out.
+  std::vector<uint8_t> run_;
 };
 
 }  // namespace kestrella

@@ -6,6 +6,7 @@ namespace kestrella {
 
 bool FatGeometry::Derive(const TBootRecord& boot, uint64_t mediumSectors) {
   boot_ = boot;
+  mediumSectors_ = mediumSectors;
   const uint32_t bytesPerSector = boot.BytesPerSector();
   const uint32_t perCluster = boot.SectorsPerCluster();
   const uint32_t fats = boot.NumberOfFATs();

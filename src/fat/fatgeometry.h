@@ -33,6 +33,10 @@ class FatGeometry {
   // Clusters 2 .. ClusterCount + 1 exist: the ones the data area holds, the
   // table can describe and the medium can give back.
   uint32_t ClusterCount() const { return clusterCount_; }
+  // Sectors the medium holds from the volume's first one (0: not known).
+  uint64_t MediumSectors() const { return mediumSectors_; }
+  // Bytes of the clusters that exist: no file read is longer.
+  uint64_t DataBytes() const { return uint64_t{clusterCount_} * bytesPerCluster_; }
 
   uint32_t Cluster2Sec(uint32_t cluster) const;
   uint32_t Sec2Cluster(uint32_t sector) const;
@@ -55,6 +59,7 @@ class FatGeometry {
   uint32_t firstDataSector_ = 0;
   uint32_t dataSectors_ = 0;
   uint32_t clusterCount_ = 0;
+  uint64_t mediumSectors_ = 0;
 };
 
 }  // namespace kestrella

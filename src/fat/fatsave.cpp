@@ -154,6 +154,12 @@ class FileWriter {
   }
   // Where the finder said the file ends (0: it did not).
   uint64_t EndFound() const { return endFound_; }
+  // The pieces Take wants at most: what the finder holds back is one piece,
+  // and how far an end it learns late may lie is counted in them. Without
+  // a finder, bytes go out as they come.
+  uint32_t Piece(uint32_t got) const {
+    return finder_ != nullptr ? std::min(got, fatsave::kSaveBufferSize) : got;
+  }
   // Writes what is still held back, at the end of the file's bytes.
   void Finish() {
     Emit(held_.data(), held_.size());
@@ -174,6 +180,14 @@ class FileWriter {
   uint64_t emitted_ = 0;
   uint64_t endFound_ = 0;
 };
+
+// Why a file was saved shorter than its entry says.
+std::string CutReason(const TFATFileInfo& info) {
+  const std::string cut = "cut after " + std::to_string(info.Size) + " of its " +
+                          std::to_string(info.OpenedSize) + " bytes: ";
+  if (info.End == ReadEnd::SourceEnd) return cut + "the rest would lie beyond the end of the card";
+  return cut + "no more clusters of the card can hold it";
+}
 
 std::string DirOutputName(const TFATDirectory& dir) {
   return SafeFileName(dir.Utf8Name.empty() ? ReplaceDeletedChar(dir.Name) : dir.Utf8Name);
@@ -202,7 +216,8 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
   drive->ResetByCluster(FirstCluster, Size, info);
   ScanHost& host = drive->host();
   host.ProcessMessages();
-  std::vector<uint8_t> buffer(fatsave::kSaveBufferSize);
+  // Not zeroed: only what a read delivered is ever used.
+  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(fatsave::kSaveReadSize);
 
   bool readOk = true;
   const uint64_t unreadableBefore = drive->UnreadableSectors;
@@ -215,7 +230,7 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     // A read of 3 bytes or fewer is taken as the file's last: it is written
     // and the save ends.
     do {
-      readOk = drive->BlockRead(info, fatsave::kSaveBufferSize, buffer.data(), useFAT, got);
+      readOk = drive->BlockRead(info, fatsave::kSaveReadSize, buffer.get(), useFAT, got);
       if (!readOk) {
         Warn(drive->UI(), "Could not read source file! (dev:" + drive->Device->Name +
                               ", cluster:" + std::to_string(FirstCluster) +
@@ -223,7 +238,10 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
         host.ProgressStopTime();
         break;
       }
-      more = writer.Take(buffer.data(), got);
+      for (uint32_t at = 0, piece = 0; more && at < got; at += piece) {
+        piece = writer.Piece(got - at);
+        more = writer.Take(buffer.get() + at, piece);
+      }
     } while (more && got > 3 && !host.StopRequested());
     if (readOk) writer.Finish();
     EndFound = writer.EndFound();
@@ -254,6 +272,12 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
       reasons += "allocation table sector " + std::to_string(info.UnreadableTableSector) +
                  " could not be read: clusters after " + std::to_string(info.GuessedAfter) + " guessed";
     }
+    // A file found by its first bytes has no size of its own to fall short
+    // of: where its read ended is where it ends.
+    if (info.End != ReadEnd::Whole && SignatureKind.empty()) {
+      if (!reasons.empty()) reasons += "; ";
+      reasons += CutReason(info);
+    }
     if (!reasons.empty()) drive->SaveProblems.Add(FileProblem::Kind::Damaged, target, reasons);
   }
   drive->Close(info);
@@ -280,8 +304,11 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
   }
 
   const fs::path probe = ExistingFolder(folder);
+  // No more is written than the volume's clusters hold, whatever the entry
+  // claims.
+  const uint64_t needed = std::min<uint64_t>(file.Size, geometry_.DataBytes());
   if (!fatsave::IsNetworkFolder(probe) &&
-      Device->Context().files().FreeSpace(probe.string()) < file.Size) {
+      Device->Context().files().FreeSpace(probe.string()) < needed) {
     UI().MessageBox("Cannot save file " + name + ". There is not enough free space on drive " +
                         folder.string() + ".",
                     "Error", MsgIcon::Error, MsgButtons::Ok);

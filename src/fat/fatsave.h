@@ -12,7 +12,11 @@ namespace kestrella::fatsave {
 // not refused beforehand.
 bool IsNetworkFolder(const std::filesystem::path& folder);
 
-// Size of the buffer a save reads the source in.
+// Size of the pieces a save hands its file's bytes on in (to the end finder
+// of a found file, and to the output).
 inline constexpr uint32_t kSaveBufferSize = 65536;
+// The most a save reads from the source at a time: a photo in one run of
+// clusters is then read in one transfer, or a few for a large one.
+inline constexpr uint32_t kSaveReadSize = 1048576;
 
 }  // namespace kestrella::fatsave

@@ -39,25 +39,36 @@ class FatTable {
   // unknown entry is not), or cluster + 1 when none is (a deleted file's chain is erased, and its later
   // clusters are usually the free ones that follow).
   uint32_t NextFreeCluster(uint32_t cluster);
+  // The first cluster after `cluster` that the table marks free; 0 when
+  // none is.
+  uint32_t FreeClusterAfter(uint32_t cluster);
 
  private:
-  // Brings table sector `sector` into the first half of the window. One that
-  // cannot be read leaves the window empty: the bytes of the sector held
-  // before must not be taken for its entries, or chains would be followed
-  // through links that are not theirs.
+  // Brings table sector `sector` into the window, with the sectors of its
+  // block of the table (kBlockSectors, read in one go). One that cannot be
+  // read leaves the window empty: the bytes of the sectors held before must
+  // not be taken for its entries, or chains would be followed through links
+  // that are not theirs.
   bool Load(uint32_t sector);
+  // The bytes of table sector `sector` in the window; nullptr when not held.
+  const uint8_t* Held(uint32_t sector) const;
 
   TCustomDrive& volume_;
   const FatGeometry& geometry_;
   uint32_t sectorSize_ = 512;
-  // Two sectors: a 12-bit entry may straddle the end of the first. Only the
-  // first is kept from one call to the next; 0 = nothing held.
+  // Table sectors windowSector_ .. + windowSectors_ - 1, and room for one
+  // more: a 12-bit entry may straddle the end of a sector, and the next one
+  // is read for it alone when the window does not hold it. 0 = nothing held.
   std::vector<uint8_t> window_;
   uint32_t windowSector_ = 0;
+  uint32_t windowSectors_ = 0;
   // The sector whose read failed last, until another one is read: the
   // entries of one sector are asked for one after the other, and a failing
-  // card would otherwise be asked (and retry) once for each.
+  // card would otherwise be asked (and retry) once for each. In the block
+  // whose read failed last, sectors are read one by one, so that a bad
+  // sector costs its neighbours no failed read each.
   uint32_t failedSector_ = 0;
+  uint32_t failedBlock_ = 0;
   uint32_t unreadableSector_ = 0;
   // Clusters from here on hold no free one (0 = not known yet). The table
   // does not change while it is read, so a search that found nothing is not

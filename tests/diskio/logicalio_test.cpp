@@ -24,7 +24,7 @@ struct ModuleUnderTest {
 };
 
 const ModuleUnderTest kDiskutils{"diskutils", true, 1000, 2500, false, true};
-const ModuleUnderTest kLdiskio{"ldiskio", false, 128, 300, true, false};
+const ModuleUnderTest kLdiskio{"ldiskio", false, 4096, 9000, true, false};
 
 void PrintTo(const ModuleUnderTest& m, std::ostream* os) { *os << m.name; }
 

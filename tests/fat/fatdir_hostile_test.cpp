@@ -4,6 +4,7 @@
 // result.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "fat/fatanalyser.h"
@@ -131,6 +132,64 @@ TEST(FatDirHostile, ImpossibleBootSectorsGiveAnEmptyTreeAndAClearAnswer) {
       EXPECT_FALSE(v.drive.Analyser->IsDirC(2));
     }
   }
+}
+
+// As a fuzzer found it: a card cut short of what its boot sector claims, with
+// entries that claim nearly 4 GiB. A file is read over its chain and the free
+// clusters after it, never past the card's end, and saved as long as that,
+// the cut named; the file that fills the rest of the card stays whole.
+TEST(FatDirHostile, SizesNoClusterCanHoldAreCutWhereTheFreeClustersEnd) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 16 -s 1", 8192));  // 16384 sectors claimed
+  std::vector<uint8_t> bytes = ReadFileBytes(img);
+  bytes.resize(3000 * 512);
+  const Layout l(bytes);
+  const uint32_t last = 3000 - l.firstData + 1;  // the card's last cluster
+  const uint32_t huge = 0xFFFFFFE4;
+  Put(bytes, l.RootOffset(), {ShortEntry("LIVE    JPG", kAttrArchive, 3, huge),
+                              ShortEntry("\xE5" "DEL    JPG", kAttrArchive, 10, huge),
+                              ShortEntry("REST    JPG", kAttrArchive, 11, (last - 10) * 512)});
+  SetFat(bytes, l, 16, 3, 4);
+  SetFat(bytes, l, 16, 4, 0xFFFF);
+  for (uint32_t c = 11; c <= last; ++c) SetFat(bytes, l, 16, c, c < last ? c + 1 : 0xFFFF);
+  WriteFileBytes(img, bytes);
+
+  ImageVolume v;
+  ASSERT_TRUE(v.Mount(img));
+  ASSERT_EQ(v.drive.ClusterCount() + 1, last);
+  // LIVE: its two clusters and the free 5..10 after them.
+  TFATFileInfo info;
+  v.drive.ResetByCluster(3, huge, info);
+  std::vector<uint8_t> buffer(65536);
+  uint64_t read = 0;
+  for (uint32_t got = 1, calls = 0; got != 0 && calls < 100; ++calls) {
+    ASSERT_TRUE(v.drive.BlockRead(info, 65536, buffer.data(), 1, got));
+    read += got;
+  }
+  ASSERT_EQ(read, 8u * 512);
+
+  bool replaceAll = true, replaceAnswer = true;
+  ASSERT_TRUE(v.drive.SaveDirectory(v.Root(), dir.path(), true, true, false, 1, replaceAll, replaceAnswer));
+  const std::string cut = " of its 4294967268 bytes: no more clusters of the card can hold it";
+  const struct {
+    const char* name;
+    uint64_t size;
+    std::string reason;
+  } files[] = {{"LIVE.JPG", 8 * 512, "cut after 4096" + cut},
+               {"_DEL.JPG", 512, "cut after 512" + cut},
+               {"REST.JPG", (last - 10) * 512, ""}};
+  const std::vector<FileProblem>& problems = v.drive.SaveProblems.Problems();
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    const fs::path saved = dir / "Root" / f.name;
+    EXPECT_EQ(fs::file_size(saved), f.size);
+    const auto p = std::find_if(problems.begin(), problems.end(),
+                                [&](const FileProblem& x) { return x.file == saved.string(); });
+    EXPECT_EQ(p != problems.end() ? p->reason : "", f.reason);
+    EXPECT_TRUE(p == problems.end() || p->kind == FileProblem::Kind::Damaged);
+  }
+  EXPECT_EQ(problems.size(), 2u);
 }
 
 }  // namespace
