@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -31,6 +33,9 @@ bool Ask(UserInterface& ui, const std::string& text) {
 }
 
 std::string DriveName(const DriveEntry& drive) { return std::string(1, drive.Letter()); }
+
+// The failed blocks a wipe's outcome names; the rest are counted.
+constexpr size_t kListedFailedBlocks = 5;
 
 // Mount points in mountinfo escape blanks and the like as octal.
 std::string Unescape(const std::string& s) {
@@ -105,6 +110,11 @@ std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
     text += "Some sectors of [" + DriveName(drive) + ":] could not be written and still hold their old data (" +
             std::to_string(result.sectorsWritten) + " of " + std::to_string(params.TotalSectors) +
             " sectors were wiped).";
+    std::string where;
+    for (const auto& [first, count] : result.failedSectors)
+      where += (where.empty() ? "" : ", ") + std::to_string(first) + "-" + std::to_string(first + count - 1);
+    if (!where.empty())
+      text += " Sectors not wiped: " + where + (result.failedWrites > result.failedSectors.size() ? ", ..." : "") + ".";
   }
   return text;
 }
@@ -131,6 +141,33 @@ std::string MountPointOfDevice(const std::string& device, const std::string& mou
   return "";
 }
 
+std::string SystemMemoryDevice(const DriveSource& source, const std::string& swaps) {
+  const std::string& name = source.name;
+  if (!source.isImage && name.rfind("zram", 0) == 0) return "it is compressed memory (zram), not a card";
+  if (!source.isImage && name.size() > 3 && name.rfind("ram", 0) == 0 &&
+      name.find_first_not_of("0123456789", 3) == std::string::npos)
+    return "it is a RAM disk, not a card";
+  struct stat st {};
+  if (::stat(source.path.c_str(), &st) != 0) return "";
+  const bool block = S_ISBLK(st.st_mode);
+  const std::string device = std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+  std::ifstream f(swaps);
+  std::string line;
+  std::getline(f, line);  // the heading
+  while (std::getline(f, line)) {
+    std::istringstream fields(line);
+    std::string file;
+    struct stat sw {};
+    if (!(fields >> file) || ::stat(Unescape(file).c_str(), &sw) != 0) continue;
+    const bool same = block ? S_ISBLK(sw.st_mode) && DeviceStacksOn(std::to_string(major(sw.st_rdev)) + ":" +
+                                                                    std::to_string(minor(sw.st_rdev)),
+                                                                device, "/sys/dev/block")
+                            : sw.st_dev == st.st_dev && sw.st_ino == st.st_ino;
+    if (same) return "it is in use as swap";
+  }
+  return "";
+}
+
 TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& params,
                              uint32_t blockSize) {
   TWipeResult result;
@@ -148,7 +185,21 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
          ". Unmount it first.");
     return result;
   }
+  if (const std::string memory = SystemMemoryDevice(drive.source); !memory.empty()) {
+    Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: " + memory + ".");
+    return result;
+  }
   if (!Ask(context_.ui(), WipeQuestion(drive))) return result;
+  // Opened before the first sector is touched: a drive that something else
+  // holds (a mounted partition, swap, another program's exclusive use) is
+  // refused whole, not wiped in part.
+  if (const int err = context_.diskutils().OpenForWriting(drive.number); err != 0) {
+    Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: " +
+                            (err == EBUSY ? std::string("it is in use (mounted, or held by another program)")
+                                          : std::string(std::strerror(err))) +
+                            ".");
+    return result;
+  }
 
   stopRequested_ = false;
   context_.ui().ProcessMessages();
@@ -165,12 +216,17 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
       if (next + block > total) block = total - next;
       FillBytes(zeros.data(), static_cast<int32_t>(static_cast<size_t>(block) * bps), 0);
       result.sectorsReached = next + block;
-      if (context_.diskutils().WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data())) {
+      // Each block is flushed before it counts as wiped: a write the page
+      // cache took can still fail on its way to the card, and a wipe that
+      // claimed sectors it never reached would pass old photos off as gone.
+      if (context_.diskutils().WriteLogicalSectors(drive.number, next, static_cast<uint16_t>(block), zeros.data()) &&
+          context_.diskutils().FlushWrites(drive.number)) {
         result.sectorsWritten += block;
       } else {
         // Reported at the end: a wipe that silently left data behind would
         // be worse than none.
         ++result.failedWrites;
+        if (result.failedSectors.size() < kListedFailedBlocks) result.failedSectors.emplace_back(next, block);
       }
       for (uint32_t i = 0; i < block; ++i) {
         if (OnProgress) OnProgress(next, total);
@@ -202,6 +258,10 @@ bool FormatAllowed(EngineContext& context, const DriveEntry& drive) {
   if (const std::string point = MountPointOf(drive.source); !point.empty()) {
     Warn(ui, "Cannot format [" + DriveName(drive) + ":]: it is mounted at " + point +
          ". Unmount it first.");
+    return false;
+  }
+  if (const std::string memory = SystemMemoryDevice(drive.source); !memory.empty()) {
+    Warn(ui, "Cannot format [" + DriveName(drive) + ":]: " + memory + ".");
     return false;
   }
   if (drive.source.partition != 0) {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "diskio/driveparams.h"
 #include "diskio/drivetable.h"
@@ -41,7 +43,14 @@ struct TWipeResult {
   uint32_t sectorsWritten = 0;
   uint32_t sectorsReached = 0;  // sectors from the start up to the end of the last block tried
   uint32_t failedWrites = 0;    // blocks the medium refused
+  // The sectors of those blocks (first, count), the first few of them.
+  std::vector<std::pair<uint32_t, uint32_t>> failedSectors;
 };
+
+// Why a drive must not be wiped or formatted whatever its type: compressed
+// memory (zram), a RAM disk, or active swap ("" when none of these). Such a
+// device holds the running system's memory, never a card.
+std::string SystemMemoryDevice(const DriveSource& source, const std::string& swaps = "/proc/swaps");
 
 // What a wipe that ran leaves to be told: that it was stopped part way
 // (the card is neither wiped nor usable) and that sectors kept their old
@@ -58,10 +67,13 @@ class TWipe {
   // Called once per sector with the gauge position and maximum.
   std::function<void(uint32_t position, uint32_t maximum)> OnProgress;
 
-  // Refuses fixed, remote and CD-ROM drives, drives of 0 sectors and mounted
-  // ones; asks WipeQuestion (a front end makes No its default); then writes
-  // zeros in blocks of `blockSize` sectors. A stop request ends it after the
-  // sector in hand; the result tells how far it got.
+  // Refuses fixed, remote and CD-ROM drives, drives of 0 sectors, mounted
+  // ones, system memory (see SystemMemoryDevice) and devices something else
+  // holds open; asks WipeQuestion (a front end makes No its default); then
+  // writes zeros in blocks of `blockSize` sectors, each block flushed to the
+  // medium and counted as failed when the medium does not take it. A stop
+  // request ends it after the sector in hand; the result tells how far it
+  // got.
   TWipeResult WipeDrive(const DriveEntry& drive, const TLogDriveParams& params, uint32_t blockSize);
   void Stop() { stopRequested_ = true; }
 

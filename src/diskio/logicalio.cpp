@@ -1,6 +1,7 @@
 #include "diskio/logicalio.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "diskio/enginecontext.h"
 
@@ -75,6 +76,20 @@ bool LogicalSectorAccess::WriteLogicalSectors(uint8_t drive, uint32_t sector, ui
   if (bps == 0) return false;
   return handle_->WriteAt(static_cast<uint64_t>(sector) * bps, buffer,
                          static_cast<size_t>(count) * bps);
+}
+
+int LogicalSectorAccess::OpenForWriting(uint8_t drive) {
+  errno = 0;
+  if (NT_OpenDrive(drive, false)) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+bool LogicalSectorAccess::FlushWrites(uint8_t drive) {
+  if (!handle_ || handleDrive_ != drive || handleForRead_) {
+    errno = EBADF;
+    return false;
+  }
+  return handle_->Sync();
 }
 
 bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& params) {

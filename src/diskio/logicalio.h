@@ -45,6 +45,12 @@ class LogicalSectorAccess {
 
   bool ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer);
   bool WriteLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer);
+  // Opens the drive for writing ahead of the first write: 0, or the errno
+  // (EBUSY: something holds it).
+  int OpenForWriting(uint8_t drive);
+  // Puts the writes made so far on the medium; false with errno set when
+  // the medium did not take them.
+  bool FlushWrites(uint8_t drive);
   bool GetLogDriveParams(uint8_t drive, TLogDriveParams& params);
   bool NT_CloseDrive();
 

@@ -29,6 +29,9 @@ class SectorSource {
   // Size in bytes (of the window, as far as the source holds it) and logical
   // sector size.
   virtual bool QuerySize(uint64_t& bytes, uint32_t& sectorSize) = 0;
+  // Puts what was written on the medium (fdatasync); false with errno set
+  // when the medium did not take it.
+  virtual bool Sync() { return true; }
   virtual const std::string& Path() const = 0;
   virtual const SourceWindow& Window() const = 0;
 };
@@ -38,7 +41,9 @@ class SourceOpener {
  public:
   virtual ~SourceOpener() = default;
   // Read-only (forRead) or write-only; `writeThrough` puts each write on the
-  // medium before it returns. nullptr with errno set when it cannot.
+  // medium before it returns. A block device is opened for writing only
+  // when nothing else holds it (no mounted partition, no swap): EBUSY
+  // otherwise. nullptr with errno set when it cannot.
   virtual std::unique_ptr<SectorSource> Open(const std::string& path, bool forRead,
                                              bool writeThrough, SourceWindow window);
   // Only to ask for the size: does not wait for a medium to spin up.

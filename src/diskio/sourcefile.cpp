@@ -26,6 +26,11 @@ bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough,
   window_ = window;
   int flags = O_CLOEXEC | (forRead ? O_RDONLY : O_WRONLY);
   if (!forRead && writeThrough) flags |= O_DSYNC;
+  // Writing under a mounted file system or active swap would wreck it; the
+  // kernel refuses an exclusive open of a block device while anything
+  // (or any of its partitions) is in use.
+  struct stat st {};
+  if (!forRead && ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) flags |= O_EXCL;
   fd_ = ::open(path.c_str(), flags);
   if (fd_ < 0) return false;
   path_ = path;
@@ -75,6 +80,14 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool SourceFile::Sync() {
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  return ::fdatasync(fd_) == 0;
 }
 
 bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {

@@ -38,6 +38,7 @@ class SourceFile : public SectorSource {
   // Size in bytes (of the window, as far as the source holds it) and logical
   // sector size (512 for regular files).
   bool QuerySize(uint64_t& bytes, uint32_t& sectorSize) override;
+  bool Sync() override;
 
  private:
   int fd_ = -1;
