@@ -185,7 +185,7 @@ int RunRecover(const std::vector<std::string>& args) {
     facts.choice = choice;
     facts.runProblems = &run.Problems();
     facts.found = &run.Found();
-    facts.saves = {{*dest, saved}};
+    facts.saves.push_back({*dest, std::move(saved)});
     facts.tempFolder = temp.string();
     PrintSummary(facts);
   }

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 namespace kestrella::cli {
 
@@ -115,22 +118,31 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
 
 size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveNaming& naming,
                       const Report& run, SaveReport* saved) {
-  const SaveReport report = found.SaveSelectedImages(dest, naming);
+  SaveReport report = found.SaveSelectedImages(dest, naming);
   found.DeleteImageFiles();
   for (const std::string& saved : report.saved) std::printf("%s\n", saved.c_str());
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
   PrintProblems(report.problems, false);
   // What the run kept only in part is told under the name it was saved as.
+  // The index is made only when there is such a file: it costs as much
+  // again as the report's lists.
+  std::unordered_map<std::string_view, size_t> savedAs;
   for (const FileProblem& p : run.Problems()) {
     if (p.kind != FileProblem::Kind::Damaged) continue;
-    std::string name = p.file;
-    for (size_t i = 0; i < report.savedFrom.size(); ++i) {
-      if (report.savedFrom[i] == p.file) name = report.saved[i];
+    if (savedAs.empty()) {
+      // The last save of a found file stands, as it did when the list was
+      // searched from front to back.
+      for (size_t i = 0; i < report.savedFrom.size(); ++i) savedAs[report.savedFrom[i]] = i;
     }
+    const auto it = savedAs.find(p.file);
+    const std::string& name = it != savedAs.end() ? report.saved[it->second] : p.file;
     std::fprintf(stderr, "kestrella-cli: %s: %s\n", name.c_str(), p.reason.c_str());
   }
-  if (saved != nullptr) *saved = report;
-  return found.ImageCount() - report.saved.size();
+  const size_t notSaved = found.ImageCount() - report.saved.size();
+  // Handed over, not copied: with a card's worth of found files the report
+  // is as large as the list of them.
+  if (saved != nullptr) *saved = std::move(report);
+  return notSaved;
 }
 
 void PrintSummary(const RunFacts& facts) {
