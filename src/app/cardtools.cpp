@@ -34,8 +34,8 @@ bool Ask(UserInterface& ui, const std::string& text) {
 
 std::string DriveName(const DriveEntry& drive) { return std::string(1, drive.Letter()); }
 
-// The failed blocks a wipe's outcome names; the rest are counted.
-constexpr size_t kListedFailedBlocks = 5;
+// The ranges of failed sectors a wipe's outcome names; more are counted.
+constexpr size_t kListedFailedRanges = 5;
 
 // Mount points in mountinfo escape blanks and the like as octal.
 std::string Unescape(const std::string& s) {
@@ -114,7 +114,7 @@ std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
     for (const auto& [first, count] : result.failedSectors)
       where += (where.empty() ? "" : ", ") + std::to_string(first) + "-" + std::to_string(first + count - 1);
     if (!where.empty())
-      text += " Sectors not wiped: " + where + (result.failedWrites > result.failedSectors.size() ? ", ..." : "") + ".";
+      text += " Sectors not wiped: " + where + (result.moreFailedSectors ? ", ..." : "") + ".";
   }
   return text;
 }
@@ -226,7 +226,13 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
         // Reported at the end: a wipe that silently left data behind would
         // be worse than none.
         ++result.failedWrites;
-        if (result.failedSectors.size() < kListedFailedBlocks) result.failedSectors.emplace_back(next, block);
+        auto& failed = result.failedSectors;
+        if (!failed.empty() && failed.back().first + failed.back().second == next)
+          failed.back().second += block;  // one range for a run of failed blocks
+        else if (failed.size() < kListedFailedRanges)
+          failed.emplace_back(next, block);
+        else
+          result.moreFailedSectors = true;
       }
       for (uint32_t i = 0; i < block; ++i) {
         if (OnProgress) OnProgress(next, total);

@@ -43,8 +43,10 @@ struct TWipeResult {
   uint32_t sectorsWritten = 0;
   uint32_t sectorsReached = 0;  // sectors from the start up to the end of the last block tried
   uint32_t failedWrites = 0;    // blocks the medium refused
-  // The sectors of those blocks (first, count), the first few of them.
+  // The sectors of those blocks as ranges (first, count), the first few of
+  // them; `moreFailedSectors` when there were more.
   std::vector<std::pair<uint32_t, uint32_t>> failedSectors;
+  bool moreFailedSectors = false;
 };
 
 // Why a drive must not be wiped or formatted whatever its type: compressed

@@ -49,14 +49,20 @@ void TFrmFATScan::CloseDrive() {
 bool TFrmFATScan::HandOverSearched(TFATdrive& fat) {
   ProcessMessages();
   // Handing over never adds to the list, so its size is fixed here.
-  const TNodeList& searched = *fat.SearchedItem->Nodes;
+  TNodeList& searched = *fat.SearchedItem->Nodes;
   const size_t count = searched.size();
-  for (size_t i = 0; i < count; ++i) {
+  bool all = true;
+  for (size_t i = 0; i < count && all; ++i) {
     ProcessMessages();
-    if (StopRequestedFlag) return false;
-    if (auto* file = dynamic_cast<TFATFile*>(searched[i].get())) AddRecoverFile(*file);
+    if (StopRequestedFlag) all = false;
+    else if (auto* file = dynamic_cast<TFATFile*>(searched[i].get())) AddRecoverFile(*file);
   }
-  return true;
+  // The copies were made for the hand-over only, and the run's list now
+  // holds what the save step needs of them: kept, they would double what a
+  // card of many found files costs until the run ends.
+  fat.SearchedItem->DeleteChildren();
+  searched.clear();
+  return all;
 }
 
 bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDeleted,

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -41,13 +42,15 @@ struct FoundOrigin {
   // entry names it: the raw scan's files and the lost-cluster hunt's.
   std::string name;
   std::string kind;  // "JPG", "NEF", ...: the extension a nameless file gets
-  enum class Unit : uint8_t { None, Cluster, Sector };
-  Unit unit = Unit::None;  // what `position` counts
   uint64_t position = 0;   // its first cluster or sector on the card
-  bool lost = false;       // found by the lost search, not under the root
   // Its last change, in seconds since 1970 (the entry's local time read in
   // this machine's zone); none where the card has no valid one.
   std::optional<int64_t> modified;
+  // The one-byte fields last and together: a run keeps one of these per
+  // found file, and padding after each would cost 8 bytes apiece.
+  enum class Unit : uint8_t { None, Cluster, Sector };
+  Unit unit = Unit::None;  // what `position` counts
+  bool lost = false;       // found by the lost search, not under the root
 };
 
 struct FoundFile {
@@ -146,7 +149,7 @@ class FoundFileList {
   size_t ImageCount() const { return found_.size(); }
   // Thumbnail number n, counted from 1.
   FoundFile& Image(size_t n) { return found_.at(n - 1); }
-  const std::vector<FoundFile>& Files() const { return found_; }
+  const std::deque<FoundFile>& Files() const { return found_; }
   void SelectAll(bool ticked);
 
   // Moves (or copies) every ticked file into destFolder under the names
@@ -169,7 +172,10 @@ class FoundFileList {
 
  private:
   OutputFiles& files_;
-  std::vector<FoundFile> found_;
+  // A deque, not a vector: a card can give hundreds of thousands of found
+  // files, and a vector would hold up to twice the room they need, three
+  // times while it moves them to a larger block.
+  std::deque<FoundFile> found_;
   bool deleted_ = false;
   std::unique_ptr<RunFolder> folder_;
 };

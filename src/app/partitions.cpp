@@ -81,6 +81,9 @@ std::vector<DriveRow> DiskSurvey::Drives() { return Rows(0); }
 std::vector<DriveRow> DiskSurvey::FindLostDrives(uint32_t first, uint32_t last) {
   const int known = driver_->DriveList()->count();
   driver_->StopRequestedFlag = false;
+  driver_->OnScanClustorProgress = [this](int64_t sector) {
+    if (OnProgress) OnProgress(static_cast<uint32_t>(sector));
+  };
   kestrella::FindLostDrives(*driver_, *device_, driver_->DeviceList.get(), first, last);
   return Rows(known);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,7 +39,10 @@ class DiskSurvey {
   std::vector<DriveRow> Drives();
   // Searches sectors first..last for boot sectors of volumes no table lists
   // and for volumes whose boot sector is gone; returns the drives found.
+  // OnProgress hears of the sector in hand at once and then about twice a
+  // second.
   std::vector<DriveRow> FindLostDrives(uint32_t first, uint32_t last);
+  std::function<void(uint32_t sector)> OnProgress;
   // Stops a running search after the sector in hand.
   void Stop();
 

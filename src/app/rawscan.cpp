@@ -21,16 +21,14 @@ constexpr uint32_t kMaxNameSkip = 100000;
 // waiting for or being emptied by the writer thread.
 constexpr size_t kReadBuffers = 4;
 
-// "sectors 100-103 and 250" for the report of a file with unreadable sectors.
-std::string SectorRanges(const std::vector<uint32_t>& sectors) {
-  std::string text = sectors.size() == 1 ? "sector " : "sectors ";
-  for (size_t i = 0; i < sectors.size();) {
-    size_t j = i;
-    while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
-    if (i > 0) text += j + 1 == sectors.size() ? " and " : ", ";
-    text += std::to_string(sectors[i]);
-    if (j > i) text += "-" + std::to_string(sectors[j]);
-    i = j + 1;
+// "sectors 100-103 and 250" for the report of a file with unreadable sectors,
+// from its runs of first and last sector.
+std::string SectorRanges(const std::vector<std::pair<uint32_t, uint32_t>>& runs, uint64_t count) {
+  std::string text = count == 1 ? "sector " : "sectors ";
+  for (size_t i = 0; i < runs.size(); ++i) {
+    if (i > 0) text += i + 1 == runs.size() ? " and " : ", ";
+    text += std::to_string(runs[i].first);
+    if (runs[i].second > runs[i].first) text += "-" + std::to_string(runs[i].second);
   }
   return text;
 }
@@ -107,7 +105,7 @@ void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_
   origin.kind = ext;
   origin.unit = FoundOrigin::Unit::Sector;
   origin.position = sector;
-  begun_.push_back({std::move(origin), {}, 0});
+  begun_.push_back({std::move(origin), {}, 0, 0});
   fileWriting_ = true;
 }
 
@@ -161,8 +159,8 @@ void RawScan::HandOnOne() {
   }
   if (!cut.unreadable.empty()) {
     report_.Add(FileProblem::Kind::Damaged, c.path,
-                SectorRanges(cut.unreadable) +
-                    (cut.unreadable.size() == 1 ? " could not be read and holds zeros"
+                SectorRanges(cut.unreadable, cut.unreadableCount) +
+                    (cut.unreadableCount == 1 ? " could not be read and holds zeros"
                                                 : " could not be read and hold zeros"));
   }
   if (cut.stoppedAt != 0) {
@@ -286,7 +284,12 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
       // out, it would shift every later byte of the photo.
       if (fileWriting_) {
         std::memset(buffer, 0, bps);
-        begun_.back().unreadable.push_back(current);
+        CutFile& cut = begun_.back();
+        if (!cut.unreadable.empty() && cut.unreadable.back().second + 1 == current)
+          cut.unreadable.back().second = current;
+        else
+          cut.unreadable.emplace_back(current, current);
+        ++cut.unreadableCount;
         AppendToFile(buffer, bps);
       }
       current += 1;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/foundfilequeue.h"
@@ -123,7 +124,11 @@ class RawScan {
   // order begun (the writer gives them back in that order).
   struct CutFile {
     FoundOrigin origin;
-    std::vector<uint32_t> unreadable;  // sectors filled with zeros
+    // Sectors filled with zeros, as runs of first and last sector: a
+    // failing stretch of card can be long, and one entry per sector would
+    // grow with it.
+    std::vector<std::pair<uint32_t, uint32_t>> unreadable;
+    uint64_t unreadableCount = 0;
     uint64_t stoppedAt = 0;            // the size limit it was stopped at
   };
   std::deque<CutFile> begun_;

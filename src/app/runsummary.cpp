@@ -35,7 +35,7 @@ RunSummary SummarizeRun(const RunFacts& facts) {
     for (const std::string& f : a.report.notTried) lastFailure.erase(f);
   }
   if (facts.found != nullptr) {
-    const std::vector<FoundFile>& files = facts.found->Files();
+    const auto& files = facts.found->Files();
     s.found = files.size();
     for (const FoundFile& f : files) {
       if (!f.ticked && !facts.discarded) ++s.notChosen;

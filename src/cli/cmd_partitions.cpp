@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "app/partitions.h"
 #include "cli/commands.h"
@@ -61,8 +62,15 @@ int RunPartitions(const std::vector<std::string>& args) {
   if (drives.empty()) std::printf("  (no FAT drive)\n");
   if (first) {
     std::fprintf(stderr, "Searching sectors %lld to %lld for lost drives...\n", *first, *last);
+    ProgressLine progress(false);
+    survey.OnProgress = [&](uint32_t sector) {
+      const std::string detail = "sector " + std::to_string(sector) + " of " + std::to_string(*last);
+      progress.Update(sector - static_cast<uint64_t>(*first), static_cast<uint64_t>(*last - *first + 1),
+                      detail);
+    };
     const std::vector<DriveRow> lost =
         survey.FindLostDrives(static_cast<uint32_t>(*first), static_cast<uint32_t>(*last));
+    progress.Finish();
     std::printf("lost drives found: %zu\n", lost.size());
     for (const DriveRow& d : lost) PrintDrive(d);
   }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "app/analysis.h"
 #include "app/recoveryrun.h"
@@ -157,7 +158,18 @@ int RunRecover(const std::vector<std::string>& args) {
                   s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
     progress.Update(s.currentSector, s.totalSectors, detail);
   };
-  run.OnFound = [&](const std::string&) { ++foundCount; };
+  // The folder route hands over the files its folders name before any pass
+  // over the clusters reports: on a card with thousands of deleted photos
+  // that takes a while, and the count is what there is to show of it.
+  auto lastFoundShown = std::chrono::steady_clock::time_point{};
+  run.OnFound = [&](const std::string&) {
+    ++foundCount;
+    if (!choice.FolderMethod || maxPos != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (foundCount > 1 && now - lastFoundShown < std::chrono::milliseconds(500)) return;
+    lastFoundShown = now;
+    progress.Update(0, 1, std::to_string(foundCount) + " found");
+  };
 
   if (!quiet) {
     std::fprintf(stderr, "Recovering %s (%c:) by the %s into %s\n", src.entry.source.path.c_str(),
@@ -195,7 +207,7 @@ int RunRecover(const std::vector<std::string>& args) {
     facts.choice = choice;
     facts.runProblems = &run.Problems();
     facts.found = &run.Found();
-    facts.saves = {{*dest, saved}};
+    facts.saves.push_back({*dest, std::move(saved)});
     facts.tempFolder = runFolder;
     PrintSummary(facts);
   }

@@ -115,7 +115,7 @@ int RunScan(const std::vector<std::string>& args) {
     facts.choice.FolderMethod = false;
     facts.runProblems = &scan.Problems();
     facts.found = &found;
-    facts.saves = {{*dest, saved}};
+    facts.saves.push_back({*dest, std::move(saved)});
     facts.tempFolder = runFolder;
     PrintSummary(facts);
   }

@@ -5,6 +5,9 @@
 #include <csignal>
 #include <iterator>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "util/sizetext.h"
 
@@ -157,7 +160,7 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
   // before a line would be worth drawing.
   ProgressLine flushing(quiet);
   uint64_t unwrittenAtFirst = 0;
-  const SaveReport report = found.SaveSelectedImages(dest, naming, [&](const SaveProgress& p) {
+  SaveReport report = found.SaveSelectedImages(dest, naming, [&](const SaveProgress& p) {
     if (p.flushing && p.flushSeconds >= 1.0) {
       unwrittenAtFirst = std::max(unwrittenAtFirst, p.unwritten);
       flushing.Update(unwrittenAtFirst - std::min(p.unwritten, unwrittenAtFirst), unwrittenAtFirst,
@@ -171,12 +174,18 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
   std::fflush(stdout);  // the list comes before the summary on a shared terminal or log
   PrintProblems(report.problems, false);
   // What the run kept only in part is told under the name it was saved as.
+  // The index is made only when there is such a file: it costs as much
+  // again as the report's lists.
+  std::unordered_map<std::string_view, size_t> savedAs;
   for (const FileProblem& p : run.Problems()) {
     if (p.kind != FileProblem::Kind::Damaged) continue;
-    std::string name = p.file;
-    for (size_t i = 0; i < report.savedFrom.size(); ++i) {
-      if (report.savedFrom[i] == p.file) name = report.saved[i];
+    if (savedAs.empty()) {
+      // The last save of a found file stands, as it did when the list was
+      // searched from front to back.
+      for (size_t i = 0; i < report.savedFrom.size(); ++i) savedAs[report.savedFrom[i]] = i;
     }
+    const auto it = savedAs.find(p.file);
+    const std::string& name = it != savedAs.end() ? report.saved[it->second] : p.file;
     std::fprintf(stderr, "kestrella-cli: %s: %s\n", Printable(name).c_str(), p.reason.c_str());
   }
   if (!report.notTried.empty()) {
@@ -190,8 +199,11 @@ size_t SaveFoundFiles(FoundFileList& found, const std::string& dest, const SaveN
     std::fprintf(stderr, "kestrella-cli: the drive of %s reported an error while the saved files were written "
                  "to it (%s); they may be damaged\n", dest.c_str(), report.flushError.c_str());
   }
-  if (saved != nullptr) *saved = report;
-  return found.ImageCount() - (report.flushError.empty() ? report.saved.size() : 0);
+  const size_t notSaved = found.ImageCount() - (report.flushError.empty() ? report.saved.size() : 0);
+  // Handed over, not copied: with a card's worth of found files the report
+  // is as large as the list of them.
+  if (saved != nullptr) *saved = std::move(report);
+  return notSaved;
 }
 
 void PrintSummary(const RunFacts& facts) {

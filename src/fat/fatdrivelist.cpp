@@ -131,6 +131,8 @@ int FindLostDrives(ScanHost& host, TDevice& device, TDeviceList* /*list*/, uint3
                           "Physical sector " + std::to_string(current) + " of " +
                               std::to_string(lastSector),
                           "Lost drives found: " + std::to_string(found), "", "");
+      // A whole disk takes minutes: the front end shows how far it is.
+      host.UpdateCurrentClustorProgress(current);
       host.ProcessMessages();
     }
     // The first sector that cannot be read ends the search.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/ffatscan.h"
@@ -86,13 +87,16 @@ void RunController::ShowSummary(const TRunChoice& choice, const Report& problems
   facts.choice = choice;
   facts.runProblems = &problems;
   facts.found = found_.get();
-  facts.saves = saves_;
+  // Handed over, not copied: the reports list every file saved. The next
+  // run starts with none.
+  facts.saves = std::move(saves_);
+  saves_.clear();
   facts.discarded = discarded;
   facts.tempFolder = runFolder_;
   // "Open folder" opens where the files went: the last folder saved into,
   // else the destination chosen.
   QString dest = recover_.EditDestPath->text();
-  for (const SaveAttempt& a : saves_)
+  for (const SaveAttempt& a : facts.saves)
     if (!a.report.saved.empty()) dest = QString::fromStdString(a.destination);
   summary_ = new RunSummaryDialog(SummarizeRun(facts), dest, window_);
   summary_->show();

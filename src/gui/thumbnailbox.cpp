@@ -148,8 +148,7 @@ void ThumbnailBox::Added() {
   while (thumbs_.size() < files_.ImageCount()) {
     const int n = Count() + 1;
     Thumb t;
-    t.kind = QFileInfo(QString::fromStdString(files_.Image(static_cast<size_t>(n)).path)).suffix();
-    if (!Decodable(t.kind)) t.picture = Picture::NotImage;
+    if (!Decodable(Kind(n))) t.picture = Picture::NotImage;
     thumbs_.push_back(t);
   }
   if (Count() == before) return;
@@ -169,8 +168,12 @@ QSize ThumbnailBox::PictureSize(int n) const {
 QString ThumbnailBox::Caption(int n) const {
   if (n < 1 || n > Count()) return QString();
   const Thumb& t = thumbs_[n - 1];
-  if (t.picture == Picture::NotImage || t.picture == Picture::Failed) return t.kind + " File";
+  if (t.picture == Picture::NotImage || t.picture == Picture::Failed) return Kind(n) + " File";
   return QString();
+}
+
+QString ThumbnailBox::Kind(int n) const {
+  return QFileInfo(QString::fromStdString(files_.Image(static_cast<size_t>(n)).path)).suffix();
 }
 
 QString ThumbnailBox::FullName(int n) const {

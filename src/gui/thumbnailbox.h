@@ -90,8 +90,9 @@ class ThumbnailBox : public QWidget {
 
  private:
   enum class Picture { Unrequested, Queued, Decoding, Shown, NotImage, Failed };
+  // One per found file, so only what changes: the kind is read from the
+  // file's name when a caption needs it.
   struct Thumb {
-    QString kind;  // extension without the dot, as written
     Picture picture = Picture::Unrequested;
   };
 
@@ -105,6 +106,8 @@ class ThumbnailBox : public QWidget {
   bool InView(int n) const;
   int Count() const { return static_cast<int>(thumbs_.size()); }
   QString FullName(int n) const;
+  // The extension of thumbnail n's file, without the dot, as written.
+  QString Kind(int n) const;
 
   FoundFileList& files_;
   std::vector<Thumb> thumbs_;  // entry n - 1 belongs to thumbnail n

@@ -65,6 +65,22 @@ TEST_F(CardToolsTest, RefusesFixedRemoteAndOpticalDrivesWithoutAsking) {
   EXPECT_EQ(Writes(), 0u);
 }
 
+// A card that takes the writes into the cache but fails to put them on the
+// medium: from the third block on nothing counts as wiped, and the outcome
+// names the sectors left, as one range.
+TEST_F(CardToolsTest, BlocksTheMediumDidNotTakeAreNotCountedAsWiped) {
+  const DriveEntry& card = Card(1000);
+  engine_.sources.FailSyncAfter(card.source.path, 2);
+  ui_.answers = {MsgResult::Yes};
+  TWipe wipe(context_);
+  const TWipeResult r = wipe.WipeDrive(card, Params(card), 100);
+  EXPECT_EQ(r.sectorsWritten, 200u);
+  EXPECT_EQ(r.failedWrites, 8u);
+  EXPECT_EQ(WipeOutcome(card, Params(card), r),
+            "Some sectors of [D:] could not be written and still hold their old data (200 of 1000 sectors "
+            "were wiped). Sectors not wiped: 200-999.");
+}
+
 TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
   const DriveEntry& card = Card(64);
   ui_.answers = {MsgResult::No};

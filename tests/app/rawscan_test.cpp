@@ -215,6 +215,20 @@ INSTANTIATE_TEST_SUITE_P(Retries, RawScanReadErrors,
                                   std::to_string(i.param.retryLimit);
                          });
 
+// Neighbouring bad sectors are told as one range, however long the stretch.
+TEST_F(RawScanTest, BadSectorsOfOneFileAreToldAsRanges) {
+  Bytes card = StampedCard(40);
+  Put(card, 0, kJpegStart);
+  RawScanSettings s = Mount(card, 10);
+  engine.sources.MarkUnreadable(imagePath, {12, 13, 14, 20, 30, 31});
+  scan.Run(s);
+  ASSERT_EQ(closed.size(), 1u);
+  EXPECT_EQ(fs::file_size(closed[0]), 40u * kSector);
+  ASSERT_EQ(scan.Problems().Problems().size(), 1u);
+  EXPECT_EQ(scan.Problems().Problems()[0].reason,
+            "sectors 12-14, 20 and 30-31 could not be read and hold zeros");
+}
+
 TEST_F(RawScanTest, NamesAlreadyTakenArePassedOver) {
   test::WriteFileBytes(temp / "image1.JPG", {1});
   test::WriteFileBytes(temp / "image2.JPG", {2});

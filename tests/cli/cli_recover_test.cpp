@@ -141,8 +141,10 @@ TEST_F(CliRecoverTest, KeepsTheCardsFoldersNamesAndTimes) {
   ASSERT_EQ(Mtools("mdel -i " + Quote(card) + " ::DCIM/100CANON/IMG_0001.JPG ::DCIM/101CANON/IMG_0001.JPG" +
                    " '::DCIM/Beach at noon.jpg'").exitCode, 0);
   const fs::path out = dir_ / "out";
-  CommandResult r = Cli("recover " + Quote(card) + " -o " + Quote(out) + " --method folder -q");
+  CommandResult r = Cli("recover " + Quote(card) + " -o " + Quote(out) + " --method folder");
   ASSERT_EQ(r.exitCode, 0) << r.output;
+  // The hand-over of what the folders name shows before it is done.
+  EXPECT_NE(r.output.find("  0%  1 found\n"), std::string::npos) << r.output;
   // Each under its own folder, with the time the card kept (mcopy -m gave
   // the entries the photos' times; FAT keeps even seconds).
   const struct {
@@ -204,6 +206,9 @@ TEST_F(CliRecoverTest, ListsThePartitionsOfADiskImage) {
   r = Cli("partitions " + Quote(image) + " --lost-drives 0 70000");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("lost drives found: 0"), std::string::npos) << r.output;
+  // A whole disk takes minutes: the search says from its first sector on
+  // how far it is.
+  EXPECT_NE(r.output.find("  0%  sector 0 of 70000\n"), std::string::npos) << r.output;
   // The FAT commands take one of them by number, and ask for one when there
   // are several.
   const struct {

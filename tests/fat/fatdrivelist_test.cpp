@@ -306,6 +306,7 @@ class LostSearchHost : public QuietScanHost {
   void SetProgressRange(int32_t max, int32_t step, int32_t interval) override {
     range = {max, step, interval};
   }
+  void UpdateCurrentClustorProgress(int64_t sector) override { progress.push_back(sector); }
 
   TDriveList drives;
   int stopAfterChecks = -1;  // -1: never
@@ -313,6 +314,7 @@ class LostSearchHost : public QuietScanHost {
   std::string title;
   std::vector<std::string> updates;
   std::vector<int32_t> range;
+  std::vector<int64_t> progress;  // the sectors the search said it was at
   const TDevice* watched = nullptr;  // whose cache must be on while searching
   int uncachedUpdates = 0;
 };
@@ -352,6 +354,9 @@ TEST_F(LostDriveTest, BootSectorOfAListedDriveAddsNothingItsBackupIsLost) {
   EXPECT_EQ(host.updates.back(),
             "Find logical drives - Please wait...|Physical sector 80 of 80|Lost drives found: 1");
   EXPECT_EQ(host.updates.size(), 21u);
+  ASSERT_EQ(host.progress.size(), 21u);
+  EXPECT_EQ(host.progress.front(), 60);
+  EXPECT_EQ(host.progress.back(), 80);
   EXPECT_EQ(host.uncachedUpdates, 0);
   EXPECT_FALSE(device.CacheActive);
 

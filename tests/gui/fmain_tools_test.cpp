@@ -406,7 +406,7 @@ class FrmMainToolsTest : public QObject {
              std::vector<std::string>(
                  {wipeQuestion(),
                   "Some sectors of [D:] could not be written and still hold their old data "
-                  "(16350 of 32768 sectors were wiped).",
+                  "(16350 of 32768 sectors were wiped). Sectors not wiped: 16350-32767.",
                   formatQuestion()}));
     QCOMPARE(ui().shown[1].icon, kestrella::MsgIcon::Warning);
     const std::vector<uint8_t> bytes = test::ReadFileBytes(card_);

@@ -38,6 +38,14 @@ class FaultySource : public SectorSource {
   bool QuerySize(uint64_t& bytes, uint32_t& sectorSize) override {
     return file_->QuerySize(bytes, sectorSize);
   }
+  bool Sync() override {
+    if (entry_->goodSyncs == 0) {
+      errno = EIO;
+      return false;
+    }
+    if (entry_->goodSyncs > 0) --entry_->goodSyncs;
+    return file_->Sync();
+  }
   const std::string& Path() const override { return file_->Path(); }
   const SourceWindow& Window() const override { return file_->Window(); }
 
@@ -66,6 +74,12 @@ void FaultySources::MarkUnreadableRange(const std::string& path, uint64_t firstB
 void FaultySources::MarkUnreadable(const std::string& path, std::initializer_list<uint64_t> sectors,
                                    uint32_t sectorSize) {
   for (uint64_t s : sectors) MarkUnreadableRange(path, s * sectorSize, sectorSize);
+}
+
+void FaultySources::FailSyncAfter(const std::string& path, int goodSyncs) {
+  auto& e = watched_[path];
+  if (!e) e = std::make_shared<Entry>();
+  e->goodSyncs = goodSyncs;
 }
 
 FaultySources::Counters FaultySources::Get(const std::string& path) const {

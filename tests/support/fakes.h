@@ -42,6 +42,9 @@ class FaultySources : public SourceOpener {
                       uint32_t sectorSize = 512);
   void MarkUnreadableRange(const std::string& path, uint64_t firstByte, uint64_t length);
   Counters Get(const std::string& path) const;
+  // The medium behind `path` takes writes but fails every flush after the
+  // first `goodSyncs` (EIO), as a card does that gives up behind the cache.
+  void FailSyncAfter(const std::string& path, int goodSyncs);
   // Forgets every path (open sources keep their old entry).
   void Reset() { watched_.clear(); }
 
@@ -50,6 +53,7 @@ class FaultySources : public SourceOpener {
 
   struct Entry {
     std::vector<std::pair<uint64_t, uint64_t>> unreadable;  // [begin, end) bytes
+    int goodSyncs = -1;  // flushes that succeed; -1: all
     Counters counters;
   };
 
