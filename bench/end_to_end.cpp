@@ -409,7 +409,8 @@ int main(int argc, char** argv) {
   std::printf("  card image     %s\n", image.c_str());
   std::printf("                 %" PRIu64 " bytes, %s; %zu %s photos (%" PRIu64
               " bytes) back to back\n",
-              imageBytes, reused ? "reused" : "built now", layout.size(), kind.c_str(), photoBytes);
+              imageBytes, reused ? "reused" : "built now", layout.size(),
+              synthetic ? "synthetic" : "corpus", photoBytes);
   std::printf("                 (%" PRIu64 " bytes up to their end-of-image markers)\n", pictureBytes);
   std::printf("                 on 512-byte boundaries, the rest zeros\n");
   if (!mkfs.empty()) {
