@@ -219,8 +219,10 @@ struct Bench {
     const double t0 = Now();
     const ChildRun run = SpawnMeasured(KESTRELLA_BENCH_RUNNER_PATH, s.argv(out, temp), env, log,
                                        opt.work / "kestrella-bench-run.result");
+    const double ended = Now();
     ::syncfs(workFd);
     const double seconds = Now() - t0;
+    const double syncSeconds = Now() - ended;
 
     if (run.exitCode != 0) {
       Die(s.command + " exited with " + std::to_string(run.exitCode) + ":\n" + Tail(log));
@@ -256,8 +258,8 @@ struct Bench {
     s.files = sum.files;
     s.bytes = sum.bytes;
     const uint64_t imageBytes = fs::file_size(*s.image);
-    std::printf("  %3d  %-12s %8.3f %8.1f %7.2f %9.1f %7" PRIu64 " %9.1f  %5.0f%%\n", round,
-                s.name.c_str(), seconds, MBps(imageBytes, seconds), run.CpuSeconds(),
+    std::printf("  %3d  %-12s %8.3f %7.3f %8.1f %7.2f %9.1f %7" PRIu64 " %9.1f  %5.0f%%\n", round,
+                s.name.c_str(), seconds, syncSeconds, MBps(imageBytes, seconds), run.CpuSeconds(),
                 run.PeakRssKiB() / 1024.0, sum.files, sum.bytes / 1e6, resident * 100);
     std::fflush(stdout);
   }
@@ -441,14 +443,15 @@ int main(int argc, char** argv) {
                 "                 kestrella-cli step may pay for its deletions\n");
   }
   std::printf("  load average   %s at the start\n\n", LoadAverage().c_str());
-  std::printf("  run  step          seconds     MB/s   cpu s  peak MiB   files        MB  image cached\n");
+  std::printf("  run  step          seconds  sync s     MB/s   cpu s  peak MiB   files        MB  image cached\n");
   std::fflush(stdout);
 
   for (int r = 1; r <= opt.runs; ++r) {
     for (Step& s : steps) bench.Run(s, r);
   }
 
-  std::printf("\n  MB/s = image bytes / 1e6 / s; files and MB: the *.jpg files the step wrote\n\n");
+  std::printf("\n  seconds: the program and the syncfs after it; sync s: of them, the syncfs\n");
+  std::printf("  MB/s = image bytes / 1e6 / s; files and MB: the *.jpg files the step wrote\n\n");
   std::printf("  %-12s %9s %9s %9s %9s %8s %12s\n", "step", "median s", "best s", "med. MB/s",
               "peak MiB", "files", "bytes");
   for (const Step& s : steps) {
