@@ -25,13 +25,7 @@
 //
 // Not a test: it is built with the rest but never registered with CTest.
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,13 +48,14 @@
 #include "app/rawscan.h"
 #include "diskio/drivetable.h"
 #include "diskio/enginecontext.h"
+#include "support/benchtools.h"
+#include "support/cardimage.h"
 #include "util/userinterface.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using kestrella::RawScan;
 using kestrella::RawScanSettings;
+using namespace kestrella::bench;
 
 #ifndef KESTRELLA_BENCH_CORPUS_DIR
 #define KESTRELLA_BENCH_CORPUS_DIR "../shared/corpus/photos"
@@ -70,9 +65,6 @@ using kestrella::RawScanSettings;
 #endif
 
 namespace {
-
-constexpr uint64_t kMiB = 1024 * 1024;
-constexpr uint32_t kSector = 512;
 
 struct Options {
   uint64_t sizeMiB = 1024;
@@ -103,11 +95,6 @@ const char* const kUsage =
     "  --no-prefault  do not touch fresh memory before each step (see the README)\n"
     "  --corpus DIR   folder of *.jpg photos (default: the shared corpus)\n"
     "  --cli PATH     the kestrella-cli program (default: the one built alongside)\n";
-
-[[noreturn]] void Die(const std::string& msg) {
-  std::fprintf(stderr, "scan_throughput: %s\n", msg.c_str());
-  std::exit(1);
-}
 
 uint64_t ParseNumber(const std::string& name, const char* text, uint64_t lo, uint64_t hi) {
   char* end = nullptr;
@@ -159,180 +146,9 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// ---------------------------------------------------------------------------
-// The card image
-
-struct Photo {
-  std::string name;
-  std::vector<uint8_t> bytes;
-};
-
-std::vector<Photo> LoadCorpus(const fs::path& dir) {
-  std::vector<Photo> photos;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return photos;
-  for (const fs::directory_entry& e : fs::directory_iterator(dir, ec)) {
-    if (!e.is_regular_file() || e.path().extension() != ".jpg") continue;
-    std::ifstream in(e.path(), std::ios::binary);
-    Photo p{e.path().filename().string(),
-            std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {})};
-    // Only photos the scan can see as a start count.
-    if (p.bytes.size() >= 4 && p.bytes[0] == 0xFF && p.bytes[1] == 0xD8 && p.bytes[2] == 0xFF &&
-        (p.bytes[3] == 0xE0 || p.bytes[3] == 0xE1)) {
-      photos.push_back(std::move(p));
-    }
-  }
-  std::sort(photos.begin(), photos.end(),
-            [](const Photo& a, const Photo& b) { return a.name < b.name; });
-  return photos;
-}
-
-// JPEG-like stand-ins when the corpus is missing: an Exif start, then bytes of
-// a fixed pseudo-random sequence (no sector of which looks like a start), 40 KB
-// to 800 KB each.
-std::vector<Photo> SyntheticPhotos() {
-  std::vector<Photo> photos;
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  auto next = [&x] {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    return x;
-  };
-  for (int i = 0; i < 64; ++i) {
-    const size_t size = 40000 + next() % 760000;
-    std::vector<uint8_t> b(size);
-    for (size_t k = 0; k < size; ++k) b[k] = static_cast<uint8_t>(next() >> 24);
-    const uint8_t head[] = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x10, 'E', 'x', 'i', 'f', 0, 0};
-    std::memcpy(b.data(), head, sizeof head);
-    b[size - 2] = 0xFF;
-    b[size - 1] = 0xD9;
-    photos.push_back({"synthetic" + std::to_string(i), std::move(b)});
-  }
-  return photos;
-}
-
-uint64_t Padded(uint64_t n) { return (n + kSector - 1) / kSector * kSector; }
-
-// How many photos the layout holds: the set in order, round after round, each
-// padded to a whole sector, until the next one would not fit. The rest of the
-// image is zeros (they end up in the last found file).
-uint64_t PhotosThatFit(const std::vector<Photo>& photos, uint64_t imageBytes) {
-  uint64_t used = 0, count = 0;
-  for (size_t i = 0;; i = (i + 1) % photos.size()) {
-    const uint64_t need = Padded(photos[i].bytes.size());
-    if (used + need > imageBytes) return count;
-    used += need;
-    ++count;
-  }
-}
-
-void WriteImage(const fs::path& path, const std::vector<Photo>& photos, uint64_t imageBytes) {
-  const fs::path part = path.string() + ".part";
-  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) Die("cannot create " + part.string() + ": " + std::strerror(errno));
-  std::vector<uint8_t> buf;
-  buf.reserve(8 * kMiB);
-  uint64_t written = 0;
-  auto flush = [&] {
-    size_t done = 0;
-    while (done < buf.size()) {
-      const ssize_t n = ::write(fd, buf.data() + done, buf.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) Die("cannot write " + part.string() + ": " + std::strerror(errno));
-      done += static_cast<size_t>(n);
-    }
-    written += buf.size();
-    buf.clear();
-  };
-  const uint64_t count = PhotosThatFit(photos, imageBytes);
-  for (uint64_t k = 0; k < count; ++k) {
-    const std::vector<uint8_t>& b = photos[k % photos.size()].bytes;
-    buf.insert(buf.end(), b.begin(), b.end());
-    buf.resize(buf.size() + (Padded(b.size()) - b.size()), 0);
-    if (buf.size() >= 4 * kMiB) flush();
-  }
-  while (written + buf.size() < imageBytes) {
-    buf.resize(std::min<uint64_t>(imageBytes - written, 4 * kMiB), 0);
-    flush();
-  }
-  flush();
-  if (::close(fd) != 0) Die("cannot write " + part.string() + ": " + std::strerror(errno));
-  fs::rename(part, path);
-}
-
-// Fraction of the file's pages in the page cache.
-double ResidentFraction(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct stat st {};
-  double fraction = 0;
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-    const size_t len = static_cast<size_t>(st.st_size);
-    void* map = ::mmap(nullptr, len, PROT_READ, MAP_SHARED, fd, 0);
-    if (map != MAP_FAILED) {
-      const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-      std::vector<unsigned char> vec((len + page - 1) / page);
-      if (::mincore(map, len, vec.data()) == 0) {
-        const auto in = std::count_if(vec.begin(), vec.end(), [](unsigned char c) { return c & 1; });
-        fraction = static_cast<double>(in) / static_cast<double>(vec.size());
-      }
-      ::munmap(map, len);
-    }
-  }
-  ::close(fd);
-  return fraction;
-}
-
-void ReadThrough(const fs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Die("cannot read " + path.string() + ": " + std::strerror(errno));
-  std::vector<char> buf(4 * kMiB);
-  while (::read(fd, buf.data(), buf.size()) > 0) {
-  }
-  ::close(fd);
-}
 
 // ---------------------------------------------------------------------------
 // The steps
-
-// Runs a program and waits for it; stdout to /dev/null when asked. Returns the
-// exit status (or -1).
-int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-          bool quietStdout) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<std::string> envStore;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string& x : extraEnv)
-      if (entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0) replaced = true;
-    if (!replaced) envStore.push_back(entry);
-  }
-  envStore.insert(envStore.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> env;
-  for (std::string& e : envStore) env.push_back(e.data());
-  env.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (quietStdout) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) Die("cannot start " + argv[0] + ": " + std::strerror(rc));
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // ext4 without a journal (as on the machine this was written on) prefers not
 // to hand out an inode freed less than 60 s ago, or 360 s while the inode's
@@ -344,56 +160,9 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
 // group, 2.0 s right after 5000 deletions). So found files are kept until the
 // end of the run, and a step that creates files starts only once the window
 // of the last deletion (of this run or, by its marker, a previous one) is over.
-constexpr int kInodeReuseWaitSeconds = 365;
-constexpr long kExtSuperMagic = 0xEF53;  // ext2, ext3 and ext4
-double g_lastBulkDelete = -1e9;  // Now() of the last deletion of found files
-bool g_workOnExt = false;        // the work folder is on ext2/3/4
+InodeReuse* g_inodes = nullptr;
 
-std::string FileSystemName(const fs::path& dir) {
-  struct statfs sf {};
-  if (::statfs(dir.c_str(), &sf) != 0) return "?";
-  switch (static_cast<long>(sf.f_type)) {
-    case kExtSuperMagic: return "ext2/3/4";
-    case 0x01021994: return "tmpfs";
-    case 0x9123683E: return "btrfs";
-    case 0x58465342: return "xfs";
-    default: {
-      char hex[32];
-      std::snprintf(hex, sizeof hex, "type 0x%lx", static_cast<unsigned long>(sf.f_type));
-      return hex;
-    }
-  }
-}
-
-bool OnExtFileSystem(const fs::path& dir) {
-  struct statfs sf {};
-  return ::statfs(dir.c_str(), &sf) == 0 && static_cast<long>(sf.f_type) == kExtSuperMagic;
-}
-
-// A marker whose time says when a previous run deleted its found files.
-fs::path DeletionStamp(const fs::path& work) { return work / ".kestrella-scan-bench-deleted"; }
-
-void NoteBulkDelete(const fs::path& work) {
-  g_lastBulkDelete = Now();
-  if (g_workOnExt) std::ofstream(DeletionStamp(work)) << "found files deleted\n";
-}
-
-void WaitForInodeReuse() {
-  if (!g_workOnExt) return;
-  const double left = g_lastBulkDelete + kInodeReuseWaitSeconds - Now();
-  if (left <= 0) return;
-  std::fprintf(stderr,
-               "(waiting %.0f s until ext4 reuses the inodes freed by the last deletion of "
-               "found files)\n",
-               left);
-  std::this_thread::sleep_for(std::chrono::duration<double>(left));
-}
-
-// Reads the image again when part of it left the page cache (the kernel may
-// reclaim cold pages while a step waits).
-void EnsureCached(const fs::path& image) {
-  if (ResidentFraction(image) < 1.0) ReadThrough(image);
-}
+void WaitForInodeReuse() { g_inodes->Wait(); }
 
 // In a VM with free page reporting (a virtio balloon, as on the machine this
 // was written on) memory the guest has freed for a couple of seconds is handed
@@ -407,21 +176,7 @@ bool g_prefault = true;
 uint64_t g_prefaultBytes = 0;
 
 void PrefaultMemory() {
-  if (!g_prefault || g_prefaultBytes == 0) return;
-  void* p = ::mmap(nullptr, g_prefaultBytes, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) return;
-  auto* bytes = static_cast<volatile uint8_t*>(p);
-  for (uint64_t at = 0; at < g_prefaultBytes; at += 4096) bytes[at] = 1;
-  ::munmap(p, g_prefaultBytes);
-}
-
-std::string LoadAverage() {
-  double l[3] = {0, 0, 0};
-  if (::getloadavg(l, 3) != 3) return "?";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", l[0], l[1], l[2]);
-  return text;
+  if (g_prefault) kestrella::bench::PrefaultMemory(g_prefaultBytes);
 }
 
 // Deletes what the previous step left, then writes back whatever is still
@@ -432,29 +187,6 @@ void Settle(const std::vector<fs::path>& leftovers) {
   ::sync();
 }
 
-fs::path FreshFolder(const fs::path& work, const char* stem) {
-  std::string templ = (work / (std::string(stem) + "-XXXXXX")).string();
-  if (::mkdtemp(templ.data()) == nullptr) Die("cannot create a folder in " + work.string());
-  return templ;
-}
-
-struct FolderSummary {
-  uint64_t files = 0;
-  uint64_t bytes = 0;
-};
-
-// Found files may sit in folders of their own (found-by-scan/, ...).
-FolderSummary Summarise(const fs::path& dir) {
-  FolderSummary s;
-  std::error_code ec;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir, ec)) {
-    if (!e.is_regular_file()) continue;
-    ++s.files;
-    s.bytes += e.file_size();
-  }
-  return s;
-}
-
 struct Measure {
   double seconds = 0;
   double cpuSeconds = 0;  // user + system, of this process or of the child
@@ -462,9 +194,9 @@ struct Measure {
   double resident = 0;
 };
 
-double CpuSeconds(int who) {
+double CpuSeconds() {
   struct rusage ru {};
-  ::getrusage(who, &ru);
+  ::getrusage(RUSAGE_SELF, &ru);
   auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
   return s(ru.ru_utime) + s(ru.ru_stime);
 }
@@ -476,7 +208,7 @@ bool g_deleteEach = false;
 void Done(const std::vector<fs::path>& outputs) {
   if (g_deleteEach) {
     Settle(outputs);
-    NoteBulkDelete(outputs.front().parent_path());
+    g_inodes->NoteBulkDelete();
   } else {
     g_outputs.insert(g_outputs.end(), outputs.begin(), outputs.end());
   }
@@ -496,12 +228,11 @@ Measure TimeCopy(const fs::path& image, const fs::path& work) {
   const fs::path copy = work / "copy.img";
   Settle({copy});
   Measure m = ReadyToMeasure(image);
-  const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
-  const int rc = Spawn({"/bin/cp", image.string(), copy.string()}, {}, false);
+  const ChildRun run = Spawn({"/bin/cp", image.string(), copy.string()}, {}, "");
   m.seconds = Now() - t0;
-  m.cpuSeconds = CpuSeconds(RUSAGE_CHILDREN) - c0;
-  if (rc != 0) Die("cp failed");
+  m.cpuSeconds = run.CpuSeconds();
+  if (run.exitCode != 0) Die("cp failed");
   if (fs::file_size(copy) != fs::file_size(image)) Die("cp made a copy of the wrong size");
   Settle({copy});
   return m;
@@ -509,7 +240,7 @@ Measure TimeCopy(const fs::path& image, const fs::path& work) {
 
 Measure TimeScan(kestrella::EngineContext& engine, uint8_t drive,
                  const kestrella::TLogDriveParams& params, const fs::path& image,
-                 const fs::path& work) {
+                 const fs::path& work, uint64_t pictureBytes) {
   const fs::path out = FreshFolder(work, "scan");
   RawScan scan(engine);
   uint64_t closed = 0;
@@ -523,11 +254,11 @@ Measure TimeScan(kestrella::EngineContext& engine, uint8_t drive,
   WaitForInodeReuse();
   Settle({});
   Measure m = ReadyToMeasure(image);
-  const double c0 = CpuSeconds(RUSAGE_SELF);
+  const double c0 = CpuSeconds();
   const double t0 = Now();
   scan.Run(s);
   m.seconds = Now() - t0;
-  m.cpuSeconds = CpuSeconds(RUSAGE_SELF) - c0;
+  m.cpuSeconds = CpuSeconds() - c0;
   m.files = closed;
   const auto& st = scan.Status();
   if (!scan.AbortReason().empty()) Die("the scan stopped early: " + scan.AbortReason());
@@ -535,10 +266,10 @@ Measure TimeScan(kestrella::EngineContext& engine, uint8_t drive,
   if (st.bytesRead != fs::file_size(image)) Die("the scan did not read the whole image");
   const FolderSummary sum = Summarise(out);
   if (sum.files != closed) Die("found-file count and folder contents disagree");
-  // The first sector starts a photo, so every byte of the card is written out.
-  if (sum.bytes != fs::file_size(image)) {
-    std::fprintf(stderr, "note: the scan wrote %" PRIu64 " of %" PRIu64 " bytes\n", sum.bytes,
-                 static_cast<uint64_t>(fs::file_size(image)));
+  // Each photo is written out up to its end-of-image marker.
+  if (sum.bytes != pictureBytes) {
+    std::fprintf(stderr, "note: the scan wrote %" PRIu64 " bytes, the photos hold %" PRIu64 "\n",
+                 sum.bytes, pictureBytes);
   }
   Done({out});
   return m;
@@ -550,32 +281,16 @@ Measure TimeCli(const fs::path& cli, const fs::path& image, const fs::path& work
   WaitForInodeReuse();
   Settle({});
   Measure m = ReadyToMeasure(image);
-  const double c0 = CpuSeconds(RUSAGE_CHILDREN);
   const double t0 = Now();
-  const int rc = Spawn({cli.string(), "scan", image.string(), "-o", dest.string(), "-q"},
-                       {"TMPDIR=" + temp.string()}, true);
+  const ChildRun run = Spawn({cli.string(), "scan", image.string(), "-o", dest.string(), "-q"},
+                             {"TMPDIR=" + temp.string()}, "");
   m.seconds = Now() - t0;
-  m.cpuSeconds = CpuSeconds(RUSAGE_CHILDREN) - c0;
-  if (rc != 0) Die("kestrella-cli scan exited with " + std::to_string(rc));
+  m.cpuSeconds = run.CpuSeconds();
+  if (run.exitCode != 0) Die("kestrella-cli scan exited with " + std::to_string(run.exitCode));
   m.files = Summarise(dest).files;
   if (Summarise(temp).files != 0) Die("kestrella-cli left found files in its temporary folder");
   Done({dest, temp});
   return m;
-}
-
-// ---------------------------------------------------------------------------
-// Figures
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-double Best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-
-double MBps(uint64_t bytes, double seconds) {
-  return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0;
 }
 
 }  // namespace
@@ -587,7 +302,8 @@ int main(int argc, char** argv) {
   std::error_code ec;
   fs::create_directories(opt.work, ec);
   if (!fs::is_directory(opt.work, ec)) Die("no work folder " + opt.work.string());
-  g_workOnExt = OnExtFileSystem(opt.work);
+  InodeReuse inodes(opt.work);
+  g_inodes = &inodes;
   if (opt.runCli && !fs::exists(opt.cli, ec)) {
     Die("no kestrella-cli at " + opt.cli.string() + " (use --cli)");
   }
@@ -604,7 +320,9 @@ int main(int argc, char** argv) {
   const fs::path image =
       opt.work / ("kestrella-scan-bench-" + std::to_string(opt.sizeMiB) + "MiB-" +
                   (synthetic ? "synthetic" : "photos") + ".img");
-  const uint64_t laid = PhotosThatFit(photos, imageBytes);
+  const std::vector<PhotoSpot> layout = LayOut(photos, imageBytes);
+  const uint64_t laid = layout.size();
+  const uint64_t pictureBytes = TotalPictureSize(layout);
   uint64_t photoBytes = 0;
   for (const Photo& p : photos) photoBytes += p.bytes.size();
   const size_t distinct = photos.size();
@@ -614,18 +332,11 @@ int main(int argc, char** argv) {
   if (!reused) {
     std::fprintf(stderr, "building %s ...\n", image.c_str());
     const double t0 = Now();
-    WriteImage(image, photos, imageBytes);
+    WriteCardImage(image, photos, layout, imageBytes);
     buildSeconds = Now() - t0;
   }
   photos.clear();
   photos.shrink_to_fit();
-
-  // A previous run that just deleted its found files counts as a deletion.
-  if (fs::exists(DeletionStamp(opt.work), ec)) {
-    const auto age =
-        fs::file_time_type::clock::now() - fs::last_write_time(DeletionStamp(opt.work), ec);
-    g_lastBulkDelete = Now() - std::chrono::duration<double>(age).count();
-  }
 
   // Both sides must read the image from memory.
   ::sync();
@@ -660,10 +371,10 @@ int main(int argc, char** argv) {
   std::printf("  before a step  sync(2), so earlier writes are on disk before the clock starts\n");
   std::printf("  found files    %s\n", opt.deleteEach ? "deleted right after each step"
                                                       : "kept on disk until the end, then deleted");
-  if (g_workOnExt) {
+  if (inodes.Applies()) {
     std::printf("                 (a step that creates files starts %d s or more after the\n"
                 "                 last deletion of found files: ext4 inode reuse, see README)\n",
-                kInodeReuseWaitSeconds);
+                InodeReuse::kWaitSeconds);
   }
   std::printf("  image cache    read again before a step if any of it left the page cache\n");
   if (g_prefault) {
@@ -686,7 +397,7 @@ int main(int argc, char** argv) {
     std::printf("  %3d  cp     %8.3f  %8.1f  %6.2f       -  %5.0f%%\n", r, c.seconds,
                 MBps(imageBytes, c.seconds), c.cpuSeconds, c.resident * 100);
     std::fflush(stdout);
-    const Measure s = TimeScan(engine, drive, params, image, opt.work);
+    const Measure s = TimeScan(engine, drive, params, image, opt.work, pictureBytes);
     scanTimes.push_back(s.seconds);
     scanFiles = s.files;
     minResident = std::min(minResident, s.resident);
@@ -732,7 +443,7 @@ int main(int argc, char** argv) {
 
   if (!g_outputs.empty()) {
     Settle(g_outputs);
-    NoteBulkDelete(opt.work);
+    inodes.NoteBulkDelete();
   }
   if (!opt.keep) {
     fs::remove(image, ec);
