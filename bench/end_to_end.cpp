@@ -239,9 +239,12 @@ struct Bench {
     if (s.usesTemp) {
       if (Summarise(temp).files != 0) Die(s.command + " left files in its temporary folder");
       outputs.push_back(temp);
-      // Its save step copied the found files out of the temporary folder and
-      // deleted them there.
-      inodes->NoteBulkDelete();
+      // Its found files are written once into a hidden folder of the
+      // destination and renamed into place: nothing is deleted in bulk, but
+      // nothing of that folder may be left either.
+      for (const fs::directory_entry& e : fs::directory_iterator(out))
+        if (e.path().filename().string().rfind(".kestrella-", 0) == 0)
+          Die(s.command + " left its run folder " + e.path().string());
     }
     fs::remove(log, ec);
     if (!s.outIsFile && (sum.files != s.expectFiles || sum.bytes != s.expectBytes)) {
