@@ -104,8 +104,10 @@ class Placer {
       if (err == 0) return Placed::Moved;
       if (err == EEXIST) return Placed::Taken;
       if (err == EINVAL) return PlaceByPlaceholder(from, target, out);
-      // EXDEV, or a file system that has no renames: copy from now on.
-      move_ = false;
+      // Another file system, or one without renames: copy from now on.
+      // Anything else (a folder that refuses new files, a found file gone)
+      // is this file's own failure, which the copy then names.
+      if (err == EXDEV || err == EPERM || err == ENOTSUP || err == ENOSYS) move_ = false;
     }
     return Create(out, target);
   }
