@@ -12,6 +12,7 @@
 #include "diskio/enginecontext.h"
 #include "fat/fatdrive.h"
 #include "fat/fatnodes.h"
+#include "util/helpers.h"
 #include "util/outputfile.h"
 #include "util/userinterface.h"
 

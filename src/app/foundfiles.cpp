@@ -203,15 +203,6 @@ std::string SafePrefix(std::string prefix) {
   return prefix;
 }
 
-std::string NumberedName(const std::string& name, int n) {
-  if (n == 1) return name;
-  const size_t dot = name.rfind('.');
-  const bool hasExt = dot != std::string::npos && dot > 0;
-  const std::string stem = hasExt ? name.substr(0, dot) : name;
-  const std::string ext = hasExt ? name.substr(dot) : std::string();
-  return stem + " (" + std::to_string(n) + ")" + ext;
-}
-
 fs::path SavedName(const FoundOrigin& origin, const std::string& foundPath, bool folderPerKind) {
   const std::string kind = KindOf(origin, foundPath);
   fs::path rel;

@@ -83,8 +83,6 @@ struct SaveNaming {
 // With folderPerKind, "JPG/" goes in front.
 std::filesystem::path SavedName(const FoundOrigin& origin, const std::string& foundPath,
                                 bool folderPerKind);
-// "stem (n).ext" for the n-th file of one name (n = 1: the name itself).
-std::string NumberedName(const std::string& name, int n);
 // The name a file is shown under before it is saved: the card's name where
 // there is one, else what SavedName gives without folders.
 std::string ShownName(const FoundFile& file);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "detect/fileend.h"
@@ -154,9 +155,15 @@ class TFATdrive : public TCustomDrive {
   FatDirectoryReader dirs_{*this, geometry_, table_};
   FatFileReader files_{*this, geometry_, table_, UnreadableSectors};
   // First clusters of the directories a SaveDirectory is inside, outermost
-  // first. An entry that points back at one of them (a reused or damaged
-  // cluster) would otherwise be saved inside itself without end.
+  // first: how deep the save is.
   std::vector<uint32_t> savingDirs_;
+  // What one save of a tree has done so far: the directories it entered
+  // (see DirectoryKey) and the files it wrote. A directory that entries
+  // name twice, or that points back at an ancestor, is saved once, so a
+  // crafted tree cannot multiply itself; a second file of the same name in
+  // one folder gets a name of its own instead of replacing the first.
+  std::unordered_set<uint64_t> savedDirs_;
+  std::unordered_set<std::string> savedFiles_;
 };
 
 // The name with a leading deleted marker (0xE5) replaced by "_".

@@ -114,7 +114,6 @@ bool DateKey(const std::string& text, long long& key) {
 uint64_t WalkKey(uint32_t firstCluster, uint32_t sector) {
   return firstCluster != 0 ? firstCluster : (uint64_t{1} << 32) | sector;
 }
-uint64_t WalkKey(const TFATDirectory& dir) { return WalkKey(dir.FirstCluster, dir.Sector); }
 
 bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, bool includeDeleted,
               bool deletedOnly, bool recurse, intptr_t userValue, std::unordered_set<uint64_t>& entered,
@@ -139,7 +138,7 @@ bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, 
     if (sub == nullptr || depth + 1 >= kMaxWalkDepth) continue;
     // A directory reached twice (a loop back to an ancestor, or two entries
     // sharing a cluster) is walked only the first time.
-    if (!entered.insert(WalkKey(*sub)).second) continue;
+    if (!entered.insert(DirectoryKey(*sub)).second) continue;
     if (!WalkTree(*sub, callback, includeDeleted, deletedOnly, recurse, userValue, entered, depth + 1)) {
       result = false;
       break;
@@ -153,6 +152,8 @@ bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, 
 }
 
 }  // namespace
+
+uint64_t DirectoryKey(const TFATDirectory& dir) { return WalkKey(dir.FirstCluster, dir.Sector); }
 
 std::string SafeFileName(const std::string& name) {
   std::string out;
@@ -303,7 +304,7 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
 bool TFATDirectory::ForEachChild(const ChildCallback& callback, bool includeDeleted, bool deletedOnly,
                                  bool recurse, intptr_t userValue) {
   std::unordered_set<uint64_t> entered;
-  entered.insert(WalkKey(*this));
+  entered.insert(DirectoryKey(*this));
   // The volume's root counts as entered too: an entry pointing back at it
   // would start the whole walk over.
   if (const TFATdrive* drive = FatDrive()) {

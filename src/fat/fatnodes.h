@@ -135,4 +135,9 @@ class TFATFile : public TCustomFile {
 // A name from the medium made safe as one file name on Linux.
 std::string SafeFileName(const std::string& name);
 
+// What tells one directory of a volume from another: its first cluster, or
+// for a root without one (FAT12/16) its first sector. Two entries that name
+// the same directory give the same key.
+uint64_t DirectoryKey(const TFATDirectory& dir);
+
 }  // namespace kestrella

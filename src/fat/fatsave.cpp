@@ -74,9 +74,11 @@ void Warn(UserInterface& ui, const std::string& text) {
   ui.MessageBox(text, "Warning", MsgIcon::Warning, MsgButtons::Ok);
 }
 
-// Deeper than any card is organised; a chain of damaged entries that keeps
-// naming new clusters ends here.
-constexpr size_t kMaxDirDepth = 128;
+// Deeper than any card is organised, and as deep as a listing goes; a chain
+// of damaged entries that keeps naming new clusters ends here.
+constexpr size_t kMaxDirDepth = 256;
+// "stem (n).ext" names tried for a file before its name is taken as it is.
+constexpr int kMaxNameNumber = 100000;
 
 class ActiveDirScope {
  public:
@@ -288,9 +290,17 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
   const std::string name = file.OutputName();
   // Such a name is never written (SaveTo refuses it too); nothing to ask.
   if (!IsPlainName(name)) return true;
-  const fs::path target = folder / name;
+  fs::path target = folder / name;
   std::error_code ec;
-  if (!replaceAll && fs::exists(fs::symlink_status(target, ec))) {
+  // Another file of this save has that name already (two deleted photos
+  // whose first letters were lost, a name made safe twice alike): neither
+  // replaces the other, whatever was said about files that were there.
+  bool replace = false;
+  for (int n = 2; savedFiles_.count(target.string()) != 0 && n <= kMaxNameNumber; ++n)
+    target = folder / NumberedName(name, n);
+  if (target.filename() != name) {
+    // The numbered name is looked for on disk as the free one it must be.
+  } else if (!replaceAll && fs::exists(fs::symlink_status(target, ec))) {
     const MsgResult answer = UI().MessageBox(
         "This folder already contains a file called '" + target.string() + "'." +
             "\r\rWould you like to replace the existing file?",
@@ -301,6 +311,9 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
     } else if (answer != MsgResult::Yes) {
       return true;  // the existing file stays
     }
+    replace = true;
+  } else {
+    replace = replaceAll;
   }
 
   const fs::path probe = ExistingFolder(folder);
@@ -315,7 +328,22 @@ bool TFATdrive::SaveFile(TFATFile& file, const fs::path& folder, uint8_t useFAT,
     SaveProblems.Add(FileProblem::Kind::Lost, target.string(), "not enough free space");
     return false;
   }
-  file.SaveTo(folder, useFAT);
+  // A name nobody agreed to replace is created only while it is free, in
+  // one step: another run saving into the same folder meanwhile keeps its
+  // file, and this one takes the next free number.
+  OutputFile out(Device->Context().files());
+  if (replace) {
+    out.Create(target.string());
+  } else {
+    const std::string wanted = target.filename().string();
+    for (int n = 1; n <= kMaxNameNumber; ++n) {
+      target = folder / (n == 1 ? wanted : NumberedName(wanted, n));
+      if (out.CreateNew(target.string()) != OutputFile::NewFile::Exists) break;
+    }
+    if (!out.IsOpen() && !out.Failed()) out.Create(target.string());
+  }
+  savedFiles_.insert(target.string());
+  file.WriteTo(out, useFAT);
   return true;
 }
 
@@ -323,6 +351,10 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
                               bool includeDeleted, bool deletedOnly, uint8_t useFAT,
                               bool& replaceAll, bool& replaceAnswer) {
   if (host().StopRequested()) return false;
+  if (savingDirs_.empty()) {  // a new save of a tree
+    savedDirs_.clear();
+    savedFiles_.clear();
+  }
   const std::string name = DirOutputName(dir);
   // Such a name is never created; the entries after it are still saved.
   if (!IsPlainName(name)) return true;
@@ -353,6 +385,7 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
   }
 
   ActiveDirScope active(savingDirs_, dir.FirstCluster);
+  savedDirs_.insert(DirectoryKey(dir));
   ListedForSave listed(dir, includeDeleted, deletedOnly);
 
   bool result = true;
@@ -361,10 +394,16 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
       if (auto* file = dynamic_cast<TFATFile*>(node.get())) {
         result = SaveFile(*file, target, useFAT, replaceAnswer);
       } else if (auto* sub = dynamic_cast<TFATDirectory*>(node.get()); sub != nullptr && recurse) {
-        if (savingDirs_.size() >= kMaxDirDepth ||
-            std::find(savingDirs_.begin(), savingDirs_.end(), sub->FirstCluster) !=
-                savingDirs_.end())
+        // Saved already in this save (or being saved: a loop): its files
+        // are in the destination once.
+        if (savedDirs_.count(DirectoryKey(*sub)) != 0) continue;
+        if (savingDirs_.size() >= kMaxDirDepth) {
+          // Only a crafted card nests this deep; what is cut is told.
+          SaveProblems.Add(FileProblem::Kind::Lost, (target / DirOutputName(*sub)).string(),
+                           "a folder nested more than " + std::to_string(kMaxDirDepth) +
+                               " levels deep was not saved");
           continue;
+        }
         result = SaveDirectory(*sub, target, recurse, includeDeleted, deletedOnly, useFAT,
                                replaceAll, replaceAnswer);
       }

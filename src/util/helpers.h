@@ -40,6 +40,9 @@ std::string replace(std::string_view s, char from, char to);
 std::string LongWordToStr(uint32_t v);
 std::string fsTimeDate2Str(uint16_t fatTime, uint16_t fatDate);
 
+// "stem (n).ext" for the n-th file of one name (n = 1: the name itself).
+std::string NumberedName(const std::string& name, int n);
+
 // ---- system queries -------------------------------------------------------------
 
 // Free bytes on the file system holding `path`, 0 when it cannot be queried.

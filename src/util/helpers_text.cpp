@@ -25,4 +25,13 @@ std::string replace(std::string_view s, char from, char to) {
   return out;
 }
 
+std::string NumberedName(const std::string& name, int n) {
+  if (n == 1) return name;
+  const size_t dot = name.rfind('.');
+  const bool hasExt = dot != std::string::npos && dot > 0;
+  const std::string stem = hasExt ? name.substr(0, dot) : name;
+  const std::string ext = hasExt ? name.substr(dot) : std::string();
+  return stem + " (" + std::to_string(n) + ")" + ext;
+}
+
 }  // namespace kestrella

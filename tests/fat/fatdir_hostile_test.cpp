@@ -192,5 +192,52 @@ TEST(FatDirHostile, SizesNoClusterCanHoldAreCutWhereTheFreeClustersEnd) {
   EXPECT_EQ(problems.size(), 2u);
 }
 
+// Each folder names the next one twice, twelve levels down: listed or saved,
+// every folder is entered once, not once per path (4096 here, 2^40 for
+// forty levels). Two deleted photos that show the same name both come back.
+TEST(FatDirHostile, AFolderNamedTwiceIsSavedOnceAndSameNamedFilesStayApart) {
+  TempDir dir;
+  const fs::path img = dir / "card.img";
+  ASSERT_TRUE(MakeCard(img, "-F 16 -s 1", 16384));
+  std::vector<uint8_t> bytes = ReadFileBytes(img);
+  const Layout l(bytes);
+  constexpr uint32_t kLevels = 12, kFirst = 3, kPhotoA = 40, kPhotoB = 41;
+  Put(bytes, l.RootOffset(), {ShortEntry("A", kAttrDirectory, kFirst), ShortEntry("B", kAttrDirectory, kFirst)});
+  for (uint32_t c = kFirst; c < kFirst + kLevels; ++c) {
+    const uint32_t next = c + 1 < kFirst + kLevels ? c + 1 : 0;
+    std::vector<TDirEntry> entries = {ShortEntry(".", kAttrDirectory, c), ShortEntry("..", kAttrDirectory, 0)};
+    if (next != 0) {
+      entries.push_back(ShortEntry("A", kAttrDirectory, next));
+      entries.push_back(ShortEntry("B", kAttrDirectory, next));
+    } else {  // the deepest: IMG_0005.JPG and AMG_0005.JPG, both deleted
+      entries.push_back(ShortEntry("\xE5MG_0005JPG", kAttrArchive, kPhotoA, 512));
+      entries.push_back(ShortEntry("\xE5MG_0005JPG", kAttrArchive, kPhotoB, 512));
+    }
+    Put(bytes, l.ClusterOffset(c), entries);
+    SetFat(bytes, l, 16, c, 0xFFFF);
+  }
+  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(l.ClusterOffset(kPhotoA)), 512, uint8_t{'a'});
+  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(l.ClusterOffset(kPhotoB)), 512, uint8_t{'b'});
+  WriteFileBytes(img, bytes);
+
+  ImageVolume v;
+  ASSERT_TRUE(v.Mount(img));
+  bool replaceAll = false, replaceAnswer = false;
+  fs::create_directories(dir / "out");
+  ASSERT_TRUE(v.drive.SaveDirectory(v.Root(), dir / "out", true, true, false, 1, replaceAll, replaceAnswer));
+  std::vector<fs::path> saved;
+  for (const auto& e : fs::recursive_directory_iterator(dir / "out"))
+    if (e.is_regular_file()) saved.push_back(e.path());
+  ASSERT_EQ(saved.size(), 2u);
+  std::set<std::string> names, contents;
+  for (const fs::path& p : saved) {
+    names.insert(p.filename().string());
+    const std::vector<uint8_t> b = ReadFileBytes(p);
+    contents.insert(std::string(b.begin(), b.end()));
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"_MG_0005.JPG", "_MG_0005 (2).JPG"}));
+  EXPECT_EQ(contents, (std::set<std::string>{std::string(512, 'a'), std::string(512, 'b')}));
+}
+
 }  // namespace
 }  // namespace kestrella::test
