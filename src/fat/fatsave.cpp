@@ -258,7 +258,11 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
   }
   if (out.Failed()) {
     drive->SaveProblems.Add(FileProblem::Kind::Lost, target, out.Error());
-    Warn(drive->UI(), "Disk Full");
+    // "Disk Full" only when it is: a folder that refuses the file, a
+    // pulled stick or a read-only file system needs another remedy.
+    Warn(drive->UI(), out.ErrorCode() == ENOSPC || out.ErrorCode() == EDQUOT
+                          ? std::string("Disk Full")
+                          : "Could not write " + target + ": " + out.Error());
     host.ProgressStopTime();
   } else if (!readOk) {
     drive->SaveProblems.Add(FileProblem::Kind::Lost, target, "could not read the source");

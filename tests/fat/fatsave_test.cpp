@@ -2,6 +2,9 @@
 // the overwrite questions, the free-space refusal, failures and names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include <sys/resource.h>
 
 #include <csignal>
@@ -158,7 +161,9 @@ class FileSizeLimit {
   bool ok_ = false;
 };
 
-TEST_F(SaveCard, AFailingWriteIsDiskFullAndRemovesTheOutput) {
+// A file too large for the destination (a FAT stick's 4 GiB limit, here the
+// process's file-size limit) is told as such, not as a full disk.
+TEST_F(SaveCard, AFailingWriteIsToldWithItsReasonAndRemovesTheOutput) {
   bool saved = true;
   {
     FileSizeLimit limit(4096);
@@ -168,7 +173,7 @@ TEST_F(SaveCard, AFailingWriteIsDiskFullAndRemovesTheOutput) {
   EXPECT_FALSE(saved);
   EXPECT_FALSE(fs::exists(dest_ / "A.JPG"));
   ASSERT_EQ(ui().shown.size(), 1u);
-  EXPECT_EQ(ui().shown[0].text, "Disk Full");
+  EXPECT_EQ(ui().shown[0].text, "Could not write " + (dest_ / "A.JPG").string() + ": " + std::strerror(EFBIG));
   EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
   EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
   EXPECT_EQ(host_.progressStops, 1);
@@ -347,9 +352,14 @@ TEST_F(SaveCard, AFolderThatCannotBeCreatedIsReportedAndSavingGoesOn) {
   EXPECT_EQ(ui().shown[0].text, "Could not create directory: " + (dest_ / "plain" / "PICS").string() + "!");
   EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
   EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
-  // Both files were tried, and failed on their own.
-  EXPECT_EQ(ui().shown[1].text, "Disk Full");
-  EXPECT_EQ(ui().shown[2].text, "Disk Full");
+  // Both files were tried, and failed on their own, with the real reason:
+  // the disk is not full.
+  for (const char* name : {"A.JPG", "C.JPG"}) {
+    const auto at = std::find_if(ui().shown.begin(), ui().shown.end(), [&](const auto& m) {
+      return m.text == "Could not write " + (dest_ / "plain" / "PICS" / name).string() + ": " + std::strerror(ENOTDIR);
+    });
+    EXPECT_NE(at, ui().shown.end()) << name;
+  }
 }
 
 TEST_F(SaveCard, NotEnoughSpaceStopsTheDirectory) {
