@@ -149,8 +149,19 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
     n = std::min<uint32_t>(n, UINT16_MAX);
     // (A partial serve may have moved the request to the end of the device.)
     n = sector < TotalSectors ? std::min(n, TotalSectors - sector) : 0;
+    if (Kind == kDevicePhysical) Physical().TakeIgnoredRead();  // only this fill's counts
     if (n > 0 &&
         DirectRead(sector, static_cast<uint16_t>(n), cache_.LineData(victim), showErrors)) {
+      // Zeros the user chose to ignore a bad sector with are no data of the
+      // medium: they are handed out once, never kept as a cache line.
+      if (Kind == kDevicePhysical && Physical().TakeIgnoredRead()) {
+        ++ReadErrors;  // ignored, but not read
+        const uint32_t served = std::min<uint32_t>(count, n);
+        std::memcpy(out, cache_.LineData(victim), static_cast<size_t>(served) * BytesPerSector);
+        if (served == count) return true;
+        return DirectRead(sector + served, static_cast<uint16_t>(count - served),
+                          out + static_cast<size_t>(served) * BytesPerSector, showErrors);
+      }
       cache_.Filled(victim, sector, n);
       if (cache_.Serve(BytesPerSector, sector, count, out)) return true;
     }

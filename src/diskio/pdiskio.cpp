@@ -39,9 +39,9 @@ bool PhysicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
   return handle_ != nullptr;
 }
 
-template <typename Transfer>
+template <typename Transfer, typename Ignored>
 bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint32_t sector, uint16_t count,
-                                   bool showErrors, Transfer transfer) {
+                                   bool showErrors, Transfer transfer, Ignored ignored) {
   if (!NT_OpenDrive(drive, !write)) return false;
   uint64_t done = 0;
   const uint64_t total = static_cast<uint64_t>(count) * kSectorSize;
@@ -54,7 +54,10 @@ bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint32_t sector, u
       if (!showErrors) return false;
       MsgResult answer = AskAboutError(context_.ui(), write, error, drive, sector, count);
       if (answer == MsgResult::Retry) continue;
-      if (answer == MsgResult::Ignore) break;
+      if (answer == MsgResult::Ignore) {
+        ignored(done, chunk);
+        break;
+      }
       return false;
     }
     done += chunk;
@@ -65,19 +68,22 @@ bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint32_t sector, u
 bool PhysicalSectorAccess::ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
                                                void* buffer, bool showErrors) {
   auto* out = static_cast<uint8_t*>(buffer);
-  return Chunked(false, drive, sector, count, showErrors,
-                 [out](SectorSource& h, uint64_t offset, uint64_t at, size_t n) {
-                   return h.ReadAt(offset, out + at, n);
-                 });
+  return Chunked(
+      false, drive, sector, count, showErrors,
+      [out](SectorSource& h, uint64_t offset, uint64_t at, size_t n) { return h.ReadAt(offset, out + at, n); },
+      [this, out](uint64_t at, size_t n) {
+        std::fill_n(out + at, n, uint8_t{0});
+        ignoredRead_ = true;
+      });
 }
 
 bool PhysicalSectorAccess::WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
                                                 const void* buffer, bool showErrors) {
   const auto* in = static_cast<const uint8_t*>(buffer);
-  return Chunked(true, drive, sector, count, showErrors,
-                 [in](SectorSource& h, uint64_t offset, uint64_t at, size_t n) {
-                   return h.WriteAt(offset, in + at, n);
-                 });
+  return Chunked(
+      true, drive, sector, count, showErrors,
+      [in](SectorSource& h, uint64_t offset, uint64_t at, size_t n) { return h.WriteAt(offset, in + at, n); },
+      [](uint64_t, size_t) {});
 }
 
 bool PhysicalSectorAccess::GetPhysDriveParams(uint8_t drive, TPhysDriveParams& params) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "diskio/driveparams.h"
 #include "diskio/sectorsource.h"
@@ -19,7 +20,8 @@ class PhysicalSectorAccess {
 
   // When showErrors is true a failed transfer asks Abort, Retry or Ignore
   // through the user interface: Retry repeats it, Ignore counts it as done
-  // (the buffer keeps whatever it held for that part), Abort fails the call.
+  // (a read gives zeros for that part, never what the buffer held before),
+  // Abort fails the call.
   bool ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer,
                            bool showErrors);
   bool WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer,
@@ -27,17 +29,21 @@ class PhysicalSectorAccess {
   bool GetPhysDriveParams(uint8_t drive, TPhysDriveParams& params);
   // Closes the open disk handle.
   void CloseDrive();
+  // Whether a part of a read was ignored since the last call: its zeros
+  // stand for bytes the medium never gave, which no cache may keep.
+  bool TakeIgnoredRead() { return std::exchange(ignoredRead_, false); }
 
  private:
   bool NT_OpenDrive(uint8_t drive, bool forRead);
-  template <typename Transfer>
+  template <typename Transfer, typename Ignored>
   bool Chunked(bool write, uint8_t drive, uint32_t sector, uint16_t count, bool showErrors,
-               Transfer transfer);
+               Transfer transfer, Ignored ignored);
 
   EngineContext& context_;
   std::unique_ptr<SectorSource> handle_;
   uint8_t drive_ = 0;
   bool forRead_ = false;
+  bool ignoredRead_ = false;
 };
 
 }  // namespace kestrella

@@ -357,6 +357,23 @@ TEST_F(DeviceTest, AFailedFillFallsBackToTheDeviceWhichShowsItsErrors) {
   }
 }
 
+// Ignore on a whole disk gives zeros for the bad part, and those zeros are
+// never kept as a line: the next read of that part asks the medium again.
+TEST_F(DeviceTest, IgnoredSectorsAreZerosOnceAndNeverACacheLine) {
+  MarkUnreadable(Image("disk.img", 3000, 9), {50});
+  auto d = Logical(0x80, 3000, 100);
+  d->Kind = kDevicePhysical;
+  ui_.answers = {MsgResult::Ignore, MsgResult::Ignore};
+  std::fill(buf_.begin(), buf_.end(), 0xEE);
+  ASSERT_TRUE(d->ReadSec(45, 10, buf_.data(), true));
+  // The fill's one transfer failed: the whole request is the zeros of it.
+  EXPECT_TRUE(std::all_of(buf_.begin(), buf_.begin() + 10 * kSector, [](uint8_t b) { return b == 0; }));
+  EXPECT_EQ(Describe(*d, 0), "free score 0");
+  EXPECT_EQ(d->ReadErrors, 1u);
+  ASSERT_TRUE(d->ReadSec(45, 10, buf_.data(), true));
+  EXPECT_EQ(ui_.shown.size(), 2u);  // asked again: nothing of it was cached
+}
+
 TEST_F(DeviceTest, EveryCachedReadMatchesTheMedium) {
   std::unique_ptr<TDevice> d[2] = {Logical(Image("a.img", 3000, 1), 3000, 37),
                                    Logical(Image("b.img", 2600, 2), 2600, 64)};
