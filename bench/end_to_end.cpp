@@ -81,16 +81,6 @@ const char* const kUsage =
     "  --corpus DIR      folder of *.jpg photos (default: the shared corpus)\n"
     "  --cli PATH        the kestrella-cli program (default: the one built alongside)\n";
 
-uint64_t ParseNumber(const std::string& name, const char* text, uint64_t lo, uint64_t hi) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) {
-    Die(name + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi));
-  }
-  return v;
-}
-
 Options ParseOptions(int argc, char** argv) {
   Options o;
   const char* tmp = std::getenv("TMPDIR");

@@ -20,6 +20,16 @@ void Die(const std::string& msg) {
   std::exit(1);
 }
 
+uint64_t ParseNumber(const std::string& name, const char* text, uint64_t lo, uint64_t hi) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) {
+    Die(name + " needs a number from " + std::to_string(lo) + " to " + std::to_string(hi));
+  }
+  return v;
+}
+
 std::vector<Photo> LoadCorpus(const fs::path& dir) {
   std::vector<Photo> photos;
   std::error_code ec;

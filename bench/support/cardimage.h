@@ -50,5 +50,7 @@ void WriteCardImage(const std::filesystem::path& path, const std::vector<Photo>&
                     const std::vector<PhotoSpot>& layout, uint64_t imageBytes);
 
 [[noreturn]] void Die(const std::string& msg);
+// The number `text` gives for option `name`; dies unless it is from lo to hi.
+uint64_t ParseNumber(const std::string& name, const char* text, uint64_t lo, uint64_t hi);
 
 }  // namespace kestrella::bench
