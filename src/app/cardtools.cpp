@@ -189,6 +189,10 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
     Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: " + memory + ".");
     return result;
   }
+  if (drive.source.readOnly) {
+    Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: it is write-protected (check the card's lock switch).");
+    return result;
+  }
   if (!Ask(context_.ui(), WipeQuestion(drive))) return result;
   // Opened before the first sector is touched: a drive that something else
   // holds (a mounted partition, swap, another program's exclusive use) is
@@ -268,6 +272,10 @@ bool FormatAllowed(EngineContext& context, const DriveEntry& drive) {
   }
   if (const std::string memory = SystemMemoryDevice(drive.source); !memory.empty()) {
     Warn(ui, "Cannot format [" + DriveName(drive) + ":]: " + memory + ".");
+    return false;
+  }
+  if (drive.source.readOnly) {
+    Warn(ui, "Cannot format [" + DriveName(drive) + ":]: it is write-protected (check the card's lock switch).");
     return false;
   }
   if (drive.source.partition != 0) {

@@ -50,6 +50,7 @@ uint8_t PreferredDrive(const std::vector<DriveEntry>& drives) {
 std::string DriveListText(const DriveEntry& drive) {
   std::string text = drive.RootPath() + " " + drive.Caption();
   if (drive.source.systemDisk) text += " (system disk)";
+  if (drive.source.readOnly) text += " (write-protected)";
   return text;
 }
 

@@ -74,6 +74,7 @@ int RunDrives(const std::vector<std::string>& args) {
       if (!status.advice.empty()) advice.insert(status.advice);
     }
     std::string note = e.source.systemDisk ? "system disk" : "";
+    if (e.source.readOnly) note = note.empty() ? "write-protected" : note + ", write-protected";
     if (e.number == suggested) note = note.empty() ? "suggested" : note + ", suggested";
     std::string path = e.source.path;
     if (e.source.partition != 0) path += " (partition " + std::to_string(e.source.partition) + ")";

@@ -42,6 +42,12 @@ std::string RootDeviceNumber() {
   return std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
 }
 
+// Whether an mmcblk disk is built-in eMMC rather than a card in a slot: the
+// MMC core names its kind in device/type ("MMC" for eMMC, "SD" for cards).
+bool InternalEmmc(const fs::path& diskDir) {
+  return ReadSysText(diskDir / "device" / "type") == "MMC";
+}
+
 // Reads one block device's description from its sysfs folder. Returns false
 // for devices that are not drives a user would pick.
 bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std::string& devDir,
@@ -64,6 +70,7 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
   uint64_t removable = ReadSysNumber(dir / "removable", 2);
   if (removable == 2 && partition) removable = ReadSysNumber(parent / "removable", 0);
   const bool readOnly = ReadSysNumber(dir / "ro", 0) != 0;
+  out.readOnly = readOnly;
 
   // Unused loop devices, and attached read-only ones (packaged software
   // images), are not media anybody recovers.
@@ -82,8 +89,9 @@ bool DescribeBlockDevice(const fs::path& dir, const std::string& name, const std
     out.floppy = true;
   } else if (StartsWith(name, "ram") || StartsWith(name, "zram")) {
     out.rootType = RootKind::RamDisk;
-  } else if (removable == 1 || StartsWith(name, "mmcblk")) {
-    // SD slots on laptops report themselves fixed, but hold camera cards.
+  } else if (removable == 1 || (StartsWith(name, "mmcblk") && !InternalEmmc(partition ? parent : dir))) {
+    // SD slots on laptops report themselves fixed, but hold camera cards;
+    // the eMMC soldered into a laptop or board is the system's own disk.
     out.rootType = RootKind::Removable;
     out.removable = true;
   } else {

@@ -28,6 +28,8 @@ struct DriveSource {
   bool floppy = false;
   // On a disk the running system was started from (see SystemDiskNames).
   bool systemDisk = false;
+  // Write-protected: the card's lock switch, or a read-only device.
+  bool readOnly = false;
   RootKind rootType = RootKind::Unknown;
   uint64_t sizeBytes = 0;   // as listed; sector access asks the source again
   uint32_t sectorSize = 512;

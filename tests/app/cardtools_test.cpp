@@ -46,13 +46,25 @@ TEST_F(CardToolsTest, RefusesFixedRemoteAndOpticalDrivesWithoutAsking) {
     RootKind type;
     const char* wipe;
     const char* format;
+    bool readOnly = false;
+    const char* name = "";
   };
+  const std::string locked = ": it is write-protected (check the card's lock switch).";
+  const std::string wipeLocked = "Cannot wipe [D:]" + locked, formatLocked = "Cannot format [D:]" + locked;
   for (const Case& c :
        {Case{RootKind::Fixed, "Cannot wipe fixed drive.", "Can not format fixed drive."},
         Case{RootKind::Remote, "Cannot wipe remote drive.", "Can not format remote drive."},
-        Case{RootKind::CDROM, "Cannot wipe cd-rom.", "Can not format cd-rom."}}) {
+        Case{RootKind::CDROM, "Cannot wipe cd-rom.", "Can not format cd-rom."},
+        Case{RootKind::Removable, wipeLocked.c_str(), formatLocked.c_str(), true},
+        Case{RootKind::Removable, "Cannot wipe [D:]: it is compressed memory (zram), not a card.",
+             "Cannot format [D:]: it is compressed memory (zram), not a card.", false, "zram0"}}) {
     DriveEntry d = card;
     d.source.rootType = c.type;
+    d.source.readOnly = c.readOnly;
+    if (*c.name != '\0') {
+      d.source.name = c.name;
+      d.source.isImage = false;
+    }
     ui_.shown.clear();
     TWipe wipe(context_);
     EXPECT_FALSE(wipe.WipeDrive(d, Params(card), 8).ran);

@@ -55,6 +55,11 @@ class FakeSysfs {
       fs::create_directory_symlink(fs::canonical(classDir_ / s), devicesDir_ / name / "slaves" / s);
   }
   std::string ClassDir() const { return classDir_.string(); }
+  // The MMC core's word for what sits in an mmcblk slot: "MMC" (eMMC) or "SD".
+  void MmcType(const std::string& disk, const std::string& type) {
+    fs::create_directories(devicesDir_ / disk / "device");
+    Put(devicesDir_ / disk / "device" / "type", type);
+  }
 
   void Partition(const std::string& disk, const std::string& name, uint64_t sectors,
                  const std::string& dev) {
@@ -195,6 +200,28 @@ TEST_F(DriveTableTest, ScanDescribesEachKindOfDevice) {
   EXPECT_EQ(Drives().Find(14)->Caption(), sys.DevPath("sdc") + " - 0 bytes");
   EXPECT_EQ(Drives().Find(17)->Caption(), (dir / "card.img").string() + " - 1.5 KB");
   EXPECT_EQ(Drives().Find(5)->RootPath(), "E:\\");
+}
+
+// Built-in eMMC is the machine's own disk, a card in an SD slot is a card;
+// a write-protected card says so.
+TEST_F(DriveTableTest, BuiltInEmmcIsFixedAndALockedCardReadOnly) {
+  FakeSysfs sys(dir / "sys");
+  sys.Disk("mmcblk0", 62333952, 0, "179:0");
+  sys.Partition("mmcblk0", "mmcblk0p1", 62325760, "179:1");
+  sys.MmcType("mmcblk0", "MMC");
+  sys.Disk("mmcblk1", 31116288, 0, "179:32", 1);
+  sys.MmcType("mmcblk1", "SD");
+  Drives().ScanSystem(sys.Roots("8:2"));
+  const std::map<std::string, std::pair<RootKind, bool>> want = {
+      {"mmcblk0", {RootKind::Fixed, false}},
+      {"mmcblk0p1", {RootKind::Fixed, false}},
+      {"mmcblk1", {RootKind::Removable, true}}};
+  for (const DriveEntry& e : Drives().Drives()) {
+    SCOPED_TRACE(e.source.name);
+    ASSERT_EQ(want.count(e.source.name), 1u);
+    EXPECT_EQ(e.source.rootType, want.at(e.source.name).first);
+    EXPECT_EQ(e.source.readOnly, want.at(e.source.name).second);
+  }
 }
 
 TEST_F(DriveTableTest, BiosNumbersAreFloppiesThenWholeDisksThenImages) {
