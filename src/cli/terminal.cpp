@@ -59,7 +59,8 @@ MsgResult TerminalUi::MessageBox(std::string_view text, std::string_view caption
   for (char c : text) {
     if (c != '\r') flat += c;
   }
-  std::fprintf(stderr, "%s: %s\n", std::string(caption).c_str(), flat.c_str());
+  // Questions and warnings name files from the card.
+  std::fprintf(stderr, "%s: %s\n", std::string(caption).c_str(), Printable(flat).c_str());
   if (buttons == MsgButtons::Ok || !isatty(STDIN_FILENO)) {
     return SilentUserInterface::MessageBox(text, caption, icon, buttons);
   }
