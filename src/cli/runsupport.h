@@ -39,6 +39,9 @@ class InterruptibleUi : public TerminalUi {
   // How many stop signals arrived so far.
   int Signals() const;
 
+ protected:
+  bool StopAsked() const override { return Interrupted(); }
+
  private:
   std::function<void()> stop_;
   bool stopped_ = false;

@@ -1,7 +1,9 @@
 #include "cli/terminal.h"
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -69,6 +71,17 @@ MsgResult TerminalUi::MessageBox(std::string_view text, std::string_view caption
                                                               : "[y]es, [n]o? ";
   for (;;) {
     std::fprintf(stderr, "%s", prompt);
+    // Waits for the answer a little at a time: a stop signal meanwhile
+    // gives the question its safe answer instead of leaving it open.
+    for (;;) {
+      if (StopAsked()) {
+        std::fprintf(stderr, "\n");
+        return SilentUserInterface::MessageBox(text, caption, icon, buttons);
+      }
+      pollfd in{STDIN_FILENO, POLLIN, 0};
+      const int ready = ::poll(&in, 1, 200);
+      if (ready > 0 || (ready < 0 && errno != EINTR)) break;
+    }
     std::string line;
     if (!std::getline(std::cin, line)) return SilentUserInterface::MessageBox(text, caption, icon, buttons);
     const char c = line.empty() ? '\0' : static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));

@@ -21,6 +21,10 @@ class TerminalUi : public SilentUserInterface {
  public:
   MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                        MsgButtons buttons) override;
+
+ protected:
+  // Whether the user asked to stop while a question waits for its answer.
+  virtual bool StopAsked() const { return false; }
 };
 
 // Draws a progress bar on stderr when it is a terminal, plain lines at every
