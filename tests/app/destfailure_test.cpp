@@ -25,10 +25,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const std::vector<std::string> kCorpus = {"Nikon_D70.jpg", "Pentax_K10D.jpg", "Canon_PowerShot_S40.jpg"};
+const std::vector<std::string> kPhotos = {"Nikon_D70.jpg", "Pentax_K10D.jpg", "Canon_PowerShot_S40.jpg"};
 
-Bytes Photo(const std::string& name) { return ReadFileBytes(CorpusDir() / "photos" / name); }
-uint64_t PhotoSize(const std::string& name) { return fs::file_size(CorpusDir() / "photos" / name); }
+Bytes Photo(const std::string& name) { return ReadFileBytes(DataPhoto(name)); }
+uint64_t PhotoSize(const std::string& name) { return fs::file_size(DataPhoto(name)); }
 
 std::set<std::string> FilesIn(const fs::path& folder) {
   std::set<std::string> out;
@@ -40,7 +40,6 @@ std::set<std::string> FilesIn(const fs::path& folder) {
 class DestFailureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
     ui_.temp = dir_ / "tmp";
     ui_.tickStep = 1;
     fs::create_directories(ui_.temp);
@@ -49,9 +48,9 @@ class DestFailureTest : public ::testing::Test {
   // A card with the three photos deleted from its root, mounted as a drive.
   uint8_t DeletedPhotosCard() {
     card_ = std::make_unique<FatCard>(16, 8192, 2);
-    for (size_t i = 0; i < kCorpus.size(); ++i)
-      card_->Copy(CorpusDir() / "photos" / kCorpus[i], "P" + std::to_string(i) + ".JPG");
-    for (size_t i = 0; i < kCorpus.size(); ++i) card_->Delete("P" + std::to_string(i) + ".JPG");
+    for (size_t i = 0; i < kPhotos.size(); ++i)
+      card_->Copy(DataPhoto(kPhotos[i]), "P" + std::to_string(i) + ".JPG");
+    for (size_t i = 0; i < kPhotos.size(); ++i) card_->Delete("P" + std::to_string(i) + ".JPG");
     const uint8_t n = context_.drives().AddImage(card_->image().string());
     EXPECT_NE(n, 0);
     return n;
@@ -70,24 +69,24 @@ class DestFailureTest : public ::testing::Test {
 
 TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
   FoundFileList found(context_.files());
-  for (const std::string& name : kCorpus) {
+  for (const std::string& name : kPhotos) {
     const fs::path temp = ui_.temp / name;
-    fs::copy_file(CorpusDir() / "photos" / name, temp);
+    fs::copy_file(DataPhoto(name), temp);
     found.AddImage(temp.string());
   }
   // Room for the first photo and half of the second, on another file system
   // than the temporary folder's: the files are copied.
-  const uint64_t room = PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) / 2;
+  const uint64_t room = PhotoSize(kPhotos[0]) + PhotoSize(kPhotos[1]) / 2;
   files_.LimitBytes(dest_.string(), room);
   files_.FailRename(dest_.string(), EXDEV);
   const SaveReport report = found.SaveSelectedImages(dest_, SaveNaming::Numbered("image"));
 
   ASSERT_EQ(report.saved, std::vector<std::string>{(dest_ / "image1.jpg").string()});
-  EXPECT_EQ(report.savedFrom, std::vector<std::string>{(ui_.temp / kCorpus[0]).string()});
-  EXPECT_EQ(Md5Of(dest_ / "image1.jpg"), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
+  EXPECT_EQ(report.savedFrom, std::vector<std::string>{(ui_.temp / kPhotos[0]).string()});
+  EXPECT_EQ(Md5Of(dest_ / "image1.jpg"), Md5Of(DataPhoto(kPhotos[0])));
   ASSERT_EQ(report.problems.Problems().size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(report.problems.Problems()[i].file, (ui_.temp / kCorpus[i + 1]).string());
+    EXPECT_EQ(report.problems.Problems()[i].file, (ui_.temp / kPhotos[i + 1]).string());
     EXPECT_EQ(report.problems.Problems()[i].reason, std::strerror(ENOSPC));
   }
   // The copy cut short is not left behind under a name that looks saved.
@@ -102,14 +101,14 @@ TEST_F(DestFailureTest, SaveStepReportsWhatDidNotFitAndKeepsThoseFoundFiles) {
 
   const std::vector<std::string> kept = found.DeleteImageFiles();
   EXPECT_EQ(kept, (std::vector<std::string>{report.problems.Problems()[0].file, report.problems.Problems()[1].file}));
-  EXPECT_FALSE(fs::exists(ui_.temp / kCorpus[0]));
-  for (const std::string& k : kept) EXPECT_EQ(Md5Of(k), Md5Of(CorpusDir() / "photos" / fs::path(k).filename()));
+  EXPECT_FALSE(fs::exists(ui_.temp / kPhotos[0]));
+  for (const std::string& k : kept) EXPECT_EQ(Md5Of(k), Md5Of(DataPhoto(fs::path(k).filename().string())));
 }
 
 TEST_F(DestFailureTest, SaveStepIntoAFolderThatRefusesNewFiles) {
   FoundFileList found(context_.files());
-  for (const std::string& name : kCorpus) {
-    fs::copy_file(CorpusDir() / "photos" / name, ui_.temp / name);
+  for (const std::string& name : kPhotos) {
+    fs::copy_file(DataPhoto(name), ui_.temp / name);
     found.AddImage((ui_.temp / name).string());
   }
   files_.FailCreate(dest_.string(), EACCES);
@@ -155,7 +154,7 @@ TEST_F(DestFailureTest, RawScanIntoAFullTemporaryFolder) {
   // third got nothing and is neither handed on nor left as an empty file.
   ASSERT_EQ(closed.size(), 2u);
   const Bytes first = ReadFileBytes(closed[0]);
-  const Bytes photo = Photo(kCorpus[0]);
+  const Bytes photo = Photo(kPhotos[0]);
   ASSERT_GE(first.size(), photo.size());
   EXPECT_TRUE(std::equal(photo.begin(), photo.end(), first.begin()));
   EXPECT_EQ(fs::file_size(closed[1]), room - first.size());
@@ -191,11 +190,11 @@ TEST_F(DestFailureTest, FolderRouteIntoAFullFolderNamesTheFilesThatDidNotFit) {
   std::vector<std::string> found;
   driver.OnFoundImage = [&](const std::string& p, const FoundOrigin&) { found.push_back(p); };
   // The first photo fits, the second does not, nor the third.
-  files_.LimitBytes(dest_.string(), PhotoSize(kCorpus[0]) + 100);
+  files_.LimitBytes(dest_.string(), PhotoSize(kPhotos[0]) + 100);
   driver.ScanDrive(drive, false, true, false);
 
   ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(Md5Of(found[0]), Md5Of(CorpusDir() / "photos" / kCorpus[0]));
+  EXPECT_EQ(Md5Of(found[0]), Md5Of(DataPhoto(kPhotos[0])));
   ASSERT_EQ(driver.SaveProblems.Problems().size(), 2u);
   for (const FileProblem& p : driver.SaveProblems.Problems()) {
     EXPECT_EQ(p.kind, FileProblem::Kind::Lost);
@@ -234,7 +233,7 @@ TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
   TFATdrive& drive = card_->drive();
   // The mounted card saves through its own engine's output files.
   card_->engine().files.LimitBytes(dest_.string(),
-                                   PhotoSize(kCorpus[0]) + PhotoSize(kCorpus[1]) + 10);
+                                   PhotoSize(kPhotos[0]) + PhotoSize(kPhotos[1]) + 10);
   bool replaceAll = true, replaceAnswer = true;
   EXPECT_TRUE(drive.SaveDirectory(static_cast<TFATDirectory&>(*drive.RootItem), dest_, true, true,
                                   false, drive.UseFAT(), replaceAll, replaceAnswer));
@@ -245,8 +244,8 @@ TEST_F(DestFailureTest, SavingTheTreeRecordsEveryFileNotWritten) {
   EXPECT_EQ(FilesIn(dest_).size(), 2u);
   for (const std::string& f : FilesIn(dest_)) {
     const std::string md5 = Md5Of(dest_ / f);
-    EXPECT_TRUE(md5 == Md5Of(CorpusDir() / "photos" / kCorpus[0]) ||
-                md5 == Md5Of(CorpusDir() / "photos" / kCorpus[1]))
+    EXPECT_TRUE(md5 == Md5Of(DataPhoto(kPhotos[0])) ||
+                md5 == Md5Of(DataPhoto(kPhotos[1])))
         << f;
   }
 }

@@ -29,7 +29,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kSector = 512;
 
-Bytes Photo(const std::string& name) { return ReadFileBytes(CorpusDir() / "photos" / name); }
+Bytes Photo(const std::string& name) { return ReadFileBytes(DataPhoto(name)); }
 
 // The four photos of the card: two deleted from the root, two deleted from
 // DCIM. Names differ after their first letter, which deletion destroys.
@@ -100,10 +100,9 @@ Bytes ZeroedSector(Bytes photo, uint32_t k) {
 class FaultInjectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
     card_ = std::make_unique<FatCard>(16, 8192, 2);
     card_->MakeDir("DCIM");
-    for (const CardPhoto& p : kPhotos) card_->Copy(CorpusDir() / "photos" / p.corpus, p.onCard);
+    for (const CardPhoto& p : kPhotos) card_->Copy(DataPhoto(p.corpus), p.onCard);
     for (const CardPhoto& p : kPhotos) card_->Delete(p.onCard);
     layout_ = Measure(card_->image());
     ASSERT_EQ(layout_.photoSector.size(), kPhotos.size());
@@ -177,7 +176,7 @@ class FaultInjectionTest : public ::testing::Test {
   // Recovered as a file of exactly the photo's bytes (the folder route's
   // deleted files keep their size).
   void ExpectExact(const fs::path& folder, const std::string& corpus) {
-    const std::string md5 = Md5Of(CorpusDir() / "photos" / corpus);
+    const std::string md5 = Md5Of(DataPhoto(corpus));
     bool match = false;
     for (const auto& e : fs::recursive_directory_iterator(folder))
       if (e.is_regular_file() && Md5Of(e.path()) == md5) match = true;

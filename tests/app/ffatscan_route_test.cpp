@@ -18,12 +18,11 @@ namespace fs = std::filesystem;
 class FolderRouteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test::CorpusAvailable()) GTEST_SKIP() << "corpus not found";
     engine_.ui.temp = dir_ / "tmp";
     fs::create_directories(engine_.ui.temp);
     const fs::path card = dir_ / "card.img";
     ASSERT_EQ(test::Run("mkfs.fat -C -F 16 " + test::Quote(card) + " 16384").exitCode, 0);
-    const auto photos = test::CorpusPhotos();
+    const auto photos = test::DataPhotos();
     for (int i = 0; i < 3; ++i) {
       const std::string to = "::P" + std::to_string(i) + ".JPG";
       ASSERT_EQ(test::Run("MTOOLS_SKIP_CHECK=1 mcopy -i " + test::Quote(card) + " " +

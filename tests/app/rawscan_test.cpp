@@ -98,9 +98,8 @@ bool OneStartOnly(Bytes photo) {
 }
 
 TEST_F(RawScanTest, BackToBackPhotosEndWhereTheirDataEnds) {
-  if (!test::CorpusAvailable()) GTEST_SKIP() << "no corpus";
   std::vector<Bytes> photos;
-  for (const auto& p : test::CorpusPhotos()) {
+  for (const auto& p : test::DataPhotos()) {
     Bytes b = test::ReadFileBytes(p);
     if (b.size() % kSector != 0 && b.size() < 40 * kSector && OneStartOnly(b)) photos.push_back(b);
     if (photos.size() == 2) break;

@@ -36,14 +36,13 @@ struct RunCase {
 class RunFolderTest : public ::testing::TestWithParam<RunCase> {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
     engine_.ui.temp = dir_ / "tmp";
     fs::create_directories(engine_.ui.temp);
     fs::create_directories(dest_);
     // Two photos deleted from the card's root.
     card_ = std::make_unique<FatCard>(16, 16384, 4);
-    card_->Copy(CorpusDir() / "photos" / "Nikon_D70.jpg", "P0.JPG");
-    card_->Copy(CorpusDir() / "photos" / "Canon_40D.jpg", "P1.JPG");
+    card_->Copy(DataPhoto("Nikon_D70.jpg"), "P0.JPG");
+    card_->Copy(DataPhoto("Canon_40D.jpg"), "P1.JPG");
     card_->Delete("P0.JPG");
     card_->Delete("P1.JPG");
     settings_.drive = engine_.context.drives().AddImage(card_->image().string());

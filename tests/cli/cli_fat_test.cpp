@@ -14,8 +14,7 @@ CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 "
 class CliFatTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
-    photos_ = CorpusPhotos();
+    photos_ = DataPhotos();
     ASSERT_GE(photos_.size(), 4u);
     card_ = dir_ / "card.img";
     fs::create_directories(dir_ / "tmp");
@@ -114,9 +113,8 @@ namespace {
 // The forensic undelete image: files deleted in Windows, two of them inside a
 // deleted folder whose own entries were left as they were.
 TEST(CliFatCorpus, ListsAndSavesTheDeletedFilesOfTheUndeleteImage) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
   TempDir dir;
-  const fs::path image = UnzipCorpusImage("6-undel-fat.zip", "6-fat-undel.dd", dir.path());
+  const fs::path image = UnzipDataImage("6-undel-fat.zip", "6-fat-undel.dd", dir.path());
   const std::string md5 = Md5Of(image);
   CommandResult r = Sh("TMPDIR=" + Quote(dir.path()) + " " + Quote(kCli) + " list " + Quote(image));
   ASSERT_EQ(r.exitCode, 0) << r.output;

@@ -24,7 +24,7 @@ CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 "
 const std::vector<std::string> kPhotos = {"Nikon_D70.jpg", "Pentax_K10D.jpg", "Canon_PowerShot_S40.jpg",
                                           "Panasonic_DMC-FZ30.jpg"};
 
-Bytes PhotoBytes(size_t i) { return ReadFileBytes(CorpusDir() / "photos" / kPhotos[i]); }
+Bytes PhotoBytes(size_t i) { return ReadFileBytes(DataPhoto(kPhotos[i])); }
 bool BeginsWith(const Bytes& whole, const Bytes& start) {
   return whole.size() >= start.size() && std::equal(start.begin(), start.end(), whole.begin());
 }
@@ -39,14 +39,13 @@ std::vector<std::string> Names(const fs::path& folder) {
 class CliFullDiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
     if (Sh("unshare -rm true").exitCode != 0) GTEST_SKIP() << "unshare -rm is not permitted here: no private tmpfs";
     fs::create_directories(mnt_);
     fs::create_directories(tmp_);
     card_ = dir_ / "card.img";
     ASSERT_EQ(Sh("mkfs.fat -C -F 16 -s 2 -n CARD " + Quote(card_) + " 8192").exitCode, 0);
     for (size_t i = 0; i < kPhotos.size(); ++i) {
-      ASSERT_EQ(Mtools("mcopy -i " + Quote(card_) + " " + Quote(CorpusDir() / "photos" / kPhotos[i]) +
+      ASSERT_EQ(Mtools("mcopy -i " + Quote(card_) + " " + Quote(DataPhoto(kPhotos[i])) +
                        " ::P" + std::to_string(i) + ".JPG").exitCode, 0);
     }
   }

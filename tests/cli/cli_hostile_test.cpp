@@ -50,7 +50,7 @@ Fingerprint Take(const fs::path& p) {
 void BuildCard(const fs::path& card) {
   ASSERT_EQ(Sh("mkfs.fat -C -F 16 -s 2 -n CARD " + Quote(card) + " 8192").exitCode, 0);
   ASSERT_EQ(Mtools("mmd -i " + Quote(card) + " ::DCIM").exitCode, 0);
-  const fs::path photos = CorpusDir() / "photos";
+  const fs::path photos = DataDir() / "photos";
   for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
            {"Nikon_D70.jpg", "::A.JPG"},
            {"Pentax_K10D.jpg", "::B.JPG"},
@@ -113,7 +113,6 @@ long FilesBelow(const fs::path& folder) {
 class CliHostileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
     fs::create_directories(dir_ / "tmp");
   }
   CommandResult Cli(const std::string& args, const fs::path& cwd) {
@@ -297,7 +296,7 @@ std::vector<std::string> Strays(const fs::path& folder, const std::vector<fs::pa
 TEST_F(CliHostileTest, NamesOnTheCardNeverLeaveTheDestination) {
   const fs::path card = dir_ / "hostile.img";
   ASSERT_EQ(Sh("mkfs.fat -C -F 16 -s 2 -n HOSTILE " + Quote(card) + " 8192").exitCode, 0);
-  const fs::path photo = CorpusDir() / "photos" / "Nikon_D70.jpg";
+  const fs::path photo = DataPhoto("Nikon_D70.jpg");
   ASSERT_EQ(Mtools("mcopy -i " + Quote(card) + " " + Quote(photo) + " ::SEED.JPG").exitCode, 0);
   ASSERT_EQ(Mtools("mmd -i " + Quote(card) + " ::SUB").exitCode, 0);
   ASSERT_EQ(Mtools("mcopy -i " + Quote(card) + " " + Quote(photo) + " ::SUB/IN.JPG").exitCode, 0);

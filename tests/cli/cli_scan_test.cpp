@@ -19,7 +19,6 @@ CommandResult Mtools(const std::string& args) { return Sh("MTOOLS_SKIP_CHECK=1 "
 class CliScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
     card_ = dir_ / "card.img";
     temp_ = dir_ / "tmp";
     fs::create_directories(temp_);
@@ -53,7 +52,7 @@ class CliScanTest : public ::testing::Test {
 };
 
 TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
-  std::vector<fs::path> photos = CorpusPhotos();
+  std::vector<fs::path> photos = DataPhotos();
   ASSERT_GE(photos.size(), 12u);
   photos.resize(12);
   BuildCard(photos, {1, 4, 7});
@@ -102,7 +101,7 @@ TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
 }
 
 TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
-  BuildCard({CorpusPhotos().front()}, {});
+  BuildCard({DataPhotos().front()}, {});
   const std::string md5 = Md5Of(card_);
   struct Case {
     std::string args;
@@ -159,7 +158,7 @@ TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
 // was found is saved whole, the run's folder goes, and the exit status
 // names the signal as a shell would.
 TEST_F(CliScanTest, AStopSignalEndsTheScanAndSavesWhatWasFound) {
-  const fs::path photo = CorpusPhotos().front();
+  const fs::path photo = DataPhotos().front();
   // A large empty card with one photo near its start: the scan is still
   // reading when the signal comes.
   ASSERT_EQ(Sh("truncate -s 4G " + Quote(card_)).exitCode, 0);

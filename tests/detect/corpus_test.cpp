@@ -25,8 +25,7 @@ std::pair<std::string, std::string> KindsOf(const fs::path& file) {
 }
 
 TEST(DetectCorpus, CameraJpegsStartAsJpg) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
-  const std::vector<fs::path> photos = CorpusPhotos();
+  const std::vector<fs::path> photos = DataPhotos();
   ASSERT_FALSE(photos.empty());
   for (const fs::path& photo : photos) {
     EXPECT_EQ(KindsOf(photo), std::make_pair(std::string("JPG"), std::string("JPG")))
@@ -35,9 +34,8 @@ TEST(DetectCorpus, CameraJpegsStartAsJpg) {
 }
 
 TEST(DetectCorpus, TiffsWithoutMakerNamesAreTif) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
   int seen = 0;
-  for (const auto& entry : fs::directory_iterator(CorpusDir() / "photos" / "tiff")) {
+  for (const auto& entry : fs::directory_iterator(DataDir() / "photos" / "tiff")) {
     // None of these carries a maker name or a Nikon mark in its first sector.
     EXPECT_EQ(KindsOf(entry.path()), std::make_pair(std::string("TIF"), std::string("TIF")))
         << entry.path().filename();

@@ -1,5 +1,5 @@
 // The end finders on small files of each kind made here, fed whole and in
-// pieces, cut short and broken, and on the camera photos of the corpus.
+// pieces, cut short and broken, and on the camera photos of tests/data.
 #include "detect/fileend.h"
 
 #include <gtest/gtest.h>
@@ -285,7 +285,7 @@ TEST(FileEnd, TiffReadsBackOnlyWhatItKept) {
   }
 }
 
-// ---- the corpus ----------------------------------------------------------------
+// ---- real photos ---------------------------------------------------------------
 
 // The files followed by 64 KiB of another file; Ended at the returned end in
 // both the raw scan's sectors and one piece, or no result.
@@ -302,12 +302,12 @@ std::optional<uint64_t> EndOfFileFollowedBy(const char* kind, const fs::path& fi
 }
 
 TEST(FileEndCorpus, CameraPhotosAndTiffsEndAtTheirSize) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
-  std::vector<fs::path> files = CorpusPhotos();
-  ASSERT_EQ(files.size(), 48u);
-  for (const auto& e : fs::directory_iterator(CorpusDir() / "photos" / "tiff"))
+  std::vector<fs::path> files = DataPhotos();
+  // All of them: the 13 of tests/data, or the 48 of the corpus in the extended run.
+  ASSERT_EQ(files.size(), UsingRepositoryData() ? 13u : 48u);
+  for (const auto& e : fs::directory_iterator(DataDir() / "photos" / "tiff"))
     files.push_back(e.path());
-  // One photo carries a stray byte after its end-of-image marker.
+  // One photo of the corpus carries a stray byte after its end-of-image marker.
   const std::map<std::string, uint64_t> trailing = {{"exif-org_olympus-d320l.jpg", 1}};
   for (size_t i = 0; i < files.size(); ++i) {
     const bool tiff = files[i].extension() == ".tiff";
@@ -321,10 +321,9 @@ TEST(FileEndCorpus, CameraPhotosAndTiffsEndAtTheirSize) {
 }
 
 TEST(FileEndCorpus, DamagedPhotosNeverEndPastTheirSize) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
-  for (const auto& e : fs::directory_iterator(CorpusDir() / "photos" / "damaged")) {
+  for (const auto& e : fs::directory_iterator(DataDir() / "photos" / "damaged")) {
     const std::optional<uint64_t> end =
-        EndOfFileFollowedBy("JPG", e.path(), CorpusDir() / "README.md");
+        EndOfFileFollowedBy("JPG", e.path(), DataDir() / "README.md");
     EXPECT_LE(end.value_or(0), fs::file_size(e.path())) << e.path().filename();
   }
 }

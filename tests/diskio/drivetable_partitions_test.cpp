@@ -1,7 +1,7 @@
 // Whole-disk images in the drive table: each FAT partition of the image's
 // table becomes a drive of its own that reads, writes and sizes only its own
 // part of the file. Disks are stamped images (every sector names itself) with
-// tables written over some of their sectors, and the corpus's extended-
+// tables written over some of their sectors, and the test data's extended-
 // partition image.
 #include <gtest/gtest.h>
 
@@ -242,11 +242,10 @@ TEST_F(DriveTablePartitions, PartitionsTakeOnlyTheLettersLeft) {
   EXPECT_EQ(Drives().FindByPath(fs::weakly_canonical(image).string()), nullptr);
 }
 
-// ---- the corpus's image of a disk with an extended partition ---------------
+// ---- the test data's image of a disk with an extended partition ---------------
 
 TEST_F(DriveTablePartitions, CorpusExtendedPartitionImageGivesSixDrives) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not available";
-  const fs::path image = UnzipCorpusImage("1-extend-part.zip", "ext-part-test-2.dd", dir.path());
+  const fs::path image = UnzipDataImage("1-extend-part.zip", "ext-part-test-2.dd", dir.path());
   const std::vector<FatPartition> expected{{63, 52353},      {52416, 52416},  {104832, 52416},
                                              {157311, 52353}, {209727, 52353}, {262143, 50337}};
   EXPECT_EQ(ImageFatPartitions(image.string()), expected);

@@ -14,11 +14,10 @@ namespace {
 class Corpus : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
   }
   // Unzips and mounts an image; `index_` gets its index.html.
   void Open(const std::string& zip, const std::string& image) {
-    const fs::path img = UnzipCorpusImage(zip, image, dir_.path());
+    const fs::path img = UnzipDataImage(zip, image, dir_.path());
     const std::vector<uint8_t> html = ReadFileBytes(img.parent_path() / "index.html");
     index_.assign(html.begin(), html.end());
     ASSERT_TRUE(v_.Mount(img));

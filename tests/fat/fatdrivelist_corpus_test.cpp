@@ -1,4 +1,4 @@
-// The corpus's disk with three primary FAT16 partitions and an extended
+// The test data's disk with three primary FAT16 partitions and an extended
 // chain of three more: found by the drive list on the whole disk, and
 // mounted through the drive letters the drive table gives its partitions.
 #include <gtest/gtest.h>
@@ -30,16 +30,15 @@ void ExpectFillsItsPartition(const TFATdrive& d, uint32_t partitionSectors, size
 class ExtendedPartitionCorpus : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (!CorpusAvailable()) return;
     dir_ = new TempDir;
-    image_ = UnzipCorpusImage("1-extend-part.zip", "ext-part-test-2.dd", dir_->path());
+    image_ = UnzipDataImage("1-extend-part.zip", "ext-part-test-2.dd", dir_->path());
   }
   static void TearDownTestSuite() {
     delete dir_;
     dir_ = nullptr;
   }
   void SetUp() override {
-    if (dir_ == nullptr) GTEST_SKIP() << "corpus not available";
+    ASSERT_FALSE(image_.empty()) << "the disk image did not unzip";
     image = engine.context.drives().AddImage(image_.string());
     ASSERT_NE(image, 0);
   }

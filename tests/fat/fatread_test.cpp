@@ -22,7 +22,6 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t co
 class FragmentedCard : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
     card_ = std::make_unique<FatCard>(16, 8192, 2);
     card_->Copy(Photo("Nikon_D70.jpg"), "A.JPG");
     card_->Copy(Photo("Pentax_K10D.jpg"), "B.JPG");
@@ -125,7 +124,6 @@ TEST_F(FragmentedCard, SeekToTheSizeOrBeyondIsRefused) {
 class ThreeClusterCard : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
     card_ = std::make_unique<FatCard>(12, 8192, 8);
     card_->Copy(Photo("Olympus_C8080WZ.jpg"), "X.JPG");
     card_->Copy(Photo("Sony_HDR-HC3.jpg"), "Y.JPG");
@@ -262,7 +260,6 @@ TEST_F(ThreeClusterCard, AnEmptyFileReadsNothing) {
 class DamagedChainCard : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
     card_ = std::make_unique<FatCard>(16, 8192, 2);
     card_->Copy(Photo("Nikon_D70.jpg"), "A.JPG");
     chain_ = card_->Chain("A.JPG");
@@ -321,14 +318,16 @@ TEST_F(DamagedChainCard, AnUnreadableTableSectorGivesUnknownLinks) {
 }
 
 TEST(FatReadBigClusters, SixtyFourKiBClusters) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "no corpus";
   FatCard card(12, 16384, 128);
-  card.Copy(Photo("mobile_jolla.jpg"), "M.JPG");
+  // Four clusters and a part of a fifth, no two clusters alike anywhere.
+  std::vector<uint8_t> m(4 * 65536 + 1000);
+  for (size_t i = 0; i < m.size(); ++i) m[i] = static_cast<uint8_t>(i * 7 + i / 65536);
+  WriteFileBytes(card.dir() / "m.src", m);
+  card.Copy(card.dir() / "m.src", "M.JPG");
   const std::vector<uint32_t> chain = card.Chain("M.JPG");
   card.Mount();
   TFATdrive& d = card.drive();
   ASSERT_EQ(d.BytesPerCluster(), 65536u);
-  const std::vector<uint8_t> m = ReadFileBytes(Photo("mobile_jolla.jpg"));
   const uint32_t size = static_cast<uint32_t>(m.size());
   EXPECT_EQ(ReadAll(d, chain.front(), size, 1, 65536), m);
   TFATFileInfo info;

@@ -145,8 +145,8 @@ class FatCard {
   std::unique_ptr<TFATdrive> drive_;  // reads through device_: goes first
 };
 
-// A named photo of the corpus.
-inline fs::path Photo(const std::string& name) { return CorpusDir() / "photos" / name; }
+// A named photo of tests/data.
+inline fs::path Photo(const std::string& name) { return DataPhoto(name); }
 
 // Reads a whole file through BlockRead in calls of `count` bytes.
 inline std::vector<uint8_t> ReadAll(TFATdrive& drive, uint32_t firstCluster, uint32_t size,

@@ -1,4 +1,4 @@
-// The FAT undelete test image of the corpus (6-fat-undel.dd): six deleted
+// The FAT undelete test image of tests/data (6-fat-undel.dd): six deleted
 // files and two deleted folders, written on Windows XP. Sizes, sectors and
 // MD5 sums are those its index.html lists.
 #include <gtest/gtest.h>
@@ -18,8 +18,7 @@ struct Listed {
 class UndeleteImage : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!fs::exists(CorpusDir() / "images" / "6-undel-fat.zip")) GTEST_SKIP() << "no corpus";
-    card_ = std::make_unique<FatCard>(UnzipCorpusImage("6-undel-fat.zip", "6-fat-undel.dd", unzipped_.path()));
+    card_ = std::make_unique<FatCard>(UnzipDataImage("6-undel-fat.zip", "6-fat-undel.dd", unzipped_.path()));
     card_->Mount();
   }
   std::unique_ptr<TFATFile> FileOf(const Listed& l) {

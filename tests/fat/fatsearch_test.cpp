@@ -119,8 +119,7 @@ void PutMp3Stream(std::vector<uint8_t>& b, uint64_t at, uint64_t bytes) {
 }
 
 TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
-  const auto photos = CorpusPhotos();
+  const auto photos = DataPhotos();
   ASSERT_GE(photos.size(), 3u);
   Card("-F 16 -s 1", 4096);
   Strings expected;
@@ -156,11 +155,10 @@ TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
 }
 
 TEST_F(LostSearch, FilesWithEntriesLiveOrDeletedAreNotLost) {
-  if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
   Card("-F 16 -s 1", 4096);
-  Copy(CorpusPhotos()[0], "KEEP.JPG");
+  Copy(DataPhotos()[0], "KEEP.JPG");
   ASSERT_TRUE(Mtools("mmd", image_, "::/DCIM"));
-  Copy(CorpusPhotos()[1], "DCIM/GONE.JPG");
+  Copy(DataPhotos()[1], "DCIM/GONE.JPG");
   ASSERT_TRUE(Mtools("mdel", image_, "::/DCIM/GONE.JPG"));
   Find();
   EXPECT_EQ(Lost(), Strings{});
@@ -357,8 +355,7 @@ class PictureSearch : public LostSearch {
   // and a lost picture at cluster 3000.
   void SetUp() override {
     LostSearch::SetUp();
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found";
-    const auto photos = CorpusPhotos();
+    const auto photos = DataPhotos();
     Card("-F 16 -s 1", 4096);
     Copy(photos[0], "KEEP.JPG");
     Copy(MakeFile(dir_.path(), "note.txt", 700), "NOTE.TXT");
@@ -389,7 +386,7 @@ TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) 
   const auto& gone = dynamic_cast<const TFATFile&>(*v_.drive.SearchedItem->Nodes->front());
   EXPECT_EQ(gone.Flags, kNodeDeleted);
   EXPECT_EQ(gone.FirstCluster, FirstCluster("\xE5ONE    JPG"));
-  EXPECT_EQ(gone.Size, ReadFileBytes(CorpusPhotos()[1]).size());
+  EXPECT_EQ(gone.Size, ReadFileBytes(DataPhotos()[1]).size());
   EXPECT_FALSE(v_.drive.RootItem->Nodes);  // the walked trees are disposed again
 
   EXPECT_TRUE(v_.drive.FindFiles(true, false, false));
@@ -408,7 +405,7 @@ TEST_F(PictureSearch, CopiesThePicturesOfTheChosenTreesDeletedThenLostThenRoot) 
 // how the search came by them, though those folders are gone after it.
 TEST_F(PictureSearch, CopiesKnowTheirFoldersAndHowTheyWereFound) {
   ASSERT_TRUE(Mtools("mmd", image_, "\"::/Summer trip\""));
-  Copy(CorpusPhotos()[4], "\"Summer trip/Beach day.jpg\"");
+  Copy(DataPhotos()[4], "\"Summer trip/Beach day.jpg\"");
   ASSERT_TRUE(Mtools("mdeltree", image_, "\"::/Summer trip\""));
   uint32_t rootSector = 0;
   Patch([&](std::vector<uint8_t>& b, const Layout& l) {

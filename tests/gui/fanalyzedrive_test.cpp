@@ -61,7 +61,7 @@ class AnalyzeDriveTest : public QObject {
   // `deleted` three more photos there that were deleted again.
   fs::path card(const std::string& name, bool folders, bool deleted) {
     const fs::path card = *dir_ / name;
-    const auto photos = test::CorpusPhotos();
+    const auto photos = test::DataPhotos();
     bool ok = test::Run("mkfs.fat -C -F 16 " + test::Quote(card.string()) + " 16384").exitCode == 0;
     if (folders)
       ok = ok && Mtools("mmd", card, "::DCIM ::DCIM/100KEST") &&
@@ -92,7 +92,6 @@ class AnalyzeDriveTest : public QObject {
 
  private slots:
   void init() {
-    if (!test::CorpusAvailable()) QSKIP("corpus not found");
     dir_ = std::make_unique<test::TempDir>();
     rig_ = std::make_unique<test::FrontEngine<kestrella::gui::GuiUserInterface>>();
   }

@@ -176,9 +176,7 @@ class FrmMainRunTest : public QObject {
   }
 
   void init() {
-    if (!test::CorpusAvailable()) QSKIP("corpus not found");
-    photos_ = test::CorpusPhotos();
-    if (photos_.size() < 2) QSKIP("corpus has fewer than two photos");
+    photos_ = test::DataPhotos();
     dir_ = std::make_unique<test::TempDir>();
     dest_ = *dir_ / "dest";
     temp_ = *dir_ / "temp";

@@ -37,17 +37,10 @@ namespace {
 
 QString Q(const fs::path& p) { return QString::fromStdString(p.string()); }
 
-fs::path CorpusPhoto(const std::string& name) {
-  for (const fs::path& p : kt::CorpusPhotos()) {
-    if (p.filename() == name) return p;
-  }
-  return {};
-}
-
-// 640 x 480.
-fs::path GoodPhoto() { return CorpusPhoto("exif-org_canon-ixus.jpg"); }
+// 480 x 360.
+fs::path GoodPhoto() { return kt::DataPhoto("Canon_PowerShot_S40.jpg"); }
 // 100 x 66: smaller than the picture box.
-fs::path SmallPhoto() { return CorpusPhoto("Nikon_D70.jpg"); }
+fs::path SmallPhoto() { return kt::DataPhoto("Nikon_D70.jpg"); }
 
 // Copies src into the temporary folder of a run under the given name.
 fs::path Found(const kt::TempDir& temp, const std::string& name, const fs::path& src) {
@@ -109,10 +102,6 @@ class FPreviewTest : public QObject {
   kestrella::OutputFiles output_;
 
  private slots:
-  void init() {
-    if (GoodPhoto().empty() || SmallPhoto().empty()) QSKIP("corpus photos not available");
-  }
-
   void LayoutAndSecondRow() {
     kt::TempDir temp;
     FoundFileList found(output_);
@@ -166,7 +155,7 @@ class FPreviewTest : public QObject {
   void PicturesAndCaptionOnlyThumbnails() {
     kt::TempDir temp;
     // A JPEG cut off inside its header: the decoder has nothing to show.
-    // (The corpus's damaged photos still decode in part with Qt's reader.)
+    // (The damaged photos of tests/data still decode in part with Qt's reader.)
     const fs::path damaged = temp / "cut.jpg";
     {
       std::vector<uint8_t> bytes = kt::ReadFileBytes(GoodPhoto());

@@ -67,18 +67,26 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
-fs::path CorpusDir() {
-  // KESTRELLA_CORPUS points elsewhere when the corpus is not beside the
-  // checkout (a clone in another folder).
-  if (const char* env = std::getenv("KESTRELLA_CORPUS"); env != nullptr && *env != '\0')
-    return fs::path(env);
-  return fs::path(KESTRELLA_CORPUS_DIR);
+fs::path DataDir() {
+  // KESTRELLA_TEST_DATA points the same tests at another folder of the same
+  // layout: the labelled extended run hands them the large corpus this way.
+  fs::path dir = KESTRELLA_TEST_DATA;
+  if (const char* env = std::getenv("KESTRELLA_TEST_DATA"); env != nullptr && *env != '\0') dir = env;
+  // A missing folder would make every data-driven test pass on nothing.
+  if (!fs::is_directory(dir / "photos")) throw std::runtime_error("no test data at " + dir.string());
+  return dir;
 }
 
-bool CorpusAvailable() { return fs::is_directory(CorpusDir() / "photos"); }
+bool UsingRepositoryData() { return fs::equivalent(DataDir(), fs::path(KESTRELLA_TEST_DATA)); }
 
-fs::path UnzipCorpusImage(const std::string& zip, const std::string& image, const fs::path& into) {
-  CommandResult r = Run("unzip -o -q " + Quote((CorpusDir() / "images" / zip).string()) + " -d " +
+fs::path DataPhoto(const std::string& name) {
+  const fs::path p = DataDir() / "photos" / name;
+  if (!fs::is_regular_file(p)) throw std::runtime_error("no photo " + p.string());
+  return p;
+}
+
+fs::path UnzipDataImage(const std::string& zip, const std::string& image, const fs::path& into) {
+  CommandResult r = Run("unzip -o -q " + Quote((DataDir() / "images" / zip).string()) + " -d " +
                         Quote(into.string()));
   if (r.exitCode != 0) throw std::runtime_error("unzip failed: " + r.output);
   for (auto& e : fs::recursive_directory_iterator(into)) {
@@ -87,11 +95,9 @@ fs::path UnzipCorpusImage(const std::string& zip, const std::string& image, cons
   throw std::runtime_error("image " + image + " not found in " + zip);
 }
 
-std::vector<fs::path> CorpusPhotos() {
+std::vector<fs::path> DataPhotos() {
   std::vector<fs::path> out;
-  // Without the corpus there are none: the tests that need them skip.
-  std::error_code ec;
-  for (auto& e : fs::directory_iterator(CorpusDir() / "photos", ec)) {
+  for (auto& e : fs::directory_iterator(DataDir() / "photos")) {
     if (e.is_regular_file() && e.path().extension() == ".jpg") out.push_back(e.path());
   }
   std::sort(out.begin(), out.end());

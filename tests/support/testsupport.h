@@ -1,5 +1,5 @@
 // Shared pieces of the test programs: temporary folders, a scripted user
-// interface, running real tools, and where the corpus lives.
+// interface, running real tools, and where the test data lives.
 #pragma once
 
 #include <cstdint>
@@ -62,12 +62,20 @@ CommandResult Run(const std::string& commandLine);
 // Single-quotes a path or word for the shell.
 std::string Quote(const std::string& s);
 
-fs::path CorpusDir();
-bool CorpusAvailable();
-// Unzips a corpus image (e.g. "6-undel-fat.zip") into `into` and returns the
-// path of the image file named `image` inside it.
-fs::path UnzipCorpusImage(const std::string& zip, const std::string& image, const fs::path& into);
-std::vector<fs::path> CorpusPhotos();
+// The real photos and disk images the tests read: tests/data, laid out like
+// the large corpus (photos/, photos/damaged/, photos/tiff/, images/). Throws
+// when the folder is missing.
+fs::path DataDir();
+// Whether DataDir() is the repository's own tests/data (and not the corpus
+// of the extended run).
+bool UsingRepositoryData();
+// DataDir()/photos/name; throws when there is no such photo.
+fs::path DataPhoto(const std::string& name);
+// Unzips a disk image of DataDir()/images (e.g. "6-undel-fat.zip") into
+// `into` and returns the path of the image file named `image` inside it.
+fs::path UnzipDataImage(const std::string& zip, const std::string& image, const fs::path& into);
+// The working camera photos (photos/*.jpg), sorted by name.
+std::vector<fs::path> DataPhotos();
 
 std::vector<uint8_t> ReadFileBytes(const fs::path& p);
 void WriteFileBytes(const fs::path& p, const std::vector<uint8_t>& bytes);
