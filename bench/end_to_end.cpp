@@ -37,8 +37,8 @@
 namespace fs = std::filesystem;
 using namespace kestrella::bench;
 
-#ifndef KESTRELLA_BENCH_CORPUS_DIR
-#define KESTRELLA_BENCH_CORPUS_DIR "../shared/corpus/photos"
+#ifndef KESTRELLA_BENCH_DATA_DIR
+#define KESTRELLA_BENCH_DATA_DIR "tests/data/photos"
 #endif
 #ifndef KESTRELLA_BENCH_RUNNER_PATH
 #define KESTRELLA_BENCH_RUNNER_PATH "kestrella-bench-run"
@@ -59,7 +59,7 @@ struct Options {
   bool folder = true;
   bool inodeWait = true;
   bool prefault = true;
-  fs::path corpus = KESTRELLA_BENCH_CORPUS_DIR;
+  fs::path corpus;  // empty: PhotoFolder() chooses
   fs::path cli = KESTRELLA_BENCH_CLI_PATH;
 };
 
@@ -78,7 +78,8 @@ const char* const kUsage =
     "  --no-folder       leave out the folder route (tsk_recover and recover)\n"
     "  --no-inode-wait   do not wait for ext4 to reuse freed inodes (see the README)\n"
     "  --no-prefault     do not touch fresh memory before each step (see the README)\n"
-    "  --corpus DIR      folder of *.jpg photos (default: the shared corpus)\n"
+    "  --corpus DIR      folder of *.jpg photos (default: $KESTRELLA_CORPUS/photos,\n"
+    "                    else tests/data/photos)\n"
     "  --cli PATH        the kestrella-cli program (default: the one built alongside)\n";
 
 Options ParseOptions(int argc, char** argv) {
@@ -121,6 +122,7 @@ Options ParseOptions(int argc, char** argv) {
       Die("unknown argument " + a);
     }
   }
+  o.corpus = PhotoFolder(o.corpus, KESTRELLA_BENCH_DATA_DIR);
   return o;
 }
 

@@ -57,8 +57,8 @@ using kestrella::RawScan;
 using kestrella::RawScanSettings;
 using namespace kestrella::bench;
 
-#ifndef KESTRELLA_BENCH_CORPUS_DIR
-#define KESTRELLA_BENCH_CORPUS_DIR "../shared/corpus/photos"
+#ifndef KESTRELLA_BENCH_DATA_DIR
+#define KESTRELLA_BENCH_DATA_DIR "tests/data/photos"
 #endif
 #ifndef KESTRELLA_BENCH_CLI_PATH
 #define KESTRELLA_BENCH_CLI_PATH "kestrella-cli"
@@ -74,7 +74,7 @@ struct Options {
   bool runCli = true;
   bool deleteEach = false;
   bool prefault = true;
-  fs::path corpus = KESTRELLA_BENCH_CORPUS_DIR;
+  fs::path corpus;  // empty: PhotoFolder() chooses
   fs::path cli = KESTRELLA_BENCH_CLI_PATH;
 };
 
@@ -93,7 +93,8 @@ const char* const kUsage =
     "                 the end (on ext4 without a journal this means a 6-minute wait\n"
     "                 before each step that creates files; see the README)\n"
     "  --no-prefault  do not touch fresh memory before each step (see the README)\n"
-    "  --corpus DIR   folder of *.jpg photos (default: the shared corpus)\n"
+    "  --corpus DIR   folder of *.jpg photos (default: $KESTRELLA_CORPUS/photos,\n"
+    "                 else tests/data/photos)\n"
     "  --cli PATH     the kestrella-cli program (default: the one built alongside)\n";
 
 Options ParseOptions(int argc, char** argv) {
@@ -133,6 +134,7 @@ Options ParseOptions(int argc, char** argv) {
       Die("unknown argument " + a);
     }
   }
+  o.corpus = PhotoFolder(o.corpus, KESTRELLA_BENCH_DATA_DIR);
   return o;
 }
 

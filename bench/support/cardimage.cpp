@@ -30,6 +30,23 @@ uint64_t ParseNumber(const std::string& name, const char* text, uint64_t lo, uin
   return v;
 }
 
+fs::path PhotoFolder(const fs::path& given, const fs::path& testData) {
+  std::error_code ec;
+  if (!given.empty()) {
+    if (!fs::is_directory(given, ec)) Die("no photo folder " + given.string() + " (--corpus)");
+    return given;
+  }
+  if (const char* corpus = std::getenv("KESTRELLA_CORPUS"); corpus != nullptr && *corpus != '\0') {
+    const fs::path photos = fs::path(corpus) / "photos";
+    if (!fs::is_directory(photos, ec))
+      Die("KESTRELLA_CORPUS is " + std::string(corpus) + ", but there is no photos folder in it");
+    return photos;
+  }
+  if (!fs::is_directory(testData, ec))
+    Die("no photos at " + testData.string() + "; set KESTRELLA_CORPUS or use --corpus DIR");
+  return testData;
+}
+
 std::vector<Photo> LoadCorpus(const fs::path& dir) {
   std::vector<Photo> photos;
   std::error_code ec;

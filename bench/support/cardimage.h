@@ -21,6 +21,12 @@ struct Photo {
 // in name order; empty when there are none.
 std::vector<Photo> LoadCorpus(const std::filesystem::path& dir);
 
+// The photo folder when --corpus is not given: the large corpus's when
+// KESTRELLA_CORPUS names it, else `testData` (the repository's tests/data
+// photos). Dies when the folder is missing, KESTRELLA_CORPUS's above all.
+std::filesystem::path PhotoFolder(const std::filesystem::path& given,
+                                  const std::filesystem::path& testData);
+
 // 64 JPEG-like files: an Exif segment, a start-of-scan segment, pseudo-random
 // bytes (each FF followed by 00), an end-of-image marker; 40 KB to 800 KB
 // each. Always the same.
