@@ -97,7 +97,8 @@ TEST_P(HostileCard, RunsAsItsGoldenReportSays) {
   const std::string name = GetParam();
   TempDir dir;
   const fs::path card = dir / "card.img";
-  WriteFileBytes(card, ReadHexDump(kCards / (name + ".xxd")));
+  const std::vector<uint8_t> bytes = ReadHexDump(kCards / (name + ".xxd"));
+  WriteFileBytes(card, bytes);
   const std::string cli = Quote(KESTRELLA_CLI_PATH);
   const struct Step {
     const char* title;
@@ -125,6 +126,7 @@ TEST_P(HostileCard, RunsAsItsGoldenReportSays) {
       EXPECT_TRUE(!fs::exists(dir / s.dest) || NoRunFolderIn(dir / s.dest)) << name << ": " << s.title;
     }
   }
+  EXPECT_TRUE(ReadFileBytes(card) == bytes) << name << ": the card was changed";
   const fs::path expected = kCards / (name + ".expected");
   const char* update = std::getenv("KESTRELLA_UPDATE_GOLDEN");
   if (update != nullptr && std::string(update) == "1") {
