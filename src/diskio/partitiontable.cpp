@@ -65,7 +65,10 @@ class TableWalk {
       if (type == kProtectiveType && table == 0) protective = true;
       if (IsFatPartitionType(type)) {
         const uint64_t first = table + Le32(e + 8), count = Le32(e + 12);
-        if (count != 0 && first < disk_.sectors) found_.push_back({first, count});
+        // One that runs past the disk (a damaged entry, or an image cut
+        // short) ends with it: the disk holds no more of it to read, and a
+        // size it does not have would be shown and reported as the drive's.
+        if (count != 0 && first < disk_.sectors) found_.push_back({first, std::min(count, disk_.sectors - first)});
       } else if (IsExtendedPartitionType(type)) {
         links[linkCount++] = Le32(e + 8);
       }

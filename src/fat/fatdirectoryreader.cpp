@@ -222,12 +222,23 @@ FatDirectoryReader::RunEnd FatDirectoryReader::ReadLongName(TDirWalk& walk, uint
                                                             TDirEntry& entry, std::string* utf8) {
   if (!StartsLongName(entry)) return RunEnd::Orphan;
   const uint8_t checksum = entry.Checksum();
+  // Live parts are numbered from the run's count (in the first) down to 1
+  // before the short entry; a run with a part lost or out of place would
+  // give a name cut short (its extension gone with its last part). Deleted
+  // parts lost their numbers to the marker, so only their count is known.
+  const bool numbered = !entry.IsDeleted();
+  const int parts = entry.FirstByte() & 0x1F;
+  bool inOrder = !numbered || parts != 0;
   // Parts come last first, so the buffer fills from its end.
   std::array<uint16_t, kLongNameUnits> units{};
   int position = kLongNameUnits;
   int total = 0;
   int remaining = kLongNameEntries;
   while (remaining > 0 && IsLongNamePart(entry, checksum)) {
+    const int taken = total / 13;
+    if (numbered && !entry.IsDeleted() &&
+        entry.FirstByte() != (taken == 0 ? (0x40 | parts) : parts - taken))
+      inOrder = false;
     position -= 13;
     total += 13;
     static constexpr std::array<int, 13> kOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
@@ -238,7 +249,7 @@ FatDirectoryReader::RunEnd FatDirectoryReader::ReadLongName(TDirWalk& walk, uint
   // The end of the directory, another run, or a short entry whose name the
   // run was not made for (its own was overwritten, and the slot reused):
   // the run names nothing.
-  if (entry.FirstByte() == 0 || entry.IsLongName() ||
+  if (entry.FirstByte() == 0 || entry.IsLongName() || !inOrder || (numbered && total != parts * 13) ||
       !RunNames(entry, checksum, units.data() + position, total)) {
     return RunEnd::Orphan;
   }

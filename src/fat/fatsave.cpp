@@ -214,6 +214,17 @@ bool TFATFile::WriteTo(OutputFile& out, uint8_t useFAT) {
     return false;
   }
   const std::string target = out.Path();
+  // An entry that starts at a cluster the volume does not have (0 or 1, or
+  // past its last) names no data at all: nothing failed to read, and the
+  // problem is said as what it is.
+  if (Size != 0 && !drive->IsValidCluster(FirstCluster)) {
+    out.Close();
+    out.Remove();
+    drive->SaveProblems.Add(FileProblem::Kind::Lost, target,
+                            "its entry starts at cluster " + std::to_string(FirstCluster) +
+                                ", which the card does not have: there is nothing to read");
+    return false;
+  }
   TFATFileInfo info;
   drive->ResetByCluster(FirstCluster, Size, info);
   ScanHost& host = drive->host();

@@ -120,15 +120,20 @@ TEST_F(SaveCard, AReadOfThreeBytesOrLessIsWrittenBeforeTheSaveEnds) {
   }
 }
 
-TEST_F(SaveCard, AnUnreadableSourceIsReportedAndLeavesNoOutput) {
+// An entry that starts at cluster 0 names no data: nothing is read, no
+// read error is shown, and the problem says why the file is not there.
+TEST_F(SaveCard, AFileStartingOutsideTheClustersIsReportedAndLeavesNoOutput) {
+  card_->sources().Watch(card_->sourcePath());
+  const uint64_t before = card_->sources().Get(card_->sourcePath()).reads;
   auto bad = card_->File("BAD.JPG", 0, 100);
   EXPECT_FALSE(bad->SaveTo(dest_, 1));
   EXPECT_FALSE(fs::exists(dest_ / "BAD.JPG"));
-  ASSERT_EQ(ui().shown.size(), 1u);
-  EXPECT_EQ(ui().shown[0].text, "Could not read source file! (dev:testcard, cluster:0, size: 100)");
-  EXPECT_EQ(ui().shown[0].icon, MsgIcon::Warning);
-  EXPECT_EQ(ui().shown[0].buttons, MsgButtons::Ok);
-  EXPECT_EQ(host_.progressStops, 1);
+  EXPECT_TRUE(ui().shown.empty());
+  EXPECT_EQ(card_->sources().Get(card_->sourcePath()).reads, before);
+  const std::vector<FileProblem>& problems = card_->drive().SaveProblems.Problems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].kind, FileProblem::Kind::Lost);
+  EXPECT_EQ(problems[0].reason, "its entry starts at cluster 0, which the card does not have: there is nothing to read");
 }
 
 TEST_F(SaveCard, AStoppedScanDeletesTheFileBeingWritten) {
