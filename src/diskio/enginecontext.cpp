@@ -6,6 +6,10 @@ EngineContext::EngineContext(UserInterface& ui, SourceOpener* opener, OutputFile
     : ui_(&ui),
       opener_(opener != nullptr ? opener : &plainOpener_),
       files_(files != nullptr ? files : &plainFiles_),
-      diskutils_(kDiskutilsTraits, *this) {}
+      diskutils_(kDiskutilsTraits, *this) {
+  // While UDisks2 waits for the user to answer polkit, the window keeps
+  // drawing itself.
+  opener_->SetWhileAsking([this] { ui_->ProcessMessages(); });
+}
 
 }  // namespace kestrella
