@@ -7,9 +7,10 @@ EngineContext::EngineContext(UserInterface& ui, SourceOpener* opener, OutputFile
       opener_(opener != nullptr ? opener : &plainOpener_),
       files_(files != nullptr ? files : &plainFiles_),
       diskutils_(kDiskutilsTraits, *this) {
-  // While UDisks2 waits for the user to answer polkit, the window keeps
-  // drawing itself.
-  opener_->SetWhileAsking([this] { ui_->ProcessMessages(); });
+  // Before UDisks2 is asked, a terminal gets its polkit agent; while it
+  // waits for the user's answer, the window keeps drawing itself.
+  opener_->SetAskingHooks([this] { ui_->BeforeAskingPermission(); },
+                          [this] { ui_->ProcessMessages(); });
 }
 
 }  // namespace kestrella

@@ -79,8 +79,13 @@ class SourceOpener {
   // Lets go of every granted descriptor: a new card in a reader is asked
   // for anew.
   void ForgetGrants();
-  // Runs while the user is being asked (the window lets its events run).
-  void SetWhileAsking(std::function<void()> whileAsking) { whileAsking_ = std::move(whileAsking); }
+  // Runs before UDisks2 is asked to open a device it manages (a terminal
+  // starts its polkit agent), and while the user is being asked (the window
+  // lets its events run).
+  void SetAskingHooks(std::function<void()> before, std::function<void()> whileAsking) {
+    beforeAsking_ = std::move(before);
+    whileAsking_ = std::move(whileAsking);
+  }
 
  private:
   // A copy of the granted descriptor for `path`, or -1.
@@ -91,6 +96,7 @@ class SourceOpener {
   std::unique_ptr<UDisksClient> udisks_;
   std::vector<std::pair<std::string, int>> grants_;  // path, read-only descriptor
   std::string refusal_;
+  std::function<void()> beforeAsking_;
   std::function<void()> whileAsking_;
 };
 

@@ -90,6 +90,7 @@ int SourceOpener::GrantedCopy(const std::string& path) const {
 int SourceOpener::OpenThroughBroker(const std::string& path, bool forWrite, bool writeThrough) {
   const int direct = errno;
   refusal_.clear();
+  if (beforeAsking_ && udisks_->Knows(path)) beforeAsking_();
   const BrokerResult r = udisks_->Open(path, forWrite, writeThrough, whileAsking_);
   if (r.answer == BrokerAnswer::Opened) return r.fd;
   refusal_ = BrokerProblem(path, forWrite, r);

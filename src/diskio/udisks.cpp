@@ -222,9 +222,8 @@ std::string BrokerProblem(const std::string& path, bool forWrite, const BrokerRe
     case BrokerAnswer::Refused: return "Permission to " + verb + path + " was refused.";
     case BrokerAnswer::NoAgent:
       return "Nobody could be asked for permission to " + verb + path +
-             ": no polkit agent answers for this program. On the desktop the session's agent "
-             "asks; in a terminal run it under a text agent (pkttyagent, which kestrella-cli "
-             "starts itself when it is installed), or as root.";
+             ": no polkit agent is running for this program. Run it from a terminal with "
+             "pkttyagent installed (kestrella-cli starts it to ask you), or as root.";
     case BrokerAnswer::NotRunning: {
       const std::string group = OwningGroupOf(path);
       return "UDisks2 is not running, and " + path + " can only be opened as root" +

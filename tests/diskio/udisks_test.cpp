@@ -81,7 +81,7 @@ TEST_F(UDisksServiceTest, HandsOverTheDeviceOrSaysPlainlyWhyNot) {
       {"/dev/sdr", false, BrokerAnswer::Refused, "Permission to read /dev/sdr was refused."},
       {"/dev/sdr", true, BrokerAnswer::Refused, "Permission to write to /dev/sdr was refused."},
       {"/dev/sdn", false, BrokerAnswer::NoAgent,
-       "Nobody could be asked for permission to read /dev/sdn: no polkit agent answers"},
+       "Nobody could be asked for permission to read /dev/sdn: no polkit agent is running"},
       {"/dev/sdq", false, BrokerAnswer::Unknown, ""},
   };
   for (const auto& c : refusals) {
