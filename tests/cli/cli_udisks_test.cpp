@@ -4,6 +4,7 @@
 // root may open, which the stand-in answers with a card image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,12 @@ TEST_F(CliUDisksTest, ACardThisUserMayNotOpenIsReadThroughUDisks) {
   r = Cli("scan " + Quote(card) + " -o " + Quote((dir_ / "out").string()));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("files found:  3"), std::string::npos) << r.output;
+
+  // Wipe writes through a descriptor UDisks2 opened for writing.
+  r = Cli("wipe " + Quote(card) + " --yes -q");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::vector<uint8_t> wiped = ReadFileBytes(card_);
+  EXPECT_EQ(std::count(wiped.begin(), wiped.end(), 0), static_cast<std::ptrdiff_t>(wiped.size()));
 
   r = Cli("scan " + Quote(refused) + " -o " + Quote((dir_ / "out").string()));
   EXPECT_EQ(r.exitCode, 2) << r.output;
