@@ -167,14 +167,16 @@ bool TFrmMain::GainAccess() {
   // draws itself, but nothing may start or read the drive list anew.
   busy_ = true;
   recoverPage_.ButtonStart->setEnabled(false);
+  recoverPage_.ListBoxDrives->setEnabled(false);
   recoverPage_.LabelInfoStatus->setText(QStringLiteral("asking for permission"));
   const DriveStatus status = RequestAccess(engine_, drive, params);
   busy_ = false;
+  recoverPage_.ListBoxDrives->setEnabled(true);
+  // Closed while the question was open: the user is gone.
+  if (closing_) return false;
   ListBoxDrivesChange();
   if (status.state == DriveStatus::State::Ready) return true;
-  if (!closing_) {
-    QMessageBox::warning(this, QStringLiteral("Kestrella"), QString::fromStdString(status.text));
-  }
+  QMessageBox::warning(this, QStringLiteral("Kestrella"), QString::fromStdString(status.text));
   return false;
 }
 
