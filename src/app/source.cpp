@@ -92,7 +92,7 @@ DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params) {
   }
   const std::string& path = entry->source.path;
   s = AccessStatus(path);
-  if (s.state == DriveStatus::State::NoPermission) {
+  if (s.state == DriveStatus::State::NoPermission && ::geteuid() != 0) {
     SourceOpener& opener = engine.Context().opener();
     if (opener.Granted(path)) {
       s = DriveStatus{};
@@ -172,7 +172,7 @@ OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
     // Refused to this user: UDisks2 may open it once the user agrees. Only
     // a device it does not manage gets the advice about groups and sudo.
     SourceOpener& opener = engine.Context().opener();
-    const bool ask = AskBrokerAfter(err, block);
+    const bool ask = AskBrokerAfter(err, block, ::geteuid() == 0);
     if (!ask || !opener.AskForAccess(path)) {
       if (ask && !opener.Refusal().empty()) throw UserError(opener.Refusal());
       CannotRead(path, err, block, known ? OwningGroup(st) : "");

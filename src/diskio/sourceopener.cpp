@@ -27,7 +27,7 @@ std::unique_ptr<SectorSource> SourceOpener::Open(const std::string& path, bool f
   auto file = std::make_unique<SourceFile>();
   if (file->Open(path, forRead, writeThrough, window)) return file;
   const int err = errno;
-  if (!AskBrokerAfter(err, IsBlockDevice(path))) {
+  if (!AskBrokerAfter(err, IsBlockDevice(path), ::geteuid() == 0)) {
     errno = err;
     return nullptr;
   }

@@ -98,7 +98,9 @@ struct PendingCall {
 
 }  // namespace
 
-bool AskBrokerAfter(int err, bool blockDevice) { return blockDevice && (err == EACCES || err == EPERM); }
+bool AskBrokerAfter(int err, bool blockDevice, bool asRoot) {
+  return blockDevice && !asRoot && (err == EACCES || err == EPERM);
+}
 
 UDisksClient::~UDisksClient() { sd_bus_flush_close_unref(bus_); }
 

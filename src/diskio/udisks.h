@@ -32,9 +32,11 @@ struct BrokerResult {
 };
 
 // Whether a direct open that failed with `err` is one UDisks2 may get
-// past: a block device refused for lack of permission. Any other failure
-// (no medium, busy, no such device) would fail for the service too.
-bool AskBrokerAfter(int err, bool blockDevice);
+// past: a block device refused to a user other than root for lack of
+// permission. Any other failure (no medium, busy, no such device) would
+// fail for the service too, and what refuses root (a container, a security
+// module) is no question of permission the user could answer.
+bool AskBrokerAfter(int err, bool blockDevice, bool asRoot);
 
 class UDisksClient {
  public:

@@ -15,17 +15,17 @@
 namespace kestrella::test {
 namespace {
 
-TEST(UDisksClientTest, OnlyAPermissionRefusalOfABlockDeviceIsAskedAbout) {
+TEST(UDisksClientTest, OnlyAPermissionRefusalOfABlockDeviceToAUserIsAskedAbout) {
   const struct {
     int err;
-    bool block;
-    bool ask;
+    bool block, root, ask;
   } cases[] = {
-      {EACCES, true, true},     {EPERM, true, true},     {EACCES, false, false},
-      {ENOMEDIUM, true, false}, {EBUSY, true, false},    {ENOENT, true, false},
-      {EROFS, true, false},
+      {EACCES, true, false, true},     {EPERM, true, false, true},   {EACCES, false, false, false},
+      {EACCES, true, true, false},     {ENOMEDIUM, true, false, false}, {EBUSY, true, false, false},
+      {ENOENT, true, false, false},    {EROFS, true, false, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(AskBrokerAfter(c.err, c.block), c.ask) << c.err << " " << c.block;
+  for (const auto& c : cases)
+    EXPECT_EQ(AskBrokerAfter(c.err, c.block, c.root), c.ask) << c.err << " " << c.block << " " << c.root;
 }
 
 class UDisksServiceTest : public ::testing::Test {
