@@ -47,7 +47,12 @@ class Engine {
   // Lists the block devices anew; images stay. Letters are reassigned. The
   // places looked at are the last ones given (a test's made-up tree is read
   // again when the window refreshes its list), at first the system's.
-  void ScanDrives() { context_.drives().ScanSystem(roots_); }
+  // Access granted through UDisks2 is let go: a card put in since is asked
+  // for anew.
+  void ScanDrives() {
+    context_.opener().ForgetGrants();
+    context_.drives().ScanSystem(roots_);
+  }
   void ScanDrives(const SystemRoots& roots) {
     roots_ = roots;
     ScanDrives();

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "diskio/systemdisk.h"
+#include "diskio/udisks.h"
 
 namespace kestrella {
 
@@ -89,7 +90,19 @@ DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params) {
     s.text = "there is no drive " + std::string(1, DriveLetter(drive)) + ":";
     return s;
   }
-  s = AccessStatus(entry->source.path);
+  const std::string& path = entry->source.path;
+  s = AccessStatus(path);
+  if (s.state == DriveStatus::State::NoPermission && ::geteuid() != 0) {
+    SourceOpener& opener = engine.Context().opener();
+    if (opener.Granted(path)) {
+      s = DriveStatus{};
+    } else if (opener.BrokerKnows(path)) {
+      s.state = DriveStatus::State::NeedsPermission;
+      s.text = "needs permission";
+      s.advice = "Kestrella asks the system for permission to read " + path +
+                 " when it opens it; you may be asked for your password.";
+    }
+  }
   if (s.state != DriveStatus::State::Ready) return s;
   // Opened, but no size: a card reader or an image file without a card.
   if (!engine.DriveParams(drive, params)) {
@@ -98,6 +111,18 @@ DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params) {
     s.advice = kInsertCard;
   }
   return s;
+}
+
+DriveStatus RequestAccess(Engine& engine, uint8_t drive, TLogDriveParams& params) {
+  const DriveEntry* entry = engine.FindDrive(drive);
+  SourceOpener& opener = engine.Context().opener();
+  if (entry != nullptr && !opener.AskForAccess(entry->source.path) && !opener.Refusal().empty()) {
+    DriveStatus s;
+    s.state = DriveStatus::State::Failed;
+    s.text = opener.Refusal();
+    return s;
+  }
+  return ProbeDrive(engine, drive, params);
 }
 
 OpenedSource OpenSource(Engine& engine, const std::string& source) {
@@ -143,9 +168,18 @@ OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     const int err = errno;
-    CannotRead(path, err, known && S_ISBLK(st.st_mode), known ? OwningGroup(st) : "");
+    const bool block = known && S_ISBLK(st.st_mode);
+    // Refused to this user: UDisks2 may open it once the user agrees. Only
+    // a device it does not manage gets the advice about groups and sudo.
+    SourceOpener& opener = engine.Context().opener();
+    const bool ask = AskBrokerAfter(err, block, ::geteuid() == 0);
+    if (!ask || !opener.AskForAccess(path)) {
+      if (ask && !opener.Refusal().empty()) throw UserError(opener.Refusal());
+      CannotRead(path, err, block, known ? OwningGroup(st) : "");
+    }
+  } else {
+    ::close(fd);
   }
-  ::close(fd);
 
   if (!engine.DriveParams(out.drive, out.params)) {
     throw UserError(path + " is not ready: no medium, or its size cannot be read");

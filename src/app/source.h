@@ -18,10 +18,12 @@ struct OpenedSource {
 
 // Whether a drive can be read, in the words both front ends show.
 struct DriveStatus {
-  enum class State { Ready, NoMedium, NoPermission, Failed };
+  // NeedsPermission: this user may not open the device, but UDisks2 may
+  // open it for them once they agree (OpenDrive, RequestAccess ask).
+  enum class State { Ready, NoMedium, NoPermission, NeedsPermission, Failed };
   State state = State::Ready;
-  // "Ready", "no medium", "no permission to read /dev/sdb",
-  // "cannot read /dev/sdb: Input/output error".
+  // "Ready", "no medium", "no permission to read /dev/sdb", "needs
+  // permission", "cannot read /dev/sdb: Input/output error".
   std::string text = "Ready";
   // What the user can do about it; "" when nothing is wrong or nothing helps.
   std::string advice;
@@ -33,11 +35,18 @@ DriveStatus OpenFailure(const std::string& path, int err, bool blockDevice, cons
 // Opens `path` read-only (and closes it again): Ready, or why not.
 DriveStatus AccessStatus(const std::string& path);
 // The drive's status; when Ready, `params` holds its size and sector size.
+// Asks nobody: a device only UDisks2 can open for this user needs
+// permission until RequestAccess or OpenDrive got it.
 DriveStatus ProbeDrive(Engine& engine, uint8_t drive, TLogDriveParams& params);
+// Asks UDisks2 for read access to a drive that needs permission (polkit may
+// ask the user, in a dialog or on the terminal), then probes it again.
+// Failed with the reason when refused.
+DriveStatus RequestAccess(Engine& engine, uint8_t drive, TLogDriveParams& params);
 
 // Finds or adds the drive, checks that it can be read and has a medium.
-// Throws UserError saying what to do (join the group owning the device,
-// insert the card, ...).
+// A device this user may not open is asked of UDisks2 (polkit may ask the
+// user). Throws UserError saying what to do (join the group owning the
+// device, insert the card, ...) or why access was refused.
 OpenedSource OpenSource(Engine& engine, const std::string& source);
 // The same for a drive already in the table (the window's list).
 OpenedSource OpenDrive(Engine& engine, uint8_t drive);

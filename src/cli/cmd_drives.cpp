@@ -69,7 +69,9 @@ int RunDrives(const std::vector<std::string>& args) {
       const std::optional<FileSystemFound> found = engine.FileSystemAt(e.number);
       fs = !found ? "? (cannot read)" : found->type.empty() ? "no FAT" : found->type;
     } else if (status.state != DriveStatus::State::NoMedium) {
-      size = status.state == DriveStatus::State::NoPermission ? "no access" : "unreadable";
+      const bool locked = status.state == DriveStatus::State::NoPermission ||
+                          status.state == DriveStatus::State::NeedsPermission;
+      size = locked ? "no access" : "unreadable";
       problems.push_back(letter + " " + status.text);
       if (!status.advice.empty()) advice.insert(status.advice);
     }

@@ -1,6 +1,9 @@
 #include "cli/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +56,43 @@ std::string Printable(std::string_view text) {
     }
   }
   return out;
+}
+
+TerminalUi::~TerminalUi() {
+  if (agent_ > 0) {
+    ::kill(agent_, SIGTERM);
+    ::waitpid(agent_, nullptr, 0);
+  }
+}
+
+void TerminalUi::BeforeAskingPermission() {
+  if (agentTried_) return;
+  agentTried_ = true;
+  // Root is never asked; without a terminal to type into nobody could answer.
+  if (::geteuid() == 0 || !::isatty(STDIN_FILENO)) return;
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // The agent closes its end of the pipe once polkit knows it; it asks
+    // for this process (its parent), as a fallback to a session's agent.
+    ::fcntl(ready[1], F_SETFD, 0);
+    // It asks on the terminal itself (/dev/tty); why it could not register
+    // is told by the refusal kestrella-cli prints.
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) ::dup2(null, STDERR_FILENO);
+    const std::string fd = std::to_string(ready[1]);
+    ::execlp("pkttyagent", "pkttyagent", "--notify-fd", fd.c_str(), "--fallback", nullptr);
+    ::_exit(127);
+  }
+  ::close(ready[1]);
+  if (pid > 0) {
+    agent_ = pid;
+    // Registered, or gone (not installed): either closes the pipe.
+    pollfd wait{ready[0], POLLIN, 0};
+    ::poll(&wait, 1, 5000);
+  }
+  ::close(ready[0]);
 }
 
 MsgResult TerminalUi::MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,

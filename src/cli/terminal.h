@@ -19,12 +19,25 @@ std::string Printable(std::string_view text);
 
 class TerminalUi : public SilentUserInterface {
  public:
+  TerminalUi() = default;
+  ~TerminalUi() override;
+  TerminalUi(const TerminalUi&) = delete;
+  TerminalUi& operator=(const TerminalUi&) = delete;
+
   MsgResult MessageBox(std::string_view text, std::string_view caption, MsgIcon icon,
                        MsgButtons buttons) override;
+  // polkit asks through an agent; outside a desktop session nobody runs one
+  // for this program. pkttyagent, started as our child, asks on the terminal
+  // (as systemctl does), unless the session's agent answers first.
+  void BeforeAskingPermission() override;
 
  protected:
   // Whether the user asked to stop while a question waits for its answer.
   virtual bool StopAsked() const { return false; }
+
+ private:
+  int agent_ = -1;  // pkttyagent's process id
+  bool agentTried_ = false;
 };
 
 // Draws a progress bar on stderr when it is a terminal, plain lines at every

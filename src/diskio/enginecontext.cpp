@@ -6,6 +6,11 @@ EngineContext::EngineContext(UserInterface& ui, SourceOpener* opener, OutputFile
     : ui_(&ui),
       opener_(opener != nullptr ? opener : &plainOpener_),
       files_(files != nullptr ? files : &plainFiles_),
-      diskutils_(kDiskutilsTraits, *this) {}
+      diskutils_(kDiskutilsTraits, *this) {
+  // Before UDisks2 is asked, a terminal gets its polkit agent; while it
+  // waits for the user's answer, the window keeps drawing itself.
+  opener_->SetAskingHooks([this] { ui_->BeforeAskingPermission(); },
+                          [this] { ui_->ProcessMessages(); });
+}
 
 }  // namespace kestrella

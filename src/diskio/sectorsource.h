@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrella {
 
@@ -36,18 +39,65 @@ class SectorSource {
   virtual const SourceWindow& Window() const = 0;
 };
 
+class UDisksClient;
+
 // Opens sources as files of the system. Tests derive from it.
+//
+// A block device this user may not open (not root, not in the group owning
+// it) is opened through UDisks2 instead, which lets polkit ask the user. A
+// read-only descriptor granted that way is kept and copied for every later
+// read-only open of the device, so the user is asked once; one for writing
+// holds the device exclusively and is never kept.
 class SourceOpener {
  public:
-  virtual ~SourceOpener() = default;
+  SourceOpener();
+  virtual ~SourceOpener();
+  SourceOpener(const SourceOpener&) = delete;
+  SourceOpener& operator=(const SourceOpener&) = delete;
+
   // Read-only (forRead) or write-only; `writeThrough` puts each write on the
   // medium before it returns. A block device is opened for writing only
   // when nothing else holds it (no mounted partition, no swap): EBUSY
-  // otherwise. nullptr with errno set when it cannot.
+  // otherwise. nullptr with errno set when it cannot; when UDisks2 was
+  // asked and said no, Refusal() says why.
   virtual std::unique_ptr<SectorSource> Open(const std::string& path, bool forRead,
                                              bool writeThrough, SourceWindow window);
-  // Only to ask for the size: does not wait for a medium to spin up.
+  // Only to ask for the size: does not wait for a medium to spin up, and
+  // never asks the user (a descriptor already granted serves).
   virtual std::unique_ptr<SectorSource> OpenForQuery(const std::string& path, SourceWindow window);
+
+  // Whether a read-only descriptor from UDisks2 is held for `path`.
+  bool Granted(const std::string& path) const;
+  // Whether UDisks2 could open `path` if the user agrees (nobody is asked).
+  bool BrokerKnows(const std::string& path);
+  // Asks UDisks2 now for read access to `path`, which the user may have to
+  // agree to. True when granted (or held already); else Refusal() says why,
+  // "" when UDisks2 does not manage the device.
+  bool AskForAccess(const std::string& path);
+  // Why the last open through UDisks2 failed; "" when none did.
+  const std::string& Refusal() const { return refusal_; }
+  // Lets go of every granted descriptor: a new card in a reader is asked
+  // for anew.
+  void ForgetGrants();
+  // Runs before UDisks2 is asked to open a device it manages (a terminal
+  // starts its polkit agent), and while the user is being asked (the window
+  // lets its events run).
+  void SetAskingHooks(std::function<void()> before, std::function<void()> whileAsking) {
+    beforeAsking_ = std::move(before);
+    whileAsking_ = std::move(whileAsking);
+  }
+
+ private:
+  // A copy of the granted descriptor for `path`, or -1.
+  int GrantedCopy(const std::string& path) const;
+  // Opens `path` through UDisks2; -1 with errno and refusal_ set.
+  int OpenThroughBroker(const std::string& path, bool forWrite, bool writeThrough);
+
+  std::unique_ptr<UDisksClient> udisks_;
+  std::vector<std::pair<std::string, int>> grants_;  // path, read-only descriptor
+  std::string refusal_;
+  std::function<void()> beforeAsking_;
+  std::function<void()> whileAsking_;
 };
 
 }  // namespace kestrella

@@ -48,6 +48,13 @@ bool SourceFile::OpenForQuery(const std::string& path, SourceWindow window) {
   return true;
 }
 
+void SourceFile::Adopt(int fd, const std::string& path, SourceWindow window) {
+  Close();
+  fd_ = fd;
+  path_ = path;
+  window_ = window;
+}
+
 void SourceFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -146,20 +153,6 @@ bool SourceFile::QuerySize(uint64_t& bytes, uint32_t& sectorSize) {
   bytes = whole > window_.offset ? whole - window_.offset : 0;
   if (window_.length != 0) bytes = std::min(bytes, window_.length);
   return true;
-}
-
-std::unique_ptr<SectorSource> SourceOpener::Open(const std::string& path, bool forRead,
-                                                 bool writeThrough, SourceWindow window) {
-  auto file = std::make_unique<SourceFile>();
-  if (!file->Open(path, forRead, writeThrough, window)) return nullptr;
-  return file;
-}
-
-std::unique_ptr<SectorSource> SourceOpener::OpenForQuery(const std::string& path,
-                                                         SourceWindow window) {
-  auto file = std::make_unique<SourceFile>();
-  if (!file->OpenForQuery(path, window)) return nullptr;
-  return file;
 }
 
 }  // namespace kestrella

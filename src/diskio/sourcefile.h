@@ -21,6 +21,8 @@ class SourceFile : public SectorSource {
             SourceWindow window = {});
   // Opens only to ask for the size: does not wait for a medium to spin up.
   bool OpenForQuery(const std::string& path, SourceWindow window = {});
+  // Takes over `fd`, opened elsewhere (by UDisks2), as the source `path`.
+  void Adopt(int fd, const std::string& path, SourceWindow window = {});
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const override { return path_; }

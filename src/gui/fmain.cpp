@@ -353,6 +353,7 @@ void TFrmMain::ButtonAboutClick() {
 
 void TFrmMain::ButtonStartClick() {
   if (busy_) return;
+  if (!GainAccess()) return;
   // Before anything is read, as kestrella-cli does: a destination or a
   // temporary folder on the card being recovered would overwrite the photos
   // still to be found.

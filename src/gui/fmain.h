@@ -61,6 +61,11 @@ class TFrmMain : public QWidget {
   // Lists the system's drives anew, keeping the selected drive if it is still
   // there. Does nothing while a run or a wipe is going on.
   void RefreshDrives();
+  // A selected drive that needs permission is asked of the system (polkit
+  // shows its dialog; the window keeps drawing meanwhile). True when the
+  // drive can be read now or needed nothing; false, after saying why, when
+  // access was refused.
+  bool GainAccess();
 
   // The card utilities of the Tools page, for the selected drive. Format:
   // refuses the drives the engine refuses (with its warning and no dialog),

@@ -89,6 +89,8 @@ void TFrmMain::ListBoxDrivesChange() {
       recoverPage_.LabelInfoHint->setText(QString::fromStdString(status.advice));
       recoverPage_.LabelInfoHint->show();
     }
+    // Start asks for the permission first (GainAccess).
+    recoverPage_.ButtonStart->setEnabled(status.state == DriveStatus::State::NeedsPermission);
     return;
   }
   const DriveEntry* entry = engine_.FindDrive(static_cast<uint8_t>(curDriveNumber_));
@@ -153,6 +155,29 @@ QStringList TFrmMain::BlockDeviceNames() const {
   for (const std::string& line : BlockDeviceSnapshot(engine_.Roots().sysClassBlock))
     lines << QString::fromStdString(line);
   return lines;
+}
+
+bool TFrmMain::GainAccess() {
+  const int row = recoverPage_.ListBoxDrives->currentIndex();
+  if (row < 0) return true;
+  const auto drive = static_cast<uint8_t>(curDriveNumber_);
+  TLogDriveParams params;
+  if (ProbeDrive(engine_, drive, params).state != DriveStatus::State::NeedsPermission) return true;
+  // The answer may take a while (a password typed); meanwhile the window
+  // draws itself, but nothing may start or read the drive list anew.
+  busy_ = true;
+  recoverPage_.ButtonStart->setEnabled(false);
+  recoverPage_.ListBoxDrives->setEnabled(false);
+  recoverPage_.LabelInfoStatus->setText(QStringLiteral("asking for permission"));
+  const DriveStatus status = RequestAccess(engine_, drive, params);
+  busy_ = false;
+  recoverPage_.ListBoxDrives->setEnabled(true);
+  // Closed while the question was open: the user is gone.
+  if (closing_) return false;
+  ListBoxDrivesChange();
+  if (status.state == DriveStatus::State::Ready) return true;
+  QMessageBox::warning(this, QStringLiteral("Kestrella"), QString::fromStdString(status.text));
+  return false;
 }
 
 void TFrmMain::PollBlockDevices() {

@@ -91,6 +91,8 @@ bool TFrmMain::WipeDrive() {
 
 void TFrmMain::WipeButtonClick() {
   if (busy_) return;
+  // The wipe needs the card's size, which only an opened card tells.
+  if (!GainAccess()) return;
   if (!WipeDrive()) return;
   // Closed during the wipe: the user is gone, ask nothing more.
   if (closing_) return;

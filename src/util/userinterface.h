@@ -46,6 +46,10 @@ class UserInterface {
   // The folder the user chose to keep found files in until they are saved;
   // empty: a hidden folder in the destination (see RunLocation).
   virtual std::filesystem::path TempFolder() = 0;
+  // The engine is about to ask the system for access to a device, and
+  // polkit may want to ask the user. The desktop's own agent does that; a
+  // terminal has none unless the front end starts one here.
+  virtual void BeforeAskingPermission() {}
 };
 
 // What an engine without a front end does: no messages (every question gets
