@@ -120,7 +120,7 @@ size_t PrintProblems(const Report& report, bool withDamaged) {
   for (const FileProblem& p : report.Problems()) {
     switch (p.kind) {
       case FileProblem::Kind::Lost:
-        std::fprintf(stderr, "kestrella-cli: could not write %s: %s\n", Printable(p.file).c_str(), p.reason.c_str());
+        std::fprintf(stderr, "kestrella-cli: not saved: %s: %s\n", Printable(p.file).c_str(), p.reason.c_str());
         ++lost;
         break;
       case FileProblem::Kind::Damaged:

@@ -264,7 +264,7 @@ bool TFATAnalyser::AreBootSecEqualB(const uint8_t* a, const uint8_t* b) {
 
 bool TFATAnalyser::FitsVolume(const TDirEntry& entry) const {
   if (drive_ == nullptr || !ShortEntryPlausible(entry)) return false;
-  const uint32_t first = entry.FirstCluster();
+  const uint32_t first = entry.FirstCluster(drive_->FATType());
   if (!drive_->IsValidCluster(first)) return false;
   if ((entry.Attributes() & kAttrDirectory) != 0) return true;
   const uint64_t left = (uint64_t{drive_->ClusterCount()} + 2 - first) * drive_->BytesPerCluster();

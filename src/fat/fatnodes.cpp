@@ -254,7 +254,7 @@ void TFATDirectory::AddChildren(bool includeDeleted, bool deletedOnly) {
   while (drive->FindNextEntry(walk, includeDeleted, name, entry, &utf8)) {
     const uint8_t attr = entry.Attributes();
     const bool deleted = entry.IsDeleted() || insideDeleted;
-    const uint32_t first = entry.FirstCluster();
+    const uint32_t first = entry.FirstCluster(drive->FATType());
     if (lost != 0 && !entry.IsLongName() && (attr & kAttrVolume) == 0 && name != "." && name != ".." &&
         !drive->Analyser->FitsVolume(entry))
       continue;
@@ -325,7 +325,7 @@ bool TFATDirectory::SubDirFound(bool includeDeleted) {
     if ((entry.Attributes() & kAttrDirectory) == 0 || entry.IsLongName()) continue;
     if (name == "." || name == "..") continue;
     // Deleted directories count as AddChildren would list them.
-    if (entry.IsDeleted() && !drive->Analyser->IsDirC(entry.FirstCluster())) continue;
+    if (entry.IsDeleted() && !drive->Analyser->IsDirC(entry.FirstCluster(drive->FATType()))) continue;
     return true;
   }
   return false;

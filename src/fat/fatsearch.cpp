@@ -156,7 +156,7 @@ void LostSearch::MarkTree(uint32_t cluster, uint32_t sector, bool nested, int de
       }
     }
     const uint8_t attributes = entry.Attributes();
-    const uint32_t first = entry.FirstCluster();
+    const uint32_t first = entry.FirstCluster(drive_.FATType());
     if ((attributes & kAttrDirectory) != 0 && !entry.IsLongName()) {
       if (name == "." || name == "..") continue;
       // A directory may (through damage) contain itself or an ancestor: its

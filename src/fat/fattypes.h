@@ -61,6 +61,11 @@ struct TDirEntry {
   uint16_t ClusterHigh() const { return Le16(&raw[20]); }
   uint16_t ClusterLow() const { return Le16(&raw[26]); }
   uint32_t FirstCluster() const { return (static_cast<uint32_t>(ClusterHigh()) << 16) | ClusterLow(); }
+  // On FAT12 and FAT16 the high word is no part of the cluster number: some
+  // systems keep access rights or extended-attribute handles there.
+  uint32_t FirstCluster(uint8_t fatType) const {
+    return fatType == kFat32 ? FirstCluster() : ClusterLow();
+  }
   uint16_t WriteTime() const { return Le16(&raw[22]); }
   uint16_t WriteDate() const { return Le16(&raw[24]); }
   uint32_t FileSize() const { return Le32(&raw[28]); }

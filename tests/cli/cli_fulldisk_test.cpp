@@ -127,10 +127,10 @@ TEST_F(CliFullDiskTest, ScanWithAFullTemporaryFolder) {
             std::string::npos)
       << r.output;
   // In the run's own folder on the full file system.
-  const size_t runFolder = r.output.find("could not write " + mnt_.string() + "/.kestrella-");
+  const size_t runFolder = r.output.find("not saved: " + mnt_.string() + "/.kestrella-");
   ASSERT_NE(runFolder, std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("/image4.JPG: No space left on device", runFolder),
-            runFolder + std::string("could not write ").size() + mnt_.string().size() + 18)
+            runFolder + std::string("not saved: ").size() + mnt_.string().size() + 18)
       << r.output;
   EXPECT_NE(r.output.find("not written:  2"), std::string::npos) << r.output;
 }
@@ -142,7 +142,7 @@ TEST_F(CliFullDiskTest, FolderRouteWithAFullTemporaryFolder) {
   const CommandResult r =
       RunOnTmpfs("44k", "recover " + Quote(card_) + " --method folder -o " + Quote(dest), "MNT");
   ASSERT_EQ(r.exitCode, 1) << r.output;
-  EXPECT_NE(r.output.find("could not write _2.JPG: No space left on device"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("not saved: _2.JPG: No space left on device"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("not written:  1"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("saved:        3 into"), std::string::npos) << r.output;
   const std::vector<std::string> saved = Names(dest);
@@ -160,7 +160,7 @@ TEST_F(CliFullDiskTest, SavingTheTreeStopsWhereTheSpaceEnds) {
   const CommandResult r = RunOnTmpfs("44k", "save " + Quote(card_) + " -o MNT/dest", "");
   ASSERT_EQ(r.exitCode, 1) << r.output;
   EXPECT_NE(r.output.find("Stopped saving"), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find("could not write " + mnt_.string() + "/dest/Root/P2.JPG: not enough free space"),
+  EXPECT_NE(r.output.find("not saved: " + mnt_.string() + "/dest/Root/P2.JPG: not enough free space"),
             std::string::npos)
       << r.output;
   EXPECT_EQ(Names(kept_ / "dest" / "Root"), (std::vector<std::string>{"P0.JPG", "P1.JPG"}));

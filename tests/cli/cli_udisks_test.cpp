@@ -21,7 +21,6 @@ class CliUDisksTest : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0 || Sh("command -v setpriv").exitCode != 0)
       GTEST_SKIP() << "needs root and setpriv to run kestrella-cli as another user";
-    if (!CorpusAvailable()) GTEST_SKIP() << "corpus not found at " << CorpusDir();
     if (!MakeRootOnlyNode(dir_ / "sdk") || !MakeRootOnlyNode(dir_ / "sdr"))
       GTEST_SKIP() << "device nodes cannot be made here";
     ::chmod(dir_.path().c_str(), 0755);
@@ -32,7 +31,7 @@ class CliUDisksTest : public ::testing::Test {
     // A card of three photos that only root can read.
     card_ = dir_ / "card.img";
     ASSERT_EQ(Sh("mkfs.fat -C -F 16 -n UDCARD " + Quote(card_) + " 16384").exitCode, 0);
-    const std::vector<fs::path> photos = CorpusPhotos();
+    const std::vector<fs::path> photos = DataPhotos();
     ASSERT_GE(photos.size(), 3u);
     for (int i = 0; i < 3; ++i) {
       ASSERT_EQ(Sh("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quote(card_) + " " + Quote(photos[i]) + " ::P" +
