@@ -24,6 +24,6 @@ ensure_setup() {
 
 build() {
   echo "== configuring and building in $build_dir"
-  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRELLA_WERROR=ON >/dev/null
   cmake --build "$build_dir" -j "$(nproc)" "$@"
 }

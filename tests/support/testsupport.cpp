@@ -67,6 +67,13 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+std::string Numbered(const std::string& prefix, long long n, const std::string& suffix) {
+  std::string s = prefix;
+  s += std::to_string(n);
+  s += suffix;
+  return s;
+}
+
 fs::path CorpusDir() {
   // KESTRELLA_CORPUS points elsewhere when the corpus is not beside the
   // checkout (a clone in another folder).
