@@ -4,13 +4,14 @@ build_dir=${KESTRELLA_BUILD_DIR:-$top/build}
 
 needs_setup() {
   local c
-  for c in cmake g++ make clang++ llvm-symbolizer mkfs.fat mcopy mdel mdeltree unzip pkg-config; do
+  for c in cmake g++ make clang++ llvm-symbolizer mkfs.fat mcopy mdel mdeltree unzip pkg-config \
+    help2man desktop-file-validate appstreamcli dbus-daemon; do
     command -v "$c" >/dev/null || return 0
   done
   [ -f /usr/include/gtest/gtest.h ] || return 0
   compgen -G '/usr/lib/*/libgtest.a' >/dev/null || return 0
   compgen -G '/usr/lib/*/cmake/Qt6/Qt6Config.cmake' >/dev/null || return 0
-  pkg-config --exists blkid || return 0
+  pkg-config --exists libsystemd || return 0
   compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null || return 0
   return 1
 }
@@ -24,6 +25,6 @@ ensure_setup() {
 
 build() {
   echo "== configuring and building in $build_dir"
-  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRELLA_WERROR=ON >/dev/null
   cmake --build "$build_dir" -j "$(nproc)" "$@"
 }

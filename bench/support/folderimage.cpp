@@ -44,8 +44,13 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-// A short-name entry dated 1 May 2024, 12:00.
-void PutEntry(uint8_t* e, const char (&name)[12], uint8_t attr, uint32_t cluster, uint32_t size) {
+// A short-name entry dated 1 May 2024, 12:00, at byte `at` of `folder`;
+// returns where it was put. An entry past the end of the folder stops the
+// program rather than writing past the buffer.
+uint8_t* PutEntry(std::vector<uint8_t>& folder, size_t at, const char (&name)[12], uint8_t attr,
+                  uint32_t cluster, uint32_t size) {
+  if (at + kEntry > folder.size()) Die("a folder entry past the end of its folder");
+  uint8_t* e = folder.data() + at;
   std::memset(e, 0, kEntry);
   std::memcpy(e, name, 11);
   e[11] = attr;
@@ -58,6 +63,7 @@ void PutEntry(uint8_t* e, const char (&name)[12], uint8_t attr, uint32_t cluster
   Put16(e + 24, date);
   Put16(e + 26, cluster & 0xFFFF);
   Put32(e + 28, size);
+  return e;
 }
 
 class ImageFile {
@@ -185,23 +191,23 @@ void WriteFolderImage(const fs::path& path, const std::string& mkfs, const Folde
   size_t slot = 0;
   while (slot < dir.size() && dir[slot] != 0) slot += kEntry;
   if (slot >= dir.size()) Die("no free entry in the root folder of the folder image");
-  PutEntry(&dir[slot], "DCIM       ", 0x10, dcim, 0);
+  PutEntry(dir, slot, "DCIM       ", 0x10, dcim, 0);
   img.Write(at(rootCluster), dir.data(), dir.size());
 
   std::fill(dir.begin(), dir.end(), 0);
-  PutEntry(&dir[0], ".          ", 0x10, dcim, 0);
-  PutEntry(&dir[32], "..         ", 0x10, 0, 0);
-  PutEntry(&dir[64], "100TEST    ", 0x10, test, 0);
+  PutEntry(dir, 0, ".          ", 0x10, dcim, 0);
+  PutEntry(dir, 32, "..         ", 0x10, 0, 0);
+  PutEntry(dir, 64, "100TEST    ", 0x10, test, 0);
   img.Write(at(dcim), dir.data(), dir.size());
 
   std::vector<uint8_t> entries(testClusters * clusterBytes);
-  PutEntry(&entries[0], ".          ", 0x10, test, 0);
-  PutEntry(&entries[32], "..         ", 0x10, dcim, 0);
+  PutEntry(entries, 0, ".          ", 0x10, test, 0);
+  PutEntry(entries, 32, "..         ", 0x10, dcim, 0);
   for (size_t i = 0; i < layout.size(); ++i) {
     char name[12];
     std::snprintf(name, sizeof name, "DSC%05uJPG", static_cast<unsigned>((i + 1) % 100000));
-    uint8_t* e = &entries[(2 + i) * kEntry];
-    PutEntry(e, name, 0x20, starts[i], static_cast<uint32_t>(layout[i].size));
+    uint8_t* e = PutEntry(entries, (2 + i) * kEntry, name, 0x20, starts[i],
+                          static_cast<uint32_t>(layout[i].size));
     e[0] = 0xE5;
   }
   img.Write(at(test), entries.data(), entries.size());

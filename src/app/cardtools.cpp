@@ -5,11 +5,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "app/destinationcheck.h"
@@ -54,10 +58,59 @@ std::string Unescape(const std::string& s) {
   return out;
 }
 
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
+// The first `name` that can be run in PATH (or /usr/bin:/bin when it is
+// unset), then in /usr/sbin and /sbin: mkfs.fat lives in /usr/sbin, which
+// an ordinary user's PATH on Debian does not name, and formatting a card
+// image needs no root.
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(std::string(path != nullptr && *path != '\0' ? path : "/usr/bin:/bin") +
+                          ":/usr/sbin:/sbin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    // An empty entry would mean the current folder: never a place for a
+    // program run on a user's card.
+    if (dir.empty()) continue;
+    const std::string file = dir + "/" + name;
+    if (::access(file.c_str(), X_OK) == 0) return file;
+  }
+  return std::string();
+}
+
+// Runs the program args[0] (a path) with exactly these arguments, no shell
+// between, and collects what it writes to stdout and stderr in `output`.
+// Returns its exit status, or -1 when it could not be started or was killed.
+int RunProgram(const std::vector<std::string>& args, std::string& output) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int err = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (err != 0) {
+    ::close(fds[0]);
+    return -1;
+  }
+  std::array<char, 512> buf{};
+  for (;;) {
+    const ssize_t n = ::read(fds[0], buf.data(), buf.size());
+    if (n > 0) output.append(buf.data(), static_cast<size_t>(n));
+    else if (n == 0 || errno != EINTR) break;
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string KindOfDrive(const DriveSource& s) {
@@ -291,22 +344,21 @@ int FormatDrive(EngineContext& context, const DriveEntry& drive, const TFormatOp
                 std::string* output) {
   if (!FormatAllowed(context, drive)) return -1;
   context.diskutils().NT_CloseDrive();
-  // mkfs.fat lives in /usr/sbin, which an ordinary user's PATH on Debian
-  // does not name; formatting a card image needs no root, so look there too.
-  std::string cmd = "PATH=\"${PATH:-/usr/bin:/bin}:/usr/sbin:/sbin\" mkfs.fat";
-  if (options.fatBits == 12 || options.fatBits == 16 || options.fatBits == 32)
-    cmd += " -F " + std::to_string(options.fatBits);
-  if (!options.label.empty()) cmd += " -n " + Quote(options.label.substr(0, 11));
-  if (options.clusterBytes >= 512) cmd += " -s " + std::to_string(options.clusterBytes / 512);
-  cmd += " -I " + Quote(drive.source.path) + " 2>&1";
-  FILE* pipe = ::popen(cmd.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::array<char, 512> buf{};
   std::string text;
-  size_t n;
-  while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
-  const int status = ::pclose(pipe);
-  int result = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const std::string mkfs = FindProgram("mkfs.fat");
+  if (mkfs.empty()) {
+    if (output != nullptr) *output = "mkfs.fat was not found: it comes with the dosfstools package.\n";
+    return 127;
+  }
+  // An argument list, not a command line: the label and the path reach
+  // mkfs.fat exactly as given, whatever quotes or $ they hold.
+  std::vector<std::string> args = {mkfs};
+  if (options.fatBits == 12 || options.fatBits == 16 || options.fatBits == 32)
+    args.insert(args.end(), {"-F", std::to_string(options.fatBits)});
+  if (!options.label.empty()) args.insert(args.end(), {"-n", options.label.substr(0, 11)});
+  if (options.clusterBytes >= 512) args.insert(args.end(), {"-s", std::to_string(options.clusterBytes / 512)});
+  args.insert(args.end(), {"-I", drive.source.path});
+  int result = RunProgram(args, text);
   if (result == 0 && options.fatBits != 0) {
     // mkfs.fat makes a FAT32 of too few clusters when told to, with only a
     // warning. Cameras, computers and this program tell the FAT type by the

@@ -28,7 +28,12 @@ std::string SectorRanges(const std::vector<std::pair<uint32_t, uint32_t>>& runs,
   for (size_t i = 0; i < runs.size(); ++i) {
     if (i > 0) text += i + 1 == runs.size() ? " and " : ", ";
     text += std::to_string(runs[i].first);
-    if (runs[i].second > runs[i].first) text += "-" + std::to_string(runs[i].second);
+    if (runs[i].second > runs[i].first) {
+      // Appended in two steps: GCC 12 takes "-" + a temporary string for an
+      // overlapping copy at -O2 and warns (-Wrestrict).
+      text += '-';
+      text += std::to_string(runs[i].second);
+    }
   }
   return text;
 }

@@ -6,13 +6,18 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMovie>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
@@ -280,13 +285,30 @@ QString FirstFileIn(const QStringList& folders, const QString& name) {
   return QString();
 }
 
-// The installed place comes first (compiled in by CMake), then the same
-// place relative to the program (an installed tree moved elsewhere), then
-// the source tree for a program run from its build tree.
-QStringList InstalledOrSourceFolders(const char* installed, const QString& besideProgram,
-                                     const char* source) {
-  return {QString::fromUtf8(installed), QDir(ProgramFolder()).filePath(besideProgram),
-          QString::fromUtf8(source)};
+// The licence, built into the program, in a window of its own: it is there
+// whether or not the documentation was installed.
+void ShowLicence(QWidget* parent) {
+  QFile file(QStringLiteral(":/kestrella/LICENSE"));
+  const bool read = file.open(QIODevice::ReadOnly);
+  QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("LicenceDialog"));
+  dialog.setWindowTitle(QStringLiteral("Kestrella Licence"));
+  auto* text = new QPlainTextEdit(&dialog);
+  text->setObjectName(QStringLiteral("LicenceText"));
+  text->setReadOnly(true);
+  text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  text->setPlainText(read ? QString::fromUtf8(file.readAll())
+                          : QStringLiteral("GNU General Public License, version 3 or later: "
+                                           "https://www.gnu.org/licenses/gpl-3.0.html"));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(text);
+  layout->addWidget(buttons);
+  // The licence's lines are under 80 columns: wide enough for them whole.
+  const QFontMetrics metrics(text->font());
+  dialog.resize(metrics.horizontalAdvance(QLatin1Char('M')) * 84, metrics.height() * 30);
+  dialog.exec();
 }
 
 }  // namespace
@@ -296,9 +318,10 @@ QString TFrmMain::HelpFilePath(const QStringList& folders) {
 }
 
 QString TFrmMain::HelpFilePath() {
-  return HelpFilePath(InstalledOrSourceFolders(KESTRELLA_HELP_DIR,
-                                               QStringLiteral("../share/kestrella/help"),
-                                               KESTRELLA_SOURCE_DIR "/docs/help"));
+  // Relative to the program (normally ../share/kestrella/help), so that an
+  // installed tree works wherever its prefix is; the build tree copies the
+  // manual to the same place beside its bin folder.
+  return HelpFilePath({QDir(ProgramFolder()).filePath(QStringLiteral(KESTRELLA_HELP_FROM_BIN))});
 }
 
 void TFrmMain::ButtonHelpClick() {
@@ -336,16 +359,7 @@ void TFrmMain::ButtonAboutClick() {
   for (;;) {
     box.exec();
     if (box.clickedButton() != licence) break;
-    const QString path = FirstFileIn(
-        InstalledOrSourceFolders(KESTRELLA_DOC_DIR, QStringLiteral("../share/doc/kestrella"),
-                                 KESTRELLA_SOURCE_DIR),
-        QStringLiteral("LICENSE"));
-    if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-      QMessageBox::warning(this, QStringLiteral("Kestrella"),
-                           QStringLiteral("The licence file could not be opened. It is the GNU "
-                                          "General Public License, version 3: "
-                                          "https://www.gnu.org/licenses/gpl-3.0.html"));
-    }
+    ShowLicence(&box);
   }
 }
 

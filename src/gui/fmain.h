@@ -81,8 +81,8 @@ class TFrmMain : public QWidget {
   static QString DefaultBusyAnimation();
   void SetBusyAnimation(const QString& path);
 
-  // The help manual: where it was installed, in the share folder beside the
-  // program, or in the source tree; empty when none is found.
+  // The help manual in share/kestrella/help beside the program's bin folder
+  // (installed or in the build tree); empty when there is none.
   static QString HelpFilePath();
   // The manual in the first of `folders` that holds one, empty when none does.
   static QString HelpFilePath(const QStringList& folders);

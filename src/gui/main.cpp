@@ -43,6 +43,9 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestrella"));
   QApplication::setApplicationDisplayName(QStringLiteral("Kestrella"));
+  // The installed desktop entry's name: the desktop shows its icon for the
+  // window (on Wayland it has no other way to pair them).
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kestrella.Kestrella"));
   // Qt has taken its own options out; what is left are image paths.
   QStringList images = QApplication::arguments().mid(1);
   for (const QString& a : images) {

@@ -157,6 +157,10 @@ TEST_F(CardToolsTest, FormatsAnImageWithTheChosenFileSystem) {
   EXPECT_EQ(bytes[13], 4);  // 2048-byte clusters of 512-byte sectors
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&bytes[43]), 5), "FRESH");
   EXPECT_TRUE(MountPointOf(card.source).empty());
+  // A label that a shell would take apart reaches mkfs.fat as typed.
+  ASSERT_EQ(FormatDrive(context_, card, {16, "IT'S $(ID)`", 2048}, &out), 0) << out;
+  const std::vector<uint8_t> relabelled = test::ReadFileBytes(path_);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&relabelled[43]), 11), "IT'S $(ID)`");
 }
 
 TEST_F(CardToolsTest, FormatAllowedWarnsAboutTheDrivesFormatRefuses) {

@@ -25,7 +25,7 @@ void Stamp(uint8_t* buffer, size_t index, uint8_t value) {
 
 class FoundFileQueueTest : public ::testing::Test {
  protected:
-  fs::path Path(int n) const { return dir / ("f" + std::to_string(n)); }
+  fs::path Path(int n) const { return dir / test::Numbered("f", n); }
   std::unique_ptr<OutputFile> NewFile(const fs::path& p) {
     auto f = std::make_unique<OutputFile>(files);
     EXPECT_EQ(f->CreateNew(p.string()), OutputFile::NewFile::Created) << p;

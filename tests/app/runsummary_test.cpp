@@ -4,6 +4,7 @@
 
 
 #include "app/runsummary.h"
+#include "support/testsupport.h"
 
 namespace kestrella {
 namespace {
@@ -68,7 +69,7 @@ TEST(RunSummaryTest, RetriedSavesAndALongList) {
   found.Image(1).saved = true;
   found.Image(2).keep = true;
   Report run;
-  for (int n = 0; n < 20; ++n) run.Add(FileProblem::Kind::Lost, "L" + std::to_string(n), "full");
+  for (int n = 0; n < 20; ++n) run.Add(FileProblem::Kind::Lost, test::Numbered("L", n), "full");
   RunFacts facts{{false, true, false}, &run, &found, {first, second}, false, "/t"};
   const Strings lines = SummaryLines(SummarizeRun(facts));
   ASSERT_EQ(lines.size(), 25u);

@@ -8,6 +8,7 @@
 
 #include "diskio/systemdisk.h"
 #include "diskiotest.h"
+#include "support/testsupport.h"
 
 namespace kestrella::test {
 namespace {
@@ -269,7 +270,7 @@ TEST_F(DriveTableTest, NoMoreThanTwentySixLetters) {
 TEST_F(DriveTableTest, ImagesFillLettersFromDAndAreNamedOnce) {
   std::vector<std::string> paths;
   for (int i = 0; i < 23; ++i) {
-    paths.push_back(MakeImage(dir / ("i" + std::to_string(i) + ".img"), 1).string());
+    paths.push_back(MakeImage(dir / Numbered("i", i, ".img"), 1).string());
     EXPECT_EQ(Drives().AddImage(paths.back()), 4 + i);
   }
   const std::string extra = MakeImage(dir / "extra.img", 1).string();

@@ -6,6 +6,7 @@
 #include "fat/fatanalyser.h"
 #include "fat/names.h"
 #include "fatdir_support.h"
+#include "support/testsupport.h"
 
 namespace kestrella::test {
 namespace {
@@ -155,7 +156,7 @@ TEST_F(HandWritten, NamesBecomeUtf8WhileMatchingNamesKeepBytes) {
 
 TEST_F(HandWritten, TheRootRegionEndsAtItsLastSector) {
   std::vector<TDirEntry> full;
-  for (int i = 0; i < 32; ++i) full.push_back(ShortEntry("F" + std::to_string(1000 + i) + "   JPG", kAttrArchive, 50, 1));
+  for (int i = 0; i < 32; ++i) full.push_back(ShortEntry(Numbered("F", 1000 + i, "   JPG"), kAttrArchive, 50, 1));
   Root(full);
   Folder(2, 3, 'X');  // the data area that follows looks like entries too
   ASSERT_TRUE(Mount());

@@ -11,6 +11,7 @@
 #include "detect/filedet.h"
 #include "devices/scanhost.h"
 #include "fatdir_support.h"
+#include "support/testsupport.h"
 
 namespace kestrella::test {
 namespace {
@@ -124,9 +125,9 @@ TEST_F(LostSearch, FormattedCardGivesItsPhotosBackAsLostFilesOfTheFixedSize) {
   Card("-F 16 -s 1", 4096);
   Strings expected;
   for (int k = 0; k < 3; ++k) {
-    const std::string name = "P" + std::to_string(k) + ".JPG";
+    const std::string name = Numbered("P", k, ".JPG");
     Copy(photos[static_cast<size_t>(k)], name);
-    expected.push_back(ClusterName(FirstCluster("P" + std::to_string(k) + "      JPG"), "JPG"));
+    expected.push_back(ClusterName(FirstCluster(Numbered("P", k, "      JPG")), "JPG"));
   }
   QuickFormat("-F 16 -s 1");
   Find();

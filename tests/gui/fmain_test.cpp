@@ -1,6 +1,6 @@
 // The main window: its state after start, the drive information of cards of
 // several sizes, a drive that does not answer, the settings it keeps, the
-// manual it finds, and windows that can be resized.
+// manual and licence it shows, and windows that can be resized.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -450,6 +452,31 @@ class FrmMainTest : public QObject {
                                  QFileInfo(path).path()};
     QCOMPARE(TFrmMain::HelpFilePath(folders), Q(fs::canonical(installed / "index.html")));
     QCOMPARE(TFrmMain::HelpFilePath({Q(dir_->path()), Q(dir_->path() / "gone")}), QString());
+  }
+
+  // About's Licence button shows the licence built into the program, whether
+  // or not one was installed; the box comes back after it.
+  void aboutShowsTheLicence() {
+    using kestrella::test::WhenModalShown;
+    TFrmMain w(engine());
+    QString licence;
+    int boxes = 0;
+    WhenModalShown<QMessageBox>([&](QMessageBox& box) {
+      ++boxes;
+      WhenModalShown<QDialog>([&](QDialog& dialog) {
+        if (auto* text = dialog.findChild<QPlainTextEdit*>("LicenceText")) licence = text->toPlainText();
+        WhenModalShown<QMessageBox>([&](QMessageBox& again) {
+          ++boxes;
+          again.button(QMessageBox::Close)->click();
+        });
+        dialog.reject();
+      });
+      Child<QPushButton>(box, "ButtonLicence")->click();
+    });
+    Child<QToolButton>(w, "ButtonAbout")->click();
+    QCOMPARE(boxes, 2);
+    QVERIFY(licence.contains("GNU GENERAL PUBLIC LICENSE"));
+    QVERIFY(licence.contains("version 3 of the License, or"));
   }
 
   // Every window can be made larger than it opens, and no smaller than a

@@ -57,7 +57,7 @@ size_t FilesIn(const fs::path& dir) {
 // Adds count copies of the good photo as f1.ext, f2.ext, ...
 void AddCopies(TFrmPreview* d, const kt::TempDir& temp, int count, const std::string& ext) {
   for (int i = 1; i <= count; ++i) {
-    d->AddImage(Q(Found(temp, "f" + std::to_string(i) + ext, GoodPhoto())));
+    d->AddImage(Q(Found(temp, kt::Numbered("f", i, ext), GoodPhoto())));
   }
 }
 
@@ -508,7 +508,7 @@ class FPreviewTest : public QObject {
       d.show();
       QVERIFY(QTest::qWaitForWindowExposed(&d));
       for (int i = 1; i <= kCount; ++i) {
-        const fs::path p = temp / ("f" + std::to_string(i) + ".jpg");
+        const fs::path p = temp / kt::Numbered("f", i, ".jpg");
         fs::create_hard_link(original, p);
         d.AddImage(Q(p));
         if (i % 1000 == 0) QCoreApplication::processEvents();

@@ -67,6 +67,13 @@ std::string Quote(const std::string& s) {
   return q + "'";
 }
 
+std::string Numbered(const std::string& prefix, long long n, const std::string& suffix) {
+  std::string s = prefix;
+  s += std::to_string(n);
+  s += suffix;
+  return s;
+}
+
 fs::path DataDir() {
   // KESTRELLA_TEST_DATA points the same tests at another folder of the same
   // layout: the labelled extended run hands them the large corpus this way.
