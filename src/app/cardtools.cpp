@@ -251,6 +251,13 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
   // holds (a mounted partition, swap, another program's exclusive use) is
   // refused whole, not wiped in part.
   if (const int err = context_.diskutils().OpenForWriting(drive.number); err != 0) {
+    // When UDisks2 was asked for the device, its answer (refused, nobody to
+    // ask, no service) says more than the system's "Permission denied".
+    const std::string& refusal = context_.opener().Refusal();
+    if (!refusal.empty()) {
+      Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: " + refusal);
+      return result;
+    }
     Warn(context_.ui(), "Cannot wipe [" + DriveName(drive) + ":]: " +
                             (err == EBUSY ? std::string("it is in use (mounted, or held by another program)")
                                           : std::string(std::strerror(err))) +

@@ -24,6 +24,8 @@ SourceOpener::~SourceOpener() { ForgetGrants(); }
 
 std::unique_ptr<SectorSource> SourceOpener::Open(const std::string& path, bool forRead,
                                                  bool writeThrough, SourceWindow window) {
+  // A refusal from an earlier open must not explain this one's failure.
+  refusal_.clear();
   auto file = std::make_unique<SourceFile>();
   if (file->Open(path, forRead, writeThrough, window)) return file;
   const int err = errno;

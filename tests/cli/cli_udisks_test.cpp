@@ -85,6 +85,10 @@ TEST_F(CliUDisksTest, ACardThisUserMayNotOpenIsReadThroughUDisks) {
   r = Cli("scan " + Quote(refused) + " -o " + Quote((dir_ / "out").string()));
   EXPECT_EQ(r.exitCode, 2) << r.output;
   EXPECT_NE(r.output.find("Permission to read " + refused + " was refused."), std::string::npos) << r.output;
+  r = Cli("wipe " + Quote(refused) + " --yes -q");
+  EXPECT_NE(r.exitCode, 0) << r.output;
+  // Wipe is refused plainly too, whether at the read or the write request.
+  EXPECT_NE(r.output.find(" " + refused + " was refused."), std::string::npos) << r.output;
 }
 
 }  // namespace
