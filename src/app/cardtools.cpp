@@ -364,7 +364,8 @@ int FormatDrive(EngineContext& context, const DriveEntry& drive, const TFormatOp
     args.insert(args.end(), {"-F", std::to_string(options.fatBits)});
   if (!options.label.empty()) args.insert(args.end(), {"-n", options.label.substr(0, 11)});
   if (options.clusterBytes >= 512) args.insert(args.end(), {"-s", std::to_string(options.clusterBytes / 512)});
-  args.insert(args.end(), {"-I", drive.source.path});
+  // "--": a path that begins with "-" is still a path.
+  args.insert(args.end(), {"-I", "--", drive.source.path});
   int result = RunProgram(args, text);
   if (result == 0 && options.fatBits != 0) {
     // mkfs.fat makes a FAT32 of too few clusters when told to, with only a
