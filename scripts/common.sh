@@ -25,6 +25,9 @@ ensure_setup() {
 
 build() {
   echo "== configuring and building in $build_dir"
-  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRELLA_WERROR=ON >/dev/null
+  # Optimised as Debian builds its packages (-O2), without debug information:
+  # it adds about a quarter to the compile time of a whole build.
+  cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+    -DKESTRELLA_WERROR=ON >/dev/null
   cmake --build "$build_dir" -j "$(nproc)" "$@"
 }
