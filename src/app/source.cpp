@@ -5,28 +5,18 @@
 #include <filesystem>
 #include <optional>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "diskio/systemdisk.h"
 #include "diskio/udisks.h"
+#include "util/helpers.h"
 
 namespace kestrella {
 
 namespace {
 
 constexpr const char* kInsertCard = "Insert the card into the reader.";
-
-// The name of the group owning `path`, or "" when it cannot be told.
-std::string OwningGroup(const struct stat& st) {
-  struct group entry {};
-  struct group* found = nullptr;
-  char buffer[4096];
-  if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
-    return "";
-  return found->gr_name;
-}
 
 [[noreturn]] void CannotRead(const std::string& path, int err, bool blockDevice,
                              const std::string& group) {
@@ -75,7 +65,7 @@ DriveStatus AccessStatus(const std::string& path) {
   const int err = errno;
   struct stat st {};
   const bool known = ::stat(path.c_str(), &st) == 0;
-  DriveStatus s = OpenFailure(path, err, known && S_ISBLK(st.st_mode), known ? OwningGroup(st) : "");
+  DriveStatus s = OpenFailure(path, err, known && S_ISBLK(st.st_mode), known ? OwningGroupOf(path) : "");
   // Refused to root as well (a container, a security module): neither a
   // group nor sudo would help.
   if (s.state == DriveStatus::State::NoPermission && ::geteuid() == 0) s.advice.clear();
@@ -175,7 +165,7 @@ OpenedSource OpenDrive(Engine& engine, uint8_t drive) {
     const bool ask = AskBrokerAfter(err, block, ::geteuid() == 0);
     if (!ask || !opener.AskForAccess(path)) {
       if (ask && !opener.Refusal().empty()) throw UserError(opener.Refusal());
-      CannotRead(path, err, block, known ? OwningGroup(st) : "");
+      CannotRead(path, err, block, known ? OwningGroupOf(path) : "");
     }
   } else {
     ::close(fd);

@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
+
+#include "util/helpers.h"
 
 namespace kestrella {
 
@@ -68,18 +69,6 @@ BrokerResult FromError(const sd_bus_error& e) {
     r.detail = e.message != nullptr ? e.message : (e.name != nullptr ? e.name : "");
   }
   return r;
-}
-
-// The name of the group owning the device node, or "".
-std::string OwningGroupOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return "";
-  struct group entry {};
-  struct group* found = nullptr;
-  char buffer[4096];
-  if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
-    return "";
-  return found->gr_name;
 }
 
 // One method call that may wait for the user: sent at once, its reply

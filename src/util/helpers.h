@@ -51,6 +51,8 @@ uint64_t NewDiskFree(const std::string& path);
 // way to their drives (Dirty plus Writeback of /proc/meminfo); 0 when that
 // cannot be read.
 uint64_t UnwrittenBytes();
+// The name of the group owning `path`, or "" when it cannot be told.
+std::string OwningGroupOf(const std::string& path);
 
 // What the file lists show of a file, from its extension (or from the
 // directory attribute): a freedesktop icon name and a type name.

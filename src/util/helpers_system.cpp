@@ -1,5 +1,7 @@
 // Free space on the file system that holds a path; data still on its way
-// to the drives.
+// to the drives; who owns a device.
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <cstdio>
@@ -27,6 +29,17 @@ uint64_t UnwrittenBytes() {
   }
   std::fclose(f);
   return total;
+}
+
+std::string OwningGroupOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "";
+  struct group entry {};
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (::getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+    return "";
+  return found->gr_name;
 }
 
 }  // namespace kestrella

@@ -45,6 +45,7 @@ using kestrella::gui::RunSummaryDialog;
 using kestrella::gui::TFrmPreview;
 namespace fs = std::filesystem;
 namespace test = kestrella::test;
+using kestrella::test::Child;
 
 namespace {
 
@@ -53,13 +54,6 @@ constexpr int kRunTimeoutMs = 120000;
 bool Mtools(const std::string& tool, const fs::path& card, const std::string& args) {
   return test::Run("MTOOLS_SKIP_CHECK=1 " + tool + " -i " + test::Quote(card.string()) + " " +
                    args).exitCode == 0;
-}
-
-template <typename T>
-T* Child(const QObject& parent, const char* name) {
-  T* c = parent.findChild<T*>(QString::fromLatin1(name));
-  if (c == nullptr) qFatal("no control %s", name);
-  return c;
 }
 
 bool StartsWith(const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& head) {

@@ -31,17 +31,11 @@ using kestrella::gui::TFrmAnalyzeDrive;
 using kestrella::gui::TFrmMain;
 namespace fs = std::filesystem;
 namespace test = kestrella::test;
+using kestrella::test::Child;
 
 namespace {
 
 constexpr uid_t kNobody = 65534;
-
-template <typename T>
-T* Child(const QObject& parent, const char* name) {
-  T* c = parent.findChild<T*>(QString::fromLatin1(name));
-  if (c == nullptr) qFatal("no control %s", name);
-  return c;
-}
 
 }  // namespace
 

@@ -13,6 +13,14 @@
 
 namespace kestrella::test {
 
+// The window's control of that object name; a missing one ends the test.
+template <typename T>
+T* Child(const QObject& parent, const char* name) {
+  T* c = parent.findChild<T*>(QString::fromLatin1(name));
+  if (c == nullptr) qFatal("no control %s", name);
+  return c;
+}
+
 // Runs `act` on the next dialog of type T once it is up as the modal window.
 template <typename T>
 void WhenModalShown(const std::function<void(T&)>& act) {
