@@ -169,8 +169,7 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
     // for what is still missing.
   }
   const bool ok = DirectRead(sector, count, out, showErrors);
-  // A request past the end (the cache-line measurement runs into it on a
-  // small card) is no fault of the medium.
+  // A request past the end is no fault of the medium.
   if (!ok && (TotalSectors == 0 || sector < TotalSectors)) ++ReadErrors;
   return ok;
 }
@@ -202,12 +201,13 @@ void TDevice::DetectCacheLineSize() {
     CacheLineSize = 0;
     return;
   }
-  // Count the single-sector reads of 100 ms. The difference of tick counts
-  // stays right when the tick counter wraps.
+  // Count the single-sector reads of 100 ms, never past the last sector: a
+  // small, fast medium read whole sooner is measured by what it took. The
+  // difference of tick counts stays right when the tick counter wraps.
   UserInterface& ui = context_.ui();
   const uint32_t start = ui.TickCount();
   uint32_t reads = 0;
-  while (ok && ui.TickCount() - start < kMeasureMillis) {
+  while (ok && reads < TotalSectors && ui.TickCount() - start < kMeasureMillis) {
     ok = ReadSec(reads, 1, scratch.data(), false);
     ++reads;
   }
