@@ -72,6 +72,9 @@ void TerminalUi::BeforeAskingPermission() {
   if (::geteuid() == 0 || !::isatty(STDIN_FILENO)) return;
   int ready[2];
   if (::pipe2(ready, O_CLOEXEC) != 0) return;
+  // Made before the fork: the child of a process with threads may not
+  // allocate memory.
+  const std::string fd = std::to_string(ready[1]);
   const pid_t pid = ::fork();
   if (pid == 0) {
     // The agent closes its end of the pipe once polkit knows it; it asks
@@ -81,7 +84,6 @@ void TerminalUi::BeforeAskingPermission() {
     // is told by the refusal kestrella-cli prints.
     const int null = ::open("/dev/null", O_WRONLY);
     if (null >= 0) ::dup2(null, STDERR_FILENO);
-    const std::string fd = std::to_string(ready[1]);
     ::execlp("pkttyagent", "pkttyagent", "--notify-fd", fd.c_str(), "--fallback", nullptr);
     ::_exit(127);
   }
