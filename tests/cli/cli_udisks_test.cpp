@@ -28,18 +28,8 @@ class CliUDisksTest : public ::testing::Test {
       fs::create_directories(dir_ / open);
       ::chmod((dir_ / open).c_str(), 0777);
     }
-    // A card of three photos that only root can read.
     card_ = dir_ / "card.img";
-    ASSERT_EQ(Sh("mkfs.fat -C -F 16 -n UDCARD " + Quote(card_) + " 16384").exitCode, 0);
-    const std::vector<fs::path> photos = DataPhotos();
-    ASSERT_GE(photos.size(), 3u);
-    for (int i = 0; i < 3; ++i) {
-      ASSERT_EQ(Sh("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quote(card_) + " " + Quote(photos[i]) + " ::P" +
-                   std::to_string(100 + i) + ".JPG")
-                    .exitCode,
-                0);
-    }
-    ::chmod(card_.c_str(), 0600);
+    ASSERT_TRUE(MakeRootOnlyCard(card_));
   }
 
   // kestrella-cli as nobody, outside every group.

@@ -80,14 +80,7 @@ class FrmMainUDisksTest : public QObject {
     photos_ = test::DataPhotos();
     QVERIFY(photos_.size() >= 3);
     const fs::path image = *dir_ / "card.img";
-    QCOMPARE(test::Run("mkfs.fat -C -F 16 -n UDCARD " + test::Quote(image) + " 16384").exitCode, 0);
-    for (int i = 0; i < 3; ++i) {
-      QCOMPARE(test::Run("MTOOLS_SKIP_CHECK=1 mcopy -i " + test::Quote(image) + " " +
-                         test::Quote(photos_[i]) + test::Numbered(" ::P", 100 + i, ".JPG"))
-                   .exitCode,
-               0);
-    }
-    ::chmod(image.c_str(), 0600);
+    QVERIFY(test::MakeRootOnlyCard(image));
     test::FakeUDisks::Setup setup;
     setup.cards = {{card_, image.string()}, {refused_, image.string()}};
     setup.refused = {refused_};

@@ -102,4 +102,16 @@ bool MakeRootOnlyNode(const fs::path& path) {
   return ::mknod(path.c_str(), S_IFBLK | 0600, ::makedev(7, 250)) == 0;
 }
 
+bool MakeRootOnlyCard(const fs::path& image) {
+  if (Run("mkfs.fat -C -F 16 -n UDCARD " + Quote(image) + " 16384").exitCode != 0) return false;
+  const std::vector<fs::path> photos = DataPhotos();
+  if (photos.size() < 3) return false;
+  for (int i = 0; i < 3; ++i) {
+    if (Run("MTOOLS_SKIP_CHECK=1 mcopy -i " + Quote(image) + " " + Quote(photos[i]) +
+            Numbered(" ::P", 100 + i, ".JPG")).exitCode != 0)
+      return false;
+  }
+  return ::chmod(image.c_str(), 0600) == 0;
+}
+
 }  // namespace kestrella::test

@@ -41,5 +41,9 @@ class FakeUDisks {
 // A block-device node at `path` that only root may open (0600); false when
 // device nodes cannot be made here.
 bool MakeRootOnlyNode(const fs::path& path);
+// A FAT16 card image at `image` holding the first three photos of the test
+// data as P100.JPG to P102.JPG, readable by root only; false when it could
+// not be made.
+bool MakeRootOnlyCard(const fs::path& image);
 
 }  // namespace kestrella::test
