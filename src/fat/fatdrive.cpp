@@ -27,23 +27,57 @@ TFATdrive::TFATdrive() : Analyser(std::make_unique<TFATAnalyser>(this)) { SizeWi
 
 TFATdrive::~TFATdrive() = default;
 
+uint32_t TFATdrive::DeviceSectorSize() const {
+  return Device != nullptr && Device->BytesPerSector >= 512 ? Device->BytesPerSector : 512;
+}
+
+void TFATdrive::FollowSectorSize(const TBootRecord& boot) {
+  // A volume's sectors may be larger than the medium's: a card formatted
+  // with 4096-byte sectors and then copied to an image file, whose sectors
+  // are 512 bytes, or a 512e disk. Such a volume sector is read as the run
+  // of whole device sectors it covers. Anything that is not a power-of-two
+  // multiple of the device's sector is read as the device gives it.
+  const uint32_t device = DeviceSectorSize();
+  const uint32_t bps = boot.BytesPerSector();
+  deviceSectorsPer_ = 1;
+  if (bps > device && bps <= 32768 && bps % device == 0 && (bps & (bps - 1)) == 0)
+    deviceSectorsPer_ = bps / device;
+}
+
 void TFATdrive::SizeWindows() {
-  sectorSize_ = 512;
-  if (Device != nullptr && Device->BytesPerSector >= 512) sectorSize_ = Device->BytesPerSector;
+  sectorSize_ = DeviceSectorSize() * deviceSectorsPer_;
   table_.Reset(sectorSize_);
   dirs_.Reset(sectorSize_);
   files_.Reset(sectorSize_);
 }
 
 uint64_t TFATdrive::MediumSectors() const {
-  if (SectorCount != 0) return SectorCount;
-  if (Device != nullptr && Device->TotalSectors > StartSector) return Device->TotalSectors - StartSector;
-  return 0;
+  uint64_t deviceSectors = 0;
+  if (SectorCount != 0) {
+    deviceSectors = SectorCount;
+  } else if (Device != nullptr && Device->TotalSectors > StartSector) {
+    deviceSectors = Device->TotalSectors - StartSector;
+  }
+  return deviceSectors / deviceSectorsPer_;
 }
 
 bool TFATdrive::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
   if (Device == nullptr) return false;
-  return Device->ReadSec(sector + StartSector, count, buffer, showErrors);
+  if (deviceSectorsPer_ == 1) return Device->ReadSec(sector + StartSector, count, buffer, showErrors);
+  // Volume sectors to device sectors, in runs the device's count can hold.
+  uint64_t first = static_cast<uint64_t>(sector) * deviceSectorsPer_ + StartSector;
+  uint64_t remaining = static_cast<uint64_t>(count) * deviceSectorsPer_;
+  if (first + remaining > UINT32_MAX) return false;
+  auto* out = static_cast<uint8_t*>(buffer);
+  const uint64_t run = (UINT16_MAX / deviceSectorsPer_) * deviceSectorsPer_;
+  while (remaining > 0) {
+    const auto n = static_cast<uint16_t>(std::min(remaining, run));
+    if (!Device->ReadSec(static_cast<uint32_t>(first), n, out, showErrors)) return false;
+    out += static_cast<size_t>(n) * DeviceSectorSize();
+    first += n;
+    remaining -= n;
+  }
+  return true;
 }
 
 std::vector<TListColumn> TFATdrive::AddListViewColumns() const {
@@ -52,6 +86,8 @@ std::vector<TListColumn> TFATdrive::AddListViewColumns() const {
 }
 
 bool TFATdrive::MountDrive(bool silent) {
+  // The boot sector is read in the device's own sectors.
+  deviceSectorsPer_ = 1;
   SizeWindows();
   std::vector<uint8_t> sector(sectorSize_);
   if (!ReadSec(BootSector - StartSector, 1, sector.data(), true)) return false;
@@ -65,6 +101,7 @@ bool TFATdrive::MountDrive(bool silent) {
 bool TFATdrive::CalcDriveInfo(const TBootRecord& boot, bool silent) {
   // Drives rebuilt without a boot sector come here without being mounted:
   // their windows must fit the device's sectors too.
+  FollowSectorSize(boot);
   SizeWindows();
   if (!geometry_.Derive(boot, MediumSectors())) {
     if (!silent) {

@@ -141,13 +141,20 @@ class TFATdrive : public TCustomDrive {
   Report SaveProblems;
 
  private:
-  // Sizes the parts' windows for the device's sectors (512 without a
-  // device) and empties them.
+  // Sizes the parts' windows for the volume's sectors and empties them.
   void SizeWindows();
-  // Sectors of the medium from the volume's start; 0 when not known.
+  // The device's sector size (512 without a device).
+  uint32_t DeviceSectorSize() const;
+  // Takes the volume's sector size from its boot sector where it is a
+  // multiple of the device's.
+  void FollowSectorSize(const TBootRecord& boot);
+  // Volume sectors of the medium from the volume's start; 0 when not known.
   uint64_t MediumSectors() const;
 
   uint32_t sectorSize_ = 512;
+  // Device sectors per volume sector: 1, or 8 for a 4096-byte volume on a
+  // 512-byte medium.
+  uint32_t deviceSectorsPer_ = 1;
   uint8_t useFAT_ = 0;
   uint8_t skipOption_ = 0;
   FatGeometry geometry_;
