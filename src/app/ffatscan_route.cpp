@@ -93,6 +93,8 @@ bool TFrmFATScan::ScanDrive(uint8_t drive, bool recoverExisting, bool recoverDel
       fat->FindFiles(false, false, true);
       if (!HandOverSearched(*fat)) return false;
     }
+    // Folders the walks could not enter: their files were never looked for.
+    SaveProblems.Merge(fat->FoldersNotRead);
   } catch (const std::exception& e) {
     // A failure deep in the FAT layer ends the route; what was saved stays,
     // and the user hears why the rest is missing.

@@ -100,6 +100,8 @@ std::vector<TreeRow> MountedCard::ListRoot() { return List(*drive_->RootItem, fa
 
 std::vector<TreeRow> MountedCard::ListDeleted() { return List(*drive_->DeletedItem, true, true); }
 
+const Report& MountedCard::ListProblems() const { return drive_->FoldersNotRead; }
+
 TreeSave MountedCard::SaveTree(const std::filesystem::path& dest, bool deletedOnly,
                                bool replaceAll) {
   TreeSave result;

@@ -56,6 +56,8 @@ class MountedCard {
   // still describe of deleted files and folders), depth first.
   std::vector<TreeRow> ListRoot();
   std::vector<TreeRow> ListDeleted();
+  // What the listings so far could not read (a folder nested too deep).
+  const Report& ListProblems() const;
   // Saves the whole tree (deleted files included) into DEST/<root name>.
   // Names already in DEST are replaced when `replaceAll`, else the engine's
   // user is asked.

@@ -65,7 +65,10 @@ int RunList(const std::vector<std::string>& args) {
               s.tableEmpty ? " (allocation table empty: files read as consecutive clusters)" : "");
   if (!opts.Flag("--deleted-only")) PrintTree("Root", card.ListRoot());
   PrintTree("Deleted", card.ListDeleted());
-  return kExitOk;
+  const Report& cut = card.ListProblems();
+  for (const FileProblem& p : cut.Problems())
+    std::fprintf(stderr, "kestrella-cli: not listed: %s: %s\n", Printable(p.file).c_str(), p.reason.c_str());
+  return cut.Clean() ? kExitOk : kExitIncomplete;
 }
 
 }  // namespace kestrella::cli

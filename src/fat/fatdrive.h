@@ -139,6 +139,11 @@ class TFATdrive : public TCustomDrive {
   // added during their save.
   uint64_t UnreadableSectors = 0;
   Report SaveProblems;
+  // A walk of the folders stopped short of `dir`, nested deeper than walks
+  // go: said once per folder in FoldersNotRead, so that no listing or run
+  // ends as if every folder had been read.
+  void NoteFolderTooDeep(const TFATDirectory& dir);
+  Report FoldersNotRead;
 
  private:
   // Sizes the parts' windows for the volume's sectors and empties them.
@@ -171,6 +176,8 @@ class TFATdrive : public TCustomDrive {
   // one folder gets a name of its own instead of replacing the first.
   std::unordered_set<uint64_t> savedDirs_;
   std::unordered_set<std::string> savedFiles_;
+  // Folders a walk did not enter for their depth (see NoteFolderTooDeep).
+  std::unordered_set<uint64_t> tooDeep_;
 };
 
 // The name with a leading deleted marker (0xE5) replaced by "_".

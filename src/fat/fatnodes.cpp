@@ -2,6 +2,7 @@
 // the rows shown for them.
 #include "fat/fatnodes.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <unordered_set>
@@ -15,8 +16,9 @@ namespace kestrella {
 
 namespace {
 
-// Recursive walks go no deeper than this: deeper trees only come from
-// damaged or crafted media.
+// Recursive walks go no deeper than this: each folder is entered once, so
+// this bounds only the stack, and deeper trees only come from damaged or
+// crafted media. A folder left out for it is reported.
 constexpr int kMaxWalkDepth = 256;
 
 // Longest file name Linux accepts, in bytes.
@@ -135,7 +137,11 @@ bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, 
     }
     if (!recurse) continue;
     auto* sub = dynamic_cast<TFATDirectory*>(node.get());
-    if (sub == nullptr || depth + 1 >= kMaxWalkDepth) continue;
+    if (sub == nullptr) continue;
+    if (depth + 1 >= kMaxWalkDepth) {
+      if (TFATdrive* drive = sub->FatDrive()) drive->NoteFolderTooDeep(*sub);
+      continue;
+    }
     // A directory reached twice (a loop back to an ancestor, or two entries
     // sharing a cluster) is walked only the first time.
     if (!entered.insert(DirectoryKey(*sub)).second) continue;
@@ -154,6 +160,17 @@ bool WalkTree(TFATDirectory& dir, const TFATDirectory::ChildCallback& callback, 
 }  // namespace
 
 uint64_t DirectoryKey(const TFATDirectory& dir) { return WalkKey(dir.FirstCluster, dir.Sector); }
+
+void TFATdrive::NoteFolderTooDeep(const TFATDirectory& dir) {
+  if (!tooDeep_.insert(DirectoryKey(dir)).second) return;
+  // The path below the start item ("Root", "Deleted") it was reached from.
+  std::string path = dir.GetPath(nullptr);
+  if (const size_t cut = path.find('\\'); cut != std::string::npos) path.erase(0, cut + 1);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  FoldersNotRead.Add(FileProblem::Kind::Lost, path,
+                   "a folder nested more than " + std::to_string(kMaxWalkDepth) +
+                       " levels deep was not read: no file in it was looked for");
+}
 
 std::string SafeFileName(const std::string& name) {
   std::string out;
