@@ -47,7 +47,7 @@ bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough,
   fd_ = ::open(path.c_str(), flags);
   if (fd_ < 0) return false;
   path_ = path;
-  NoteIdentity();
+  NoteIdentity(/*ofPath=*/false);
   return true;
 }
 
@@ -67,7 +67,9 @@ void SourceFile::Adopt(int fd, const std::string& path, SourceWindow window) {
   fd_ = fd;
   path_ = path;
   window_ = window;
-  NoteIdentity();
+  // A descriptor opened elsewhere may reach the device by another node than
+  // `path`: what the path names now is what later looks are compared with.
+  NoteIdentity(/*ofPath=*/true);
 }
 
 void SourceFile::Close() {
@@ -78,10 +80,11 @@ void SourceFile::Close() {
   gone_ = false;
 }
 
-void SourceFile::NoteIdentity() {
+void SourceFile::NoteIdentity(bool ofPath) {
   struct stat st {};
   opened_ = Identity{};
-  noted_ = ::fstat(fd_, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
+  noted_ = (ofPath ? ::stat(path_.c_str(), &st) : ::fstat(fd_, &st)) == 0 &&
+           (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
   if (!noted_) return;
   opened_.block = S_ISBLK(st.st_mode);
   if (opened_.block) {

@@ -57,8 +57,9 @@ class SourceFile : public SectorSource {
     uint64_t sequence = 0;  // the kernel's disk sequence number; 0 where it has none
     bool operator==(const Identity&) const = default;
   };
-  // Notes the identity of what was just opened.
-  void NoteIdentity();
+  // Notes the identity of what was just opened: of the descriptor, or
+  // (ofPath) of what the path names.
+  void NoteIdentity(bool ofPath);
   // Fills in a block device's size and sequence number as it answers now.
   void AskDevice(Identity& id);
 
