@@ -123,6 +123,18 @@ PhysicalSectorAccess& TDevice::Physical() {
   return *physical_;
 }
 
+void TDevice::ForgetLinesOfAnotherMedium() {
+  uint32_t opening = 0;
+  switch (Kind) {
+    case kDevicePhysical: opening = Physical().Opening(DriveNumber); break;
+    case kDeviceLogical: opening = Logical().Opening(DriveNumber); break;
+    default: return;
+  }
+  if (opening == cacheOpening_) return;
+  cache_.Reset();
+  cacheOpening_ = opening;
+}
+
 bool TDevice::DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
   switch (Kind) {
     case kDevicePhysical:
@@ -140,6 +152,7 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
   // itself answers it.
   if (context_.options.optCacheEnabled && CacheActive && CacheLineSize > 0 &&
       BytesPerSector > 0 && sector < TotalSectors) {
+    ForgetLinesOfAnotherMedium();
     if (cache_.Serve(BytesPerSector, sector, count, out)) return true;
 
     const int victim = cache_.PickVictim();
@@ -162,6 +175,7 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
         return DirectRead(sector + served, static_cast<uint16_t>(count - served),
                           out + static_cast<size_t>(served) * BytesPerSector, showErrors);
       }
+      ForgetLinesOfAnotherMedium();  // the fill may have been the new medium's first read
       cache_.Filled(victim, sector, n);
       if (cache_.Serve(BytesPerSector, sector, count, out)) return true;
     }

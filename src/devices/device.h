@@ -89,6 +89,10 @@ class TDevice {
 
  private:
   bool DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors);
+  // Lines filled from one medium never answer for another: when the handle
+  // the device reads through was opened anew (another card in the reader,
+  // an image replaced), every line is dropped.
+  void ForgetLinesOfAnotherMedium();
   LogicalSectorAccess& Logical();
   PhysicalSectorAccess& Physical();
 
@@ -96,6 +100,7 @@ class TDevice {
   std::unique_ptr<LogicalSectorAccess> logical_;
   std::unique_ptr<PhysicalSectorAccess> physical_;
   SectorCache cache_;
+  uint32_t cacheOpening_ = 0;  // the access's opening the lines were filled from
 };
 
 }  // namespace kestrella

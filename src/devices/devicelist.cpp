@@ -97,8 +97,11 @@ std::string TDeviceList::GetDeviceText(int index, bool withSize) const {
     return "";
   }
   if (withSize) {
-    // Sizes are told in 512-byte sectors, whatever the device's sector size.
-    const double megabytes = device.TotalSectors / 2048.0;
+    // Counted in the device's own sectors: a drive of 2048- or 4096-byte
+    // sectors has four or eight times the bytes of as many 512-byte ones.
+    const uint64_t bytesPerSector = device.BytesPerSector != 0 ? device.BytesPerSector : 512;
+    const double megabytes =
+        static_cast<double>(static_cast<uint64_t>(device.TotalSectors) * bytesPerSector) / 1048576.0;
     if (megabytes >= 1000)
       text += "   (" + Printf("%.2f GB)", megabytes / 1024);
     else

@@ -26,8 +26,19 @@ bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
   // handle is open; the handle serves only the source the letter names now.
   // Partitions of one image share its path and differ by their window.
   if (handle_ && handleDrive_ == drive && handleForRead_ == forRead && entry != nullptr &&
-      handle_->Path() == entry->source.path && handle_->Window() == WindowOf(entry->source))
-    return true;
+      handle_->Path() == entry->source.path && handle_->Window() == WindowOf(entry->source)) {
+    // The path may name another medium by now (a card swapped in the
+    // reader, an image replaced): it is read through a new handle, with
+    // its own parameters.
+    if (handle_->StillCurrent()) return true;
+    // Writes go only to the medium they were opened for: a handle for
+    // writing is not opened anew behind the user's back, it fails until
+    // it is closed.
+    if (!forRead) {
+      errno = ENOMEDIUM;
+      return false;
+    }
+  }
   handle_.reset();
   handleDrive_ = drive;
   handleForRead_ = forRead;
@@ -35,11 +46,17 @@ bool LogicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
   handle_ = context_.opener().Open(entry->source.path, forRead, traits_.writeThrough,
                                    WindowOf(entry->source));
   if (!handle_) return false;
+  if (forRead) ++openings_;
   // The parameters are refreshed at every (re)open, so a new card in the
   // reader is noticed at the next open.
   params_ = TLogDriveParams{};
   GetLogDriveParams(drive, params_);
   return true;
+}
+
+uint32_t LogicalSectorAccess::Opening(uint8_t drive) {
+  if (handle_ && handleDrive_ == drive && handleForRead_) NT_OpenDrive(drive, true);
+  return openings_;
 }
 
 bool LogicalSectorAccess::NT_CloseDrive() {

@@ -56,6 +56,11 @@ class LogicalSectorAccess {
 
   // Sectors moved per system call for the cached drive's sector size.
   uint32_t ChunkSectors() const;
+  // Which opening of a handle serves reads of `drive`: it changes whenever
+  // a handle for reading is opened anew, as when another medium took the
+  // place of the one read before, so that a cache of its sectors knows to
+  // forget them. Checks a kept handle as a read would; opens none.
+  uint32_t Opening(uint8_t drive);
 
  private:
   bool NT_OpenDrive(uint8_t drive, bool forRead);
@@ -65,6 +70,7 @@ class LogicalSectorAccess {
   std::unique_ptr<SectorSource> handle_;
   uint8_t handleDrive_ = 0;
   bool handleForRead_ = false;
+  uint32_t openings_ = 0;
   TLogDriveParams params_{};
 };
 

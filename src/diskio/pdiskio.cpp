@@ -28,15 +28,28 @@ MsgResult AskAboutError(UserInterface& ui, bool write, int error, uint8_t drive,
 
 bool PhysicalSectorAccess::NT_OpenDrive(uint8_t drive, bool forRead) {
   auto path = context_.drives().PhysicalDiskPath(drive);
-  // The number may name another disk since the handle was opened (a rescan).
-  if (handle_ && drive_ == drive && forRead_ == forRead && path && handle_->Path() == *path)
-    return true;
+  // The number may name another disk since the handle was opened (a rescan),
+  // and the path another medium (a card swapped in the reader); a handle
+  // for writing fails then instead of writing to a medium nobody chose.
+  if (handle_ && drive_ == drive && forRead_ == forRead && path && handle_->Path() == *path) {
+    if (handle_->StillCurrent()) return true;
+    if (!forRead) {
+      errno = ENOMEDIUM;
+      return false;
+    }
+  }
   handle_.reset();
   drive_ = drive;
   forRead_ = forRead;
   if (!path) return false;
   handle_ = context_.opener().Open(*path, forRead, /*writeThrough=*/true, SourceWindow{});
+  if (handle_ && forRead) ++openings_;
   return handle_ != nullptr;
+}
+
+uint32_t PhysicalSectorAccess::Opening(uint8_t drive) {
+  if (handle_ && drive_ == drive && forRead_) NT_OpenDrive(drive, true);
+  return openings_;
 }
 
 template <typename Transfer, typename Ignored>

@@ -32,6 +32,9 @@ class PhysicalSectorAccess {
   // Whether a part of a read was ignored since the last call: its zeros
   // stand for bytes the medium never gave, which no cache may keep.
   bool TakeIgnoredRead() { return std::exchange(ignoredRead_, false); }
+  // Which opening of a handle serves reads of `drive` (see
+  // LogicalSectorAccess::Opening).
+  uint32_t Opening(uint8_t drive);
 
  private:
   bool NT_OpenDrive(uint8_t drive, bool forRead);
@@ -44,6 +47,7 @@ class PhysicalSectorAccess {
   uint8_t drive_ = 0;
   bool forRead_ = false;
   bool ignoredRead_ = false;
+  uint32_t openings_ = 0;
 };
 
 }  // namespace kestrella

@@ -35,6 +35,11 @@ class SectorSource {
   // Puts what was written on the medium (fdatasync); false with errno set
   // when the medium did not take it.
   virtual bool Sync() { return true; }
+  // Whether the path still names the medium this source was opened on:
+  // false once it names another file or device, or the device holds another
+  // medium (a card swapped in its reader) or changed its size; from then on
+  // false for good. A source that cannot tell answers true.
+  virtual bool StillCurrent() { return true; }
   virtual const std::string& Path() const = 0;
   virtual const SourceWindow& Window() const = 0;
 };

@@ -9,9 +9,22 @@
 #include <unistd.h>
 
 
+// Kernel headers before 5.15 lack it; such a kernel refuses the call
+// (ENOTTY), which leaves the sequence number out of the comparison.
+#ifndef BLKGETDISKSEQ
+#define BLKGETDISKSEQ _IOR(0x12, 128, __u64)
+#endif
+
 namespace kestrella {
 
 namespace {
+
+// How long a block device's answer about its medium is trusted. The stat of
+// the path that every check makes is a lookup in memory; the two questions to
+// the device go to its driver, and a read of a few sectors would pay for them
+// each time. Nobody swaps a card in less than a second, and a read that fails
+// (the old card pulled out) has the device asked at the next check anyway.
+constexpr auto kDeviceRecheck = std::chrono::seconds(1);
 
 // Whether [offset, offset + length) of a window lies inside it.
 bool InsideWindow(const SourceWindow& w, uint64_t offset, size_t length) {
@@ -34,6 +47,7 @@ bool SourceFile::Open(const std::string& path, bool forRead, bool writeThrough,
   fd_ = ::open(path.c_str(), flags);
   if (fd_ < 0) return false;
   path_ = path;
+  NoteIdentity(/*ofPath=*/false);
   return true;
 }
 
@@ -53,12 +67,69 @@ void SourceFile::Adopt(int fd, const std::string& path, SourceWindow window) {
   fd_ = fd;
   path_ = path;
   window_ = window;
+  // A descriptor opened elsewhere may reach the device by another node than
+  // `path`: what the path names now is what later looks are compared with.
+  NoteIdentity(/*ofPath=*/true);
 }
 
 void SourceFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   window_ = SourceWindow{};
+  noted_ = false;
+  gone_ = false;
+}
+
+void SourceFile::NoteIdentity(bool ofPath) {
+  struct stat st {};
+  opened_ = Identity{};
+  noted_ = (ofPath ? ::stat(path_.c_str(), &st) : ::fstat(fd_, &st)) == 0 &&
+           (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
+  if (!noted_) return;
+  opened_.block = S_ISBLK(st.st_mode);
+  if (opened_.block) {
+    opened_.device = st.st_rdev;
+    AskDevice(opened_);
+  } else {
+    opened_.device = st.st_dev;
+    opened_.inode = st.st_ino;
+    opened_.size = static_cast<uint64_t>(st.st_size);
+  }
+}
+
+void SourceFile::AskDevice(Identity& id) {
+  deviceAsked_ = std::chrono::steady_clock::now();
+  // A reader without a card answers size 0; a kernel without sequence
+  // numbers leaves 0 on both sides.
+  uint64_t value = 0;
+  id.size = ::ioctl(fd_, BLKGETSIZE64, &value) == 0 ? value : 0;
+  value = 0;
+  id.sequence = ::ioctl(fd_, BLKGETDISKSEQ, &value) == 0 ? value : 0;
+}
+
+bool SourceFile::StillCurrent() {
+  if (gone_) return false;
+  if (!noted_) return true;
+  // An image replaced (a new file renamed over the old path) or grown or cut
+  // in place, or a device node that now names another device: the handle
+  // still reads what it was opened on, which is no longer what the path names.
+  struct stat st {};
+  bool same = ::stat(path_.c_str(), &st) == 0;
+  if (same && opened_.block) {
+    same = S_ISBLK(st.st_mode) && st.st_rdev == opened_.device;
+  } else if (same) {
+    same = S_ISREG(st.st_mode) && st.st_dev == opened_.device && st.st_ino == opened_.inode &&
+           static_cast<uint64_t>(st.st_size) == opened_.size;
+  }
+  // The same device with another card in it: the kernel counts each new
+  // medium in the disk's sequence number, and the size may differ.
+  if (same && opened_.block && std::chrono::steady_clock::now() - deviceAsked_ >= kDeviceRecheck) {
+    Identity now = opened_;
+    AskDevice(now);
+    same = now == opened_;
+  }
+  gone_ = !same;
+  return same;
 }
 
 bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
@@ -78,9 +149,11 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
+      deviceAsked_ = {};  // the card may have been pulled: ask at the next check
       return false;
     }
     if (n == 0) {  // end of the medium before the run was complete
+      deviceAsked_ = {};
       errno = EIO;
       return false;
     }

@@ -1,6 +1,7 @@
 // A block device or image file opened for positioned reads or writes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -41,11 +42,34 @@ class SourceFile : public SectorSource {
   // sector size (512 for regular files).
   bool QuerySize(uint64_t& bytes, uint32_t& sectorSize) override;
   bool Sync() override;
+  // Looks at the path (a stat) on every call; a block device is asked for
+  // its disk sequence number and size at most once a second, and at the
+  // next call after a failed read.
+  bool StillCurrent() override;
 
  private:
+  // What tells the medium opened from another behind the same path.
+  struct Identity {
+    bool block = false;
+    uint64_t device = 0;    // st_rdev of a block device, st_dev of a file
+    uint64_t inode = 0;     // of a file
+    uint64_t size = 0;      // bytes
+    uint64_t sequence = 0;  // the kernel's disk sequence number; 0 where it has none
+    bool operator==(const Identity&) const = default;
+  };
+  // Notes the identity of what was just opened: of the descriptor, or
+  // (ofPath) of what the path names.
+  void NoteIdentity(bool ofPath);
+  // Fills in a block device's size and sequence number as it answers now.
+  void AskDevice(Identity& id);
+
   int fd_ = -1;
   std::string path_;
   SourceWindow window_;
+  Identity opened_;
+  bool noted_ = false;  // opened_ holds the identity (not for a size query)
+  bool gone_ = false;   // another medium was seen behind the path
+  std::chrono::steady_clock::time_point deviceAsked_{};
 };
 
 }  // namespace kestrella

@@ -100,13 +100,16 @@ class DeviceTest : public ::testing::Test {
   }
 
   uint8_t Image(const std::string& name, uint32_t sectors, uint32_t tag) {
+    WriteStamped(dir_ / name, sectors, tag);
+    return Register(name);
+  }
+  void WriteStamped(const std::filesystem::path& path, uint32_t sectors, uint32_t tag) {
     std::vector<uint8_t> bytes;
     for (uint32_t s = 0; s < sectors; ++s) {
       auto one = Stamp(tag, s);
       bytes.insert(bytes.end(), one.begin(), one.end());
     }
-    WriteFileBytes(dir_ / name, bytes);
-    return Register(name);
+    WriteFileBytes(path, bytes);
   }
   uint8_t FatImage(const std::string& name) {  // 8 MiB, 16384 sectors
     EXPECT_EQ(test::Run("mkfs.fat -C " + Quote((dir_ / name).string()) + " 8192").exitCode, 0);
@@ -420,6 +423,36 @@ TEST_F(DeviceTest, WritesPassTheCacheByAndTestCacheReadsEverySectorTwice) {
   EXPECT_FALSE(t->CacheActive);
 }
 
+TEST_F(DeviceTest, AnImageReplacedUnderItsPathIsReadAnewButNotWrittenThroughTheOldHandle) {
+  const uint8_t drive = Image("card.img", 3000, 1);
+  const std::string path = Drives().Find(drive)->source.path;
+  // A new file renamed over the old path, as a card swapped in its reader.
+  auto replace = [&](uint32_t sectors, uint32_t tag) {
+    WriteStamped(dir_ / "new.img", sectors, tag);
+    std::filesystem::rename(dir_ / "new.img", path);
+  };
+  for (auto [kind, number, tag] : {std::tuple{kDeviceLogical, drive, 10u}, {kDevicePhysical, uint8_t{0x80}, 20u}}) {
+    SCOPED_TRACE(int{kind});
+    replace(3000, tag);
+    auto d = Logical(number, 3000, 100);
+    d->Kind = kind;
+    ASSERT_TRUE(d->ReadSec(10, 1, buf_.data(), false));
+    replace(4000, tag + 1);
+    ASSERT_TRUE(d->ReadSec(10, 2, buf_.data(), false));  // once a cache hit
+    EXPECT_TRUE(Holds(buf_, tag + 1, 10, 2));
+    ASSERT_TRUE(d->ReadSec(3990, 10, buf_.data(), false));  // only the new one is that large
+    EXPECT_TRUE(Holds(buf_, tag + 1, 3990, 10));
+
+    const std::vector<uint8_t> zeros(kSector);
+    ASSERT_TRUE(d->WriteSec(0, 1, zeros.data(), false));
+    replace(4000, tag + 2);
+    errno = 0;
+    EXPECT_FALSE(d->WriteSec(1, 1, zeros.data(), false));
+    EXPECT_EQ(errno, ENOMEDIUM);
+    EXPECT_TRUE(Holds(ReadFileBytes(path), tag + 2, 0, 2));
+  }
+}
+
 // --- The device list -----------------------------------------------------------
 
 TEST_F(DeviceTest, DeviceTexts) {
@@ -445,6 +478,11 @@ TEST_F(DeviceTest, DeviceTexts) {
   EXPECT_EQ(list.GetDeviceText(4, true), "unknown disk #5   (0.00 MB)");
   EXPECT_EQ(list.GetDeviceText(5, true), "Windows drive E:   (1.95 GB)");
   EXPECT_EQ(list.GetDeviceText(6, true), "");
+  // The same count of larger sectors holds four or eight times the bytes.
+  for (auto [bytesPerSector, shown] : {std::pair{2048u, "(7.81 GB)"}, {4096u, "(15.62 GB)"}}) {
+    list.GetDevice(5)->BytesPerSector = bytesPerSector;
+    EXPECT_EQ(list.GetDeviceText(5, true), std::string("Windows drive E:   ") + shown);
+  }
   EXPECT_EQ(list.IndexOf(list.GetDevice(4)), 4);
   EXPECT_EQ(list.IndexOf(nullptr), -1);
 }

@@ -187,6 +187,7 @@ TEST_F(DriveTableTest, ScanDescribesEachKindOfDevice) {
 
   // Sector size from the queue, for partitions from their disk's queue.
   EXPECT_EQ(Source('G').sectorSize, 4096u);
+  EXPECT_EQ(Source('G').sizeBytes, 1953525168ull * 512);  // sysfs counts 512 bytes whatever the sector
   EXPECT_EQ(Source('H').sectorSize, 4096u);
   EXPECT_EQ(Source('I').sectorSize, 512u);
 

@@ -46,6 +46,7 @@ class FaultySource : public SectorSource {
     if (entry_->goodSyncs > 0) --entry_->goodSyncs;
     return file_->Sync();
   }
+  bool StillCurrent() override { return file_->StillCurrent(); }
   const std::string& Path() const override { return file_->Path(); }
   const SourceWindow& Window() const override { return file_->Window(); }
 
