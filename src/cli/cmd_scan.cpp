@@ -1,5 +1,6 @@
 // kestrella-cli scan: the scan route end to end, then the save step.
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 
@@ -69,7 +70,7 @@ int RunScan(const std::vector<std::string>& args) {
   const RawScanSettings settings = ScanSettingsFor(src, opts, found.OpenRunFolder(temp));
 
   if (!quiet) {
-    std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
+    std::fprintf(stderr, "Scanning %s (%c:, %s, %" PRIu64 " sectors of %u bytes) into %s\n",
                  src.entry.source.path.c_str(), src.entry.Letter(),
                  FormatByteSize(static_cast<uint64_t>(settings.totalSectors) * settings.bytesPerSector).c_str(),
                  settings.totalSectors, settings.bytesPerSector, dest->c_str());
@@ -82,7 +83,7 @@ int RunScan(const std::vector<std::string>& args) {
   };
   scan.OnProgress = [&](const RawScanStatus& s) {
     char detail[160];
-    std::snprintf(detail, sizeof detail, "sector %u of %u, %d found, %u read errors",
+    std::snprintf(detail, sizeof detail, "sector %" PRIu64 " of %" PRIu64 ", %d found, %u read errors",
                   s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
     progress.Update(s.currentSector, s.totalSectors, detail);
   };
@@ -102,7 +103,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
     std::fprintf(stderr,
-                 "%s at sector %u of %u.\n"
+                 "%s at sector %" PRIu64 " of %" PRIu64 ".\n"
                  "  files found:  %d\n"
                  "  saved:        %zu into %s\n"
                  "  read errors:  %u\n"
