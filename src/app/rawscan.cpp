@@ -263,7 +263,7 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
   const uint32_t retryLimit = std::clamp<uint32_t>(s.retryLimit, 1, kMaxRetries);
   uint32_t blockSize = std::clamp<uint32_t>(s.sectorsAtOnce, 1, MaxSectorsAtOnce(bps));
   uint64_t& current = status_.currentSector;
-  current = 0;
+  current = std::min(s.firstSector, s.totalSectors);
   std::string ext;
   context_.ui().ProcessMessages();
 

@@ -36,6 +36,8 @@ struct RawScanSettings {
   // The drive's size when it ends inside its last sector (an image file cut
   // short): no file runs past it. 0: the drive is whole sectors.
   uint64_t totalBytes = 0;
+  // Where the scan begins: to go on with one that was stopped.
+  uint64_t firstSector = 0;
   std::string prefix = "image";
   uint32_t sectorsAtOnce = 1;
   uint32_t retryLimit = 1;
@@ -73,8 +75,9 @@ class RawScan {
   // (the hand-off to the preview).
   std::function<void(const std::string&, const FoundOrigin&)> OnFileClosed;
 
-  // Runs the whole scan; returns when the drive was read to its end or a
-  // stop was requested. Does nothing for a drive of 0 sectors.
+  // Runs the whole scan, from the first sector asked for; returns when the
+  // drive was read to its end or a stop was requested. Does nothing for a
+  // drive of 0 sectors.
   void Run(const RawScanSettings& settings);
   // Asks a running scan to stop after the sector in hand.
   void Stop() { stopRequested_ = true; }
