@@ -357,7 +357,7 @@ int main(int argc, char** argv) {
               synthetic ? "" : opt.corpus.c_str());
   if (!reused) std::printf("                 built in %.1f s\n", buildSeconds);
   std::printf("  work folder    %s (%s)\n", opt.work.c_str(), FileSystemName(opt.work).c_str());
-  std::printf("  sectors/read   %u (default for %u sectors of %u bytes)\n", sectorsAtOnce,
+  std::printf("  sectors/read   %u (default for %" PRIu64 " sectors of %u bytes)\n", sectorsAtOnce,
               params.TotalSectors, params.BytesPerSector);
   std::printf("  page cache     image read once before timing; %.0f%% resident\n", warm * 100);
   std::printf("  before a step  sync(2), so earlier writes are on disk before the clock starts\n");

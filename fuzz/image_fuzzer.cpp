@@ -85,7 +85,7 @@ void WholeDisk(EngineContext& context, const std::string& path) {
   driver.DeviceList->DeviceItems.push_back(std::move(device));
   DetectDrives(*driver.DriveList(), dev);
   if (dev.TotalSectors > 0)
-    FindLostDrives(driver, dev, driver.DeviceList.get(), 0, dev.TotalSectors - 1);
+    FindLostDrives(driver, dev, driver.DeviceList.get(), 0, dev.TotalSectors32() - 1);
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ std::string WipeOutcome(const DriveEntry& drive, const TLogDriveParams& params,
   if (result.ran && result.stopped) {
     const uint64_t bps = params.BytesPerSector;
     text = "The wipe was stopped after " + FormatByteSize(result.sectorsReached * bps) + " of " +
-           FormatByteSize(static_cast<uint64_t>(params.TotalSectors) * bps) +
+           FormatByteSize(params.TotalSectors * bps) +
            ": the card is partly wiped and its file system is damaged. Format it before use.";
   }
   if (result.failedWrites > 0) {
@@ -267,17 +267,17 @@ TWipeResult TWipe::WipeDrive(const DriveEntry& drive, const TLogDriveParams& par
 
   stopRequested_ = false;
   context_.ui().ProcessMessages();
-  const uint32_t total = params.TotalSectors;
+  const uint64_t total = params.TotalSectors;
   const uint32_t bps = params.BytesPerSector;
   // One zeroed buffer, at most kLargestReadBytes per write as for the scan.
   const uint32_t maxBlock = std::max<uint32_t>(1, kLargestReadBytes / bps);
   uint32_t block = std::clamp<uint32_t>(blockSize, 1, std::min<uint32_t>(maxBlock, 65535));
   std::vector<uint8_t> zeros(static_cast<size_t>(block) * bps);
-  uint32_t next = 0;
+  uint64_t next = 0;
   result.ran = true;
   try {
     while (next < total && !stopRequested_) {
-      if (next + block > total) block = total - next;
+      if (next + block > total) block = static_cast<uint32_t>(total - next);
       FillBytes(zeros.data(), static_cast<int32_t>(static_cast<size_t>(block) * bps), 0);
       result.sectorsReached = next + block;
       // Each block is flushed before it counts as wiped: a write the page

@@ -40,12 +40,12 @@ std::string FormatAfterWipeQuestion(const DriveEntry& drive);
 struct TWipeResult {
   bool ran = false;             // the loop ran (to its end or until stopped)
   bool stopped = false;         // it ended before the last sector
-  uint32_t sectorsWritten = 0;
-  uint32_t sectorsReached = 0;  // sectors from the start up to the end of the last block tried
+  uint64_t sectorsWritten = 0;
+  uint64_t sectorsReached = 0;  // sectors from the start up to the end of the last block tried
   uint32_t failedWrites = 0;    // blocks the medium refused
   // The sectors of those blocks as ranges (first, count), the first few of
   // them; `moreFailedSectors` when there were more.
-  std::vector<std::pair<uint32_t, uint32_t>> failedSectors;
+  std::vector<std::pair<uint64_t, uint64_t>> failedSectors;
   bool moreFailedSectors = false;
 };
 
@@ -67,7 +67,7 @@ class TWipe {
   explicit TWipe(EngineContext& context) : context_(context) {}
 
   // Called once per sector with the gauge position and maximum.
-  std::function<void(uint32_t position, uint32_t maximum)> OnProgress;
+  std::function<void(uint64_t position, uint64_t maximum)> OnProgress;
 
   // Refuses fixed, remote and CD-ROM drives, drives of 0 sectors, mounted
   // ones, system memory (see SystemMemoryDevice) and devices something else

@@ -45,7 +45,7 @@ MountedCard::MountedCard(Engine& engine, const OpenedSource& source)
   drive_->Device = device;
   drive_->BootSector = 0;
   drive_->StartSector = 0;
-  drive_->SectorCount = device->TotalSectors;
+  drive_->SectorCount = device->TotalSectors32();
   if (!drive_->MountDrive(false)) {
     throw UserError("the boot sector of " + source.entry.source.path + " cannot be used");
   }

@@ -23,7 +23,7 @@ constexpr size_t kReadBuffers = 4;
 
 // "sectors 100-103 and 250" for the report of a file with unreadable sectors,
 // from its runs of first and last sector.
-std::string SectorRanges(const std::vector<std::pair<uint32_t, uint32_t>>& runs, uint64_t count) {
+std::string SectorRanges(const std::vector<std::pair<uint64_t, uint64_t>>& runs, uint64_t count) {
   std::string text = count == 1 ? "sector " : "sectors ";
   for (size_t i = 0; i < runs.size(); ++i) {
     if (i > 0) text += i + 1 == runs.size() ? " and " : ", ";
@@ -47,8 +47,9 @@ uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector) {
   return std::max<uint32_t>(1, kLargestReadBytes / bytesPerSector);
 }
 
-uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector) {
-  return std::clamp<uint32_t>(totalSectors / 100, 1, MaxSectorsAtOnce(bytesPerSector));
+uint32_t DefaultSectorsAtOnce(uint64_t totalSectors, uint32_t bytesPerSector) {
+  return static_cast<uint32_t>(
+      std::clamp<uint64_t>(totalSectors / 100, 1, MaxSectorsAtOnce(bytesPerSector)));
 }
 
 RawScan::RawScan(EngineContext& context) : context_(context) {}
@@ -72,7 +73,7 @@ std::string RawScan::NameFor(const RawScanSettings& s, const std::string& ext) c
   return (tempFolder_ / (SafePrefix(s.prefix) + std::to_string(number) + "." + ext)).string();
 }
 
-void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector) {
+void RawScan::OpenFile(const RawScanSettings& s, const std::string& ext, uint64_t sector) {
   ++status_.imagesFound;
   fileStartSector_ = sector;
   fileOpen_ = true;
@@ -120,6 +121,10 @@ void RawScan::CloseFile(uint64_t cutAt) {
   finder_.reset();
   if (!fileWriting_) return;  // it could not be created: nothing to hand on
   fileWriting_ = false;
+  // The rest of a partial last sector reads as zeros, which are none of the
+  // file's bytes.
+  const uint64_t start = fileStartSector_ * bytesPerSector_;
+  if (start < driveEnd_ && std::min(fileBytes_, cutAt) > driveEnd_ - start) cutAt = driveEnd_ - start;
   // The writer closes it once its data is written; it is handed on then.
   queue_->End(cutAt);
 }
@@ -206,6 +211,9 @@ void RawScan::Run(const RawScanSettings& s) {
   status_ = RawScanStatus{};
   status_.totalSectors = s.totalSectors;
   status_.busy = true;
+  bytesPerSector_ = s.bytesPerSector;
+  driveEnd_ = s.totalSectors * s.bytesPerSector;
+  if (s.totalBytes != 0) driveEnd_ = std::min(driveEnd_, s.totalBytes);
   report_.Clear();
   nameSkip_ = 0;
   fileOpen_ = false;
@@ -254,8 +262,8 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
   if (bps > kSectorBufferBytes) throw std::runtime_error("sector size larger than the read buffer");
   const uint32_t retryLimit = std::clamp<uint32_t>(s.retryLimit, 1, kMaxRetries);
   uint32_t blockSize = std::clamp<uint32_t>(s.sectorsAtOnce, 1, MaxSectorsAtOnce(bps));
-  uint32_t& current = status_.currentSector;
-  current = 0;
+  uint64_t& current = status_.currentSector;
+  current = std::min(s.firstSector, s.totalSectors);
   std::string ext;
   context_.ui().ProcessMessages();
 
@@ -266,7 +274,8 @@ void RawScan::ScanBlocks(const RawScanSettings& s) {
     HandOnClosedFiles();
     uint8_t* const buffer = queue_->Buffer();
     uint32_t attempts = 0;
-    if (blockSize > s.totalSectors - current) blockSize = s.totalSectors - current;
+    if (blockSize > s.totalSectors - current)
+      blockSize = static_cast<uint32_t>(s.totalSectors - current);
     // The buffer is not zeroed first: a read that succeeds fills all of it,
     // and nothing of a failed one is used.
     bool ok = context_.diskutils().ReadLogicalSectors(s.drive, current, static_cast<uint16_t>(blockSize), buffer);

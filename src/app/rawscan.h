@@ -27,12 +27,17 @@ inline constexpr uint32_t kMaxRetries = 20;
 // kLargestReadBytes), and the default for a drive: 1% of its sectors within
 // 1 .. that maximum.
 uint32_t MaxSectorsAtOnce(uint32_t bytesPerSector);
-uint32_t DefaultSectorsAtOnce(uint32_t totalSectors, uint32_t bytesPerSector);
+uint32_t DefaultSectorsAtOnce(uint64_t totalSectors, uint32_t bytesPerSector);
 
 struct RawScanSettings {
   uint8_t drive = 0;
   uint32_t bytesPerSector = 512;
-  uint32_t totalSectors = 0;
+  uint64_t totalSectors = 0;
+  // The drive's size when it ends inside its last sector (an image file cut
+  // short): no file runs past it. 0: the drive is whole sectors.
+  uint64_t totalBytes = 0;
+  // Where the scan begins: to go on with one that was stopped.
+  uint64_t firstSector = 0;
   std::string prefix = "image";
   uint32_t sectorsAtOnce = 1;
   uint32_t retryLimit = 1;
@@ -44,8 +49,8 @@ struct RawScanSettings {
 
 // What the window's labels and gauge show.
 struct RawScanStatus {
-  uint32_t currentSector = 0;
-  uint32_t totalSectors = 0;
+  uint64_t currentSector = 0;
+  uint64_t totalSectors = 0;
   int32_t imagesFound = 0;
   uint32_t readErrors = 0;
   uint32_t writeFailures = 0;
@@ -70,8 +75,9 @@ class RawScan {
   // (the hand-off to the preview).
   std::function<void(const std::string&, const FoundOrigin&)> OnFileClosed;
 
-  // Runs the whole scan; returns when the drive was read to its end or a
-  // stop was requested. Does nothing for a drive of 0 sectors.
+  // Runs the whole scan, from the first sector asked for; returns when the
+  // drive was read to its end or a stop was requested. Does nothing for a
+  // drive of 0 sectors.
   void Run(const RawScanSettings& settings);
   // Asks a running scan to stop after the sector in hand.
   void Stop() { stopRequested_ = true; }
@@ -89,9 +95,9 @@ class RawScan {
   void ScanBlocks(const RawScanSettings& s);
   void UpdateProgress(bool force);
   void CountsChanged();
-  void OpenFile(const RawScanSettings& s, const std::string& ext, uint32_t sector);
+  void OpenFile(const RawScanSettings& s, const std::string& ext, uint64_t sector);
   // Closes the file being cut; a `cutAt` shorter than what was written cuts
-  // it to that length.
+  // it to that length. No file runs past the drive's end.
   void CloseFile(uint64_t cutAt = FoundFileQueue::kNoCut);
   // Adds bytes of the card to the file being cut, up to where it ends.
   void AppendToFile(const uint8_t* data, uint32_t size);
@@ -113,7 +119,9 @@ class RawScan {
   std::deque<FoundFileQueue::Closed> toHandOn_;
   bool fileOpen_ = false;     // a file is being cut (even if it could not be created)
   bool fileWriting_ = false;  // and it was created: its sectors go to the writer
-  uint32_t fileStartSector_ = 0;
+  uint64_t fileStartSector_ = 0;
+  uint32_t bytesPerSector_ = 0;
+  uint64_t driveEnd_ = 0;  // in bytes
   // The file being cut: where its data ends, how much of it was written,
   // and the size at which it stops without an end.
   std::unique_ptr<FileEndFinder> finder_;
@@ -127,7 +135,7 @@ class RawScan {
     // Sectors filled with zeros, as runs of first and last sector: a
     // failing stretch of card can be long, and one entry per sector would
     // grow with it.
-    std::vector<std::pair<uint32_t, uint32_t>> unreadable;
+    std::vector<std::pair<uint64_t, uint64_t>> unreadable;
     uint64_t unreadableCount = 0;
     uint64_t stoppedAt = 0;            // the size limit it was stopped at
   };

@@ -1,4 +1,5 @@
 // kestrella-cli wipe and format: the two card utilities.
+#include <cinttypes>
 #include <cstdio>
 
 #include "app/cardtools.h"
@@ -69,9 +70,9 @@ int RunWipe(const std::vector<std::string>& args) {
   TWipe wipe(engine.Context());
   terminal.OnInterrupt([&wipe] { wipe.Stop(); });
   ProgressLine progress(quiet);
-  uint32_t last = 0;
+  uint64_t last = 0;
   bool started = false;
-  wipe.OnProgress = [&](uint32_t pos, uint32_t max) {
+  wipe.OnProgress = [&](uint64_t pos, uint64_t max) {
     // The gauge moves per sector; the terminal only needs a line now and then
     // (and not the gauge's return to 0 at the end).
     if (!started || pos >= last + 4096) {
@@ -86,7 +87,9 @@ int RunWipe(const std::vector<std::string>& args) {
   // Stopped part way, or sectors that kept their old data: the same words as the window's.
   if (const std::string outcome = WipeOutcome(src.entry, src.params, r); !outcome.empty())
     std::fprintf(stderr, "kestrella-cli: %s\n", outcome.c_str());
-  if (!quiet) std::fprintf(stderr, "Wiped %u of %u sectors.\n", r.sectorsWritten, src.params.TotalSectors);
+  if (!quiet)
+    std::fprintf(stderr, "Wiped %" PRIu64 " of %" PRIu64 " sectors.\n", r.sectorsWritten,
+                 src.params.TotalSectors);
   if (terminal.MessageBox(FormatAfterWipeQuestion(src.entry), "Confirm", MsgIcon::Question,
                           MsgButtons::YesNo) == MsgResult::Yes) {
     std::string out;

@@ -2,6 +2,7 @@
 // application's Start button, from the command line.
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -154,7 +155,7 @@ int RunRecover(const std::vector<std::string>& args) {
   driver.OnScanClustorProgress = [&](int64_t c) { cluster = c; };
   scan.OnProgress = [&](const RawScanStatus& s) {
     char detail[160];
-    std::snprintf(detail, sizeof detail, "sector %u of %u, %d found, %u read errors",
+    std::snprintf(detail, sizeof detail, "sector %" PRIu64 " of %" PRIu64 ", %d found, %u read errors",
                   s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
     progress.Update(s.currentSector, s.totalSectors, detail);
   };

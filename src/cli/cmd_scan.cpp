@@ -1,5 +1,7 @@
 // kestrella-cli scan: the scan route end to end, then the save step.
+#include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 
@@ -36,6 +38,8 @@ const char* const kScanHelp =
     "  --sectors-at-once N    sectors per read (default: 1% of the drive, at most\n"
     "                         2,047,999 bytes' worth)\n"
     "  --retries N            attempts on an unreadable sector, 1 to 20 (default: 1)\n"
+    "  --from SECTOR          begin at SECTOR, as to go on with a stopped scan from\n"
+    "                         the sector it stopped at (default: 0)\n"
     "  --force                allow DEST or the temporary folder on the device\n"
     "                         being recovered\n"
     "  -q, --quiet            no progress and no summary\n"
@@ -44,7 +48,8 @@ const char* const kScanHelp =
 
 int RunScan(const std::vector<std::string>& args) {
   OptionSpec spec;
-  spec.withValue = {"-o", "--output", "--temp", "--names", "--prefix", "--sectors-at-once", "--retries"};
+  spec.withValue = {"-o",       "--output",          "--temp",    "--names",
+                    "--prefix", "--sectors-at-once", "--retries", "--from"};
   spec.flags = {"-q", "--quiet", "--force", "--by-kind", "--no-cut"};
   Options opts(args, spec);
   if (opts.Positional().size() != 1) throw UsageError("scan needs exactly one SOURCE");
@@ -60,19 +65,24 @@ int RunScan(const std::vector<std::string>& args) {
   terminal.OnInterrupt([&scan] { scan.Stop(); });
 
   const OpenedSource src = OpenSource(engine, opts.Positional()[0]);
+  const auto from = opts.Number(
+      "--from", 0, static_cast<long long>(std::min<uint64_t>(src.params.TotalSectors, INT64_MAX)) - 1);
   const std::filesystem::path temp = RunLocationFor(opts, *dest);
   CheckFolders(engine, *dest, temp, src, opts.Flag("--force"));
   NoteLeftovers(temp);
 
   // Found files go into a private folder of this run.
   FoundFileList found(engine.Context().files());
-  const RawScanSettings settings = ScanSettingsFor(src, opts, found.OpenRunFolder(temp));
+  RawScanSettings settings = ScanSettingsFor(src, opts, found.OpenRunFolder(temp));
+  settings.firstSector = static_cast<uint64_t>(from.value_or(0));
 
   if (!quiet) {
-    std::fprintf(stderr, "Scanning %s (%c:, %s, %u sectors of %u bytes) into %s\n",
+    std::fprintf(stderr, "Scanning %s (%c:, %s, %" PRIu64 " sectors of %u bytes) into %s\n",
                  src.entry.source.path.c_str(), src.entry.Letter(),
                  FormatByteSize(static_cast<uint64_t>(settings.totalSectors) * settings.bytesPerSector).c_str(),
                  settings.totalSectors, settings.bytesPerSector, dest->c_str());
+    if (settings.firstSector != 0)
+      std::fprintf(stderr, "Beginning at sector %" PRIu64 "\n", settings.firstSector);
   }
 
   ProgressLine progress(quiet);
@@ -82,7 +92,7 @@ int RunScan(const std::vector<std::string>& args) {
   };
   scan.OnProgress = [&](const RawScanStatus& s) {
     char detail[160];
-    std::snprintf(detail, sizeof detail, "sector %u of %u, %d found, %u read errors",
+    std::snprintf(detail, sizeof detail, "sector %" PRIu64 " of %" PRIu64 ", %d found, %u read errors",
                   s.currentSector, s.totalSectors, s.imagesFound, s.readErrors);
     progress.Update(s.currentSector, s.totalSectors, detail);
   };
@@ -102,7 +112,7 @@ int RunScan(const std::vector<std::string>& args) {
   if (!quiet) {
     const double mbps = elapsed > 0 ? static_cast<double>(st.bytesRead) / 1e6 / elapsed : 0.0;
     std::fprintf(stderr,
-                 "%s at sector %u of %u.\n"
+                 "%s at sector %" PRIu64 " of %" PRIu64 ".\n"
                  "  files found:  %d\n"
                  "  saved:        %zu into %s\n"
                  "  read errors:  %u\n"

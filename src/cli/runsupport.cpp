@@ -105,6 +105,7 @@ RawScanSettings ScanSettingsFor(const OpenedSource& src, const Options& opts,
   settings.drive = src.drive;
   settings.bytesPerSector = src.params.BytesPerSector;
   settings.totalSectors = src.params.TotalSectors;
+  settings.totalBytes = src.params.TotalBytes;
   settings.prefix = NamingFor(opts).prefix;
   settings.cutAtEnd = !opts.Flag("--no-cut");
   settings.retryLimit = static_cast<uint32_t>(opts.Number("--retries", 1, kMaxRetries).value_or(1));

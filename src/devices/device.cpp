@@ -25,8 +25,8 @@ constexpr uint32_t kMeasureMillis = 100;
 struct SectorCache::Slot {
   bool Used = false;
   uint8_t Score = 0;
-  uint32_t FirstSector = 0;
-  uint32_t LastSector = 0;
+  uint64_t FirstSector = 0;
+  uint64_t LastSector = 0;
   // Allocated at the first fill, so a device that is never cached costs
   // nothing; kept until the device goes so that a read never allocates.
   std::unique_ptr<uint8_t[]> Data;
@@ -47,7 +47,7 @@ void SectorCache::Reset() {
   }
 }
 
-bool SectorCache::Serve(uint32_t bytesPerSector, uint32_t& sector, uint16_t& count,
+bool SectorCache::Serve(uint32_t bytesPerSector, uint64_t& sector, uint16_t& count,
                         uint8_t*& buffer) {
   bool served = false;
   bool complete = false;
@@ -61,11 +61,11 @@ bool SectorCache::Serve(uint32_t bytesPerSector, uint32_t& sector, uint16_t& cou
     }
     served = true;
     if (line.Score < kTopScore) ++line.Score;
-    // 64-bit so that a request running to the 32-bit sector limit (or an
-    // empty one) cannot wrap.
-    const uint64_t requestLast = static_cast<uint64_t>(sector) + count - 1;
+    // (An empty request has no last sector: its count keeps it out.)
+    const uint64_t requestLast = sector + count - 1;
     uint32_t m = count;
-    if (count > 0 && requestLast > line.LastSector) m = line.LastSector - sector + 1;
+    if (count > 0 && requestLast > line.LastSector)
+      m = static_cast<uint32_t>(line.LastSector - sector + 1);
     const size_t bytes = static_cast<size_t>(m) * bytesPerSector;
     const size_t offset = static_cast<size_t>(sector - line.FirstSector) * bytesPerSector;
     if (bytes > 0) std::memcpy(buffer, line.Data.get() + offset, bytes);
@@ -99,7 +99,7 @@ uint8_t* SectorCache::LineData(int index) {
   return line.Data.get();
 }
 
-void SectorCache::Filled(int index, uint32_t firstSector, uint32_t sectors) {
+void SectorCache::Filled(int index, uint64_t firstSector, uint32_t sectors) {
   Slot& line = lines_[index];
   line.Used = true;
   line.Score = kTopScore;
@@ -135,7 +135,7 @@ void TDevice::ForgetLinesOfAnotherMedium() {
   cacheOpening_ = opening;
 }
 
-bool TDevice::DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
+bool TDevice::DirectRead(uint64_t sector, uint16_t count, void* buffer, bool showErrors) {
   switch (Kind) {
     case kDevicePhysical:
       return Physical().ReadPhysicalSectors(DriveNumber, sector, count, buffer, showErrors);
@@ -146,7 +146,7 @@ bool TDevice::DirectRead(uint32_t sector, uint16_t count, void* buffer, bool sho
   }
 }
 
-bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
+bool TDevice::ReadSec(uint64_t sector, uint16_t count, void* buffer, bool showErrors) {
   auto* out = static_cast<uint8_t*>(buffer);
   // A request from beyond the end never touches the cache: the device
   // itself answers it.
@@ -161,7 +161,7 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
     uint32_t n = std::min<uint32_t>(CacheLineSize, SectorCache::kLineBytes / BytesPerSector);
     n = std::min<uint32_t>(n, UINT16_MAX);
     // (A partial serve may have moved the request to the end of the device.)
-    n = sector < TotalSectors ? std::min(n, TotalSectors - sector) : 0;
+    n = sector < TotalSectors ? static_cast<uint32_t>(std::min<uint64_t>(n, TotalSectors - sector)) : 0;
     if (Kind == kDevicePhysical) Physical().TakeIgnoredRead();  // only this fill's counts
     if (n > 0 &&
         DirectRead(sector, static_cast<uint16_t>(n), cache_.LineData(victim), showErrors)) {
@@ -188,7 +188,7 @@ bool TDevice::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showEr
   return ok;
 }
 
-bool TDevice::WriteSec(uint32_t sector, uint16_t count, const void* buffer, bool showErrors) {
+bool TDevice::WriteSec(uint64_t sector, uint16_t count, const void* buffer, bool showErrors) {
   // Nothing writes through a device whose sectors are cached (only the wipe
   // of a whole card writes, and it does not go through devices), so the
   // cache is left as it is.

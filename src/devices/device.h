@@ -31,7 +31,7 @@ class SectorCache {
   struct LineState {
     bool Used;
     uint8_t Score;
-    uint32_t FirstSector, LastSector;
+    uint64_t FirstSector, LastSector;
   };
 
   SectorCache();
@@ -42,11 +42,11 @@ class SectorCache {
   // One pass over the lines: the first line holding `sector` serves as much
   // of the request as it holds and the request is advanced past that; every
   // other line ages. True when the whole request was served.
-  bool Serve(uint32_t bytesPerSector, uint32_t& sector, uint16_t& count, uint8_t*& buffer);
+  bool Serve(uint32_t bytesPerSector, uint64_t& sector, uint16_t& count, uint8_t*& buffer);
   // The line to fill next, with room for kLineBytes.
   int PickVictim();
   uint8_t* LineData(int index);
-  void Filled(int index, uint32_t firstSector, uint32_t sectors);
+  void Filled(int index, uint64_t firstSector, uint32_t sectors);
 
  private:
   struct Slot;
@@ -60,8 +60,8 @@ class TDevice {
   TDevice(const TDevice&) = delete;
   TDevice& operator=(const TDevice&) = delete;
 
-  bool ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showErrors);
-  bool WriteSec(uint32_t sector, uint16_t count, const void* buffer, bool showErrors);
+  bool ReadSec(uint64_t sector, uint16_t count, void* buffer, bool showErrors);
+  bool WriteSec(uint64_t sector, uint16_t count, const void* buffer, bool showErrors);
   void UseCache(bool on) { CacheActive = on; }
   // Drops every cache line.
   void InvalidateCache();
@@ -78,7 +78,7 @@ class TDevice {
   uint8_t Kind = 0;
   MediaKind MediaType = MediaKind::Unknown;
   int16_t Removable = 0;  // bit 0: removable medium
-  uint32_t TotalSectors = 0;
+  uint64_t TotalSectors = 0;
   uint32_t BytesPerSector = 0;
   int16_t Partitioned = 0;  // sector 0 holds a partition table
   uint8_t DriveNumber = 0;
@@ -87,8 +87,14 @@ class TDevice {
   // then answered directly is not one).
   uint64_t ReadErrors = 0;
 
+  // The sectors a 32-bit sector number reaches: all that a FAT volume (and
+  // the FAT layer) can address of a larger device.
+  uint32_t TotalSectors32() const {
+    return TotalSectors > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(TotalSectors);
+  }
+
  private:
-  bool DirectRead(uint32_t sector, uint16_t count, void* buffer, bool showErrors);
+  bool DirectRead(uint64_t sector, uint16_t count, void* buffer, bool showErrors);
   // Lines filled from one medium never answer for another: when the handle
   // the device reads through was opened anew (another card in the reader,
   // an image replaced), every line is dropped.

@@ -26,4 +26,9 @@ void SynthesiseGeometry(TLogDriveParams& p, uint64_t totalSectors) {
   p.Cylinders = static_cast<uint32_t>(std::min<uint64_t>(totalSectors / (255 * 63), UINT32_MAX));
 }
 
+void SetSize(TLogDriveParams& p, uint64_t bytes, uint32_t sectorSize) {
+  p.TotalBytes = bytes;
+  p.TotalSectors = bytes / sectorSize + (bytes % sectorSize != 0 ? 1 : 0);
+}
+
 }  // namespace kestrella

@@ -65,14 +65,14 @@ bool LogicalSectorAccess::NT_CloseDrive() {
   return true;
 }
 
-bool LogicalSectorAccess::ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+bool LogicalSectorAccess::ReadLogicalSectors(uint8_t drive, uint64_t sector, uint16_t count,
                                              void* buffer) {
   if (!NT_OpenDrive(drive, true)) return false;
   const uint32_t bps = params_.BytesPerSector;
   if (bps == 0) return false;
   const uint32_t chunk = ChunkSectors();
   auto* out = static_cast<uint8_t*>(buffer);
-  uint64_t offset = static_cast<uint64_t>(sector) * bps;
+  uint64_t offset = sector * bps;
   uint32_t remaining = count;
   while (remaining > 0) {
     const uint32_t n = std::min(remaining, chunk);
@@ -86,12 +86,12 @@ bool LogicalSectorAccess::ReadLogicalSectors(uint8_t drive, uint32_t sector, uin
   return true;
 }
 
-bool LogicalSectorAccess::WriteLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+bool LogicalSectorAccess::WriteLogicalSectors(uint8_t drive, uint64_t sector, uint16_t count,
                                               const void* buffer) {
   if (!NT_OpenDrive(drive, false)) return false;
   const uint32_t bps = params_.BytesPerSector;
   if (bps == 0) return false;
-  return handle_->WriteAt(static_cast<uint64_t>(sector) * bps, buffer,
+  return handle_->WriteAt(sector * bps, buffer,
                          static_cast<size_t>(count) * bps);
 }
 
@@ -130,7 +130,7 @@ bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& para
       return false;
     }
     params.BytesPerSector = sectorSize;
-    params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(bytes / sectorSize, UINT32_MAX));
+    SetSize(params, bytes, sectorSize);
     SynthesiseGeometry(params, params.TotalSectors);
     return true;
   }
@@ -140,11 +140,9 @@ bool LogicalSectorAccess::GetLogDriveParams(uint8_t drive, TLogDriveParams& para
   params.Removable = 0;
   params.BytesPerSector = sectorSize;
   // The exact size, not whole cylinders: the sectors past the last whole
-  // cylinder hold photos too. Sector numbers are 32-bit, so a drive beyond
-  // 2^32 sectors is seen up to that limit.
-  const uint64_t total = bytes / sectorSize;
-  params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
-  SynthesiseGeometry(params, total);
+  // cylinder hold photos too.
+  SetSize(params, bytes, sectorSize);
+  SynthesiseGeometry(params, params.TotalSectors);
   if (entry->source.floppy) {
     params.DriveType = DriveKind::Floppy;
     params.Removable = 1;

@@ -43,8 +43,8 @@ class LogicalSectorAccess {
   LogicalSectorAccess(const LogicalAccessTraits& traits, EngineContext& context)
       : traits_(traits), context_(context) {}
 
-  bool ReadLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer);
-  bool WriteLogicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer);
+  bool ReadLogicalSectors(uint8_t drive, uint64_t sector, uint16_t count, void* buffer);
+  bool WriteLogicalSectors(uint8_t drive, uint64_t sector, uint16_t count, const void* buffer);
   // Opens the drive for writing ahead of the first write: 0, or the errno
   // (EBUSY: something holds it).
   int OpenForWriting(uint8_t drive);

@@ -15,7 +15,7 @@ constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kChunkBytes = 65536;
 
 // Abort, Retry or Ignore for a failed transfer.
-MsgResult AskAboutError(UserInterface& ui, bool write, int error, uint8_t drive, uint32_t sector,
+MsgResult AskAboutError(UserInterface& ui, bool write, int error, uint8_t drive, uint64_t sector,
                         uint16_t count) {
   std::string text = "error no." + std::to_string(error) + "\r\n" + "drv:" + std::to_string(drive) +
                      " LBA:" + std::to_string(sector) + " blocks:" + std::to_string(count) +
@@ -53,12 +53,12 @@ uint32_t PhysicalSectorAccess::Opening(uint8_t drive) {
 }
 
 template <typename Transfer, typename Ignored>
-bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint32_t sector, uint16_t count,
+bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint64_t sector, uint16_t count,
                                    bool showErrors, Transfer transfer, Ignored ignored) {
   if (!NT_OpenDrive(drive, !write)) return false;
   uint64_t done = 0;
   const uint64_t total = static_cast<uint64_t>(count) * kSectorSize;
-  const uint64_t start = static_cast<uint64_t>(sector) * kSectorSize;
+  const uint64_t start = sector * kSectorSize;
   while (done < total) {
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(total - done, kChunkBytes));
     for (;;) {
@@ -78,7 +78,7 @@ bool PhysicalSectorAccess::Chunked(bool write, uint8_t drive, uint32_t sector, u
   return true;
 }
 
-bool PhysicalSectorAccess::ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+bool PhysicalSectorAccess::ReadPhysicalSectors(uint8_t drive, uint64_t sector, uint16_t count,
                                                void* buffer, bool showErrors) {
   auto* out = static_cast<uint8_t*>(buffer);
   return Chunked(
@@ -90,7 +90,7 @@ bool PhysicalSectorAccess::ReadPhysicalSectors(uint8_t drive, uint32_t sector, u
       });
 }
 
-bool PhysicalSectorAccess::WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count,
+bool PhysicalSectorAccess::WritePhysicalSectors(uint8_t drive, uint64_t sector, uint16_t count,
                                                 const void* buffer, bool showErrors) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   return Chunked(
@@ -109,9 +109,8 @@ bool PhysicalSectorAccess::GetPhysDriveParams(uint8_t drive, TPhysDriveParams& p
   if (!query->QuerySize(bytes, sectorSize) || bytes == 0) return false;
   params.Removable = 0;
   params.BytesPerSector = kSectorSize;
-  const uint64_t total = bytes / kSectorSize;
-  params.TotalSectors = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
-  SynthesiseGeometry(params, total);
+  SetSize(params, bytes, kSectorSize);
+  SynthesiseGeometry(params, params.TotalSectors);
   const DriveEntry* entry = context_.drives().FindByPath(*path);
   const bool floppy = IsFloppyBiosNumber(drive);
   const bool removable = floppy || (entry != nullptr && entry->source.removable);

@@ -22,9 +22,9 @@ class PhysicalSectorAccess {
   // through the user interface: Retry repeats it, Ignore counts it as done
   // (a read gives zeros for that part, never what the buffer held before),
   // Abort fails the call.
-  bool ReadPhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, void* buffer,
+  bool ReadPhysicalSectors(uint8_t drive, uint64_t sector, uint16_t count, void* buffer,
                            bool showErrors);
-  bool WritePhysicalSectors(uint8_t drive, uint32_t sector, uint16_t count, const void* buffer,
+  bool WritePhysicalSectors(uint8_t drive, uint64_t sector, uint16_t count, const void* buffer,
                             bool showErrors);
   bool GetPhysDriveParams(uint8_t drive, TPhysDriveParams& params);
   // Closes the open disk handle.
@@ -39,7 +39,7 @@ class PhysicalSectorAccess {
  private:
   bool NT_OpenDrive(uint8_t drive, bool forRead);
   template <typename Transfer, typename Ignored>
-  bool Chunked(bool write, uint8_t drive, uint32_t sector, uint16_t count, bool showErrors,
+  bool Chunked(bool write, uint8_t drive, uint64_t sector, uint16_t count, bool showErrors,
                Transfer transfer, Ignored ignored);
 
   EngineContext& context_;

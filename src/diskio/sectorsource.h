@@ -26,7 +26,10 @@ class SectorSource {
   virtual ~SectorSource() = default;
   // Offsets are relative to the window. Both transfer exactly `length`
   // bytes or fail with errno set (EIO for a read past the end, ENOSPC for a
-  // write past it).
+  // write past it). A source whose size is not a whole number of sectors
+  // (an image file cut short) has a partial last sector that still counts:
+  // a transfer that starts before the end and stops within that sector
+  // reads zeros for the bytes past the end, or writes only those before it.
   virtual bool ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
   virtual bool WriteAt(uint64_t offset, const void* buffer, size_t length) = 0;
   // Size in bytes (of the window, as far as the source holds it) and logical

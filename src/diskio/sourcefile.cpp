@@ -26,9 +26,22 @@ namespace {
 // (the old card pulled out) has the device asked at the next check anyway.
 constexpr auto kDeviceRecheck = std::chrono::seconds(1);
 
+// The sector size of an image file.
+constexpr uint32_t kImageSectorSize = 512;
+
 // Whether [offset, offset + length) of a window lies inside it.
 bool InsideWindow(const SourceWindow& w, uint64_t offset, size_t length) {
   return w.length == 0 || (offset <= w.length && length <= w.length - offset);
+}
+
+// An image file whose size is not a whole number of sectors ends inside its
+// last sector, and that sector counts: a camera's card was cut short there,
+// and the photo bytes before the cut are worth as much as any. Whether
+// [offset, offset + length) starts before `end` and reaches no further than
+// the sector holding it (all relative to the window).
+bool EndsInLastSector(uint64_t end, uint64_t offset, size_t length) {
+  const uint64_t sectorEnd = (end + kImageSectorSize - 1) / kImageSectorSize * kImageSectorSize;
+  return offset < end && length <= sectorEnd - offset;
 }
 
 }  // namespace
@@ -142,17 +155,22 @@ bool SourceFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
     errno = EIO;
     return false;
   }
-  offset += window_.offset;
+  const uint64_t start = offset + window_.offset;
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
   while (done < length) {
-    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+    ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(start + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       deviceAsked_ = {};  // the card may have been pulled: ask at the next check
       return false;
     }
     if (n == 0) {  // end of the medium before the run was complete
+      // The rest of a partial last sector reads as zeros.
+      if (done > 0 && EndsInLastSector(offset + done, offset, length)) {
+        std::fill(out + done, out + length, char{0});
+        return true;
+      }
       deviceAsked_ = {};
       errno = EIO;
       return false;
@@ -181,12 +199,18 @@ bool SourceFile::WriteAt(uint64_t offset, const void* buffer, size_t length) {
   }
   offset += window_.offset;
   // An image stands for a medium of fixed size: a write past its end fails
-  // as on the card itself instead of growing the file.
+  // as on the card itself instead of growing the file. Only the rest of a
+  // partial last sector takes a write, which keeps what fits.
   struct stat st {};
   if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
       offset + length > static_cast<uint64_t>(st.st_size)) {
-    errno = ENOSPC;
-    return false;
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size < window_.offset ||
+        !EndsInLastSector(size - window_.offset, offset - window_.offset, length)) {
+      errno = ENOSPC;
+      return false;
+    }
+    length = static_cast<size_t>(size - offset);
   }
   const auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
@@ -216,7 +240,7 @@ bool SourceFile::QuerySize(uint64_t& bytes, uint32_t& sectorSize) {
     sectorSize = static_cast<uint32_t>(ssz);
   } else if (S_ISREG(st.st_mode)) {
     whole = static_cast<uint64_t>(st.st_size);
-    sectorSize = 512;
+    sectorSize = kImageSectorSize;
   } else {
     errno = ENOTBLK;
     return false;

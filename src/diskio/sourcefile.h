@@ -32,10 +32,12 @@ class SourceFile : public SectorSource {
   // Offsets below are relative to the window.
   // Reads exactly `length` bytes at `offset`. A short read (end of the medium
   // or of the window) fails with errno EIO; a failed read leaves errno set.
+  // The rest of the partial last sector of an image file reads as zeros.
   bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
   // Writes exactly `length` bytes at `offset`. Past the end of an image
   // file or of the window nothing is written and the call fails with errno
-  // ENOSPC.
+  // ENOSPC; in the rest of an image's partial last sector nothing is
+  // written and the call succeeds.
   bool WriteAt(uint64_t offset, const void* buffer, size_t length) override;
 
   // Size in bytes (of the window, as far as the source holds it) and logical

@@ -180,7 +180,7 @@ bool TFATAnalyser::AnalyseSec(TDevice& device, uint32_t sector, const uint8_t* b
   uint32_t clusterLimit = clusterEstimate_;
   uint64_t sectorLimit = static_cast<uint64_t>(clusterEstimate_) * 128;  // 64 KiB clusters
   if (clusterEstimate_ == 0) {
-    const uint32_t total = device.TotalSectors != 0 ? device.TotalSectors : std::numeric_limits<uint32_t>::max();
+    const uint32_t total = device.TotalSectors != 0 ? device.TotalSectors32() : std::numeric_limits<uint32_t>::max();
     clusterLimit = total;
     sectorLimit = static_cast<uint64_t>(total) * (DeviceSectorSize(device) / 512);
   }

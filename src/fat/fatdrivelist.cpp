@@ -70,7 +70,7 @@ TFATdrive* GetFATDrive(TDriveList& list, TDevice& device) {
     DetectPartitions(list, device, 0, 0);
     return nullptr;
   }
-  TFATdrive* drive = AppendDrive(list, device, 0, 0, 0, device.TotalSectors);
+  TFATdrive* drive = AppendDrive(list, device, 0, 0, 0, device.TotalSectors32());
   // The drive stays listed whatever mounting says: the boot sector may be
   // damaged while the data is still there.
   drive->MountDrive(false);
@@ -82,7 +82,7 @@ void DetectDrives(TDriveList& list, TDevice& device) { GetFATDrive(list, device)
 void DetectPartitions(TDriveList& list, TDevice& device, uint32_t tableSector,
                       uint32_t extendedBase) {
   PartitionedDisk disk;
-  disk.sectors = device.TotalSectors;
+  disk.sectors = device.TotalSectors32();  // a FAT drive starts and ends below 2^32
   disk.sectorBytes = SectorBytes(device);
   // Only sectors inside the device are asked for, so they fit 32 bits; a
   // table that cannot be read ends its branch without a message.

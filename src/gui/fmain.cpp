@@ -392,6 +392,7 @@ void TFrmMain::ButtonStartClick() {
   settings.drive = static_cast<uint8_t>(curDriveNumber_);
   settings.bytesPerSector = driveParams_.BytesPerSector;
   settings.totalSectors = driveParams_.TotalSectors;
+  settings.totalBytes = driveParams_.TotalBytes;
   settings.prefix = settingsPage_.EditFilenamePrefix->text().toStdString();
   settings.sectorsAtOnce = static_cast<uint32_t>(settingsPage_.TrackBarSecAtOnce->value());
   settings.retryLimit = static_cast<uint32_t>(settingsPage_.TrackBarRetryCount->value());

@@ -56,14 +56,14 @@ bool TFrmMain::WipeDrive() {
   const TLogDriveParams params = driveParams_;
   TWipe wipe(engine_.Context());
   bool started = false;
-  wipe.OnProgress = [&](uint32_t position, uint32_t maximum) {
+  wipe.OnProgress = [&](uint64_t position, uint64_t maximum) {
     if (!started) {
       // The first sector is written: the question was answered yes.
       started = true;
       SetBusyState(true);
-      toolsPage_.WipeGauge->setMaximum(ClampToInt(maximum));
+      toolsPage_.WipeGauge->setMaximum(GaugePosition(maximum, maximum));
     }
-    toolsPage_.WipeGauge->setValue(ClampToInt(position));
+    toolsPage_.WipeGauge->setValue(GaugePosition(position, maximum));
   };
   wipe_ = &wipe;
   // From the question on nothing else may start, before the controls show it.

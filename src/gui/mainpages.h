@@ -29,6 +29,13 @@ inline constexpr int kAnimationSize = 22;
 
 // The gauges hold int; sector counts of large cards do not.
 inline int ClampToInt(uint64_t v) { return static_cast<int>(std::min<uint64_t>(v, INT_MAX)); }
+// A gauge's position for `v` of `total`: a count past int is halved as
+// often as `total` needs to fit, so that the gauge still moves to its end.
+inline int GaugePosition(uint64_t v, uint64_t total) {
+  int shift = 0;
+  while ((total >> shift) > static_cast<uint64_t>(INT_MAX)) ++shift;
+  return ClampToInt(v >> shift);
+}
 
 // The icon theme's icon of that name, else the style's own: both are drawn
 // for the screen's pixel ratio.

@@ -52,7 +52,7 @@ void RunController::Run(const TRunChoice& choice, const RawScanSettings& setting
   if (folderRoute_) {
     recover_.LabelCurrSec->setText(QStringLiteral("Current clustor:"));
   } else {
-    recover_.GProgress->setMaximum(ClampToInt(settings.totalSectors));
+    recover_.GProgress->setMaximum(GaugePosition(settings.totalSectors, settings.totalSectors));
     recover_.GProgress->setValue(0);
   }
 
@@ -221,7 +221,7 @@ void RunController::FoundImage() {
 
 void RunController::ShowScanProgress(const RawScanStatus& status) {
   recover_.LabelInfoCurrentSector->setText(QString::number(status.currentSector));
-  recover_.GProgress->setValue(ClampToInt(status.currentSector));
+  recover_.GProgress->setValue(GaugePosition(status.currentSector, status.totalSectors));
 }
 
 void RunController::ShowScanCounts(const RawScanStatus& status) {

@@ -16,10 +16,10 @@ namespace fs = std::filesystem;
 
 class CardToolsTest : public ::testing::Test {
  protected:
-  // A card image of `sectors` sectors filled with 0xAB.
-  const DriveEntry& Card(uint32_t sectors) {
+  // A card image of `sectors` sectors and `tail` bytes filled with 0xAB.
+  const DriveEntry& Card(uint32_t sectors, size_t tail = 0) {
     path_ = (dir_ / "card.img").string();
-    test::WriteFileBytes(path_, std::vector<uint8_t>(static_cast<size_t>(sectors) * 512, 0xAB));
+    test::WriteFileBytes(path_, std::vector<uint8_t>(static_cast<size_t>(sectors) * 512 + tail, 0xAB));
     DriveTable& drives = engine_.context.drives();
     const uint8_t n = drives.AddImage(path_);
     engine_.sources.Watch(drives.Find(n)->source.path);
@@ -105,26 +105,26 @@ TEST_F(CardToolsTest, NoToTheQuestionWritesNothing) {
 }
 
 TEST_F(CardToolsTest, WipesEverySectorInBlocksWithTheGaugePerSector) {
-  const DriveEntry& card = Card(32768);  // 16 MB
+  const DriveEntry& card = Card(32768, 100);  // 16 MB and a partial last sector
   ui_.answers = {MsgResult::Yes};
   TWipe wipe(context_);
-  std::vector<uint32_t> positions;
-  wipe.OnProgress = [&](uint32_t pos, uint32_t max) {
-    EXPECT_EQ(max, 32768u);
+  std::vector<uint64_t> positions;
+  wipe.OnProgress = [&](uint64_t pos, uint64_t max) {
+    EXPECT_EQ(max, 32769u);
     positions.push_back(pos);
   };
   const TWipeResult r = wipe.WipeDrive(card, Params(card), 327);
   EXPECT_TRUE(r.ran);
-  EXPECT_EQ(r.sectorsWritten, 32768u);
+  EXPECT_EQ(r.sectorsWritten, 32769u);
   EXPECT_EQ(r.failedWrites, 0u);
   EXPECT_FALSE(r.stopped);
   EXPECT_EQ(WipeOutcome(card, Params(card), r), "");
-  EXPECT_EQ(Writes(), 101u);  // 100 of 327 sectors, then 68
-  ASSERT_EQ(positions.size(), 32768u + 1);          // one per sector, then back to 0
-  EXPECT_EQ(positions[32767], 32767u);
+  EXPECT_EQ(Writes(), 101u);  // 100 of 327 sectors, then 69
+  ASSERT_EQ(positions.size(), 32769u + 1);          // one per sector, then back to 0
+  EXPECT_EQ(positions[32768], 32768u);
   EXPECT_EQ(positions.back(), 0u);
   const std::vector<uint8_t> bytes = test::ReadFileBytes(path_);
-  EXPECT_EQ(bytes.size(), 32768u * 512);
+  EXPECT_EQ(bytes.size(), 32768u * 512 + 100);  // the wipe does not grow the image
   EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; }));
 }
 
@@ -132,7 +132,7 @@ TEST_F(CardToolsTest, AStopEndsTheWipeAfterTheSectorInHand) {
   const DriveEntry& card = Card(1000);
   ui_.answers = {MsgResult::Yes};
   TWipe wipe(context_);
-  wipe.OnProgress = [&](uint32_t pos, uint32_t) {
+  wipe.OnProgress = [&](uint64_t pos, uint64_t) {
     if (pos == 150) wipe.Stop();
   };
   const TWipeResult r = wipe.WipeDrive(card, Params(card), 100);

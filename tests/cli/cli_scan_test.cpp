@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "support/testsupport.h"
 
@@ -100,6 +101,31 @@ TEST_F(CliScanTest, RecoversEveryPhotoOfAFormattedCardWithoutTouchingIt) {
   EXPECT_EQ(Md5Of(card_), md5);
 }
 
+TEST_F(CliScanTest, ReadsPastSector2To32ToTheEndOfAPartialLastSector) {
+  // A sparse image of 2^32 + 8 whole sectors and 300 bytes: a photo past
+  // sector 2^32, and the start of one in the partial last sector, which is
+  // cut where the image ends.
+  const uint64_t base = 1ull << 32;
+  const std::vector<uint8_t> whole = ReadFileBytes(DataPhoto("Olympus_C8080WZ.jpg"));
+  const std::vector<uint8_t> other = ReadFileBytes(DataPhoto("Sony_HDR-HC3.jpg"));
+  const std::vector<uint8_t> cut(other.begin(), other.begin() + 300);
+  ASSERT_EQ(Sh("truncate -s " + std::to_string((base + 8) * 512 + 300) + " " + Quote(card_)).exitCode, 0);
+  {
+    std::fstream f(card_, std::ios::in | std::ios::out | std::ios::binary);
+    for (const auto& [sector, bytes] : {std::pair{base + 1, &whole}, std::pair{base + 8, &cut}}) {
+      f.seekp(static_cast<std::streamoff>(sector * 512));
+      f.write(reinterpret_cast<const char*>(bytes->data()), static_cast<std::streamsize>(bytes->size()));
+    }
+  }
+  const fs::path out = dir_ / "out";
+  // Begun near the end: 2 TiB of zeros would take hours.
+  CommandResult r = Cli("scan " + Quote(card_) + " -o " + Quote(out) + " --from " + std::to_string(base));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Finished at sector 4294967305 of 4294967305."), std::string::npos) << r.output;
+  EXPECT_EQ(ReadFileBytes(out / "found-by-scan" / "JPG-sector-4294967297.JPG"), whole);
+  EXPECT_EQ(ReadFileBytes(out / "found-by-scan" / "JPG-sector-4294967304.JPG"), cut);
+}
+
 TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
   BuildCard({DataPhotos().front()}, {});
   const std::string md5 = Md5Of(card_);
@@ -117,6 +143,7 @@ TEST_F(CliScanTest, RefusesBadSourcesAndDestinationsWithClearErrors) {
       {"scan " + Quote(card_), "-o DEST"},
       {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --retries 0", "--retries"},
       {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --sectors-at-once 4000", "--sectors-at-once"},
+      {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --from 32768", "--from wants a whole number from 0 to 32767"},
       {"scan " + Quote(card_) + " -o " + Quote(dir_ / "o") + " --bogus", "unknown option"},
       {"scan " + Quote(dir_.path()) + " -o " + Quote(dir_ / "o"), "neither a card image"},
       {"scan Q: -o " + Quote(dir_ / "o"), "no drive Q:"},

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <random>
 
 #include "devices/devicelist.h"
 #include "devices/scanhost.h"
 #include "diskio/drivetable.h"
 #include "diskio/enginecontext.h"
+#include "diskio/logicalio.h"
 #include "support/fakes.h"
 #include "support/testsupport.h"
 
@@ -128,7 +130,7 @@ class DeviceTest : public ::testing::Test {
   uint64_t Reads(uint8_t drive) { return sources_.Get(Drives().Find(drive)->source.path).reads; }
   DriveTable& Drives() { return context_.drives(); }
 
-  std::unique_ptr<TDevice> Logical(uint8_t drive, uint32_t total, uint32_t lineSize) {
+  std::unique_ptr<TDevice> Logical(uint8_t drive, uint64_t total, uint32_t lineSize) {
     auto d = std::make_unique<TDevice>(context_);
     d->Kind = kDeviceLogical;
     d->DriveNumber = drive;
@@ -178,6 +180,26 @@ TEST_F(DeviceTest, LineSizeIsTenTimesTheSingleSectorReadsOfATenthOfASecond) {
     EXPECT_EQ(Reads(drive) - before, row.reads);
     EXPECT_EQ(d->CacheActive, row.total < 2048);  // measuring switches the cache off
   }
+}
+
+TEST_F(DeviceTest, ReadsPastSector2To32ThroughTheCache) {
+  // A sparse image of 2^32 + 7 sectors and a partial one.
+  const uint64_t far = (1ull << 32) + 5;
+  const fs::path path = dir_ / "huge.img";
+  std::ofstream(path).close();
+  fs::resize_file(path, (far + 2) * kSector + 300);
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(static_cast<std::streamoff>(far * kSector));
+  f.write(reinterpret_cast<const char*>(Stamp(9, 0).data()), kSector).flush();
+  const uint8_t drive = Register("huge.img");
+  TLogDriveParams p;
+  ASSERT_TRUE(LogicalSectorAccess(kLdiskioTraits, context_).GetLogDriveParams(drive, p));
+  auto d = Logical(drive, p.TotalSectors, 64);
+  ASSERT_TRUE(d->ReadSec(far, 1, buf_.data(), false));
+  EXPECT_TRUE(Holds(buf_, 9, 0, 1));
+  EXPECT_EQ(Describe(*d, 0), "own 4294967301..4294967303 score 15");  // to the partial sector
+  EXPECT_TRUE(d->ReadSec(far + 2, 1, buf_.data(), false));
+  EXPECT_FALSE(d->ReadSec(far + 2, 2, buf_.data(), false));
 }
 
 TEST_F(DeviceTest, AFailedMeasuringReadMeansNoCache) {

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -124,18 +125,21 @@ TEST_P(LogicalIoTest, SplitsLongReadsIntoChunksAndPlacesEachOne) {
   EXPECT_EQ(ReadsUntilFailure(d, 7, count, 7 + count - 1), 3u);
 }
 
-TEST_P(LogicalIoTest, AReadPastTheEndFailsWholly) {
-  // 1100 whole sectors and a partial one.
+TEST_P(LogicalIoTest, APartialLastSectorCountsAndAReadPastItFailsWholly) {
+  // 1100 whole sectors and a partial one, sector 1100: its 100 bytes, then
+  // zeros.
   const uint8_t d = AddImage("short.img", 1100, 100);
+  std::vector<uint8_t> last(kSector, 0);
+  std::fill_n(last.begin(), 100, uint8_t{0xAB});
   std::vector<uint8_t> buf;
-  ASSERT_TRUE(Read(d, 1099, 1, buf));
-  EXPECT_EQ(buf, Stamped(1099, 1));
-  EXPECT_FALSE(Read(d, 1099, 2, buf));
-  EXPECT_FALSE(Read(d, 1100, 1, buf));
+  ASSERT_TRUE(Read(d, 1099, 2, buf));
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), buf.begin() + kSector));
+  ASSERT_TRUE(Read(d, 0, 1101, buf));  // the last of several chunks
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), buf.begin() + 1100 * kSector));
+  EXPECT_FALSE(Read(d, 1100, 2, buf));
+  EXPECT_FALSE(Read(d, 1101, 1, buf));
   EXPECT_FALSE(Read(d, 5000, 1, buf));
-  // Every chunk but the last is whole.
-  EXPECT_FALSE(Read(d, 0, 1101, buf));
-  EXPECT_TRUE(Read(d, 0, 1100, buf));
+  EXPECT_FALSE(Read(d, 0, 1102, buf));
 }
 
 TEST_P(LogicalIoTest, AnUnreadableSectorFailsTheReadWithoutAMessage) {
@@ -201,7 +205,7 @@ TEST_P(LogicalIoTest, AWritePastTheEndOfAnImageFailsAndKeepsItsSize) {
 }
 
 void ExpectRecord(const TLogDriveParams& p, DriveKind type, int16_t removable, uint32_t cylinders,
-                  uint32_t heads, uint32_t perTrack, uint32_t bytesPerSector, uint32_t total) {
+                  uint32_t heads, uint32_t perTrack, uint32_t bytesPerSector, uint64_t total) {
   EXPECT_EQ(p.DriveType, type);
   EXPECT_EQ(p.Removable, removable);
   EXPECT_EQ(p.Cylinders, cylinders);
@@ -230,7 +234,8 @@ TEST_P(LogicalIoTest, DriveParamsOfImages) {
   TLogDriveParams p;
   const uint8_t card = AddImage("card.img", 1000, 100);
   ASSERT_TRUE(Access().GetLogDriveParams(card, p));
-  ExpectRecord(p, DriveKind::Removable, 1, 0, 255, 63, 512, 1000);
+  ExpectRecord(p, DriveKind::Removable, 1, 0, 255, 63, 512, 1001);  // the partial one counts
+  EXPECT_EQ(p.TotalBytes, 1000 * kSector + 100);
 
   const uint8_t floppy = AddImage("floppy.img", 2880);
   ASSERT_TRUE(Access().GetLogDriveParams(floppy, p));

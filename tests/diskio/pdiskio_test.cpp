@@ -188,7 +188,7 @@ TEST_F(PdiskioTest, DriveParamsOfFloppiesDisksAndImages) {
   EXPECT_EQ(p.Removable, 1);
   EXPECT_EQ(p.BytesPerSector, 512u);
   EXPECT_EQ(p.Cylinders, 2u);
-  EXPECT_EQ(p.TotalSectors, 2u * 255 * 63 + 7);
+  EXPECT_EQ(p.TotalSectors, 2u * 255 * 63 + 8);  // the partial last sector counts
 
   p.TotalSectors = 99;
   EXPECT_FALSE(physical.GetPhysDriveParams(0x82, p));
