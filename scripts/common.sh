@@ -4,7 +4,7 @@ build_dir=${KESTRELLA_BUILD_DIR:-$top/build}
 
 needs_setup() {
   local c
-  for c in cmake g++ make clang++ llvm-symbolizer mkfs.fat mcopy mdel mdeltree unzip pkg-config \
+  for c in cmake g++ make clang++ llvm-symbolizer mkfs.fat mcopy mdel mdeltree unzip xxd pkg-config \
     help2man desktop-file-validate appstreamcli dbus-daemon; do
     command -v "$c" >/dev/null || return 0
   done

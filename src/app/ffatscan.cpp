@@ -145,6 +145,10 @@ void TFrmFATScan::AddRecoverFile(TFATFile& file) {
     SaveProblems.Add(FileProblem::Kind::Lost, file.OutputName(), "unexpected failure");
   }
   if (!saved.empty() && OnFoundImage) OnFoundImage(saved, OriginOf(file));
+  if (context_.files().LimitRefused()) {
+    SaveProblems.Abort("it had written more than the card holds, and writing on was not allowed");
+    StopScan();
+  }
 }
 
 }  // namespace kestrella

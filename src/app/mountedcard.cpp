@@ -1,6 +1,7 @@
 #include "app/mountedcard.h"
 
 #include "app/ffatscan.h"
+#include "app/recoveryrun.h"
 #include "fat/fatnodes.h"
 #include "util/helpers.h"
 
@@ -107,10 +108,17 @@ TreeSave MountedCard::SaveTree(const std::filesystem::path& dest, bool deletedOn
   TreeSave result;
   driver_->StopRequestedFlag = false;
   const size_t before = drive_->SaveProblems.Problems().size();
+  OutputFiles& files = driver_->Context().files();
+  LimitOutputToCard(driver_->Context(), source_.params.TotalBytes);
   bool replaceAnswer = replaceAll;
   result.completed = drive_->SaveDirectory(static_cast<TFATDirectory&>(*drive_->RootItem), dest,
                                            /*recurse=*/true, /*includeDeleted=*/true, deletedOnly,
                                            drive_->UseFAT(), replaceAll, replaceAnswer);
+  if (files.LimitRefused()) {
+    result.completed = false;
+    result.problems.Abort("it had written more than the card holds, and writing on was not allowed");
+  }
+  files.Unlimit();
   result.folder = drive_->RootItem->Name;
   const auto& all = drive_->SaveProblems.Problems();
   for (size_t i = before; i < all.size(); ++i) result.problems.Add(all[i]);

@@ -1,8 +1,26 @@
 #include "app/recoveryrun.h"
 
 #include "diskio/enginecontext.h"
+#include "util/sizetext.h"
+#include "util/userinterface.h"
 
 namespace kestrella {
+
+void LimitOutputToCard(EngineContext& context, uint64_t cardBytes) {
+  // Files saved from a card hold at most its data: the margin is for the
+  // odd cluster two entries share.
+  if (cardBytes == 0) {
+    context.files().Unlimit();
+    return;
+  }
+  UserInterface& ui = context.ui();
+  context.files().LimitWrites(cardBytes + cardBytes / 64 + (1u << 20), [&ui, cardBytes](uint64_t written) {
+    return ui.MessageBox("This run has written " + FormatByteSize(written) + ", more than the card holds (" +
+                             FormatByteSize(cardBytes) +
+                             "). The card's entries describe the same data again and again. Write on?",
+                         "Confirm", MsgIcon::Question, MsgButtons::YesNo) == MsgResult::Yes;
+  });
+}
 
 void TRecoveryRun::Add(const std::string& path, const FoundOrigin& origin) {
   found_.AddImage(path, origin);
@@ -30,6 +48,12 @@ void TRecoveryRun::Run(const TRunChoice& choice, const RawScanSettings& given) {
   }
   settings.tempFolder = found_.RunFolderPath();
   folderRoute_ = choice.FolderMethod;
+  struct Unlimit {
+    OutputFiles& files;
+    ~Unlimit() { files.Unlimit(); }
+  } unlimit{driver_.Context().files()};
+  LimitOutputToCard(driver_.Context(), settings.totalBytes != 0 ? settings.totalBytes
+                                                                : settings.totalSectors * settings.bytesPerSector);
   if (!choice.FolderMethod) {
     // The scan reads the drive through the window's own access; the
     // analysis' mount is not needed and lets go of the card.

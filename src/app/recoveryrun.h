@@ -17,6 +17,15 @@
 
 namespace kestrella {
 
+class EngineContext;
+
+// Caps what one job reading a card of `cardBytes` writes at the card's size
+// and a small margin: more than that can only be the same data described
+// again and again (deleted entries sharing clusters). Past the cap the
+// engine's user is asked whether to go on. Nothing is capped when the size
+// is not known.
+void LimitOutputToCard(EngineContext& context, uint64_t cardBytes);
+
 struct TRunChoice {
   bool FolderMethod = true;
   bool RecoverDeleted = true;

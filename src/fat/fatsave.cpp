@@ -422,7 +422,10 @@ bool TFATdrive::SaveDirectory(TFATDirectory& dir, const fs::path& folder, bool r
         result = SaveDirectory(*sub, target, recurse, includeDeleted, deletedOnly, useFAT,
                                replaceAll, replaceAnswer);
       }
-      if (!result || host().StopRequested()) break;
+      // Past the cap on what one job writes, every further file would fail.
+      if (!result || host().StopRequested() ||
+          (Device != nullptr && Device->Context().files().LimitRefused()))
+        break;
     }
   }
 

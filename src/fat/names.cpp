@@ -60,6 +60,16 @@ std::string Utf16ToUtf8(const uint16_t* units, std::size_t count) {
   std::string out;
   for (std::size_t i = 0; i < count && units[i] != 0; ++i) {
     const uint32_t u = units[i];
+    if (u == 0xFFFF) {
+      // 0xFFFF fills the rest of a name's last entry; where the 0 before it
+      // is missing (a damaged entry) the fill ends the name too. Inside a
+      // name the noncharacter stands for a character that cannot be shown.
+      std::size_t k = i;
+      while (k < count && units[k] == 0xFFFF) ++k;
+      if (k == count || units[k] == 0) break;
+      AppendUtf8(out, kReplacement);
+      continue;
+    }
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
         units[i + 1] <= 0xDFFF) {
       AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00u));

@@ -47,7 +47,12 @@ void OutputFile::Fail(int err) {
   if (err_ == 0) err_ = err != 0 ? err : EIO;
 }
 
-std::string OutputFile::Error() const { return err_ == 0 ? std::string() : std::strerror(err_); }
+std::string OutputFile::Error() const {
+  if (err_ == kOverWriteLimit) {
+    return "the run had written more than the card holds, and writing on was not allowed";
+  }
+  return err_ == 0 ? std::string() : std::strerror(err_);
+}
 
 int OutputFile::Open(const std::string& path, int flags) {
   Close();
@@ -90,10 +95,38 @@ bool OutputFile::WriteAll(const uint8_t* p, size_t length) {
   return true;
 }
 
+bool OutputFiles::Charge(uint64_t bytes) {
+  if (limit_ == 0) return true;
+  if (spent_ + bytes > limit_) {
+    // Asked once: the answer stands for the rest of the job.
+    const bool more = !refused_ && askMore_ && askMore_(spent_);
+    if (!more) {
+      refused_ = true;
+      return false;
+    }
+    limit_ = 0;
+  }
+  spent_ += bytes;
+  return true;
+}
+
+void OutputFiles::LimitWrites(uint64_t bytes, std::function<bool(uint64_t written)> askMore) {
+  limit_ = bytes;
+  spent_ = 0;
+  refused_ = false;
+  askMore_ = std::move(askMore);
+}
+
+bool OutputFile::Charged(size_t length) {
+  if (files_.Charge(length)) return true;
+  Fail(kOverWriteLimit);
+  return false;
+}
+
 size_t OutputFile::Write(const void* data, size_t length) {
   Flush();
   const uint64_t before = written_;
-  WriteAll(static_cast<const uint8_t*>(data), length);
+  if (fd_ >= 0 && !Failed() && Charged(length)) WriteAll(static_cast<const uint8_t*>(data), length);
   return static_cast<size_t>(written_ - before);
 }
 
@@ -114,6 +147,7 @@ bool OutputFile::Flush() {
   pending_ = nullptr;
   pendingLength_ = 0;
   if (length == 0) return fd_ >= 0 && !Failed();
+  if (fd_ < 0 || Failed() || !Charged(length)) return false;
   return WriteAll(p, length);
 }
 

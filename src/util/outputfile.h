@@ -9,8 +9,10 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,29 @@ class OutputFiles {
   // still in memory (syncfs): 0, or the errno of a write that failed since
   // `fd` was opened.
   virtual int SyncFileSystem(int fd);
+
+  // A cap on what the output files write of their own data in all (copies
+  // made by CopyFrom are not counted): one job reading a small card must not
+  // fill a disk because its entries describe the same clusters many times.
+  // Past `bytes`, `askMore` is asked once with what was written; when it
+  // says yes the cap is lifted, else every later write fails. 0: no cap.
+  void LimitWrites(uint64_t bytes, std::function<bool(uint64_t written)> askMore = {});
+  void Unlimit() { LimitWrites(0); }
+  // Whether the cap stopped a write since LimitWrites.
+  bool LimitRefused() const { return refused_; }
+  // Counts `bytes` about to be written: false when the cap refuses them.
+  bool Charge(uint64_t bytes);
+
+ private:
+  uint64_t limit_ = 0;
+  uint64_t spent_ = 0;
+  bool refused_ = false;
+  std::function<bool(uint64_t)> askMore_;
 };
+
+// The error of an output file whose write the cap refused (see
+// OutputFiles::LimitWrites).
+inline constexpr int kOverWriteLimit = ECANCELED;
 
 // The mode a file saved for the user is created with (the umask applies):
 // it is theirs to share like any file they make. Found files get it too:
@@ -99,6 +123,8 @@ class OutputFile {
  private:
   int Open(const std::string& path, int flags);
   void Fail(int err);
+  // Charges `length` bytes to the files' cap; fails the file when refused.
+  bool Charged(size_t length);
   bool WriteAll(const uint8_t* p, size_t length);
 
   OutputFiles& files_;

@@ -152,6 +152,10 @@ TEST_F(HandWritten, NamesBecomeUtf8WhileMatchingNamesKeepBytes) {
   EXPECT_EQ(TFATAnalyser::CnvName(ShortEntry("MAKEFILE", 0, 0)), "MAKEFILE");
   const uint16_t lone[] = {0xD834, u'x'};
   EXPECT_EQ(Utf16ToUtf8(lone, 2), "\xEF\xBF\xBDx");
+  const uint16_t unterminated[] = {u'a', u'b', 0xFFFF, 0xFFFF};  // fill with no 0 before it
+  EXPECT_EQ(Utf16ToUtf8(unterminated, 4), "ab");
+  const uint16_t inside[] = {u'a', 0xFFFF, u'b', 0xFFFF};
+  EXPECT_EQ(Utf16ToUtf8(inside, 4), "a\xEF\xBF\xBD" "b");
 }
 
 TEST_F(HandWritten, TheRootRegionEndsAtItsLastSector) {

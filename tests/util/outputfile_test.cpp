@@ -76,6 +76,33 @@ TEST(OutputFileTest, AFullDiskIsNamedAndThePartialFileCanBeRemoved) {
   EXPECT_FALSE(fs::exists(dir / "cut.jpg"));
 }
 
+TEST(OutputFileTest, TheCapOnAJobsWritesAsksOnceAndHoldsToTheAnswer) {
+  test::TempDir dir;
+  const std::vector<uint8_t> data(600, 1);
+  for (const bool goOn : {true, false}) {
+    OutputFiles files;
+    int asked = 0;
+    files.LimitWrites(1000, [&](uint64_t written) {
+      ++asked;
+      EXPECT_EQ(written, 600u);
+      return goOn;
+    });
+    OutputFile first(files), second(files), third(files);
+    ASSERT_TRUE(first.Create((dir / "1").string()));
+    ASSERT_TRUE(second.Create((dir / "2").string()));
+    ASSERT_TRUE(third.Create((dir / "3").string()));
+    EXPECT_EQ(first.Write(data.data(), data.size()), 600u);
+    second.Append(data.data(), data.size());  // the cap is met when the run is written
+    EXPECT_EQ(second.Close(), goOn);
+    EXPECT_EQ(third.Write(data.data(), data.size()), goOn ? 600u : 0u);
+    EXPECT_EQ(asked, 1) << goOn;
+    EXPECT_EQ(files.LimitRefused(), !goOn);
+    if (!goOn) {
+      EXPECT_EQ(third.ErrorCode(), kOverWriteLimit);
+    }
+  }
+}
+
 TEST(OutputFileTest, AdjacentAppendsBecomeOneWrite) {
   test::TempDir dir;
   CountingFiles files;
