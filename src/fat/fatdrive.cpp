@@ -63,16 +63,15 @@ uint64_t TFATdrive::MediumSectors() const {
 
 bool TFATdrive::ReadSec(uint32_t sector, uint16_t count, void* buffer, bool showErrors) {
   if (Device == nullptr) return false;
-  if (deviceSectorsPer_ == 1) return Device->ReadSec(sector + StartSector, count, buffer, showErrors);
+  if (deviceSectorsPer_ == 1) return Device->ReadSec(uint64_t{sector} + StartSector, count, buffer, showErrors);
   // Volume sectors to device sectors, in runs the device's count can hold.
   uint64_t first = static_cast<uint64_t>(sector) * deviceSectorsPer_ + StartSector;
   uint64_t remaining = static_cast<uint64_t>(count) * deviceSectorsPer_;
-  if (first + remaining > UINT32_MAX) return false;
   auto* out = static_cast<uint8_t*>(buffer);
   const uint64_t run = (UINT16_MAX / deviceSectorsPer_) * deviceSectorsPer_;
   while (remaining > 0) {
     const auto n = static_cast<uint16_t>(std::min(remaining, run));
-    if (!Device->ReadSec(static_cast<uint32_t>(first), n, out, showErrors)) return false;
+    if (!Device->ReadSec(first, n, out, showErrors)) return false;
     out += static_cast<size_t>(n) * DeviceSectorSize();
     first += n;
     remaining -= n;
